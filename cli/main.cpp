@@ -1,0 +1,63 @@
+// tavroctl: the functions of the desktop tool from the command line.
+#include "cli/CliCommand.h"
+
+#include "app/Version.h"
+
+#include <algorithm>
+#include <csignal>
+#include <iostream>
+
+std::vector<RegisteredCommand>& registeredCommands()
+{
+    static std::vector<RegisteredCommand> commands;
+    return commands;
+}
+
+CommandRegistrar::CommandRegistrar(const char* name, CommandInstaller installer)
+{
+    registeredCommands().push_back({name, installer});
+}
+
+int cliFail(const std::string& message)
+{
+    std::cerr << "tavroctl: error: " << message << "\n";
+    return 1;
+}
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    CliContext context;
+    CLI::App app{"tavroctl - configure TAVRO 203-dpi receipt printers from the command line", "tavroctl"};
+    app.set_version_flag("--version", std::string("tavroctl ") + kVersionText + kVersionSuffix);
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    auto& o = context.options;
+    app.add_option("--device", o.device, "printer entry, as in the DEVICE list (e.g. \"TAVRO36/38 S\")");
+    app.add_option("--port", o.port, "/dev/ttyS0, COM1, LPT1, /dev/lp0, usb, tcp://HOST[:PORT] or file:PATH");
+    app.add_option("--baud", o.baud, "serial baud rate")->check(CLI::IsMember({115200, 57600, 38400, 19200, 9600}));
+    app.add_option("--data", o.data, "serial data bits")->check(CLI::IsMember({8, 7}));
+    app.add_option("--parity", o.parity, "serial parity")->check(CLI::IsMember({"none", "odd", "even"}));
+    app.add_option("--stop", o.stop, "serial stop bits")->check(CLI::IsMember({1, 2}));
+    app.add_option("--flow", o.flow, "serial flow control")->check(CLI::IsMember({"hw", "sw", "none"}));
+    app.add_option("--profile", o.profile, "profile (INI) file; default ./tavroset.INI");
+    app.add_flag("--yes,-y", o.yes, "answer Yes to every question");
+    app.add_flag("--json", o.json, "machine-readable output");
+    app.add_flag("--service", o.service, "service mode (unlocks the service functions)");
+
+    auto& commands = registeredCommands();
+    std::sort(commands.begin(), commands.end(),
+              [](const RegisteredCommand& a, const RegisteredCommand& b) { return std::string(a.name) < b.name; });
+    for (auto& command : commands)
+        command.installer(app, context);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    if (!context.action)
+        return cliFail("nothing to do");
+    return context.action();
+}

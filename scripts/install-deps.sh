@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests, the benchmarks and the
+# screenshot script need. Idempotent: when everything is present it says nothing and
+# does not touch the package lists.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  g++ cmake ninja-build make pkg-config
+  # libraries
+  qt6-base-dev libgl-dev libcli11-dev libsimpleini-dev libstb-dev
+  # tests
+  libgtest-dev libgmock-dev imagemagick python3 python3-pil
+  # desktop tool: Korean captions, offscreen/Xvfb rendering
+  fonts-noto-cjk xvfb xauth
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+echo "install-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

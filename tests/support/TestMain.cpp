@@ -1,0 +1,11 @@
+// The main of every test executable: GoogleTest, with SIGPIPE ignored so that a test whose
+// peer hangs up sees EPIPE rather than dying.
+#include <csignal>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
