@@ -1,0 +1,135 @@
+#pragma once
+// CPorts: the program's one connection to a printer over a serial port, a parallel port, a
+// USB printer-class device or an output file. It also holds the connection settings that
+// the connection dialog (or tavroctl's options) write and that every tool reads. Network
+// connections ("ETHERNET_II") do not go through it: callers test portKindOf(m_PortName) and
+// use port/EthernetLink.h instead.
+//
+// Threads: the owner's thread (the GUI thread in the desktop tool) calls every operation.
+// ThreadWatchComm, started by Open for COM in user setup and in the TAVRO15 firmware
+// download, is the only producer of m_QueueRead while it runs; the owner pops from
+// m_QueueRead inside its WM_RECEIVE_NOTIFY handler.
+#include "app/PortName.h"
+#include "port/CByteQueue.h"
+#include "port/DeviceDiscovery.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CErrorLog;
+class Clock;
+class MessageTarget;
+class Prompter;
+
+class CPorts {
+public:
+    // The host services are lent for the object's lifetime: theErrorLog() and
+    // SystemClock::instance() in the programs. The device roots (for "USB" and EnumPorts)
+    // are read from the environment once, here; tests pass their own.
+    CPorts(Prompter& prompter, Clock& clock, CErrorLog& log);
+    CPorts(Prompter& prompter, Clock& clock, CErrorLog& log, DeviceRoots roots);
+    // Clears m_hNotifyWnd, closes the port and waits for the watch threads to end.
+    virtual ~CPorts();
+    CPorts(const CPorts&) = delete;
+    CPorts& operator=(const CPorts&) = delete;
+
+    // Opens the port named by m_PortName with the stored settings. 1 opened, 0 failed (the
+    // reason is in the error log; the caller shows its own message).
+    //  - serial ("COMn" or a tty path): fails at once when m_PortName is empty or a setting
+    //    is still -1; raw termios from the settings, non-blocking fd, input flushed;
+    //    ThreadWatchComm started when m_Function is 2, or 3 with m_ModelFamily 2. A second
+    //    Open while a serial fd is held closes it, logs and waits 1000 ms on the Clock.
+    //  - parallel ("LPTn" or an lp/parport path): opened for writing.
+    //  - "FILE": asks the Prompter for the output file name ("temp.prn" when none);
+    //    m_PortName becomes that name; the file is created or truncated.
+    //  - "USB": OpenUsbPrinter with the open id of m_ModelFamily (families 5 and 6 try
+    //    their second id too); m_DevicePath keeps the node.
+    //  - a plain file name: created or truncated.
+    //  - anything else ("ETHERNET_II", "WIFI"): "CPorts::Open() Invalid Handle\r\n", 0.
+    int Open();
+    // 1 when a port was open, else 0. Ends the watch thread at once (it sends no further
+    // notification and never touches the fd again), but does not wait for a notification
+    // that the thread is handing over at that moment.
+    int Close();
+    // Writes length bytes. Returns the count written, 0 on failure.
+    //  - serial: deadline of 100 ms per byte; at the deadline the count written so far
+    //    ("WriteFile Time-out!" logged).
+    //  - parallel and USB: the same per-byte deadline, at least 10 s.
+    //  - files: length, or 0 when not all bytes could be written.
+    int Write(const std::uint8_t* data, int length);
+    // Serial only: reads the bytes waiting (at most capacity) without waiting. Returns the
+    // count, 0 when nothing waits or on error. Used by ThreadWatchComm; the owner may call
+    // it only while no watch thread runs.
+    int ReadBlock(std::uint8_t* buffer, int capacity);
+    // USB only: opens m_DevicePath a second time and reads four passes of up to 256 bytes,
+    // each waiting at most 100 ms, decoding the printer's escape pairs (1B 30 -> 00,
+    // 1B 1B -> 1B, 1B x -> x; a 1B that ends one pass pairs with the first byte of the next)
+    // into m_QueueRead, and sends WM_RECEIVE_NOTIFY after each pass that brought bytes.
+    // Returns 1, or 0 (after a message box with the device path) when the node does not open.
+    int ReadUsbReply();
+    // The serial (parallel == false) or parallel port names of this machine, as device
+    // paths. On a serial listing failure logs "Registry open fail".
+    std::vector<std::string> EnumPorts(bool parallel);
+
+    // ThreadWatchComm's work after a receive event: reads 2048-byte blocks until none is
+    // left; a block is queued only when 4096 - Count() is greater than its size, else it is
+    // dropped and catalog entry 41 is shown. Returns the number of bytes queued. Owner
+    // thread only while no watch thread runs (tests).
+    int PumpReceived();
+
+    // True while a watch thread of this object is still running (also one that Close told
+    // to end and that has not yet finished).
+    bool WatchThreadActive() const;
+    // The kind of the port opened by the last successful Open (meaningful while m_IsOpen).
+    PortKind OpenKind() const { return m_openKind; }
+
+    // --- fields (the settings are written by the connection dialog / tavroctl) ---
+    int m_hUsbRead = -1;              // second fd on the USB node, only inside ReadUsbReply
+    int m_StopBits = 0;               // 0 one, 1 one and a half, 2 two
+    std::string m_DevicePath;         // USB node opened by the last "USB" Open
+    std::uint8_t m_Function = 0;      // 1 logo download, 2 user setup, 3 firmware download
+    std::atomic<MessageTarget*> m_hNotifyWnd{nullptr}; // gets WM_RECEIVE_NOTIFY
+    // The running ThreadWatchComm; not joinable when none was started by the last Open.
+    std::thread m_hWatchThread;
+    CByteQueue m_QueueRead;
+    std::atomic<int> m_IsOpen{0};
+    std::atomic<int> m_KeepWatching{0};
+    int m_ModelFamily = 0;            // 1..6
+    int m_hPort = -1;                 // the open fd (serial, parallel, USB node or file)
+    int m_FlowCtrl = -1;              // 1 H/W, 2 S/W, 3 none
+    int m_ByteSize = -1;
+    int m_Parity = -1;                // 0 none, 1 odd, 2 even
+    std::string m_PortName;
+    int m_BaudRate = -1;
+
+private:
+    struct WatchState;
+
+    int openSerial();
+    int openParallel();
+    int openFile(const std::string& name);
+    int openUsb();
+    int writeDevice(const std::uint8_t* data, int length, std::chrono::milliseconds deadline,
+                    bool logFailures);
+    bool startWatchThread();
+    void stopWatchThread();
+    void reapWatchThreads(bool all);
+    static void ThreadWatchComm(CPorts* ports, std::shared_ptr<WatchState> state);
+    void notify();
+
+    Prompter& m_prompter;
+    Clock& m_clock;
+    CErrorLog& m_log;
+    DeviceRoots m_roots;
+    PortKind m_openKind = PortKind::File;
+
+    // The watch thread of the current Open and those told to end but not yet joined.
+    std::shared_ptr<WatchState> m_watch;
+    std::vector<std::pair<std::thread, std::shared_ptr<WatchState>>> m_retired;
+};

@@ -1,0 +1,42 @@
+#pragma once
+// The network library of the tool: one TCP client connection to the printer's raw port,
+// used whenever m_PortName is "ETHERNET_II". The address given to EthInit is kept for every
+// later EthOpen. One process-wide connection; connections are never nested. All functions
+// are safe to call from any thread (they serialise on one lock), but a connection belongs to
+// one action of one thread at a time.
+#include <chrono>
+#include <cstdint>
+
+class MessageTarget;
+
+// Keeps name (always "Ethernet"), the address (dotted IPv4 text or a host name) and the TCP
+// port for the following EthOpen calls. owner is kept for the caller's bookkeeping only.
+// Closes a connection that is still open.
+void EthInit(MessageTarget* owner, const char* name, const char* ipAddress, int tcpPort);
+
+// Connects to the EthInit address within the connect time-out. Non-zero when connected,
+// 0 on failure (no EthInit yet, bad address, refused, timed out). An open connection is
+// closed first.
+int EthOpen();
+
+// Sends length bytes unchanged. Returns length, or a negative value when not connected or
+// when the bytes could not all be sent within the send time-out (the peer stopped reading or
+// the connection broke).
+int EthSend(const std::uint8_t* data, int length);
+
+// Waits up to the receive time-out for the printer's bytes, then takes what keeps arriving
+// with gaps under 50 ms, up to capacity. Returns the number of bytes placed in buffer: 0 when
+// nothing came in time, when not connected, or when the peer closed.
+int EthRecv(std::uint8_t* buffer, int capacity);
+
+// Ends the connection; harmless when none is open.
+void EthClose();
+
+// Time-outs (defaults: connect 3 s, receive 1 s, send 10 s). Tests shorten them.
+struct EthTimeouts {
+    std::chrono::milliseconds connect{3000};
+    std::chrono::milliseconds receive{1000};
+    std::chrono::milliseconds send{10000};
+};
+void EthSetTimeouts(const EthTimeouts& timeouts);
+EthTimeouts EthGetTimeouts();
