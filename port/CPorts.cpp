@@ -1,0 +1,568 @@
+#include "port/CPorts.h"
+
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "app/MessageCatalog.h"
+#include "app/MessageTarget.h"
+#include "app/Prompter.h"
+#include "common/UniqueFd.h"
+#include "port/UsbReplyDecoder.h"
+
+#include "app/ConnectionRules.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace std::chrono;
+
+namespace {
+
+// The printer's serial link is allowed 100 ms per byte, the time-out the Windows tool gave
+// its writes: at 9600 baud a byte takes about 1 ms, so only a printer holding CTS (or XOFF)
+// runs into it.
+constexpr milliseconds kWriteMsPerByte{100};
+// Parallel and USB printers take whole blocks at once, but one that is out of paper may
+// stall a while before it refuses: never give up on a short write in less than this.
+constexpr milliseconds kMinDeviceWriteDeadline{10000};
+// A second Open on an open COM port waits this long after closing the old fd, so that a
+// USB serial adapter has re-armed before it is opened again.
+constexpr milliseconds kReopenWait{1000};
+// ThreadWatchComm reads at most this many bytes per block.
+constexpr int kWatchBlock = 2048;
+// ReadUsbReply: four reads of up to 256 bytes, each waiting at most 100 ms for the printer.
+constexpr int kUsbPasses = 4;
+constexpr int kUsbReadSize = 256;
+constexpr int kUsbPassWaitMs = 100;
+// A device whose line is gone (hang-up) keeps reporting it; the watch thread looks again
+// after this pause instead of spinning.
+constexpr int kHangupPauseMs = 100;
+
+int remainingMs(steady_clock::time_point deadline)
+{
+    auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000 * 60 * 60));
+}
+
+bool speedOf(int baud, speed_t& speed)
+{
+    switch (baud) {
+    case 1200: speed = B1200; return true;
+    case 2400: speed = B2400; return true;
+    case 4800: speed = B4800; return true;
+    case 9600: speed = B9600; return true;
+    case 19200: speed = B19200; return true;
+    case 38400: speed = B38400; return true;
+    case 57600: speed = B57600; return true;
+    case 115200: speed = B115200; return true;
+    case 230400: speed = B230400; return true;
+    default: return false;
+    }
+}
+
+// The termios of the stored settings on top of what the device had; false for a value the
+// line cannot take.
+bool applySettings(termios& tio, int baud, int byteSize, int parity, int stopBits, int flowCtrl)
+{
+    speed_t speed;
+    if (!speedOf(baud, speed))
+        return false;
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~CSIZE;
+    switch (byteSize) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: return false;
+    }
+    tio.c_cflag &= ~(PARENB | PARODD);
+    switch (parity) {
+    case 0: break;
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+    default: return false;
+    }
+    // Linux UARTs have no 1.5 stop bits; two is the nearest setting a receiver accepts.
+    switch (stopBits) {
+    case 0: tio.c_cflag &= ~CSTOPB; break;
+    case 1:
+    case 2: tio.c_cflag |= CSTOPB; break;
+    default: return false;
+    }
+    tio.c_cflag &= ~CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    switch (flowCtrl) {
+    case 1: tio.c_cflag |= CRTSCTS; break;
+    case 2: tio.c_iflag |= IXON | IXOFF; break;
+    case 3: break;
+    default: return false;
+    }
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
+}
+
+// The bytes waiting on a serial fd (at most capacity), read without waiting; 0 when none.
+int readWaiting(int fd, std::uint8_t* buffer, int capacity)
+{
+    if (fd < 0 || !buffer || capacity <= 0)
+        return 0;
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0)
+        return 0;
+    int want = std::min(waiting, capacity);
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, static_cast<size_t>(want));
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+void signalEvent(int fd)
+{
+    std::uint64_t one = 1;
+    ssize_t n;
+    do {
+        n = ::write(fd, &one, sizeof one);
+    } while (n < 0 && errno == EINTR);
+}
+
+} // namespace
+
+// What a watch thread shares with the CPorts that started it. The thread holds io while it
+// waits on or reads the fd; Close sets stop, wakes it and takes io before the fd goes, so
+// the thread never touches a closed (or reused) fd and never pushes after Close.
+struct CPorts::WatchState {
+    std::mutex io;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> ended{false};
+    UniqueFd wake;
+    int fd = -1;
+};
+
+CPorts::CPorts(Prompter& prompter, Clock& clock, CErrorLog& log)
+    : CPorts(prompter, clock, log, DeviceRoots::fromEnvironment())
+{
+}
+
+CPorts::CPorts(Prompter& prompter, Clock& clock, CErrorLog& log, DeviceRoots roots)
+    : m_prompter(prompter), m_clock(clock), m_log(log), m_roots(std::move(roots))
+{
+}
+
+CPorts::~CPorts()
+{
+    m_hNotifyWnd = nullptr;
+    Close();
+    reapWatchThreads(true);
+}
+
+int CPorts::Open()
+{
+    reapWatchThreads(false);
+    PortKind kind = portKindOf(m_PortName);
+    if (kind != PortKind::Serial && m_hPort >= 0)
+        Close(); // a port left open would otherwise leak its fd
+    switch (kind) {
+    case PortKind::Serial: return openSerial();
+    case PortKind::Parallel: return openParallel();
+    case PortKind::PrintToFile: {
+        auto name = m_prompter.askOutputFileName();
+        m_PortName = name && !name->empty() ? *name : "temp.prn";
+        return openFile(m_PortName);
+    }
+    case PortKind::File: return m_PortName.empty() ? 0 : openFile(m_PortName);
+    case PortKind::Usb: return openUsb();
+    case PortKind::Ethernet:
+    case PortKind::Wifi: break;
+    }
+    m_hPort = -1;
+    m_log.WriteLog("CPorts::Open() Invalid Handle\r\n");
+    return 0;
+}
+
+int CPorts::openSerial()
+{
+    if (m_PortName.empty() || m_BaudRate == -1 || m_ByteSize == -1 || m_FlowCtrl == -1 || m_Parity == -1)
+        return 0;
+    if (m_hPort >= 0) {
+        stopWatchThread();
+        ::close(m_hPort);
+        m_hPort = -1;
+        m_IsOpen = 0;
+        m_log.WriteLog("CPorts::Open() CloseHandle run\r\n");
+        m_clock.sleep(kReopenWait);
+    }
+    std::string path = devicePathOf(m_PortName);
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    // No sharing: a second tool on the same port would steal the printer's answers.
+    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        m_log.WriteLog("CPorts::Open() CreateFile error\r\n");
+        return 0;
+    }
+    // The deadlines of Write and the watch thread's poll need a non-blocking fd.
+    int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        m_log.WriteLog("CPorts::Open() SetComTimeouts failed.\r\n");
+        return 0;
+    }
+    termios tio{};
+    if (::tcgetattr(fd.get(), &tio) != 0) {
+        m_log.WriteLog("CPorts::Open() GetCommState failed.\r\n");
+        return 0;
+    }
+    if (!applySettings(tio, m_BaudRate, m_ByteSize, m_Parity, m_StopBits, m_FlowCtrl)) {
+        m_log.WriteLog("CPorts::Open() SetCommstate failed(%d).\r\n", EINVAL);
+        return 0;
+    }
+    if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) {
+        m_log.WriteLog("CPorts::Open() SetCommstate failed(%d).\r\n", errno);
+        return 0;
+    }
+    // H/W: DTR and RTS up so the printer may send; none: both lines down. A pty has no
+    // modem lines and refuses these; that is no reason to fail.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (m_FlowCtrl == 1)
+        (void)::ioctl(fd.get(), TIOCMBIS, &lines);
+    else if (m_FlowCtrl == 3)
+        (void)::ioctl(fd.get(), TIOCMBIC, &lines);
+    ::tcflush(fd.get(), TCIOFLUSH);
+
+    m_hPort = fd.release();
+    m_openKind = PortKind::Serial;
+    m_IsOpen = 1;
+    m_KeepWatching = 1;
+    if (m_Function == 2 || (m_Function == 3 && m_ModelFamily == kFamilyTavro15)) {
+        if (!startWatchThread()) {
+            Close();
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int CPorts::openParallel()
+{
+    std::string path = devicePathOf(m_PortName);
+    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_log.WriteLog("CPorts::Open() CreateFile error\r\n");
+        return 0;
+    }
+    m_hPort = fd;
+    m_openKind = PortKind::Parallel;
+    m_IsOpen = 1;
+    m_KeepWatching = 1;
+    return 1;
+}
+
+int CPorts::openFile(const std::string& name)
+{
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return 0;
+    m_hPort = fd;
+    m_openKind = PortKind::File;
+    m_IsOpen = 1;
+    m_KeepWatching = 1;
+    return 1;
+}
+
+int CPorts::openUsb()
+{
+    std::vector<std::string> ids = usbOpenIds(m_ModelFamily);
+    int fd = -1;
+    for (const auto& id : ids) {
+        fd = OpenUsbPrinter(id, m_DevicePath, m_log, m_roots);
+        if (fd >= 0)
+            break;
+    }
+    m_hPort = fd;
+    if (fd < 0)
+        return 0;
+    m_openKind = PortKind::Usb;
+    m_IsOpen = 1;
+    m_KeepWatching = 1;
+    return 1;
+}
+
+int CPorts::Close()
+{
+    if (m_hUsbRead >= 0) {
+        ::close(m_hUsbRead);
+        m_hUsbRead = -1;
+    }
+    m_KeepWatching = 0;
+    stopWatchThread();
+    reapWatchThreads(false);
+    if (m_hPort < 0)
+        return 0;
+    ::close(m_hPort);
+    m_hPort = -1;
+    m_IsOpen = 0;
+    if (m_openKind == PortKind::Usb)
+        CloseUsbDeviceList();
+    return 1;
+}
+
+int CPorts::Write(const std::uint8_t* data, int length)
+{
+    if (m_hPort < 0 || length <= 0 || !data)
+        return 0;
+    if (m_openKind == PortKind::File) {
+        int written = 0;
+        while (written < length) {
+            ssize_t n = ::write(m_hPort, data + written, static_cast<size_t>(length - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return 0;
+            written += static_cast<int>(n);
+        }
+        return written;
+    }
+    milliseconds deadline = kWriteMsPerByte * length;
+    if (m_openKind != PortKind::Serial)
+        deadline = std::max(deadline, kMinDeviceWriteDeadline);
+    return writeDevice(data, length, deadline, true);
+}
+
+int CPorts::writeDevice(const std::uint8_t* data, int length, milliseconds allowed, bool logFailures)
+{
+    auto deadline = steady_clock::now() + allowed;
+    int written = 0;
+    bool pollSaidReady = false;
+    while (written < length) {
+        ssize_t n = ::write(m_hPort, data + written, static_cast<size_t>(length - written));
+        if (n > 0) {
+            written += static_cast<int>(n);
+            pollSaidReady = false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            int left = remainingMs(deadline);
+            if (left == 0) {
+                if (logFailures)
+                    m_log.WriteLog("WriteFile Time-out!");
+                return written;
+            }
+            // Drivers without poll support (lp) always report ready: when a write still
+            // finds no room after poll said ready, pause 10 ms instead of spinning on a
+            // printer that refuses the bytes.
+            if (pollSaidReady) {
+                ::poll(nullptr, 0, std::min(left, 10));
+                pollSaidReady = false;
+            } else {
+                pollfd p{m_hPort, POLLOUT, 0};
+                pollSaidReady = ::poll(&p, 1, left) > 0;
+            }
+            continue;
+        }
+        int error = n < 0 ? errno : EIO;
+        if (written == 0) {
+            if (logFailures)
+                m_log.WriteLog("WriteFile get error result [%d]", error);
+            return 0;
+        }
+        if (logFailures)
+            m_log.WriteLog("WriteFile Time-out!");
+        return written;
+    }
+    return written;
+}
+
+int CPorts::ReadBlock(std::uint8_t* buffer, int capacity)
+{
+    if (m_openKind != PortKind::Serial)
+        return 0;
+    return readWaiting(m_hPort, buffer, capacity);
+}
+
+int CPorts::PumpReceived()
+{
+    int queued = 0;
+    std::uint8_t block[kWatchBlock];
+    for (;;) {
+        int n = ReadBlock(block, kWatchBlock);
+        if (n <= 0)
+            break;
+        if (CByteQueue::kSize - m_QueueRead.Count() > n) {
+            for (int i = 0; i < n; ++i)
+                m_QueueRead.Push(block[i]);
+            queued += n;
+        } else {
+            m_prompter.message(catalogText(41));
+        }
+    }
+    return queued;
+}
+
+int CPorts::ReadUsbReply()
+{
+    int fd = ::open(m_DevicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_prompter.message(m_DevicePath);
+        return 0;
+    }
+    m_hUsbRead = fd;
+    UsbReplyDecoder decoder;
+    std::vector<std::uint8_t> decoded;
+    auto deliver = [&] {
+        if (decoded.empty())
+            return;
+        // The queue holds 4095 bytes; what does not fit is dropped rather than wrapping
+        // the ring over unread bytes.
+        for (std::uint8_t b : decoded)
+            if (!m_QueueRead.TryPush(b))
+                break;
+        decoded.clear();
+        notify();
+    };
+    std::uint8_t buffer[kUsbReadSize];
+    for (int pass = 0; pass < kUsbPasses; ++pass) {
+        std::memset(buffer, 0, sizeof buffer);
+        pollfd p{m_hUsbRead, POLLIN, 0};
+        int ready;
+        do {
+            ready = ::poll(&p, 1, kUsbPassWaitMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready <= 0 || !(p.revents & POLLIN))
+            continue;
+        ssize_t n = ::read(m_hUsbRead, buffer, sizeof buffer);
+        if (n <= 0)
+            continue;
+        decoder.feed(buffer, static_cast<int>(n), decoded);
+        deliver();
+    }
+    decoder.finish(decoded);
+    deliver();
+    ::close(m_hUsbRead);
+    m_hUsbRead = -1;
+    return 1;
+}
+
+std::vector<std::string> CPorts::EnumPorts(bool parallel)
+{
+    if (parallel)
+        return listParallelPorts(m_roots).names;
+    PortList list = listSerialPorts(m_roots);
+    if (!list.ok)
+        m_log.WriteLog("Registry open fail");
+    return list.names;
+}
+
+void CPorts::notify()
+{
+    if (MessageTarget* target = m_hNotifyWnd.load())
+        target->SendMessage(WM_RECEIVE_NOTIFY, 0, 0);
+}
+
+bool CPorts::startWatchThread()
+{
+    auto state = std::make_shared<WatchState>();
+    state->wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!state->wake) {
+        // The thread cannot wait without its wake-up; the port stays open unwatched.
+        m_prompter.message(std::string(catalogText(40)) + m_PortName);
+        return true;
+    }
+    state->fd = m_hPort;
+    try {
+        m_hWatchThread = std::thread(&CPorts::ThreadWatchComm, this, state);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    m_watch = std::move(state);
+    return true;
+}
+
+void CPorts::stopWatchThread()
+{
+    if (!m_watch)
+        return;
+    m_watch->stop = true;
+    signalEvent(m_watch->wake.get());
+    {
+        // Waits only for a poll that the wake-up has just ended, or a read in progress;
+        // never for a notification (the thread does not hold io while it notifies).
+        std::lock_guard lock(m_watch->io);
+    }
+    m_retired.emplace_back(std::move(m_hWatchThread), std::move(m_watch));
+    m_watch.reset();
+}
+
+void CPorts::reapWatchThreads(bool all)
+{
+    for (auto it = m_retired.begin(); it != m_retired.end();) {
+        if (all || it->second->ended) {
+            if (it->first.joinable())
+                it->first.join();
+            it = m_retired.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool CPorts::WatchThreadActive() const
+{
+    if (m_watch && !m_watch->ended)
+        return true;
+    return std::any_of(m_retired.begin(), m_retired.end(), [](const auto& r) { return !r.second->ended; });
+}
+
+void CPorts::ThreadWatchComm(CPorts* ports, std::shared_ptr<WatchState> state)
+{
+    std::uint8_t block[kWatchBlock];
+    std::unique_lock lock(state->io);
+    while (!state->stop && ports->m_IsOpen && ports->m_KeepWatching) {
+        pollfd fds[2] = {{state->fd, POLLIN, 0}, {state->wake.get(), POLLIN, 0}};
+        int n = ::poll(fds, 2, -1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || state->stop || (fds[1].revents & POLLIN))
+            break;
+        if (!(fds[0].revents & POLLIN)) {
+            // Hang-up or error without data: the line is gone for now.
+            lock.unlock();
+            pollfd w{state->wake.get(), POLLIN, 0};
+            ::poll(&w, 1, kHangupPauseMs);
+            lock.lock();
+            continue;
+        }
+        int dropped = 0;
+        for (;;) {
+            int got = readWaiting(state->fd, block, kWatchBlock);
+            if (got <= 0)
+                break;
+            if (CByteQueue::kSize - ports->m_QueueRead.Count() > got) {
+                for (int i = 0; i < got; ++i)
+                    ports->m_QueueRead.Push(block[i]);
+            } else {
+                ++dropped;
+            }
+        }
+        lock.unlock();
+        for (int i = 0; i < dropped; ++i)
+            ports->m_prompter.message(catalogText(41));
+        if (state->stop) {
+            lock.lock();
+            break;
+        }
+        ports->notify();
+        lock.lock();
+    }
+    state->ended = true;
+}

@@ -1,0 +1,318 @@
+#include "port/ParPortCtl.h"
+
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "app/PortName.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <unistd.h>
+
+using namespace std::chrono;
+
+namespace {
+
+// The printer gets 5 s to take a written block (paper feed, a cut) before the write counts
+// as failed.
+constexpr milliseconds kWriteWait{5000};
+// ClosePort gives the printer this long to finish an answer before the fd goes.
+constexpr milliseconds kCloseWait{100};
+// The drains on stop pick up what is already waiting, three reads as the Windows tool did.
+constexpr int kStopDrains = 3;
+
+std::string formatText(const char* format, int value)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+void signalEvent(int fd)
+{
+    std::uint64_t one = 1;
+    ssize_t n;
+    do {
+        n = ::write(fd, &one, sizeof one);
+    } while (n < 0 && errno == EINTR);
+}
+
+void resetEvent(int fd)
+{
+    std::uint64_t value;
+    while (::read(fd, &value, sizeof value) > 0) {
+    }
+}
+
+int remainingMs(steady_clock::time_point deadline)
+{
+    auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+} // namespace
+
+ParPortCtl::ParPortCtl(CErrorLog& log, Clock& clock)
+    : m_log(log), m_clock(clock),
+      m_hThreadEnded(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      m_hReadRequest(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      m_hStop(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+}
+
+ParPortCtl::~ParPortCtl()
+{
+    StopReadThread();
+    m_IsOpen = 0;
+    m_hPort.reset();
+}
+
+int ParPortCtl::OpenPort(const std::string& portName)
+{
+    if (m_hThread.joinable())
+        StopReadThread();
+    m_hPort.reset();
+    m_IsOpen = 0;
+    std::string path = devicePathOf(portName);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_LastError = errno;
+        SetErrorText(formatText("[ParPortCtl] CreateFile fail : %d", m_LastError));
+        return 0;
+    }
+    m_hPort.reset(fd);
+    m_LastError = 0;
+    m_IsOpen = 1;
+    return 1;
+}
+
+int ParPortCtl::ClosePort()
+{
+    m_IsOpen = 0;
+    StopReadThread();
+    m_clock.sleep(kCloseWait);
+    m_hPort.reset();
+    return 1;
+}
+
+int ParPortCtl::WritePort(const std::uint8_t* data, int length)
+{
+    if (!m_IsOpen || !m_hPort || !data || length <= 0)
+        return 0;
+    auto deadline = steady_clock::now() + kWriteWait;
+    int written = 0;
+    bool pollSaidReady = false;
+    while (written < length) {
+        ssize_t n = ::write(m_hPort.get(), data + written, static_cast<size_t>(length - written));
+        if (n > 0) {
+            written += static_cast<int>(n);
+            pollSaidReady = false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            int left = remainingMs(deadline);
+            if (left == 0)
+                return 0;
+            // lp has no poll support and always reports ready: pause rather than spin.
+            if (pollSaidReady) {
+                ::poll(nullptr, 0, std::min(left, 10));
+                pollSaidReady = false;
+            } else {
+                pollfd p{m_hPort.get(), POLLOUT, 0};
+                pollSaidReady = ::poll(&p, 1, left) > 0;
+            }
+            continue;
+        }
+        SetErrorText(formatText("[ParPortCtl] Write fail : %d", n < 0 ? errno : EIO));
+        return 0;
+    }
+    return written;
+}
+
+int ParPortCtl::StartReadThread()
+{
+    if (m_running)
+        return 1;
+    joinThread(); // a thread that ended by itself (full queue)
+    if (!m_hStop || !m_hReadRequest || !m_hThreadEnded) {
+        m_LastError = EMFILE;
+        SetErrorText(formatText("[ParPortCtl] CreateThread fail : %d", m_LastError));
+        return 0;
+    }
+    resetEvent(m_hStop.get());
+    resetEvent(m_hThreadEnded.get());
+    m_running = true;
+    try {
+        m_hThread = std::thread(&ParPortCtl::ReadThread, this);
+    } catch (const std::system_error& e) {
+        m_running = false;
+        m_LastError = e.code().value();
+        SetErrorText(formatText("[ParPortCtl] CreateThread fail : %d", m_LastError));
+        return 0;
+    }
+    return 1;
+}
+
+int ParPortCtl::StopReadThread()
+{
+    if (m_hThread.joinable()) {
+        signalEvent(m_hStop.get());
+        joinThread();
+    }
+    return 1;
+}
+
+void ParPortCtl::joinThread()
+{
+    if (m_hThread.joinable())
+        m_hThread.join();
+}
+
+int ParPortCtl::RequestRead()
+{
+    signalEvent(m_hReadRequest.get());
+    return 1;
+}
+
+std::uint8_t ParPortCtl::PopByte(int& status)
+{
+    if (m_Queue.IsEmpty()) {
+        status = -1;
+        SetErrorText("[ParPortCtl] Receive Queue is Empty");
+        return 0;
+    }
+    status = 1;
+    return m_Queue.Pop();
+}
+
+std::string ParPortCtl::GetErrorText() const
+{
+    std::lock_guard lock(m_textMutex);
+    return m_ErrorText;
+}
+
+void ParPortCtl::SetErrorText(const std::string& text)
+{
+    std::lock_guard lock(m_textMutex);
+    m_ErrorText = text;
+}
+
+std::array<std::uint8_t, 4> ParPortCtl::GetAsb() const
+{
+    std::lock_guard lock(m_asbMutex);
+    return m_Asb;
+}
+
+bool ParPortCtl::IsAsbReport(const std::uint8_t* b, int length, int i)
+{
+    return i >= 0 && i + 3 < length && (b[i] & 0x93) == 0x10 && (b[i + 1] & 0x90) == 0 &&
+           (b[i + 2] & 0xF0) == 0 && b[i + 3] == 0x0F;
+}
+
+bool ParPortCtl::ProcessReceived(const std::uint8_t* buffer, int length)
+{
+    for (int i = 0; i < length; ++i) {
+        if (IsAsbReport(buffer, length, i)) {
+            std::array<std::uint8_t, 4> report{buffer[i], buffer[i + 1], buffer[i + 2], buffer[i + 3]};
+            {
+                std::lock_guard lock(m_asbMutex);
+                if (report != m_Asb)
+                    m_Asb = report;
+            }
+            i += 3;
+            continue;
+        }
+        if (!m_Queue.TryPush(buffer[i]))
+            return false;
+    }
+    return true;
+}
+
+int ParPortCtl::drainWaiting(std::uint8_t* buffer, int capacity)
+{
+    if (!m_hPort)
+        return 0;
+    ssize_t n;
+    do {
+        n = ::read(m_hPort.get(), buffer, static_cast<size_t>(capacity));
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+int ParPortCtl::readPort(std::uint8_t* buffer, int capacity)
+{
+    if (!m_IsOpen || !m_hPort)
+        return 0;
+    ssize_t n;
+    do {
+        n = ::read(m_hPort.get(), buffer, static_cast<size_t>(capacity));
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0)
+        return static_cast<int>(n);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        int error = errno;
+        SetErrorText(formatText("[ParPortCtl] Read fail : %d\r\n", error));
+        m_log.WriteLog("[ParPortCtl] Read fail : %d", error);
+        return 0;
+    }
+    // Nothing yet: wait for the printer, or for a stop request, which ends the wait at once.
+    for (;;) {
+        pollfd fds[2] = {{m_hPort.get(), POLLIN, 0}, {m_hStop.get(), POLLIN, 0}};
+        int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || (fds[1].revents & POLLIN))
+            return 0;
+        if (fds[0].revents)
+            break;
+    }
+    do {
+        n = ::read(m_hPort.get(), buffer, static_cast<size_t>(capacity));
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0)
+        return static_cast<int>(n);
+    int error = errno;
+    if (error == EAGAIN || error == EWOULDBLOCK)
+        return 0;
+    SetErrorText(formatText("[ParPortCtl] Read fail : %d", error));
+    m_log.WriteLog("[ParPortCtl] Read fail : %d", error);
+    return 0;
+}
+
+void ParPortCtl::ReadThread(ParPortCtl* self)
+{
+    std::uint8_t buffer[kReadSize];
+    auto end = [self] {
+        resetEvent(self->m_hStop.get());
+        signalEvent(self->m_hThreadEnded.get());
+        self->m_running = false;
+    };
+    for (;;) {
+        pollfd fds[2] = {{self->m_hStop.get(), POLLIN, 0}, {self->m_hReadRequest.get(), POLLIN, 0}};
+        int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || (fds[0].revents & POLLIN)) {
+            for (int i = 0; i < kStopDrains; ++i)
+                self->drainWaiting(buffer, kReadSize);
+            end();
+            return;
+        }
+        if (!(fds[1].revents & POLLIN))
+            continue;
+        resetEvent(self->m_hReadRequest.get());
+        int n = self->readPort(buffer, kReadSize);
+        if (!self->ProcessReceived(buffer, n)) {
+            self->SetErrorText("Receive Queue is FULL!");
+            end();
+            return;
+        }
+    }
+}
