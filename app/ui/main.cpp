@@ -1,16 +1,70 @@
-// tavroset: the desktop tool. The connection dialog is the main window for the whole run.
-#include "app/Version.h"
+// tavroset: the desktop tool. The connection dialog is the main window for the whole run;
+// the function menu and the tools open modally on top of it.
+#include "app/CErrorLog.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "app/ui/CConnectDlg.h"
+#include "app/ui/CMenuDlg.h"
+#include "app/ui/CToolApp.h"
+#include "app/ui/QtClock.h"
+#include "app/ui/QtPrompter.h"
+#include "port/CPorts.h"
+#ifdef TAVRO_HAVE_SETUP_UI
+#include "setup/ui/CUserSetupDlg.h"
+#endif
 
 #include <QApplication>
-#include <QDialog>
-#include <QDir>
+
+#include <climits>
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    std::printf("%s\n", QDir::currentPath().toLocal8Bit().constData());
-    QDialog dialog;
-    dialog.setWindowTitle(QString("TAVROSet(203dpi) ") + kVersionText + kVersionSuffix);
-    return dialog.exec() == QDialog::Accepted ? 0 : 0;
+    QApplication::setApplicationName("tavroset");
+    QApplication::setApplicationDisplayName(kAppDisplayName);
+    QApplication::setDesktopFileName("tavroset");
+
+    // The profile and the error log live in the start-up directory, as service staff
+    // expect to find them next to where the tool was started.
+    char workingDir[256] = "";
+    if (!::getcwd(workingDir, sizeof workingDir))
+        std::fputs("_getcwd error\n", stderr);
+    else
+        std::printf("%s\n", workingDir);
+    std::fflush(stdout);
+    Profile profile(Profile::defaultPath(workingDir));
+
+    QtPrompter prompter;
+    QtClock clock;
+    CErrorLog& log = theErrorLog();
+    CPorts ports(prompter, clock, log);
+
+    ConnectDlgDeps deps{prompter, clock, profile, log, portDiscovery(ports, log, DeviceRoots::fromEnvironment()),
+                        portNetworkLink(), LocaleSources::fromEnvironment(), "error.log", {}};
+    deps.runMenu = [&](QWidget* parent, const ConnectionSettings& settings) {
+        applySettings(ports, settings);
+        MenuDlgDeps menuDeps;
+        menuDeps.korean = g_pMsg == &koreanCatalog();
+        menuDeps.setFunction = [&](int function) { ports.m_Function = static_cast<std::uint8_t>(function); };
+#ifdef TAVRO_HAVE_SETUP_UI
+        menuDeps.runUserSetup = [&](QWidget* menu, const std::string& summary) {
+            UserSetupDlgDeps setupDeps{ports, prompter, clock, profile, menuDeps.korean, summary};
+            CUserSetupDlg setup(setupDeps, menu);
+            setup.exec();
+        };
+#endif
+        CMenuDlg menu(settings, menuDeps, parent);
+        menu.exec();
+        // A tool that left the port open gets it closed here at the latest.
+        if (ports.m_IsOpen)
+            ports.Close();
+    };
+
+    CConnectDlg dialog(std::move(deps));
+    int result = dialog.exec();
+    if (result != QDialog::Accepted && ports.m_IsOpen)
+        ports.Close();
+    return 0;
 }

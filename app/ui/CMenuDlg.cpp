@@ -1,0 +1,76 @@
+#include "app/ui/CMenuDlg.h"
+
+#include "app/ui/AppIcon.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* kToolNotYet = "This tool is not part of this version of TAVROSet yet.";
+
+QPushButton* makeButton(int id, const char* english, const char* korean, bool useKorean)
+{
+    auto* button = new QPushButton(QString::fromUtf8(useKorean ? korean : english));
+    button->setObjectName(QString("ctl%1").arg(id));
+    button->setMinimumHeight(34);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget* parent)
+    : QDialog(parent), m_deps(std::move(deps))
+{
+    setObjectName("CMenuDlg");
+    setModal(true);
+    setWindowIcon(appIcon());
+    setWindowTitle("TAVROSet");
+    m_summary = connectionSummary(settings);
+
+    const bool ko = m_deps.korean;
+    m_logo = makeButton(1007, "&Logo Download", "로고 전송", ko);
+    m_setup = makeButton(1012, "&User Setup", "사용자 설정", ko);
+    m_firmware = makeButton(1017, "&Firmware Download", "펌웨어 전송", ko);
+    m_back = makeButton(1021, "<< &Back  ", "<< 뒤로", ko);
+
+    // The logo and firmware tools come in later versions; their buttons stay in place but
+    // say so instead of opening anything.
+    for (QPushButton* b : {m_logo, m_firmware}) {
+        b->setEnabled(false);
+        b->setToolTip(kToolNotYet);
+    }
+    if (settings.modelFamily == kFamilyTavro15) {
+        m_setup->setEnabled(false);
+        m_setup->setToolTip("The TAVRO15 has no user setup.");
+    }
+
+    auto* summaryLabel = new QLabel(QString::fromStdString(m_summary).replace("\r\n", "\n"));
+    summaryLabel->setObjectName("summary");
+    summaryLabel->setFrameShape(QFrame::StyledPanel);
+    summaryLabel->setMargin(6);
+    summaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(summaryLabel);
+    layout->addWidget(m_logo);
+    layout->addWidget(m_setup);
+    layout->addWidget(m_firmware);
+    layout->addSpacing(8);
+    layout->addWidget(m_back);
+    m_setup->setFocus();
+
+    connect(m_setup, &QPushButton::clicked, this, &CMenuDlg::onUserSetup);
+    connect(m_back, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CMenuDlg::onUserSetup()
+{
+    if (m_deps.setFunction)
+        m_deps.setFunction(kFunctionUserSetup);
+    if (m_deps.runUserSetup)
+        m_deps.runUserSetup(this, m_summary);
+}

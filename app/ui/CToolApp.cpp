@@ -1,0 +1,42 @@
+#include "app/ui/CToolApp.h"
+
+#include "port/CPorts.h"
+#include "port/EthernetLink.h"
+
+DiscoveryCalls portDiscovery(CPorts& ports, CErrorLog& log, DeviceRoots roots)
+{
+    DiscoveryCalls calls;
+    calls.countUsbPrinters = [&log, roots](const std::string& id) { return CountUsbPrinters(id, log, roots); };
+    calls.findUsbVirtualCom = [roots](const std::string& id) { return FindUsbVirtualCom(id, roots); };
+    calls.enumPorts = [&ports](bool parallel) { return ports.EnumPorts(parallel); };
+    return calls;
+}
+
+NetworkLinkCalls portNetworkLink(MessageTarget* owner)
+{
+    NetworkLinkCalls calls;
+    calls.ethInit = [owner](const std::string& ip, int port) {
+        EthInit(owner, "Ethernet", ip.c_str(), port);
+        return 1;
+    };
+    calls.ethOpen = [] { return EthOpen(); };
+    calls.ethClose = [] { EthClose(); };
+    return calls;
+}
+
+void applySettings(CPorts& ports, const ConnectionSettings& s)
+{
+    ports.m_PortName = s.portName;
+    ports.m_ModelFamily = s.modelFamily;
+    // A parallel, USB or network choice leaves the serial settings of an earlier OK as
+    // they were, as the Windows tool did; they matter only for serial ports.
+    if (s.baudRate != -1)
+        ports.m_BaudRate = s.baudRate;
+    if (s.byteSize != -1)
+        ports.m_ByteSize = s.byteSize;
+    if (s.parity != -1)
+        ports.m_Parity = s.parity;
+    if (s.flowCtrl != -1)
+        ports.m_FlowCtrl = s.flowCtrl;
+    ports.m_StopBits = s.stopBits;
+}

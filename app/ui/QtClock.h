@@ -1,0 +1,19 @@
+#pragma once
+// The desktop tool's clock: on the GUI thread a sleep runs a local event loop, so the
+// windows keep painting and queued calls from worker threads (setup values, receive
+// notifications) are served while the dialog waits; mouse and key input stays queued until
+// the wait is over. On any other thread it sleeps plainly.
+#include "app/Clock.h"
+
+#include <functional>
+
+class QtClock final : public Clock {
+public:
+    std::chrono::steady_clock::time_point now() override;
+    LocalTime localTime() override;
+    void sleep(Ms delay) override;
+
+    // Waits on the GUI thread until done() is true or the time ran out, serving events as
+    // sleep() does; polls done() every 10 ms. Returns done()'s last answer. Any thread.
+    static bool waitUntil(const std::function<bool()>& done, Ms timeout);
+};

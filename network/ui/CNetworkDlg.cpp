@@ -1,0 +1,162 @@
+#include "network/ui/CNetworkDlg.h"
+
+#include "app/MessageCatalog.h"
+#include "app/Prompter.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* kUsbNotice = "Turn on the printer and Connect a USB cable.";
+const char* kUsbNoticeKo = "프린터를 켜고 USB케이블을 연결하십시오.";
+const char* kNetworkSettingLater =
+    "The network setting dialog (printer search and change) is not part of this version yet.";
+
+// Four dotted decimal fields 0..255, as the IP address control takes them.
+const QRegularExpression& ipPattern()
+{
+    static const QRegularExpression pattern(
+        "^((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])\\.){3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])$");
+    return pattern;
+}
+
+} // namespace
+
+bool CNetworkDlg::portAccepted(int port)
+{
+    return (port >= 1024 && port <= 65534) || port == 515;
+}
+
+CNetworkDlg::CNetworkDlg(Prompter& prompter, NetworkLinkCalls calls, bool korean, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter), m_calls(std::move(calls)), m_korean(korean)
+{
+    setObjectName("CNetworkDlg");
+    setModal(true);
+
+    m_ipEdit = new QLineEdit;
+    m_ipEdit->setObjectName("ctl1032");
+    m_ipEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression("[0-9.]{0,15}"), m_ipEdit));
+    m_portEdit = new QLineEdit;
+    m_portEdit->setObjectName("ctl1030");
+    m_portEdit->setValidator(new QRegularExpressionValidator(QRegularExpression("-?[0-9]{0,6}"), m_portEdit));
+    m_portEdit->setMaximumWidth(90);
+
+    auto* ipLabel = new QLabel("&IP :");
+    ipLabel->setBuddy(m_ipEdit);
+    auto* portLabel = new QLabel("&PORT :");
+    portLabel->setBuddy(m_portEdit);
+    auto* form = new QFormLayout;
+    form->addRow(ipLabel, m_ipEdit);
+    form->addRow(portLabel, m_portEdit);
+
+    auto* box = new QGroupBox("Setting");
+    m_setting = new QPushButton("Network Setting");
+    m_setting->setObjectName("ctl1031");
+    m_reserved = new QPushButton("Reserved");
+    m_reserved->setObjectName("ctl1033");
+    auto* boxLayout = new QHBoxLayout(box);
+    boxLayout->addWidget(m_setting);
+    boxLayout->addWidget(m_reserved);
+
+    m_ok = new QPushButton("OK");
+    m_ok->setObjectName("ctl1");
+    m_ok->setDefault(true);
+    m_cancel = new QPushButton(korean ? "취소" : "Cancel");
+    m_cancel->setObjectName("ctl2");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(box);
+    layout->addLayout(buttons);
+
+    connect(m_ok, &QPushButton::clicked, this, &CNetworkDlg::onOk);
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_setting, &QPushButton::clicked, this, &CNetworkDlg::onSettingButton);
+    connect(m_reserved, &QPushButton::clicked, this, &CNetworkDlg::onSettingButton);
+}
+
+void CNetworkDlg::prepare(const std::string& portName)
+{
+    m_ipEdit->setText(QString::fromStdString(m_ip));
+    m_portEdit->setText(QString::number(m_port));
+    m_reserved->setEnabled(false);
+    m_reserved->setText("Reserved");
+    m_wireless = portName.rfind("ETH", 0) != 0;
+    if (m_wireless) {
+        setWindowTitle("WLAN(WiFi) Network");
+        m_setting->setText("Infrastructure");
+        m_setting->setEnabled(true);
+        m_setting->setToolTip(QString());
+        m_reserved->setText("Limited AP");
+        m_reserved->setEnabled(true);
+    } else {
+        setWindowTitle("Ethernet-II Network");
+        m_setting->setText(m_korean ? "네트워크 설정" : "Network Setting");
+        // The printer search and change dialog is a later part of the tool; the button
+        // stays visible so the layout matches, but does nothing until that lands.
+        m_setting->setEnabled(false);
+        m_setting->setToolTip(kNetworkSettingLater);
+    }
+    m_ipEdit->setFocus();
+}
+
+int CNetworkDlg::run(const std::string& portName)
+{
+    prepare(portName);
+    return exec();
+}
+
+void CNetworkDlg::onSettingButton()
+{
+    // Only the WLAN variant has these buttons enabled: its module is configured over USB.
+    if (m_wireless)
+        m_prompter.show(m_korean ? kUsbNoticeKo : kUsbNotice, PromptButtons::Ok, PromptIcon::Information,
+                        m_korean ? "알림" : "Notice");
+}
+
+void CNetworkDlg::onOk()
+{
+    // No socket library needs starting on Linux, so catalog entry 2 cannot occur here.
+    QString ipText = m_ipEdit->text().trimmed();
+    bool numeric = false;
+    int port = m_portEdit->text().trimmed().toInt(&numeric);
+    if (!numeric || !portAccepted(port)) {
+        m_prompter.message(catalogText(55));
+        m_portEdit->setFocus();
+        return;
+    }
+    // The Windows address control could not hold a malformed address; a line edit can, and
+    // handing one to the library would only fail later with a vaguer message.
+    if (!ipPattern().match(ipText).hasMatch()) {
+        m_prompter.message(catalogText(62));
+        m_ipEdit->setFocus();
+        return;
+    }
+    m_ip = ipText.toStdString();
+    m_port = port;
+
+    if (m_calls.ethInit)
+        m_calls.ethInit(m_ip, m_port);
+    m_checkedPort = m_port;
+    int opened = m_calls.ethOpen ? m_calls.ethOpen() : 0;
+    if (m_calls.ethClose)
+        m_calls.ethClose();
+    if ((opened & 0xFF) != 0) {
+        accept();
+        return;
+    }
+    m_prompter.message(catalogText(20));
+}
