@@ -6,6 +6,7 @@
 #include "app/MessageTarget.h"
 #include "app/Prompter.h"
 #include "common/UniqueFd.h"
+#include "port/SerialLine.h"
 #include "port/UsbReplyDecoder.h"
 
 #include "app/ConnectionRules.h"
@@ -50,66 +51,6 @@ int remainingMs(steady_clock::time_point deadline)
 {
     auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000 * 60 * 60));
-}
-
-bool speedOf(int baud, speed_t& speed)
-{
-    switch (baud) {
-    case 1200: speed = B1200; return true;
-    case 2400: speed = B2400; return true;
-    case 4800: speed = B4800; return true;
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    case 57600: speed = B57600; return true;
-    case 115200: speed = B115200; return true;
-    case 230400: speed = B230400; return true;
-    default: return false;
-    }
-}
-
-// The termios of the stored settings on top of what the device had; false for a value the
-// line cannot take.
-bool applySettings(termios& tio, int baud, int byteSize, int parity, int stopBits, int flowCtrl)
-{
-    speed_t speed;
-    if (!speedOf(baud, speed))
-        return false;
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~CSIZE;
-    switch (byteSize) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: return false;
-    }
-    tio.c_cflag &= ~(PARENB | PARODD);
-    switch (parity) {
-    case 0: break;
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    default: return false;
-    }
-    // Linux UARTs have no 1.5 stop bits; two is the nearest setting a receiver accepts.
-    switch (stopBits) {
-    case 0: tio.c_cflag &= ~CSTOPB; break;
-    case 1:
-    case 2: tio.c_cflag |= CSTOPB; break;
-    default: return false;
-    }
-    tio.c_cflag &= ~CRTSCTS;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    switch (flowCtrl) {
-    case 1: tio.c_cflag |= CRTSCTS; break;
-    case 2: tio.c_iflag |= IXON | IXOFF; break;
-    case 3: break;
-    default: return false;
-    }
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    return cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
 }
 
 // The bytes waiting on a serial fd (at most capacity), read without waiting; 0 when none.
@@ -221,7 +162,7 @@ int CPorts::openSerial()
         m_log.WriteLog("CPorts::Open() GetCommState failed.\r\n");
         return 0;
     }
-    if (!applySettings(tio, m_BaudRate, m_ByteSize, m_Parity, m_StopBits, m_FlowCtrl)) {
+    if (!termiosForSettings(tio, {m_BaudRate, m_ByteSize, m_Parity, m_StopBits, m_FlowCtrl})) {
         m_log.WriteLog("CPorts::Open() SetCommstate failed(%d).\r\n", EINVAL);
         return 0;
     }
