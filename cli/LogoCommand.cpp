@@ -1,0 +1,231 @@
+// tavroctl logo raster|preview|list: the logo core from the command line.
+#include "cli/CliCommand.h"
+
+#include "app/ConnectionRules.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "app/Prompter.h"
+#include "logo/BitmapList.h"
+#include "logo/LogoPicture.h"
+#include "logo/LogoPreview.h"
+#include "logo/LogoRasterizer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+// Boxes become lines on stderr; questions are not asked by these commands.
+class StderrPrompter final : public Prompter {
+public:
+    PromptAnswer show(std::string_view text, PromptButtons buttons, PromptIcon, std::string_view) override
+    {
+        std::string line(text);
+        for (auto& c : line)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        std::cerr << "tavroctl: " << line << "\n";
+        return buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoCancel ? PromptAnswer::No
+                                                                                        : PromptAnswer::Ok;
+    }
+};
+
+struct LogoArgs {
+    std::string image;
+    std::string output;
+    bool gray = false;
+    bool center = false;
+    int maxArea = 0;    // 0: the family's default
+    int diverging = LogoOptions::kDefaultDivergingPoint;
+    int family = -1;    // -1: from --device, else a wide-paper model
+    std::string mode = "normal";
+};
+
+int familyOf(const CliContext& context, const LogoArgs& args)
+{
+    if (args.family >= 0)
+        return args.family;
+    if (!context.options.device.empty())
+        return familyForOk(context.options.device);
+    return 0;
+}
+
+LogoOptions optionsOf(const CliContext& context, const LogoArgs& args)
+{
+    LogoOptions options = LogoOptions::defaults(familyOf(context, args));
+    if (args.maxArea > 0)
+        options.maxPrintableArea = uint32_t(args.maxArea);
+    options.divergingPoint = args.diverging;
+    options.grayPrinting = args.gray;
+    return options;
+}
+
+void addConversionOptions(CLI::App* cmd, LogoArgs& args)
+{
+    cmd->add_option("IMAGE", args.image, "BMP file")->required();
+    cmd->add_option("-o,--output", args.output, "output file")->required();
+    cmd->add_flag("--gray", args.gray, "4-bit gray raster (Use Gray Printing)");
+    cmd->add_flag("--center", args.center, "auto centre on the printable area (mono only)");
+    cmd->add_option("--max-area", args.maxArea, "printable area in dots (default 576, 384 for the TAVRO15)")
+        ->check(CLI::Range(1, 576));
+    cmd->add_option("--diverging", args.diverging, "black / white diverging point")->check(CLI::Range(0, 255));
+    cmd->add_option("--family", args.family, "model family 1..6 (default: from --device)")->check(CLI::Range(0, 6));
+}
+
+Result<LogoPicture> convert(const CliContext& context, const LogoArgs& args)
+{
+    const LogoOptions options = optionsOf(context, args);
+    BmpFault fault = BmpFault::None;
+    auto picture = rasterizeLogoFile(args.image, options, args.center, &fault);
+    if (!picture.ok() && fault == BmpFault::Unsupported)
+        return Status::failure(std::string(catalogText(45)) + " (" + picture.message() + ")");
+    return picture;
+}
+
+Status writeAtomically(const std::string& file, const std::vector<uint8_t>& bytes)
+{
+    const std::string temp = file + ".tmp";
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f)
+        return Status::failure("cannot create " + temp + ": " + std::strerror(errno));
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), file.c_str()) != 0) {
+        int e = errno;
+        std::remove(temp.c_str());
+        return Status::failure("cannot write " + file + ": " + std::strerror(e));
+    }
+    return Status::success();
+}
+
+int runRaster(const CliContext& context, const LogoArgs& args)
+{
+    auto picture = convert(context, args);
+    if (!picture.ok())
+        return cliFail(picture.message());
+    Status s = writeAtomically(args.output, picture->uploadBytes());
+    if (!s.ok())
+        return cliFail(s.message());
+    if (context.options.json)
+        std::cout << "{\"width\":" << picture->widthDots << ",\"height\":" << picture->heightDots
+                  << ",\"gray\":" << (picture->gray ? "true" : "false") << ",\"bytes\":" << picture->raster.size() + 4
+                  << ",\"predictedSize\":" << picture->predictedSize << "}\n";
+    else
+        std::cout << args.output << ": " << picture->widthDots << " x " << picture->heightDots << " dots, "
+                  << picture->raster.size() + 4 << " bytes (header + " << (picture->gray ? "gray" : "mono")
+                  << " raster)\n";
+    return 0;
+}
+
+int runPreview(const CliContext& context, const LogoArgs& args)
+{
+    LogoPrintMode mode = LogoPrintMode::Normal;
+    if (args.mode == "dw")
+        mode = LogoPrintMode::DoubleWidth;
+    else if (args.mode == "dh")
+        mode = LogoPrintMode::DoubleHeight;
+    else if (args.mode == "quad")
+        mode = LogoPrintMode::Quadruple;
+    auto picture = convert(context, args);
+    if (!picture.ok())
+        return cliFail(picture.message());
+    auto image = LogoPreview::render(*picture, mode);
+    if (!image.ok())
+        return cliFail(image.message());
+    Status s = LogoPreview::writePng(args.output, *image);
+    if (!s.ok())
+        return cliFail(s.message());
+    std::cout << args.output << ": " << image->width << " x " << image->height << " dots at "
+              << LogoPreview::kDotsPerInch << " dpi\n";
+    return 0;
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+int runList(const CliContext& context, bool gray)
+{
+    const std::filesystem::path profilePath = context.options.profile.empty()
+                                                  ? Profile::defaultPath(std::filesystem::current_path())
+                                                  : std::filesystem::path(context.options.profile);
+    Profile profile(profilePath);
+    StderrPrompter prompter;
+    LogoOptions options = LogoOptions::defaults(context.options.device.empty() ? 0 : familyForOk(context.options.device));
+    options.grayPrinting = gray;
+    BitmapList list(prompter, options);
+    list.restoreFromLog(profile);
+
+    if (context.options.json) {
+        std::cout << "{\"pictures\":[";
+        for (int row = 0; row < list.fileCount(); ++row) {
+            const auto& e = list.entries()[std::size_t(row)];
+            std::cout << (row ? "," : "") << "{\"number\":" << list.imageNumber(row) << ",\"name\":" << jsonString(e.name)
+                      << ",\"size\":" << list.sizeBytes(row) << ",\"path\":" << jsonString(e.path) << "}";
+        }
+        std::cout << "],\"failedLogEntries\":[";
+        for (std::size_t i = 0; i < list.failedLogEntries().size(); ++i)
+            std::cout << (i ? "," : "") << list.failedLogEntries()[i];
+        std::cout << "],\"count\":" << list.fileCount() << ",\"totalBytes\":" << list.totalBytes()
+                  << ",\"usedKB\":" << list.usedKB() << ",\"limitKB\":" << BitmapList::kNvLimitKB << "}\n";
+        return 0;
+    }
+    std::printf("   No.  %-32s %15s\n", "Name", "Size");
+    for (int row = 0; row < list.fileCount(); ++row) {
+        const auto& e = list.entries()[std::size_t(row)];
+        std::printf("   %s  %-32s %s\n", e.number.c_str(), e.name.c_str(), e.size.c_str());
+    }
+    std::printf("Number of Image Files  %s\n", list.countText().c_str());
+    std::printf("Total Image File Size  %s\n", list.sizeText().c_str());
+    if (!list.failedLogEntries().empty()) {
+        std::printf("Unusable log entries:");
+        for (int n : list.failedLogEntries())
+            std::printf(" Logofile%d", n);
+        std::printf("\n");
+    }
+    return 0;
+}
+
+void install(CLI::App& app, CliContext& context)
+{
+    auto* logo = app.add_subcommand("logo", "convert, preview and list NV logos");
+    logo->require_subcommand(1);
+
+    auto rasterArgs = std::make_shared<LogoArgs>();
+    auto* raster = logo->add_subcommand("raster", "write the bytes an upload sends for one picture (header + raster)");
+    addConversionOptions(raster, *rasterArgs);
+    raster->callback([&context, rasterArgs] { context.action = [&context, rasterArgs] { return runRaster(context, *rasterArgs); }; });
+
+    auto previewArgs = std::make_shared<LogoArgs>();
+    auto* preview = logo->add_subcommand("preview", "write a PNG of the picture as the printer prints it (203 dpi)");
+    addConversionOptions(preview, *previewArgs);
+    preview->add_option("--mode", previewArgs->mode, "print mode")->check(CLI::IsMember({"normal", "dw", "dh", "quad"}));
+    preview->callback([&context, previewArgs] { context.action = [&context, previewArgs] { return runPreview(context, *previewArgs); }; });
+
+    auto listGray = std::make_shared<bool>(false);
+    auto* list = logo->add_subcommand("list", "show the logo log as the bitmap list restores it");
+    list->add_flag("--gray", *listGray, "count sizes for gray printing");
+    list->callback([&context, listGray] { context.action = [&context, listGray] { return runList(context, *listGray); }; });
+}
+
+const CommandRegistrar registrar("logo", install);
+
+} // namespace
