@@ -1,0 +1,220 @@
+#pragma once
+// SetupSession: the user setup's conversation with the printer, for every connection kind
+// (COM, USB, LPT, ETHERNET_II, FILE). The setup dialog and `tavroctl setup` both drive it;
+// neither talks to a port itself. It opens the connection the way the setup needs it,
+// reads ("Get Value"), writes ("Set Value"), prints the test page ("TEST"), fills the
+// Default form and closes ("EXIT"), with the catalog messages of each failure shown through
+// the Prompter and every specified wait taken on the Clock.
+//
+// The host owns the form (a SetupOptions) and a MessageTarget, which receives:
+//  - WM_RECEIVE_NOTIFY (from the port layer: bytes in CPorts::m_QueueRead). The handler
+//    calls OnReceiveNotify(), which moves them into the setup receive queue.
+//  - WM_SETUP_VALUE (wParam setting number, lParam value code) from RcvDataProcess, sent
+//    synchronously. The handler calls OnSetupValue(form, wParam, lParam), which sets the
+//    setting's received-answer flag and applies the value (taking its text slot), then
+//    refreshes what it shows. Over ETHERNET_II the dialog pauses its buttons for
+//    kEthernetCodePause after setting 255, the last answer of a read.
+// SetupValueCollector is a ready-made MessageTarget for hosts without windows.
+//
+// Threads: every member except OnReceiveNotify and OnSetupValue belongs to the host's
+// thread (the GUI thread). OnReceiveNotify runs on the thread that handles
+// WM_RECEIVE_NOTIFY (one at a time: the watch thread hands over synchronously), and
+// OnSetupValue on the thread that handles WM_SETUP_VALUE. When that is the GUI thread
+// (Qt: a blocking queued call), give the session an idle hook that serves queued calls
+// (SetIdleHook), because the waits for RcvDataProcess to end (end of an LPT read, EXIT,
+// destruction) must let a notification that is being handed over finish.
+#include "app/PortName.h"
+#include "port/CByteQueue.h"
+#include "setup/LptAcknowledge.h"
+#include "setup/RcvDataProcess.h"
+#include "setup/SetupFrames.h"
+#include "setup/SetupOptions.h"
+#include "setup/SetupTextSlots.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CErrorLog;
+class CPorts;
+class Clock;
+class MessageTarget;
+class ParPortCtl;
+class Prompter;
+
+class SetupSession {
+public:
+    using Ms = std::chrono::milliseconds;
+    // After a write the printer stores the values and restarts.
+    static constexpr Ms kUsbRestartWait{3000};      // before the USB node is opened again
+    static constexpr Ms kEthernetRestartWait{3000}; // before "Get Value" is offered again
+    static constexpr Ms kLptRestartWait{4000};      // before the parallel port is reopened
+    static constexpr std::array<Ms, 5> kUsbReopenPauses = {Ms{500}, Ms{400}, Ms{300}, Ms{200}, Ms{100}};
+    static constexpr Ms kTestPagePause{800};  // the printer is busy printing the page
+    static constexpr Ms kExitWait{300};       // RcvDataProcess sees the stop request
+    static constexpr Ms kEthernetCodePause{800};
+    static constexpr Ms kEthernetRequestGap{10};
+    static constexpr Ms kEthernetAnswerWait{100};
+    // How long the host's thread waits for RcvDataProcess to end before giving up (it
+    // ends within one 10 ms poll once the notification in hand is delivered).
+    static constexpr Ms kReceiverEndWait{5000};
+
+    // korean: the system default language is Korean (the test page gets its Korean line,
+    // Default its Korean values). window receives the notifications; it must outlive the
+    // session. The CPorts settings (m_PortName, serial parameters, m_ModelFamily) are the
+    // connection; for ETHERNET_II the network library must have had its EthInit.
+    SetupSession(CPorts& ports, MessageTarget& window, Prompter& prompter, Clock& clock, CErrorLog& log,
+                 bool korean);
+    // Stops RcvDataProcess (waiting for it), closes what the session opened and takes the
+    // session's window out of m_hNotifyWnd.
+    ~SetupSession();
+    SetupSession(const SetupSession&) = delete;
+    SetupSession& operator=(const SetupSession&) = delete;
+
+    void SetIdleHook(std::function<void()> idle) { m_idle = std::move(idle); }
+
+    enum class OpenResult {
+        Opened,
+        OpenedWithoutReceiver, // "ERROR : Cannot create receive thread!" shown; the dialog stays
+        Failed,                // the message was shown; the dialog closes
+    };
+    // The opening of the connection:
+    //  - LPT: the session's parallel-port control opens the port (failure: "Init Fail\n"
+    //    and the control's error text), m_IsOpen is set, 1D 61 00 sent (failure:
+    //    "ERROR : Printer check.").
+    //  - ETHERNET_II: a test connection (failure: "ERROR : Printer check."), then the
+    //    receive thread starts.
+    //  - others: m_hNotifyWnd = the window, m_Function = 2, the port (re)opened (failure:
+    //    "Init Fail"); the receive thread starts for COM and USB.
+    OpenResult Open();
+    // The connection kind in use (after Open: FILE names are File).
+    PortKind Kind() const { return m_kind; }
+    // "Get Value" is offered on this connection (always on Linux: the parallel port has no
+    // Windows 95/98 mode).
+    bool GetValueAvailable() const { return true; }
+    // The port, parallel control or (for ETHERNET_II) the test connection is usable.
+    bool ConnectionOpen() const;
+
+    enum class ReadResult {
+        Requested,  // COM, USB, ETHERNET_II, FILE: the answers arrive as WM_SETUP_VALUE
+        LptStarted, // LPT: drive LptAckTick(), first after LptAcknowledge::kFirstInterval
+        Failed,     // message shown, connection closed: reset the edits, disable controls
+    };
+    // "Get Value": the Function 6 requests of the connection kind (RequestList()). Clears
+    // the received-answer flags first.
+    //  - LPT: 1D 61 00, the 17 requests, the read thread, RcvDataProcess; the host's timer
+    //    finishes the read through LptAckTick (buttons stay disabled until then).
+    //  - ETHERNET_II: one connection: 17 requests 10 ms apart, 100 ms for the answers, the
+    //    setup queue emptied, then every answer received goes into it.
+    //  - COM, USB: 18 requests through the port object; USB then reads the reply
+    //    (ReadUsbReply), which notifies the window.
+    // Failure messages: "ERROR : Read Fail!\nPlease check the printer power or connection"
+    // (a request or the connection failed), "ERROR : Write to port." (LPT writes),
+    // "ERROR : Cannot create receive thread!" (LPT threads).
+    ReadResult GetValue();
+
+    struct AckTickResult {
+        enum class Kind {
+            Rearm,    // arm the timer again with interval
+            Finished, // all answers in; RcvDataProcess and the read thread ended
+            Failed,   // "GetValueCmd Fail!" shown; the read stays unfinished
+        } kind;
+        Ms interval{0};
+        std::vector<std::uint8_t> resent; // the settings asked again this tick
+    };
+    // One tick of the LPT acknowledgement timer (the host kills its timer before calling
+    // and arms it again with the interval of a Rearm).
+    AckTickResult LptAckTick();
+
+    enum class WriteResult {
+        Nothing,          // no option had a value, margin 0, code "0": nothing sent
+        Refused,          // margin outside 0 ~ 576 (or a value outside its list): message, nothing sent
+        Written,
+        ConnectionClosed, // the USB-mode option was written: the printer leaves this interface
+        ReopenFailed,     // written, but the USB printer did not come back ("Init Fail")
+        Failed,           // "ERROR : Write Fail!..." shown, connection closed, edits reset
+    };
+    // "Set Value": the options of the form that have a value, bracketed by the enter and
+    // end user setting mode frames, then the connection's after-effects (LPT reopened after
+    // 4000 ms; USB closed and reopened after 3000 ms with five tries; ETHERNET_II 3000 ms).
+    // The stop-bit warning is shown once after the stop bit was chosen (NoteStopBitChosen,
+    // Default). Changes the form: an invalid code text becomes "0"; a failure resets the
+    // image number and lines.
+    WriteResult SetValue(SetupOptions& form);
+
+    enum class TestResult { Printed, Failed };
+    // "TEST": the test page, one write per block, then 800 ms. A failed write (or
+    // connection) shows "ERROR : Write Fail!..." and closes the connection.
+    TestResult PrintTestPage(SetupOptions& form);
+
+    // "Default": asks "Are you sure?(Y/N)..." and on Yes puts the factory values into the
+    // form and arms the stop-bit warning. Nothing is sent. Returns true on Yes.
+    bool Default(SetupOptions& form);
+
+    // The ONE/TWO radio buttons were clicked: the next write warns about the stop bit.
+    void NoteStopBitChosen() { m_stopBitWarning = true; }
+    bool StopBitWarningArmed() const { return m_stopBitWarning; }
+
+    // "EXIT": stop request to RcvDataProcess, 300 ms, then the connection closed.
+    void Exit();
+    // Closing the window any other way: the connection closed without the stop request.
+    void CloseWindow();
+
+    // WM_RECEIVE_NOTIFY: every byte of m_QueueRead into the setup receive queue. Returns 1.
+    long OnReceiveNotify();
+    // WM_SETUP_VALUE: the received-answer flag of the setting, then the value into the
+    // form (see applySetupValue). Returns whether the form now shows the printer's value.
+    bool OnSetupValue(SetupOptions& form, std::uintptr_t settingNumber, std::intptr_t valueCode);
+
+    // The received-answer flag of a setting (1..255). Any thread.
+    bool Answered(int settingNumber) const;
+    void ClearAnswered();
+    // The Function 6 requests of this connection kind, in order.
+    std::vector<std::uint8_t> RequestList() const { return readRequestList(m_kind); }
+    int ModelFamily() const;
+    bool Korean() const { return m_korean; }
+    // The session's parallel-port control (LPT only, after Open; else null).
+    ParPortCtl* ParallelPort() { return m_parallel.get(); }
+    // Bytes dropped because the setup receive queue was full.
+    int ReceiveOverflow() const { return m_overflow.load(); }
+    const RcvDataProcess& Receiver() const { return m_receiver; }
+
+private:
+    bool writeAll(const Bytes& bytes);
+    bool sendEthernet(const Bytes& bytes);
+    void show(int catalogEntry, const char* caption = nullptr);
+    void showText(const std::string& text, const char* caption = nullptr);
+    ReadResult readFailure(int code);
+    WriteResult writeFailure(SetupOptions& form);
+    void closeConnection();
+    Status startReceiver();
+    bool reopenUsb();
+    void waitReceiverEnd();
+    void releaseNotifyWindow();
+
+    CPorts& m_ports;
+    MessageTarget& m_window;
+    Prompter& m_prompter;
+    Clock& m_clock;
+    CErrorLog& m_log;
+    const bool m_korean;
+    PortKind m_kind = PortKind::File;
+    std::string m_lptName;
+
+    CByteQueue m_setupQueue;
+    SetupTextSlots m_slots;
+    RcvDataProcess m_receiver;
+    std::unique_ptr<ParPortCtl> m_parallel;
+    LptAcknowledge m_ack;
+    std::array<std::atomic<bool>, 256> m_answered{};
+    std::atomic<int> m_overflow{0};
+    bool m_stopBitWarning = false;
+    bool m_lptSetIsOpen = false;
+    bool m_ethernetReachable = false;
+    std::function<void()> m_idle;
+};
