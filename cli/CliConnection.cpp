@@ -1,0 +1,267 @@
+#include "cli/CliConnection.h"
+
+#include "app/ConnectionRules.h"
+#include "cli/CliPrompter.h"
+#include "port/CPorts.h"
+#include "port/EthernetLink.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// The model of tavroctl when --device is not given: the family of the built-in DEVICE list.
+constexpr int kDefaultFamily = kFamilyTavro36;
+constexpr std::size_t kSendPiece = 4096;
+
+bool validTcpPort(int port)
+{
+    // The network dialog's rule: the printer's raw port, or LPD's 515.
+    return port == 515 || (port >= 1024 && port <= 65534);
+}
+
+Status parseTcp(std::string_view rest, CliConnection& c)
+{
+    std::string host(rest);
+    int port = kDefaultTcpPort;
+    if (auto colon = host.rfind(':'); colon != std::string::npos) {
+        std::string digits = host.substr(colon + 1);
+        host.resize(colon);
+        if (digits.empty() || digits.size() > 5 ||
+            !std::all_of(digits.begin(), digits.end(), [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)); }))
+            return Status::failure("--port tcp://" + std::string(rest) + ": the TCP port must be a number");
+        port = std::stoi(digits);
+    }
+    if (host.empty() || host.find_first_of(":/ ") != std::string::npos)
+        return Status::failure("--port tcp://" + std::string(rest) + ": expected tcp://HOST[:PORT]");
+    if (!validTcpPort(port))
+        return Status::failure("--port tcp://" + std::string(rest) + ": TCP port " + std::to_string(port) +
+                               " is outside 1024..65534 (or 515)");
+    c.kind = PortKind::Ethernet;
+    c.portName = "ETHERNET_II";
+    c.host = host;
+    c.tcpPort = port;
+    return Status::success();
+}
+
+// The interface of the --device entry that a --port kind must agree with.
+bool kindFits(int interfaceKind, PortKind kind)
+{
+    if (interfaceKind == 0 || kind == PortKind::PrintToFile)
+        return true;
+    switch (interfaceKind) {
+    case kInterfaceSerial:
+    case kInterfaceUsbSerial: return kind == PortKind::Serial;
+    case kInterfaceParallel: return kind == PortKind::Parallel;
+    case kInterfaceUsbPrinter: return kind == PortKind::Usb;
+    case kInterfaceEthernet:
+    case kInterfaceWireless: return kind == PortKind::Ethernet;
+    default: return false;
+    }
+}
+
+const char* kindName(PortKind kind)
+{
+    switch (kind) {
+    case PortKind::Serial: return "serial port";
+    case PortKind::Parallel: return "parallel port";
+    case PortKind::Usb: return "USB printer";
+    case PortKind::Ethernet:
+    case PortKind::Wifi: return "network printer";
+    case PortKind::PrintToFile:
+    case PortKind::File: return "file";
+    }
+    return "port";
+}
+
+} // namespace
+
+std::string CliConnection::describe() const
+{
+    switch (kind) {
+    case PortKind::Ethernet: return "tcp " + host + ":" + std::to_string(tcpPort);
+    case PortKind::PrintToFile: return "file " + outputFile;
+    case PortKind::Usb: return "USB printer";
+    default: return std::string(kindName(kind)) + " " + portName;
+    }
+}
+
+Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& roots)
+{
+    CliConnection c;
+    c.family = kDefaultFamily;
+    if (!o.device.empty()) {
+        int changeFamily = familyForDeviceChange(o.device);
+        if (changeFamily == kFamilyNone)
+            return Result<CliConnection>::failure("--device \"" + o.device + "\": not a known printer model");
+        c.family = familyForOk(o.device);
+        c.interfaceKind = interfaceKindOf(o.device, changeFamily);
+        if (c.interfaceKind == kInterfaceNone)
+            return Result<CliConnection>::failure("--device \"" + o.device + "\": the name does not end in an interface (S, P, U-I, U-II, E-II, W)");
+    }
+
+    const std::string& p = o.port;
+    if (p.empty()) {
+        switch (c.interfaceKind) {
+        case kInterfaceUsbPrinter:
+            c.kind = PortKind::Usb;
+            c.portName = "USB";
+            break;
+        case kInterfaceUsbSerial: {
+            std::string node = FindUsbVirtualCom(virtualSerialId(c.family), roots);
+            if (node.empty())
+                return Result<CliConnection>::failure("no USB virtual serial port with " + virtualSerialId(c.family) + " is attached");
+            c.kind = PortKind::Serial;
+            c.portName = node;
+            break;
+        }
+        case kInterfaceEthernet:
+        case kInterfaceWireless:
+            return Result<CliConnection>::failure("a network printer needs --port tcp://HOST[:PORT]");
+        case kInterfaceNone:
+            return Result<CliConnection>::failure("no connection given: use --port (or --device for a USB printer)");
+        default:
+            return Result<CliConnection>::failure("--device \"" + o.device + "\" needs --port with the device path");
+        }
+    } else if (startsWithNoCase(p, "tcp://")) {
+        if (Status s = parseTcp(std::string_view(p).substr(6), c); !s)
+            return Result<CliConnection>(s);
+    } else if (startsWithNoCase(p, "file:")) {
+        c.outputFile = p.substr(5);
+        if (c.outputFile.empty())
+            return Result<CliConnection>::failure("--port file:PATH needs a file name");
+        c.kind = PortKind::PrintToFile;
+        c.portName = "FILE";
+    } else {
+        PortKind kind = portKindOf(p);
+        if (kind != PortKind::Serial && kind != PortKind::Parallel && kind != PortKind::Usb)
+            return Result<CliConnection>::failure("--port " + p +
+                                                  ": not a serial (tty..., COMn) or parallel (lp..., parport..., LPTn) "
+                                                  "device, usb, tcp://HOST[:PORT] or file:PATH");
+        c.kind = kind;
+        c.portName = kind == PortKind::Usb ? "USB" : p;
+    }
+    if (!kindFits(c.interfaceKind, c.kind))
+        return Result<CliConnection>::failure("--device \"" + o.device + "\" does not connect through a " + kindName(c.kind));
+
+    if (c.family == kFamilyTavro15 && c.kind == PortKind::Serial && o.baud != 38400 && o.baud != 19200 && o.baud != 9600)
+        return Result<CliConnection>::failure("TAVRO15 printers take --baud 38400, 19200 or 9600");
+    c.baudRate = o.baud;
+    c.byteSize = o.data;
+    if (o.parity == "none")
+        c.parity = 0;
+    else if (o.parity == "odd")
+        c.parity = 1;
+    else if (o.parity == "even")
+        c.parity = 2;
+    else
+        return Result<CliConnection>::failure("--parity must be none, odd or even");
+    if (o.stop == 1)
+        c.stopBits = 0;
+    else if (o.stop == 2)
+        c.stopBits = 2;
+    else
+        return Result<CliConnection>::failure("--stop must be 1 or 2");
+    if (o.flow == "hw")
+        c.flowCtrl = 1;
+    else if (o.flow == "sw")
+        c.flowCtrl = 2;
+    else if (o.flow == "none")
+        c.flowCtrl = 3;
+    else
+        return Result<CliConnection>::failure("--flow must be hw, sw or none");
+    return c;
+}
+
+void applyConnection(const CliConnection& c, CPorts& ports, CliPrompter& prompter)
+{
+    ports.m_PortName = c.portName;
+    ports.m_ModelFamily = c.family;
+    ports.m_BaudRate = c.baudRate;
+    ports.m_ByteSize = c.byteSize;
+    ports.m_Parity = c.parity;
+    ports.m_StopBits = c.stopBits;
+    ports.m_FlowCtrl = c.flowCtrl;
+    if (c.kind == PortKind::PrintToFile)
+        prompter.setOutputFileName(c.outputFile);
+    if (c.kind == PortKind::Ethernet)
+        EthInit(nullptr, "Ethernet", c.host.c_str(), c.tcpPort);
+}
+
+Result<CliConnection> configureConnection(const CliOptions& options, CPorts& ports, CliPrompter& prompter)
+{
+    auto c = parseConnection(options);
+    if (c)
+        applyConnection(*c, ports, prompter);
+    return c;
+}
+
+namespace {
+
+Status sendOverNetwork(const CliConnection& c, const std::vector<std::uint8_t>& bytes)
+{
+    if (!EthOpen()) {
+        EthClose();
+        return Status::failure("cannot connect to " + c.host + ":" + std::to_string(c.tcpPort));
+    }
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        int piece = static_cast<int>(std::min(kSendPiece, bytes.size() - sent));
+        if (EthSend(bytes.data() + sent, piece) != piece) {
+            EthClose();
+            return Status::failure("connection to " + c.host + ":" + std::to_string(c.tcpPort) + " broke after " +
+                                   std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes");
+        }
+        sent += static_cast<std::size_t>(piece);
+    }
+    EthClose();
+    return Status::success();
+}
+
+std::string openFailure(const CliConnection& c, const CPorts& ports)
+{
+    std::string what = c.describe();
+    if (c.kind == PortKind::Serial || c.kind == PortKind::Parallel) {
+        std::string path = devicePathOf(c.portName);
+        if (::access(path.c_str(), F_OK) != 0)
+            return "cannot open " + what + ": " + std::strerror(errno);
+        if (::access(path.c_str(), R_OK | W_OK) != 0)
+            return "cannot open " + what + ": " + std::strerror(errno);
+        return "cannot open " + what + " (in use by another program, or not a " + kindName(c.kind) + ")";
+    }
+    if (c.kind == PortKind::Usb)
+        return "no USB printer with the ids of this model is attached (" + usbOpenIds(c.family).front() + ")";
+    if (c.kind == PortKind::PrintToFile)
+        return "cannot create " + ports.m_PortName;
+    return "cannot open " + what;
+}
+
+} // namespace
+
+Status sendRaw(const CliConnection& c, CPorts& ports, const std::vector<std::uint8_t>& bytes)
+{
+    if (c.kind == PortKind::Ethernet)
+        return sendOverNetwork(c, bytes);
+    if (ports.m_IsOpen)
+        ports.Close();
+    if (!ports.Open())
+        return Status::failure(openFailure(c, ports));
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        int piece = static_cast<int>(std::min(kSendPiece, bytes.size() - sent));
+        int n = ports.Write(bytes.data() + sent, piece);
+        if (n > 0)
+            sent += static_cast<std::size_t>(n);
+        if (n != piece) {
+            std::string where = c.kind == PortKind::PrintToFile ? "file " + ports.m_PortName : c.describe();
+            ports.Close();
+            return Status::failure("short write to " + where + ": " + std::to_string(sent) + " of " +
+                                   std::to_string(bytes.size()) + " bytes sent");
+        }
+    }
+    ports.Close();
+    return Status::success();
+}
