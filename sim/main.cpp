@@ -1,0 +1,171 @@
+// tavro-sim: a virtual TAVRO printer. See --help and sim/README.md.
+#include "sim/CaptureDecoder.h"
+#include "sim/EventLog.h"
+#include "sim/SimServer.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+std::set<int> parseSettingList(const std::string& text, std::string* error)
+{
+    std::set<int> out;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        if (item.empty())
+            continue;
+        char* end = nullptr;
+        long v = std::strtol(item.c_str(), &end, 10);
+        if (!end || *end || v < 1 || v > 255) {
+            *error = "not a setting number (1..255): " + item;
+            return {};
+        }
+        out.insert(static_cast<int>(v));
+    }
+    return out;
+}
+
+std::vector<std::string> splitComma(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty())
+            out.push_back(item);
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"tavro-sim: a virtual TAVRO receipt printer. It plays the printer's side of the setup\n"
+                 "tool's protocols over a serial pty, a parallel pty, a USB printer node and a USB virtual\n"
+                 "serial port (behind a fake sysfs tree), a TCP raw port and UDP network settings.\n"
+                 "It prints NAME=VALUE environment lines, then READY, then one line per command received."};
+    app.set_help_flag("-h,--help", "Show this help and exit");
+
+    SimOptions o;
+    std::string tcpText, udpText, noAnswer, usbPid, acmPid;
+    app.add_option("--family", o.settings.family, "Model family 1..6 (1 TAVRO25, 2 TAVRO15, 3 TAVRO25II, 4 TAVRO44i, 5 TAVRO36/38, 6 TAVRO46/48)")
+        ->check(CLI::Range(1, 6))->default_val(1);
+    app.add_flag("--serial", o.serial, "Offer the serial port <run dir>/ttySIM0");
+    app.add_flag("--parallel", o.parallel, "Offer the parallel port <run dir>/lpSIM0 (automatic status back until GS a 0)");
+    app.add_flag("--usb", o.usb, "Offer a USB printer-class node ($TAVRO_DEV_ROOT/usb/lp0, VID 5A3E)");
+    app.add_flag("--usb-serial", o.usbSerial, "Offer a USB virtual serial port ($TAVRO_DEV_ROOT/ttyACM0, VID 5A3E)");
+    auto* tcpOpt = app.add_option("--tcp", tcpText, "Offer the TCP raw port on [ADDR:]PORT (default 127.0.0.1:6001; port 0 picks a free one)")
+                       ->expected(0, 1);
+    app.add_option("--udp", udpText, "Network settings printers on loopback ADDR[:PORT][,ADDR...] (one printer per address)");
+    app.add_option("--udp-port", o.udpPort, "UDP port for --udp addresses that name none")->default_val(2918)->check(CLI::Range(0, 65535));
+    app.add_option("--udp-reply-port", o.udpReplyPort, "Port on the requester's address that answers go to")->default_val(2918)->check(CLI::Range(1, 65535));
+    app.add_option("--run-dir", o.runDir, "Folder for the port symlinks, the fake sysfs tree and the default state (default: a fresh folder under $XDG_RUNTIME_DIR or /tmp, removed at exit)");
+    app.add_option("--state", o.stateDir, "State folder (settings, NV pictures, logo, network, firmware, events.jsonl); default <run dir>/state");
+    app.add_flag("--json", o.json, "Print the per-command lines as JSON (the event log's form)");
+    app.add_flag("--quiet", o.quiet, "No per-command lines on stdout (the event log is still written)");
+    app.add_option("--usb-pid", usbPid, "USB printer product id in hex (default by family: 0101, 3004, 3302, 3312)");
+    app.add_option("--usb-serial-pid", acmPid, "USB virtual serial product id in hex (default by family: 3301, 3003, 3311)");
+    app.add_option("--restart-ms", o.settings.restartMs, "How long the USB nodes are gone when the printer restarts")->default_val(1500)->check(CLI::Range(0, 600000));
+    app.add_option("--flash-busy-ms", o.settings.flashBusyMs, "How long the printer does not read while it writes received firmware")->default_val(1000)->check(CLI::Range(0, 600000));
+    app.add_option("--asb-interval-ms", o.settings.asbIntervalMs, "Period of the automatic status back reports on the parallel port")->default_val(1000)->check(CLI::Range(50, 600000));
+    app.add_flag("--pace", o.settings.pace, "Pace pty links to the line rate the tool set on the port (slow-link rehearsal)");
+    // Fault switches.
+    app.add_option("--no-answer", noAnswer, "Fault: leave Function 6 requests for these settings (comma list) unanswered");
+    app.add_flag("--noise", o.settings.linkFaults.noise, "Fault: send noise bytes in front of every reply");
+    app.add_option("--answer-delay", o.settings.linkFaults.answerDelayMs, "Fault: delay every reply by this many ms")->check(CLI::Range(0, 600000));
+    app.add_option("--nak-every", o.settings.interpreterFaults.nakEvery, "Fault: NAK the first try of every k-th legacy download packet")->check(CLI::Range(0, 1000000));
+    app.add_option("--hangup-after", o.settings.linkFaults.hangupAfter, "Fault: hang up (pty closed, TCP reset) after this many bytes received on a connection")->check(CLI::Range(0L, 1L << 40));
+    app.add_option("--stall-after", o.settings.linkFaults.stallAfter, "Fault: stop reading after this many bytes received on a connection ...")->check(CLI::Range(0L, 1L << 40));
+    app.add_option("--stall-ms", o.settings.linkFaults.stallMs, "... for this many ms (default 3000)")->default_val(3000)->check(CLI::Range(0, 600000));
+
+    DecodeOptions d;
+    auto* decode = app.add_subcommand("decode", "Explain a captured byte stream (such as temp.prn), one line per command, and write its NV pictures as PNG");
+    decode->add_option("FILE", d.file, "The capture")->required();
+    decode->add_option("--png-dir", d.pngDir, "Folder for the NV pictures (default FILE.nv)");
+    decode->add_option("--family", d.family, "Model family 1..6 (NV memory size, firmware areas)")->check(CLI::Range(1, 6))->default_val(1);
+    decode->add_flag("--json", d.json, "Lines as JSON");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+
+    if (*decode) {
+        std::vector<std::string> lines;
+        std::string error;
+        bool ok = CaptureDecoder::decode(d, &lines, &error);
+        for (auto& l : lines)
+            std::printf("%s\n", l.c_str());
+        if (!ok) {
+            std::fprintf(stderr, "tavro-sim decode: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
+
+    std::string error;
+    if (!noAnswer.empty()) {
+        o.settings.interpreterFaults.noAnswerSettings = parseSettingList(noAnswer, &error);
+        if (!error.empty()) {
+            std::fprintf(stderr, "tavro-sim: --no-answer: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    for (auto [text, out] : {std::pair{&usbPid, &o.usbProductId}, std::pair{&acmPid, &o.usbSerialProductId}}) {
+        if (text->empty())
+            continue;
+        char* end = nullptr;
+        unsigned long v = std::strtoul(text->c_str(), &end, 16);
+        if (!end || *end || v == 0 || v > 0xFFFF) {
+            std::fprintf(stderr, "tavro-sim: not a 4-digit hex product id: %s\n", text->c_str());
+            return 2;
+        }
+        *out = static_cast<unsigned>(v);
+    }
+    if (tcpOpt->count() > 0) {
+        o.tcp = true;
+        if (!tcpText.empty()) {
+            auto colon = tcpText.rfind(':');
+            std::string port = colon == std::string::npos ? tcpText : tcpText.substr(colon + 1);
+            if (colon != std::string::npos)
+                o.tcpAddress = tcpText.substr(0, colon);
+            char* end = nullptr;
+            long p = std::strtol(port.c_str(), &end, 10);
+            if (port.empty() || !end || *end || p < 0 || p > 65535) {
+                std::fprintf(stderr, "tavro-sim: --tcp: not [ADDR:]PORT: %s\n", tcpText.c_str());
+                return 2;
+            }
+            o.tcpPort = static_cast<int>(p);
+        }
+    }
+    o.udpAddresses = splitComma(udpText);
+
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGINT);
+    sigaddset(&mask, SIGTERM);
+    sigprocmask(SIG_BLOCK, &mask, nullptr);
+
+    SimServer server(o);
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "tavro-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::string head;
+    for (auto& [k, v] : server.environment())
+        head += k + "=" + v + "\n";
+    head += "READY\n";
+    // The start-up lines must all arrive: a starter waits for READY.
+    std::fputs(head.c_str(), stdout);
+    std::fflush(stdout);
+    int rc = server.run();
+    server.cleanup();
+    return rc;
+}
