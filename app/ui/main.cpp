@@ -50,7 +50,7 @@ int main(int argc, char** argv)
         menuDeps.setFunction = [&](int function) { ports.m_Function = static_cast<std::uint8_t>(function); };
 #ifdef TAVRO_HAVE_SETUP_UI
         menuDeps.runUserSetup = [&](QWidget* menu, const std::string& summary) {
-            UserSetupDlgDeps setupDeps{ports, prompter, clock, profile, menuDeps.korean, summary};
+            UserSetupDlgDeps setupDeps{ports, prompter, clock, profile, log, menuDeps.korean, summary};
             CUserSetupDlg setup(setupDeps, menu);
             setup.exec();
         };

@@ -1,0 +1,103 @@
+#pragma once
+// The user setup dialog (resource 133, "TAVROSet(203dpi) : User Setup"): reads the
+// printer's user setup, lets the user change any option, writes the options that have a
+// value, prints the test page and resets the form to the factory values. The dialog holds
+// the form (SetupOptions) and the controls; every byte to and from the printer goes
+// through the setup core's SetupSession.
+//
+// Threads: the GUI thread owns the dialog. RcvDataProcess delivers WM_SETUP_VALUE, and
+// the port layer WM_RECEIVE_NOTIFY, through a QtMessageTarget, so the handlers always run
+// on the GUI thread; every wait of the dialog (EXIT, the end of a parallel-port read, the
+// pauses of a write) serves those queued calls, and closing detaches the target before the
+// workers are joined, so neither side can block the other for good.
+#include "setup/SetupOptions.h"
+#include "setup/SetupTextSlots.h"
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+
+class CErrorLog;
+class CPorts;
+class Clock;
+class Profile;
+class Prompter;
+class QtMessageTarget;
+class QTimer;
+class SetupSession;
+class UserSetupForm;
+
+struct UserSetupDlgDeps {
+    CPorts& ports;
+    Prompter& prompter;
+    Clock& clock;
+    Profile& profile;
+    CErrorLog& errorLog;
+    bool korean = false;
+    // The connection summary of the function menu, shown in the MODEL area.
+    std::string summary;
+};
+
+class CUserSetupDlg final : public QDialog {
+    Q_OBJECT
+public:
+    // Builds the controls and runs the opening sequence (fills the lists, opens the
+    // connection, applies the model rules). When the connection cannot be opened the
+    // message has been shown and failedToOpen() is true: exec() then returns at once.
+    // GUI thread only.
+    explicit CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent = nullptr);
+    ~CUserSetupDlg() override;
+
+    int exec() override;
+    bool failedToOpen() const { return m_openFailed; }
+
+    UserSetupForm& form() { return *m_form; }
+    // The form as the controls show it now.
+    SetupOptions options();
+    // True while a parallel-port read waits for its acknowledgement.
+    bool lptReadPending() const;
+    // The session, for tests that look at the answers received.
+    SetupSession& session() { return *m_session; }
+
+    // Button handlers, public so that tests and the screenshot tool drive them as the user.
+    void onGetValue();
+    void onSetValue();
+    void onTest();
+    void onDefault();
+    void onExit();
+    // The close box and Esc: closes without the stop request.
+    void reject() override;
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    long handleMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    void openingSequence();
+    void fillCombos();
+    void fillReceiveBuffer();
+    void applyModelRules();
+    void applyKoreanCaptions();
+    void connectHandlers();
+    void refresh();
+    void applyEnableRules();
+    void setActionButtons(bool on);
+    void disableAfterFailure();
+    void updateBellLabel();
+    void onPaperType2Color();
+    void onWatermarkEnable();
+    void onNvSizeChange(int comboId);
+    void onLptAckTick();
+    void closeConnection(bool exitButton);
+
+    UserSetupDlgDeps m_deps;
+    UserSetupForm* m_form;
+    std::unique_ptr<QtMessageTarget> m_target;
+    std::unique_ptr<SetupSession> m_session;
+    QTimer* m_ackTimer;
+    SetupOptions m_options;
+    bool m_openFailed = false;
+    bool m_closed = false;
+    bool m_waitCursor = false;
+};

@@ -1,0 +1,449 @@
+// The user setup dialog over the setup core: the model rules and form checks over an
+// output file, the serial conversation over a pseudo-terminal, and a full read and write
+// against tavro-sim when it is built.
+#include "GuiTestSupport.h"
+#include "RecordingPrompter.h"
+#include "SimProcess.h"
+#include "TestClock.h"
+
+#include "app/CErrorLog.h"
+#include "app/ConnectionRules.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "app/ui/QtClock.h"
+#include "common/PtyPair.h"
+#include "port/CPorts.h"
+#include "setup/SetupFrames.h"
+#include "setup/SetupSession.h"
+#include "setup/ui/CUserSetupDlg.h"
+#include "setup/ui/UserSetupForm.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <atomic>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class UserSetupDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ports = std::make_unique<CPorts>(prompter, *clock, log);
+        ports->m_PortName = (work / "out.prn").string();
+        ports->m_ModelFamily = kFamilyTavro46;
+    }
+    void TearDown() override { selectCatalog(false); }
+
+    std::unique_ptr<CUserSetupDlg> make(bool korean = false)
+    {
+        UserSetupDlgDeps deps{*ports, prompter, *clock, profile, log, korean, "TAVRO46/48 - test"};
+        return std::make_unique<CUserSetupDlg>(deps);
+    }
+    std::string written() const { return readFileBytes(work / "out.prn"); }
+    static void pick(UserSetupForm& f, int comboId, const QString& text)
+    {
+        QComboBox* c = f.combo(comboId);
+        int i = c->findText(text);
+        ASSERT_GE(i, 0) << text.toStdString();
+        c->setCurrentIndex(i);
+        emit c->activated(i);
+    }
+
+    TempDir work;
+    RecordingPrompter prompter;
+    TestClock testClock;
+    Clock* clock = &testClock;
+    CErrorLog log{&testClock};
+    Profile profile{work / "tavroset.INI"};
+    std::unique_ptr<CPorts> ports;
+};
+
+TEST_F(UserSetupDlgTest, OpensWithTitleModelAreaAndNoValues)
+{
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen());
+    EXPECT_EQ(dlg->windowTitle(), "TAVROSet(203dpi) : User Setup");
+    UserSetupForm& f = dlg->form();
+    EXPECT_EQ(f.label(1034)->text(), "TAVRO46/48 - test");
+    EXPECT_EQ(f.pairValue(1039, 1037), -1);
+    EXPECT_EQ(f.combo(1054)->count(), 33);
+    EXPECT_EQ(f.combo(1054)->currentIndex(), -1);
+    EXPECT_EQ(f.edit(1026)->text(), "1");
+    EXPECT_EQ(f.edit(1025)->text(), "0");
+    EXPECT_EQ(f.combo(1062)->count(), 4);
+    // Not Korean: the bold Korean font row reads Reserved and is off.
+    EXPECT_EQ(f.label(1058)->text(), "Reserved");
+    EXPECT_FALSE(f.radio(1049)->isEnabled());
+    EXPECT_TRUE(f.control(1105)->isHidden());
+    EXPECT_TRUE(f.button(1073)->isHidden());
+    EXPECT_TRUE(f.radio(1027)->isHidden());
+    // The receive buffer list and the code-page catalogue went to the profile.
+    EXPECT_EQ(f.combo(1068)->count(), 4);
+    EXPECT_EQ(profile.getString("USER", "R_BUF_SZ3"), "4");
+    EXPECT_EQ(profile.getString("USER", "CodePage255"), "254|SPACE PAGE");
+    EXPECT_EQ(profile.getString("USER", "CodePage0"), "0|PC437 (USA, Std Europe)");
+}
+
+TEST_F(UserSetupDlgTest, Tavro36HidesItsMissingOptionsAndLocksNvSizes)
+{
+    ports->m_ModelFamily = kFamilyTavro36;
+    auto dlg = make();
+    UserSetupForm& f = dlg->form();
+    for (int id : {1093, 1094, 1047, 1015, 1030, 1022, 1033, 1036, 1041, 1106})
+        EXPECT_TRUE(f.control(id)->isHidden()) << id;
+    EXPECT_FALSE(f.control(1105)->isHidden());
+    EXPECT_FALSE(f.combo(1056)->isEnabled());
+    EXPECT_FALSE(f.combo(1057)->isEnabled());
+    ASSERT_EQ(f.combo(1062)->count(), 2);
+    EXPECT_EQ(f.combo(1062)->itemText(0), "180");
+}
+
+TEST_F(UserSetupDlgTest, Zqr4000RelabelsReservedAndHidesWifi)
+{
+    ports->m_ModelFamily = kFamilyTavro44i;
+    auto dlg = make();
+    UserSetupForm& f = dlg->form();
+    for (int id : {1082, 1097, 1101, 1102}) {
+        EXPECT_EQ(f.label(id)->text(), "Reserved") << id;
+        EXPECT_FALSE(f.label(id)->isEnabled());
+    }
+    EXPECT_FALSE(f.combo(1069)->isEnabled());
+    EXPECT_FALSE(f.radio(1033)->isEnabled());
+    EXPECT_TRUE(f.control(1104)->isHidden());
+    EXPECT_TRUE(f.control(1038)->isHidden());
+}
+
+TEST_F(UserSetupDlgTest, KoreanSystemGetsKoreanCaptionsAndThreeBufferSizes)
+{
+    selectCatalog(true);
+    auto dlg = make(true);
+    UserSetupForm& f = dlg->form();
+    EXPECT_EQ(f.button(1032)->text(), "설정 읽기");
+    EXPECT_EQ(f.button(1070)->text(), "취소");
+    EXPECT_EQ(f.radio(1004)->text(), "검정");
+    EXPECT_EQ(f.label(1058)->text(), "Bold Korean Font");
+    EXPECT_TRUE(f.radio(1049)->isEnabled());
+    EXPECT_EQ(f.combo(1068)->count(), 3);
+    pick(f, 1056, "384");
+    pick(f, 1057, "128");
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_NE(prompter.texts()[0].find("최대 NV Memory Size 448KB"), std::string::npos);
+}
+
+TEST_F(UserSetupDlgTest, NvSizesOver448ShowTheMessageAndClearTheChangedCombo)
+{
+    auto dlg = make();
+    UserSetupForm& f = dlg->form();
+    pick(f, 1056, "384");
+    pick(f, 1057, "64");
+    EXPECT_TRUE(prompter.boxes().empty()) << "64 + 384 fill the memory exactly";
+    pick(f, 1057, "128");
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_EQ(prompter.texts()[0], catalogFormat(50, 448));
+    EXPECT_EQ(f.combo(1057)->currentIndex(), -1);
+    EXPECT_EQ(f.combo(1056)->currentText(), "384");
+}
+
+TEST_F(UserSetupDlgTest, TwoColourAndWaterMarkExcludeEachOther)
+{
+    auto dlg = make();
+    UserSetupForm& f = dlg->form();
+    f.radio(1011)->click(); // water mark Enable
+    EXPECT_TRUE(f.edit(1026)->isEnabled());
+    prompter.scriptAnswers({PromptAnswer::No});
+    f.radio(1006)->click(); // 2Color, and keep the water mark
+    ASSERT_EQ(prompter.boxes().size(), 1u);
+    EXPECT_EQ(prompter.boxes()[0].caption, "Notice");
+    EXPECT_EQ(f.pairValue(1004, 1006), 0) << "back to Black";
+    EXPECT_FALSE(f.combo(1055)->isEnabled());
+
+    prompter.scriptAnswers({PromptAnswer::Yes});
+    f.radio(1006)->click(); // 2Color, water mark off
+    EXPECT_EQ(f.pairValue(1009, 1011), 0);
+    EXPECT_FALSE(f.edit(1026)->isEnabled());
+    EXPECT_EQ(f.combo(1055)->currentText(), "MEDIUM");
+    EXPECT_TRUE(f.combo(1055)->isEnabled());
+
+    prompter.scriptAnswers({PromptAnswer::Yes});
+    f.radio(1011)->click(); // water mark again: one colour
+    EXPECT_EQ(f.pairValue(1004, 1006), 0);
+    EXPECT_EQ(f.pairValue(1009, 1011), 1);
+    EXPECT_EQ(prompter.boxes().size(), 3u);
+}
+
+TEST_F(UserSetupDlgTest, RadioRulesBellLabelAndDefault)
+{
+    auto dlg = make();
+    UserSetupForm& f = dlg->form();
+    f.radio(1037)->click(); // 58mm
+    EXPECT_TRUE(f.combo(1067)->isEnabled());
+    EXPECT_EQ(f.combo(1067)->currentText(), "34 Column");
+    f.radio(1039)->click();
+    EXPECT_FALSE(f.combo(1067)->isEnabled());
+    f.radio(1016)->click();
+    EXPECT_TRUE(f.edit(1029)->isEnabled());
+    f.combo(1069)->setCurrentIndex(0);
+    EXPECT_EQ(f.label(1021)->text(), "Times");
+    f.combo(1069)->setCurrentIndex(1);
+    EXPECT_EQ(f.label(1021)->text(), " / 5");
+
+    prompter.scriptAnswers({PromptAnswer::No});
+    dlg->onDefault();
+    EXPECT_EQ(f.combo(1056)->currentIndex(), -1) << "No keeps the form";
+    dlg->onDefault();
+    EXPECT_EQ(prompter.boxes().back().text, catalogText(49));
+    EXPECT_EQ(f.combo(1056)->currentText(), "384");
+    EXPECT_EQ(f.combo(1057)->currentText(), "64");
+    EXPECT_EQ(f.combo(1047)->currentText(), "LEVEL 2");
+    EXPECT_EQ(f.combo(1068)->currentIndex(), 3);
+    EXPECT_EQ(f.pairValue(1065, 1066), 1);
+    EXPECT_EQ(f.pairValue(1038, 1040), 1);
+    EXPECT_EQ(f.combo(1053)->currentText(), "3");
+    EXPECT_FALSE(f.edit(1029)->isEnabled());
+    EXPECT_TRUE(dlg->session().StopBitWarningArmed());
+    EXPECT_EQ(written(), "") << "Default sends nothing";
+}
+
+TEST_F(UserSetupDlgTest, SetValueSendsNothingWithoutValuesAndRefusesMargin577)
+{
+    auto dlg = make();
+    UserSetupForm& f = dlg->form();
+    dlg->onSetValue();
+    EXPECT_EQ(written(), "") << "a fresh form has nothing to write";
+    EXPECT_TRUE(prompter.boxes().empty());
+
+    f.edit(1063)->setText("577");
+    dlg->onSetValue();
+    ASSERT_EQ(prompter.boxes().size(), 1u);
+    EXPECT_EQ(prompter.boxes()[0].text, "Please input a value between 0 ~ 576.");
+    EXPECT_EQ(prompter.boxes()[0].caption, "Notice");
+    EXPECT_EQ(written(), "") << "refused before anything is sent";
+    EXPECT_TRUE(f.button(1052)->isEnabled());
+
+    f.edit(1063)->setText("576");
+    dlg->onSetValue();
+    std::string bytes = written();
+    Bytes enter = enterUserSettingFrame();
+    ASSERT_GE(bytes.size(), enter.size());
+    EXPECT_EQ(bytes.substr(0, enter.size()), std::string(enter.begin(), enter.end()));
+    // Margin 576 = 0x240, low byte first.
+    EXPECT_NE(bytes.find(std::string("\xFA\x40\x02", 3)), std::string::npos);
+    EXPECT_TRUE(f.button(1032)->isEnabled());
+}
+
+TEST_F(UserSetupDlgTest, FailedOpenClosesTheDialog)
+{
+    ports->m_PortName = (work / "missing" / "ttyNONE0").string();
+    ports->m_BaudRate = 115200;
+    ports->m_ByteSize = 8;
+    ports->m_Parity = 0;
+    ports->m_FlowCtrl = 3;
+    ports->m_ModelFamily = kFamilyTavro36;
+    auto dlg = make();
+    EXPECT_TRUE(dlg->failedToOpen());
+    EXPECT_EQ(dlg->exec(), QDialog::Rejected);
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_EQ(prompter.texts()[0], catalogText(2));
+    EXPECT_EQ(ports->m_hNotifyWnd.load(), nullptr);
+}
+
+// A serial printer played by the test: it answers every Function 6 request with the value
+// text the table gives, slowly if asked, until stopped.
+class PtyPrinter {
+public:
+    explicit PtyPrinter(PtyPair& pty, std::chrono::milliseconds delay = 0ms) : m_pty(pty), m_delay(delay)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~PtyPrinter()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    int requests() const { return m_requests; }
+
+private:
+    static std::string valueOf(int n)
+    {
+        switch (n) {
+        case 3: return "2";       // 58 mm, 32 columns
+        case 116: return "1";     // Black
+        case 118: return "85";
+        case 242: return "17";    // water mark on, image 7
+        case 243: return "0";
+        case 250: return "144";   // margin 300
+        case 252: return "32";
+        case 1: return "2";       // NV user 128
+        case 2: return "5";       // NV graphic 256
+        case 255: return "4660";  // 0x1234
+        default: return "0";
+        }
+    }
+    void run()
+    {
+        std::string in;
+        while (!m_stop) {
+            pollfd p{m_pty.master(), POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            char buf[256];
+            ssize_t n = ::read(m_pty.master(), buf, sizeof buf);
+            if (n <= 0)
+                continue;
+            in.append(buf, static_cast<size_t>(n));
+            // 1D 28 45 02 00 06 a
+            for (size_t at; (at = in.find("\x1d\x28\x45\x02\x00\x06", 0, 6)) != std::string::npos &&
+                            at + 7 <= in.size();) {
+                int number = static_cast<unsigned char>(in[at + 6]);
+                in.erase(0, at + 7);
+                ++m_requests;
+                if (m_delay.count())
+                    std::this_thread::sleep_for(m_delay);
+                std::string reply = "7'" + std::to_string(number) + "\x1f" + valueOf(number);
+                reply.push_back('\0');
+                if (::write(m_pty.master(), reply.data(), reply.size()) < 0)
+                    return;
+            }
+            if (in.size() > 4096)
+                in.erase(0, in.size() - 16);
+        }
+    }
+
+    PtyPair& m_pty;
+    std::chrono::milliseconds m_delay;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_requests{0};
+    std::thread m_thread;
+};
+
+class UserSetupSerialTest : public UserSetupDlgTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.valid()) << pty.error();
+        ASSERT_TRUE(pty.holdSlaveOpen());
+        // The dialog's waits run on the real, painting clock here: the handlers of the
+        // worker threads must get through while the GUI thread waits.
+        clock = &qtClock;
+        UserSetupDlgTest::SetUp();
+        std::filesystem::create_symlink(pty.slavePath(), work / "ttySIM0");
+        ports->m_PortName = (work / "ttySIM0").string();
+        ports->m_BaudRate = 115200;
+        ports->m_ByteSize = 8;
+        ports->m_Parity = 0;
+        ports->m_FlowCtrl = 3;
+        ports->m_StopBits = 0;
+        ports->m_ModelFamily = kFamilyTavro46;
+    }
+    PtyPair pty;
+    QtClock qtClock;
+};
+
+TEST_F(UserSetupSerialTest, GetValueFillsTheControlsFromThePrinterAnswers)
+{
+    PtyPrinter printer(pty);
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
+    dlg->onGetValue();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s))
+        << "requests seen: " << printer.requests();
+    UserSetupForm& f = dlg->form();
+    EXPECT_EQ(f.pairValue(1039, 1037), 1);
+    EXPECT_EQ(f.combo(1067)->currentText(), "32 Column");
+    EXPECT_TRUE(f.combo(1067)->isEnabled());
+    EXPECT_EQ(f.pairValue(1009, 1011), 1);
+    EXPECT_EQ(f.edit(1026)->text(), "7");
+    EXPECT_TRUE(f.edit(1026)->isEnabled());
+    EXPECT_EQ(f.edit(1063)->text(), "300");
+    EXPECT_EQ(f.combo(1057)->currentText(), "128");
+    EXPECT_EQ(f.combo(1056)->currentText(), "256");
+    EXPECT_EQ(f.combo(1068)->currentText(), "32");
+    EXPECT_EQ(f.edit(1025)->text(), "1234");
+    EXPECT_EQ(printer.requests(), 18);
+    EXPECT_TRUE(prompter.boxes().empty());
+}
+
+TEST_F(UserSetupSerialTest, ExitDuringAPendingReadReturnsPromptly)
+{
+    // Slow answers: values are being handed to the dialog when EXIT comes.
+    PtyPrinter printer(pty, 30ms);
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen());
+    dlg->onGetValue();
+    QtClock::waitUntil([&] { return dlg->session().Answered(3); }, 10s);
+    auto start = std::chrono::steady_clock::now();
+    dlg->onExit();
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 5s);
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(ports->m_IsOpen.load(), 0);
+    EXPECT_EQ(ports->m_hNotifyWnd.load(), nullptr);
+}
+
+TEST_F(UserSetupSerialTest, CloseBoxDuringAPendingReadReturnsPromptly)
+{
+    PtyPrinter printer(pty, 30ms);
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen());
+    dlg->onGetValue();
+    QtClock::waitUntil([&] { return dlg->session().Answered(3); }, 10s);
+    auto start = std::chrono::steady_clock::now();
+    dlg->reject();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(ports->m_IsOpen.load(), 0);
+}
+
+// Against the virtual printer: what Set Value writes is what the printer then holds.
+TEST_F(UserSetupSerialTest, SetValueWritesWhatTheSimulatorThenHolds)
+{
+    if (!std::filesystem::exists(SimProcess::defaultBinary()))
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--serial", "--family", "6"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    ports->m_PortName = sim.serialPort();
+    {
+        auto dlg = make();
+        ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
+        dlg->onGetValue();
+        ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
+        UserSetupForm& f = dlg->form();
+        // Factory values of the printer.
+        EXPECT_EQ(f.pairValue(1039, 1037), 0);
+        EXPECT_EQ(f.combo(1057)->currentText(), "64");
+        EXPECT_EQ(f.combo(1056)->currentText(), "384");
+        EXPECT_EQ(f.edit(1063)->text(), "0");
+
+        f.radio(1037)->click(); // 58 mm, 34 columns
+        f.edit(1063)->setText("576");
+        f.edit(1025)->setText("1a2B");
+        pick(f, 1054, "16| PC1252 (Windows CP)");
+        dlg->onSetValue();
+        ASSERT_TRUE(sim.waitForEvent("\"fn\":2", 10s)) << "end user setting mode";
+        dlg->onExit();
+    }
+    prompter.clear();
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen());
+    dlg->onGetValue();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
+    UserSetupForm& f = dlg->form();
+    EXPECT_EQ(f.pairValue(1039, 1037), 1);
+    EXPECT_EQ(f.combo(1067)->currentText(), "34 Column");
+    EXPECT_EQ(f.edit(1063)->text(), "576");
+    EXPECT_EQ(f.edit(1025)->text(), "1A2B");
+    EXPECT_EQ(f.combo(1054)->currentText(), "16| PC1252 (Windows CP)");
+    dlg->onExit();
+}
+
+} // namespace
