@@ -71,14 +71,15 @@ private:
 
     const LogoOptions& m_options;
     std::optional<BmpImage> m_image;
-    // Sized once: two rows of the work plane (the row being dithered and the one below, which
-    // takes the diffused error), a band accumulator, and the output.
+    // Sized once: three rows of the work plane (a pair being dithered and the row below,
+    // which takes the diffused error), the dots of one band of eight rows, and the output.
     std::unique_ptr<uint8_t[]> m_rows;
     std::unique_ptr<uint8_t[]> m_band;
     std::unique_ptr<uint8_t[]> m_output;
     // Work value per colour-table index / per 16-bit pixel value, built per conversion.
     std::unique_ptr<uint8_t[]> m_lut;
     uint8_t m_curve[256] = {};
+    bool m_identityCurve = true; // the diverging point 128 leaves every value as it is
     uint32_t m_w8 = 0;
     uint32_t m_h8 = 0;
     uint32_t m_outputLength = 0;
