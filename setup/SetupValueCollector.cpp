@@ -11,12 +11,10 @@ void SetupValueCollector::Attach(SetupSession* session)
 long SetupValueCollector::SendMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
     if (msg == WM_RECEIVE_NOTIFY) {
-        SetupSession* session;
-        {
-            std::lock_guard lock(m_mutex);
-            session = m_session;
-        }
-        return session ? session->OnReceiveNotify() : 0;
+        // Held across the hand-over, so that Attach(nullptr) waits for a notification in
+        // progress before the host lets the session go.
+        std::lock_guard lock(m_mutex);
+        return m_session ? m_session->OnReceiveNotify() : 0;
     }
     if (msg != WM_SETUP_VALUE)
         return 0;

@@ -5,7 +5,8 @@
 //
 // Threads: SendMessage runs on the notifying threads (the watch thread, RcvDataProcess,
 // the host's thread inside ReadUsbReply); everything else on any thread. All state is
-// behind one lock, released before the session is called for WM_RECEIVE_NOTIFY.
+// behind one lock, which is also held while the session handles a message: after
+// Attach(nullptr) returns, no message reaches the old session any more.
 #include "app/MessageTarget.h"
 #include "setup/SetupOptions.h"
 
@@ -21,8 +22,8 @@ class SetupSession;
 class SetupValueCollector final : public MessageTarget {
 public:
     SetupValueCollector() = default;
-    // The session whose OnReceiveNotify/OnSetupValue the messages go to. Set before the
-    // session opens; the session must outlive the messages (it stops its worker first).
+    // The session whose OnReceiveNotify/OnSetupValue the messages go to. Set it before
+    // the session opens and clear it (nullptr) before the session goes.
     void Attach(SetupSession* session);
 
     long SendMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;

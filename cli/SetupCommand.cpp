@@ -1,0 +1,523 @@
+// tavroctl setup: the printer's user setup from the command line - read it, write it, keep
+// it as a snapshot file, compare a printer with a snapshot, print the test page and show
+// the factory form. Everything goes through the setup core (SetupSession); this file only
+// turns arguments into a form and answers into lines.
+#include "cli/CliCommand.h"
+#include "cli/CliConnection.h"
+#include "cli/CliPrompter.h"
+
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "app/ConnectionRules.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "port/CPorts.h"
+#include "setup/LptAcknowledge.h"
+#include "setup/SetupSession.h"
+#include "setup/SetupSnapshot.h"
+#include "setup/SetupValueCollector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <sstream>
+
+namespace {
+
+using Ms = std::chrono::milliseconds;
+
+struct SetupArgs {
+    double timeoutSeconds = 5.0;
+    std::string saveFile;
+    std::vector<std::string> assignments;
+    std::string fromFile;
+    bool verify = false;
+    std::string diffFile;
+};
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20)
+            continue;
+        out += c;
+    }
+    return out + "\"";
+}
+
+void printLines(const SnapshotLines& lines, bool json)
+{
+    if (json) {
+        std::cout << "{";
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            std::cout << (i ? "," : "") << jsonString(lines[i].first) << ":" << jsonString(lines[i].second);
+        std::cout << "}\n";
+        return;
+    }
+    for (const auto& [key, value] : lines)
+        std::cout << key << " = " << value << "\n";
+}
+
+// The keys that carry a setting number, for naming unanswered settings.
+std::string settingName(int n)
+{
+    for (const auto& key : snapshotKeys())
+        if (settingOfKey(key) == n && key != "columns" && key != "bell_count")
+            return key + " (" + std::to_string(n) + ")";
+    return "setting " + std::to_string(n);
+}
+
+int modelFamilyOf(const CliOptions& o)
+{
+    return o.device.empty() ? 0 : familyForOk(o.device);
+}
+
+struct ReadBack {
+    SetupOptions form;
+    std::set<int> shown;
+    std::vector<int> missing;
+};
+
+// One connection and its setup session for the length of a command.
+class CliSetup {
+public:
+    explicit CliSetup(const CliOptions& options)
+        : m_options(options), m_prompter(options.yes), m_ports(m_prompter, SystemClock::instance(), theErrorLog())
+    {
+    }
+    ~CliSetup()
+    {
+        if (m_session)
+            m_session->Exit();
+        m_collector.Attach(nullptr);
+        m_session.reset();
+    }
+    CliSetup(const CliSetup&) = delete;
+    CliSetup& operator=(const CliSetup&) = delete;
+
+    // Parses the connection options only (nothing opened).
+    Status configure()
+    {
+        auto connection = configureConnection(m_options, m_ports, m_prompter);
+        if (!connection)
+            return connection.status();
+        m_connection = *connection;
+        return Status::success();
+    }
+
+    Status open()
+    {
+        m_session = std::make_unique<SetupSession>(m_ports, m_collector, m_prompter, SystemClock::instance(),
+                                                   theErrorLog(), systemDefaultIsKorean());
+        m_collector.Attach(m_session.get());
+        switch (m_session->Open()) {
+        case SetupSession::OpenResult::Opened:
+            return Status::success();
+        case SetupSession::OpenResult::OpenedWithoutReceiver:
+            return Status::failure("cannot start the receive thread for " + where());
+        case SetupSession::OpenResult::Failed:
+            break;
+        }
+        return Status::failure("cannot open " + where());
+    }
+
+    std::string where() const
+    {
+        if (m_connection.kind == PortKind::PrintToFile)
+            return "file " + m_ports.m_PortName;
+        return m_connection.describe();
+    }
+    bool isFile() const { return m_connection.kind == PortKind::PrintToFile || m_connection.kind == PortKind::File; }
+    int family() const { return m_ports.m_ModelFamily; }
+    SetupSession& session() { return *m_session; }
+
+    // Get Value, then the answers, at most timeout.
+    Result<ReadBack> read(Ms timeout)
+    {
+        if (isFile())
+            return Result<ReadBack>::failure("a file does not answer: reading the setup needs a printer connection");
+        m_collector.Reset();
+        m_collector.SetForm(SetupOptions());
+        const std::vector<std::uint8_t> wanted = m_session->RequestList();
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        SetupSession::ReadResult started = m_session->GetValue();
+        if (started == SetupSession::ReadResult::Failed)
+            return Result<ReadBack>::failure("reading the setup from " + where() + " failed");
+        if (started == SetupSession::ReadResult::LptStarted) {
+            // The parallel port answers through the acknowledgement timer, which asks
+            // again for what is missing; the answers themselves arrive meanwhile.
+            Ms interval = LptAcknowledge::kFirstInterval;
+            for (;;) {
+                auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
+                if (left <= Ms(0))
+                    break;
+                if (interval > left) {
+                    m_collector.WaitFor(wanted, left);
+                    break;
+                }
+                SystemClock::instance().sleep(interval);
+                auto tick = m_session->LptAckTick();
+                if (tick.kind != SetupSession::AckTickResult::Kind::Rearm)
+                    break;
+                interval = tick.interval;
+            }
+        } else {
+            m_collector.WaitFor(wanted, timeout);
+        }
+        ReadBack back;
+        back.form = m_collector.Form();
+        back.shown = m_collector.Shown();
+        std::set<int> answered = m_collector.Answered();
+        for (auto n : wanted)
+            if (!answered.count(n))
+                back.missing.push_back(n);
+        return back;
+    }
+
+    // Only the settings this connection can be asked for.
+    bool readable(const std::string& key) const
+    {
+        if (!keyIsReadable(key))
+            return false;
+        auto list = m_session->RequestList();
+        return std::find(list.begin(), list.end(), settingOfKey(key)) != list.end();
+    }
+
+private:
+    CliOptions m_options;
+    CliPrompter m_prompter;
+    SetupValueCollector m_collector; // outlives the port object's watch thread
+    CPorts m_ports;
+    CliConnection m_connection;
+    std::unique_ptr<SetupSession> m_session;
+};
+
+Ms timeoutOf(const SetupArgs& args)
+{
+    return Ms(static_cast<long>(std::llround(args.timeoutSeconds * 1000.0)));
+}
+
+std::string missingText(const std::vector<int>& missing)
+{
+    std::string text;
+    for (int n : missing)
+        text += (text.empty() ? "" : ", ") + settingName(n);
+    return "no answer from the printer for: " + text;
+}
+
+// Reads a snapshot file into a form; the keys given come back in `given`.
+Status loadSnapshot(const std::string& file, int family, SetupOptions& form, std::set<std::string>& given)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return Status::failure(file + ": no such snapshot file");
+    Profile profile(file);
+    auto entries = profile.entries(kSnapshotSection);
+    if (entries.empty())
+        return Status::failure(file + ": no [" + std::string(kSnapshotSection) + "] section with settings");
+    for (const auto& [rawKey, value] : entries) {
+        std::string key = rawKey;
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (Status s = applySnapshotValue(form, key, value, family); !s)
+            return s.context(file);
+        given.insert(key);
+    }
+    return Status::success();
+}
+
+Status saveSnapshot(const std::string& file, const SnapshotLines& lines)
+{
+    Profile profile(file);
+    // A snapshot is the printer as it is now: keys of an older snapshot must not survive.
+    if (std::filesystem::exists(file))
+        if (Status s = profile.deleteSection(kSnapshotSection); !s)
+            return s.context(file);
+    for (const auto& [key, value] : lines)
+        if (Status s = profile.writeString(kSnapshotSection, key, value); !s)
+            return s.context(file);
+    return Status::success();
+}
+
+int runGet(const CliOptions& options, const SetupArgs& args)
+{
+    CliSetup setup(options);
+    if (Status s = setup.configure(); !s)
+        return cliFail(s.message());
+    if (setup.isFile())
+        return cliFail("a file does not answer: setup get needs a printer connection");
+    if (Status s = setup.open(); !s)
+        return cliFail(s.message());
+    auto back = setup.read(timeoutOf(args));
+    if (!back)
+        return cliFail(back.message());
+    SnapshotLines lines = snapshotOf(back->form, setup.family(), &back->shown);
+    printLines(lines, options.json);
+    if (!args.saveFile.empty())
+        if (Status s = saveSnapshot(args.saveFile, lines); !s)
+            return cliFail(s.message());
+    if (!back->missing.empty())
+        return cliFail(missingText(back->missing));
+    return 0;
+}
+
+// The KEY=VALUE arguments and the --from file as a form.
+Status formFromArgs(const SetupArgs& args, int family, SetupOptions& form, std::set<std::string>& given)
+{
+    if (!args.fromFile.empty())
+        if (Status s = loadSnapshot(args.fromFile, family, form, given); !s)
+            return s;
+    for (const auto& text : args.assignments) {
+        auto kv = splitAssignment(text);
+        if (!kv)
+            return kv.status();
+        if (Status s = applySnapshotValue(form, kv->first, kv->second, family); !s)
+            return s;
+        given.insert(kv->first);
+    }
+    if (given.empty())
+        return Status::failure("nothing to set: give KEY=VALUE arguments or --from FILE");
+    return completeGivenForm(form, given);
+}
+
+int runSet(const CliOptions& options, const SetupArgs& args)
+{
+    CliSetup setup(options);
+    if (Status s = setup.configure(); !s)
+        return cliFail(s.message());
+    SetupOptions form;
+    std::set<std::string> given;
+    if (Status s = formFromArgs(args, setup.family(), form, given); !s)
+        return cliFail(s.message());
+    if (args.verify && setup.isFile())
+        return cliFail("--verify: a file cannot be read back");
+    if (Status s = setup.open(); !s)
+        return cliFail(s.message());
+
+    // Margin and custom code travel in every write. Unless they are given, the printer's
+    // own values go back, so that changing one option does not reset them to 0.
+    const bool needMargin = !given.count("margin"), needCode = !given.count("custom_code");
+    if ((needMargin || needCode) && !setup.isFile()) {
+        auto current = setup.read(timeoutOf(args));
+        if (!current)
+            return cliFail(current.message() + " (needed for the margin and custom code; give margin= and "
+                                               "custom_code= to write without reading)");
+        if (needMargin && !current->shown.count(250))
+            return cliFail("could not read the printer's margin (setting 250); give margin= to write it");
+        if (needCode && !current->shown.count(255))
+            return cliFail("could not read the printer's custom code (setting 255); give custom_code= to write it");
+        if (needMargin)
+            form.margin = current->form.margin;
+        if (needCode)
+            form.customCode = current->form.customCode;
+        // The NV check against the size the printer keeps when only one is given.
+        SetupOptions nv = form;
+        if (!given.count("nv_user") && current->shown.count(1))
+            nv.nvUser = current->form.nvUser;
+        if (!given.count("nv_graphic") && current->shown.count(2))
+            nv.nvGraphic = current->form.nvGraphic;
+        if ((given.count("nv_user") || given.count("nv_graphic")) && nvTotalKb(nv) > kNvMemoryLimitKb)
+            return cliFail("nv_user + nv_graphic = " + std::to_string(nvTotalKb(nv)) +
+                           " KB with the printer's other NV size: out of range the MAX NV memory size (" +
+                           std::to_string(kNvMemoryLimitKb) + " KB)");
+    }
+    if (given.count("stop_bit"))
+        setup.session().NoteStopBitChosen();
+
+    SetupSession::WriteResult written = setup.session().SetValue(form);
+    switch (written) {
+    case SetupSession::WriteResult::Nothing:
+        return cliFail("nothing to write");
+    case SetupSession::WriteResult::Refused:
+        return cliFail("the settings were refused before anything was sent");
+    case SetupSession::WriteResult::Failed:
+        return cliFail("writing the setup to " + setup.where() + " failed; the printer may be half-configured, "
+                       "check it and write again");
+    case SetupSession::WriteResult::ReopenFailed:
+        std::cerr << "tavroctl: warning: the settings were written, but the USB printer did not come back after "
+                     "its restart\n";
+        if (args.verify)
+            return cliFail("--verify: the USB printer did not come back after the write");
+        break;
+    case SetupSession::WriteResult::ConnectionClosed:
+        std::cerr << "tavroctl: note: usb_mode was written: the printer leaves this interface, connection closed\n";
+        if (args.verify)
+            return cliFail("--verify: the connection closed with the usb_mode change, nothing to read back");
+        break;
+    case SetupSession::WriteResult::Written:
+        break;
+    }
+
+    SnapshotLines wrote = snapshotOf(form, setup.family());
+    std::size_t count = 0;
+    for (const auto& line : wrote)
+        if (given.count(line.first) || line.first == "margin" || line.first == "custom_code")
+            ++count;
+    if (!options.json)
+        std::cout << "wrote " << count << " settings to " << setup.where() << "\n";
+
+    if (!args.verify) {
+        if (options.json)
+            std::cout << "{\"written\":" << count << "}\n";
+        return 0;
+    }
+    auto back = setup.read(timeoutOf(args));
+    if (!back)
+        return cliFail("--verify: " + back.message());
+    SnapshotLines reported = snapshotOf(back->form, setup.family(), &back->shown);
+    auto valueIn = [](const SnapshotLines& lines, const std::string& key) -> std::optional<std::string> {
+        for (const auto& [k, v] : lines)
+            if (k == key)
+                return v;
+        return std::nullopt;
+    };
+    std::vector<std::string> differences;
+    std::size_t verified = 0;
+    for (const auto& [key, value] : wrote) {
+        if (!(given.count(key) || key == "margin" || key == "custom_code") || !setup.readable(key))
+            continue;
+        if (key == "speed" && setup.family() != 5 && setup.family() != 6)
+            continue; // these printers do not report the speed in a form the tool shows
+        auto printer = valueIn(reported, key);
+        if (!printer)
+            differences.push_back(key + ": wrote " + value + ", the printer did not report it");
+        else if (*printer != value)
+            differences.push_back(key + ": wrote " + value + ", the printer reports " + *printer);
+        else
+            ++verified;
+    }
+    if (options.json)
+        std::cout << "{\"written\":" << count << ",\"verified\":" << verified << ",\"differences\":"
+                  << differences.size() << "}\n";
+    if (!differences.empty()) {
+        for (const auto& d : differences)
+            std::cerr << "  " << d << "\n";
+        return cliFail("--verify: " + std::to_string(differences.size()) + " setting(s) differ after the write");
+    }
+    if (!options.json)
+        std::cout << "verified " << verified << " settings\n";
+    return 0;
+}
+
+int runDiff(const CliOptions& options, const SetupArgs& args)
+{
+    CliSetup setup(options);
+    if (Status s = setup.configure(); !s)
+        return cliFail(s.message());
+    SetupOptions fileForm;
+    std::set<std::string> given;
+    if (Status s = loadSnapshot(args.diffFile, setup.family(), fileForm, given); !s)
+        return cliFail(s.message());
+    if (setup.isFile())
+        return cliFail("a file does not answer: setup diff needs a printer connection");
+    if (Status s = setup.open(); !s)
+        return cliFail(s.message());
+    auto back = setup.read(timeoutOf(args));
+    if (!back)
+        return cliFail(back.message());
+    SnapshotLines printer = snapshotOf(back->form, setup.family(), &back->shown);
+    SnapshotLines file = snapshotOf(fileForm, setup.family());
+    auto valueIn = [](const SnapshotLines& lines, const std::string& key) -> std::optional<std::string> {
+        for (const auto& [k, v] : lines)
+            if (k == key)
+                return v;
+        return std::nullopt;
+    };
+    int differences = 0;
+    std::ostringstream json;
+    json << "{";
+    for (const auto& key : snapshotKeys()) {
+        std::optional<std::string> f = given.count(key) || (key == "columns" && given.count("paper_width"))
+                                           ? valueIn(file, key)
+                                           : std::nullopt;
+        std::optional<std::string> p = valueIn(printer, key);
+        if (!setup.readable(key)) {
+            if (f && !options.json)
+                std::cout << key << ": file=" << *f << " (written only; the printer does not report it)\n";
+            continue;
+        }
+        if (f == p)
+            continue;
+        ++differences;
+        if (options.json)
+            json << (differences > 1 ? "," : "") << jsonString(key) << ":{\"printer\":"
+                 << (p ? jsonString(*p) : "null") << ",\"file\":" << (f ? jsonString(*f) : "null") << "}";
+        else
+            std::cout << key << ": printer=" << (p ? *p : "(not reported)") << " file=" << (f ? *f : "(not set)")
+                      << "\n";
+    }
+    json << "}";
+    if (options.json)
+        std::cout << json.str() << "\n";
+    else if (differences == 0)
+        std::cout << "no differences\n";
+    if (!back->missing.empty())
+        return cliFail(missingText(back->missing));
+    return differences == 0 ? 0 : 1;
+}
+
+int runTestPage(const CliOptions& options)
+{
+    CliSetup setup(options);
+    if (Status s = setup.configure(); !s)
+        return cliFail(s.message());
+    if (Status s = setup.open(); !s)
+        return cliFail(s.message());
+    SetupOptions form;
+    if (setup.session().PrintTestPage(form) != SetupSession::TestResult::Printed)
+        return cliFail("printing the test page on " + setup.where() + " failed");
+    if (options.json)
+        std::cout << "{\"test_page\":\"sent\"}\n";
+    else
+        std::cout << "test page sent to " << setup.where() << "\n";
+    return 0;
+}
+
+int runDefaults(const CliOptions& options)
+{
+    printLines(snapshotOf(SetupOptions::defaults(systemDefaultIsKorean()), modelFamilyOf(options)), options.json);
+    return 0;
+}
+
+void installSetup(CLI::App& app, CliContext& context)
+{
+    auto* setup = app.add_subcommand("setup", "read, write, compare and keep the printer's user setup");
+    setup->require_subcommand(1);
+    auto args = std::make_shared<SetupArgs>();
+    auto addTimeout = [args](CLI::App* cmd) {
+        cmd->add_option("--timeout", args->timeoutSeconds, "seconds to wait for the printer's answers (default 5)")
+            ->check(CLI::Range(0.1, 600.0));
+    };
+
+    auto* get = setup->add_subcommand("get", "read every setting the connection offers, one `key = value` line each");
+    addTimeout(get);
+    get->add_option("--save", args->saveFile, "also write the settings as a snapshot (INI, section [setup])");
+    get->callback([&context, args] { context.action = [&context, args] { return runGet(context.options, *args); }; });
+
+    auto* set = setup->add_subcommand("set", "write the settings given (KEY=VALUE ... or --from FILE)");
+    set->add_option("KEY=VALUE", args->assignments, "settings to write, e.g. paper_width=58 speed=180");
+    set->add_option("--from", args->fromFile, "a snapshot file written by `setup get --save`");
+    set->add_flag("--verify", args->verify, "read the settings back after the write and compare");
+    addTimeout(set);
+    set->callback([&context, args] { context.action = [&context, args] { return runSet(context.options, *args); }; });
+
+    auto* diff = setup->add_subcommand("diff", "show what differs between the printer and a snapshot file");
+    diff->add_option("FILE", args->diffFile, "the snapshot file")->required();
+    addTimeout(diff);
+    diff->callback([&context, args] { context.action = [&context, args] { return runDiff(context.options, *args); }; });
+
+    auto* test = setup->add_subcommand("test-page", "print the setup test page");
+    test->callback([&context] { context.action = [&context] { return runTestPage(context.options); }; });
+
+    auto* defaults = setup->add_subcommand("defaults", "print the factory setup (the Default form) as a snapshot");
+    defaults->callback([&context] { context.action = [&context] { return runDefaults(context.options); }; });
+}
+
+const CommandRegistrar registrar("setup", installSetup);
+
+} // namespace
