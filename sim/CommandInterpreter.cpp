@@ -91,8 +91,16 @@ void CommandInterpreter::emit(SimEvent e)
 
 void CommandInterpreter::feed(const uint8_t* data, size_t size)
 {
+    size_t done = 0;
+    while (done < size)
+        done += feedSome(data + done, size - done);
+}
+
+size_t CommandInterpreter::feedSome(const uint8_t* data, size_t size)
+{
     size_t i = 0;
-    while (i < size) {
+    m_pause = false;
+    while (i < size && !m_pause) {
         if (m_stateKind == State::FsqData) {
             size_t n = std::min(m_def.remaining, size - i);
             if (!m_def.overflow)
@@ -114,6 +122,7 @@ void CommandInterpreter::feed(const uint8_t* data, size_t size)
         feedByte(data[i++]);
     }
     flushRaw();
+    return i;
 }
 
 void CommandInterpreter::finish()
@@ -826,6 +835,7 @@ void CommandInterpreter::firmwareDone()
     m_state.flashDirty = true;
     m_sink.stateChanged();
     emit(std::move(e));
+    m_pause = true;
     m_sink.flashWriting(verdict);
 }
 

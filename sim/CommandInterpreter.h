@@ -42,6 +42,11 @@ class CommandInterpreter {
 public:
     CommandInterpreter(PrinterState& state, InterpreterSink& sink, InterpreterFaults faults = {});
 
+    // Takes bytes; returns how many it took. It stops early only right after a firmware
+    // transfer block, because the printer does not read while it writes its flash: the caller
+    // hands in the rest when the printer is ready again.
+    size_t feedSome(const uint8_t* data, size_t size);
+    // Takes all bytes (for captures and tests, where nobody waits for the flash).
     void feed(const uint8_t* data, size_t size);
     void feed(const std::vector<uint8_t>& data) { feed(data.data(), data.size()); }
     // End of the stream (the capture file ended): reports what is still pending.
@@ -98,6 +103,7 @@ private:
     Collecting m_collecting = Collecting::Command;
     std::vector<uint8_t> m_cmd;
     size_t m_need = 0;
+    bool m_pause = false;
 
     std::vector<uint8_t> m_text;
     std::vector<uint8_t> m_raw;

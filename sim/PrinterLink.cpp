@@ -91,7 +91,7 @@ size_t PrinterLink::consume(const uint8_t* data, size_t size, SimTime now)
     if (!m_stalled && f.stallAfter >= 0)
         take = std::min<size_t>(take, static_cast<size_t>(std::max(0L, f.stallAfter - m_received)));
     if (take > 0) {
-        m_interpreter.feed(data, take);
+        take = m_interpreter.feedSome(data, take);
         m_received += static_cast<long>(take);
         if (m_baud > 0)
             m_readAllowedAt = std::max(m_readAllowedAt, later(now, 1000000LL * m_bitsPerChar * static_cast<long long>(take) / m_baud));
@@ -224,7 +224,7 @@ void PrinterLink::tick(SimTime now)
         // Never more than one report waiting: a tool that does not read gets no pile-up.
         bool waiting = std::any_of(m_queue.begin(), m_queue.end(),
                                    [](const Chunk& c) { return c.bytes == asbReport(); });
-        if (!waiting)
+        if (!waiting && m_out.empty())
             m_queue.push_back({now, asbReport()});
         m_nextAsb = now + std::chrono::milliseconds(std::max(50, m_host.settings().asbIntervalMs));
     }
