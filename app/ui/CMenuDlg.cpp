@@ -29,6 +29,7 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     setModal(true);
     setWindowIcon(appIcon());
     setWindowTitle("TAVROSet");
+    setMinimumWidth(240);
     m_summary = connectionSummary(settings);
 
     const bool ko = m_deps.korean;

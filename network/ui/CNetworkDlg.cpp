@@ -3,6 +3,9 @@
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
 
+#include "app/ui/QtClock.h"
+
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -12,6 +15,9 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -40,6 +46,7 @@ CNetworkDlg::CNetworkDlg(Prompter& prompter, NetworkLinkCalls calls, bool korean
 {
     setObjectName("CNetworkDlg");
     setModal(true);
+    setMinimumWidth(300);
 
     m_ipEdit = new QLineEdit;
     m_ipEdit->setObjectName("ctl1032");
@@ -151,7 +158,20 @@ void CNetworkDlg::onOk()
     if (m_calls.ethInit)
         m_calls.ethInit(m_ip, m_port);
     m_checkedPort = m_port;
-    int opened = m_calls.ethOpen ? m_calls.ethOpen() : 0;
+    // The connect may take the library's whole connect time-out (seconds) when nothing
+    // answers; it runs beside the GUI thread so the window keeps painting meanwhile.
+    std::atomic<int> opened{0};
+    std::atomic<bool> done{false};
+    if (m_calls.ethOpen) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        std::thread connecting([&] {
+            opened = m_calls.ethOpen();
+            done = true;
+        });
+        QtClock::waitUntil([&] { return done.load(); }, std::chrono::minutes(5));
+        connecting.join();
+        QApplication::restoreOverrideCursor();
+    }
     if (m_calls.ethClose)
         m_calls.ethClose();
     if ((opened & 0xFF) != 0) {

@@ -68,6 +68,7 @@ CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
     m_target = std::make_unique<QtMessageTarget>(
         [this](unsigned msg, std::uintptr_t w, std::intptr_t l) { return handleMessage(msg, w, l); });
     m_ackTimer = new QTimer(this);
+    m_ackTimer->setObjectName("lptAckTimer");
     m_ackTimer->setSingleShot(true);
     connect(m_ackTimer, &QTimer::timeout, this, &CUserSetupDlg::onLptAckTick);
 

@@ -68,6 +68,8 @@ public:
     void onExit();
     // The close box and Esc: closes without the stop request.
     void reject() override;
+    // The parallel-port acknowledgement timer's tick (the timer is "lptAckTimer").
+    void onLptAckTick();
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -88,7 +90,6 @@ private:
     void onPaperType2Color();
     void onWatermarkEnable();
     void onNvSizeChange(int comboId);
-    void onLptAckTick();
     void closeConnection(bool exitButton);
 
     UserSetupDlgDeps m_deps;

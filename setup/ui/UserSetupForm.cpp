@@ -142,7 +142,8 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
     // Model caption (static 1034), filled with the connection summary.
     auto* model = add(1034, new QLabel("MODEL"));
     model->setFrameShape(QFrame::StyledPanel);
-    model->setMinimumHeight(40);
+    model->setMargin(4);
+    model->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     model->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     // Left: the settings the printer reads and writes.
@@ -162,7 +163,7 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
         return c;
     };
 
-    radioRow(1076, "Paper Width && Max. Column", 1039, "80mm", 1037, "58mm");
+    radioRow(1076, "Paper Width & Max. Column", 1039, "80mm", 1037, "58mm");
     comboAt(1067, 3, 2)->addItems({"32 Column", "34 Column"});
     ++row;
     radioRow(1077, "Paper Type", 1004, "Black", 1006, "2Color");
@@ -184,7 +185,7 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
     ++row;
     radioRow(1081, "Drawer open with cutting", 1020, "Disable", 1024, "Enable");
     ++row;
-    g->addWidget(addLabel(1082, "Kitchen Bell Type && Length"), row, 0);
+    g->addWidget(addLabel(1082, "Kitchen Bell Type & Length"), row, 0);
     comboAt(1069, 1, 2);
     comboAt(1053, 3)->addItems({"1", "2", "3", "4", "5"});
     g->addWidget(addLabel(1021, "Times"), row, 4);
@@ -283,11 +284,15 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
     setVisible({1073, 1074}, false);
     buttons->insertStretch(4, 1);
 
+    // The model area above the right-hand group, where the six-line serial summary fits
+    // beside the long left-hand list.
+    auto* rightColumn = new QVBoxLayout;
+    rightColumn->addWidget(model);
+    rightColumn->addWidget(right, 1);
     auto* columns = new QHBoxLayout;
     columns->addWidget(left, 3);
-    columns->addWidget(right, 2);
+    columns->addLayout(rightColumn, 2);
     auto* top = new QVBoxLayout(this);
-    top->addWidget(model);
     top->addLayout(columns, 1);
     top->addLayout(buttons);
 

@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <atomic>
 #include <poll.h>
@@ -402,6 +403,36 @@ TEST_F(UserSetupSerialTest, CloseBoxDuringAPendingReadReturnsPromptly)
     dlg->reject();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
+}
+
+TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementTimer)
+{
+    PtyPrinter printer(pty);
+    std::filesystem::create_symlink(pty.slavePath(), work / "lpSIM0");
+    ports->m_PortName = (work / "lpSIM0").string();
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
+    UserSetupForm& f = dlg->form();
+    dlg->onGetValue();
+    auto* timer = dlg->findChild<QTimer*>("lptAckTimer");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 3000);
+    EXPECT_TRUE(dlg->lptReadPending());
+    for (int id : {1032, 1035, 1052, 1070, 1059})
+        EXPECT_FALSE(f.button(id)->isEnabled()) << id;
+    EXPECT_EQ(dlg->cursor().shape(), Qt::WaitCursor);
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
+    // The tick the timer would give after 3 s: every answer is in, the read ends.
+    dlg->onLptAckTick();
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_FALSE(dlg->lptReadPending());
+    for (int id : {1032, 1035, 1052, 1070, 1059})
+        EXPECT_TRUE(f.button(id)->isEnabled()) << id;
+    EXPECT_EQ(f.edit(1063)->text(), "300");
+    EXPECT_EQ(printer.requests(), 17);
+    dlg->onExit();
+    EXPECT_TRUE(prompter.boxes().empty());
 }
 
 // Against the virtual printer: what Set Value writes is what the printer then holds.
