@@ -53,6 +53,24 @@ public:
 
 } // namespace
 
+// Marks the dialog busy for the length of an action (see m_busy).
+class BusyScope {
+public:
+    explicit BusyScope(CUserSetupDlg& dlg) : m_dlg(dlg) { ++m_dlg.m_busy; }
+    ~BusyScope()
+    {
+        if (--m_dlg.m_busy == 0 && m_dlg.m_closeRequested) {
+            m_dlg.m_closeRequested = false;
+            QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::reject);
+        }
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    CUserSetupDlg& m_dlg;
+};
+
 CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
     : QDialog(parent), m_deps(std::move(deps))
 {
@@ -313,6 +331,7 @@ void CUserSetupDlg::onNvSizeChange(int comboId)
 
 void CUserSetupDlg::onDefault()
 {
+    BusyScope busy(*this);
     formToOptions(*m_form, m_options);
     if (!m_session->Default(m_options))
         return;
@@ -380,6 +399,7 @@ long CUserSetupDlg::handleMessage(unsigned msg, std::uintptr_t wParam, std::intp
     m_session->OnSetupValue(m_options, wParam, lParam);
     refresh();
     applyEnableRules();
+    BusyScope busy(*this);
     if (wParam == 255 && m_session->Kind() == PortKind::Ethernet) {
         // The last answer of a network read: the module needs a moment before the next
         // connection, so the buttons that would open one wait.
@@ -393,6 +413,7 @@ long CUserSetupDlg::handleMessage(unsigned msg, std::uintptr_t wParam, std::intp
 
 void CUserSetupDlg::onGetValue()
 {
+    BusyScope busy(*this);
     if (!m_session)
         return;
     formToOptions(*m_form, m_options);
@@ -420,6 +441,7 @@ void CUserSetupDlg::onGetValue()
 
 void CUserSetupDlg::onLptAckTick()
 {
+    BusyScope busy(*this);
     m_ackTimer->stop();
     auto result = m_session->LptAckTick();
     switch (result.kind) {
@@ -442,6 +464,7 @@ void CUserSetupDlg::onLptAckTick()
 
 void CUserSetupDlg::onSetValue()
 {
+    BusyScope busy(*this);
     if (!m_session)
         return;
     if (std::string problem = formToOptions(*m_form, m_options); !problem.empty()) {
@@ -469,6 +492,7 @@ void CUserSetupDlg::onSetValue()
 
 void CUserSetupDlg::onTest()
 {
+    BusyScope busy(*this);
     if (!m_session)
         return;
     formToOptions(*m_form, m_options);
@@ -484,6 +508,10 @@ void CUserSetupDlg::onTest()
 
 void CUserSetupDlg::onExit()
 {
+    if (m_busy) {
+        m_closeRequested = true;
+        return;
+    }
     m_ackTimer->stop();
     if (m_session)
         m_session->Exit();
@@ -494,6 +522,10 @@ void CUserSetupDlg::onExit()
 
 void CUserSetupDlg::reject()
 {
+    if (m_busy) {
+        m_closeRequested = true;
+        return;
+    }
     m_ackTimer->stop();
     if (m_session && !m_closed)
         m_session->CloseWindow();

@@ -101,4 +101,9 @@ private:
     bool m_openFailed = false;
     bool m_closed = false;
     bool m_waitCursor = false;
+    // Set while an action runs; its waits serve events, and a close request that arrives
+    // then is carried out when the action is over (the session is still on the stack).
+    int m_busy = 0;
+    bool m_closeRequested = false;
+    friend class BusyScope;
 };

@@ -243,6 +243,65 @@ TEST_F(UserSetupDlgTest, SetValueSendsNothingWithoutValuesAndRefusesMargin577)
     EXPECT_TRUE(f.button(1032)->isEnabled());
 }
 
+TEST_F(UserSetupDlgTest, FailedWriteClosesTheConnectionAndLeavesOnlyExitDefaultAndRightGroup)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full to refuse the writes";
+    // An output "file" that takes no byte: every write of the session fails.
+    ports->m_PortName = "/dev/full";
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen());
+    UserSetupForm& f = dlg->form();
+    f.edit(1026)->setText("9");
+    f.edit(1063)->setText("12");
+    dlg->onSetValue();
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_EQ(prompter.texts()[0], catalogText(48));
+    EXPECT_EQ(ports->m_IsOpen.load(), 0);
+    EXPECT_EQ(f.edit(1026)->text(), "1") << "image number back to its start value";
+    for (int id : {1039, 1004, 1009, 1032, 1052, 1035, 1054, 1056, 1063, 1025, 1068, 1069})
+        EXPECT_FALSE(f.control(id)->isEnabled()) << id;
+    for (int id : {1070, 1059, 1094, 1047, 1033})
+        EXPECT_TRUE(f.control(id)->isEnabled()) << id;
+}
+
+TEST_F(UserSetupDlgTest, FailedReadAndTestPageShowTheirMessages)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full to refuse the writes";
+    ports->m_PortName = "/dev/full";
+    {
+        auto dlg = make();
+        ASSERT_FALSE(dlg->failedToOpen());
+        dlg->onGetValue();
+        ASSERT_EQ(prompter.texts().size(), 1u);
+        EXPECT_EQ(prompter.texts()[0], catalogText(60));
+        EXPECT_FALSE(dlg->form().button(1032)->isEnabled());
+        EXPECT_TRUE(dlg->form().button(1070)->isEnabled());
+    }
+    prompter.clear();
+    auto dlg = make();
+    dlg->onTest();
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_EQ(prompter.texts()[0], catalogText(48));
+    EXPECT_FALSE(dlg->form().button(1035)->isEnabled());
+    EXPECT_TRUE(dlg->form().button(1059)->isEnabled());
+}
+
+TEST_F(UserSetupDlgTest, TestPageGoesToTheConnectionAndPausesOnTheClock)
+{
+    auto dlg = make();
+    testClock.clearSleeps();
+    dlg->onTest();
+    EXPECT_TRUE(prompter.boxes().empty());
+    EXPECT_EQ(written().size(), 358u) << "the non-Korean test page";
+    auto sleeps = testClock.sleeps();
+    ASSERT_FALSE(sleeps.empty());
+    EXPECT_EQ(sleeps.back(), std::chrono::milliseconds(800));
+    EXPECT_TRUE(dlg->form().button(1032)->isEnabled());
+    EXPECT_TRUE(dlg->form().button(1052)->isEnabled());
+}
+
 TEST_F(UserSetupDlgTest, FailedOpenClosesTheDialog)
 {
     ports->m_PortName = (work / "missing" / "ttyNONE0").string();
