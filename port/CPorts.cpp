@@ -141,6 +141,8 @@ int CPorts::openSerial()
         ::close(m_hPort);
         m_hPort = -1;
         m_IsOpen = 0;
+        if (m_openKind == PortKind::Usb)
+            CloseUsbDeviceList();
         m_log.WriteLog("CPorts::Open() CloseHandle run\r\n");
         m_clock.sleep(kReopenWait);
     }

@@ -126,13 +126,11 @@ TEST_F(SerialTest, SecondOpenClosesTheOldPortAndWaitsOneSecond)
 {
     configureSerial(path);
     ASSERT_EQ(ports->Open(), 1);
-    int first = ports->m_hPort;
     ASSERT_EQ(ports->Open(), 1);
     EXPECT_NE(logText().find("CPorts::Open() CloseHandle run\r\n"), std::string::npos);
     EXPECT_EQ(clock.sleeps(), std::vector<Clock::Ms>{Clock::Ms(1000)});
     EXPECT_EQ(ports->m_IsOpen, 1);
     EXPECT_GE(ports->m_hPort, 0);
-    (void)first;
     ports->Close();
 }
 
