@@ -214,3 +214,21 @@ TEST_F(UsbTest, EnumPortsListsRealSerialAndParallelPortsAndExtras)
     EXPECT_NE(logText().find("Registry open fail"), std::string::npos);
     EXPECT_TRUE(q.EnumPorts(true).empty());
 }
+
+TEST_F(UsbTest, ReadUsbReplyNeverOverrunsTheQueue)
+{
+    fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, pty.slavePath());
+    ports->m_PortName = "USB";
+    ports->m_ModelFamily = 5;
+    ASSERT_EQ(ports->Open(), 1);
+    for (int i = 0; i < 4094; ++i)
+        ports->m_QueueRead.Push(0x11);
+    ASSERT_TRUE(writeMaster(pty.master(), {0x41, 0x42, 0x43}));
+    ASSERT_TRUE(slaveHasInput(pty));
+    EXPECT_EQ(ports->ReadUsbReply(), 1);
+    // One byte fits; the rest is dropped instead of wrapping the ring over unread bytes.
+    EXPECT_EQ(ports->m_QueueRead.Count(), 4095);
+    for (int i = 0; i < 4094; ++i)
+        ASSERT_EQ(ports->m_QueueRead.Pop(), 0x11);
+    EXPECT_EQ(ports->m_QueueRead.Pop(), 0x41);
+}
