@@ -1,0 +1,301 @@
+// The user setup against the virtual printer over every connection it offers: tavroctl
+// as a technician runs it (write a full set, read it back, compare), and the core API where
+// a test must look inside (a printer that hangs up in the middle of a write).
+#include "SimProcess.h"
+#include "RecordingPrompter.h"
+#include "TempDir.h"
+
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "port/CPorts.h"
+#include "port/EthernetLink.h"
+#include "setup/SetupSession.h"
+#include "setup/SetupValueCollector.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+CliRun tavroctl(const TempDir& tmp, const std::string& env, const std::string& args)
+{
+    const std::string errFile = (tmp / "stderr.txt").string();
+    std::string cmd = env + " " + quote(std::string(TAVRO_BIN_DIR) + "/tavroctl") + " " + args + " 2>" +
+                      quote(errFile);
+    CliRun run;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        run.out.append(buffer, n);
+    int status = ::pclose(p);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = readFileBytes(errFile);
+    return run;
+}
+
+// Every readable setting with a value other than the factory one, and some written-only
+// ones.
+const char* kFullSet =
+    "paper_width=58 columns=32 paper_type=2color color_density=dark watermark=off cut_adjust=7 "
+    "drawer_on_cut=enable bell_type=4 bell_count=5 code_page=254 nv_user=128 nv_graphic=256 "
+    "cut_mode=full bold_korean=on speed=150 margin=300 drawer_self_test=enable rx_buffer=20 "
+    "custom_code=DEADBEEF emulation=star density=4 sleep=10 bell=builtin";
+
+bool simAvailable()
+{
+    return ::access(SimProcess::defaultBinary().c_str(), X_OK) == 0;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+bool hasLine(const std::string& text, const std::string& line)
+{
+    auto all = lines(text);
+    return std::find(all.begin(), all.end(), line) != all.end();
+}
+
+class SetupSim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!simAvailable())
+            GTEST_SKIP() << "tavro-sim is not built (" << SimProcess::defaultBinary() << ")";
+    }
+
+    // After a full-set write, every readable key reads back as written.
+    void expectFullSetRead(const std::string& out, bool withStopBitLine)
+    {
+        for (const char* line : {"paper_width = 58", "columns = 32", "paper_type = 2color",
+                                 "color_density = dark", "watermark = off", "cut_adjust = 7",
+                                 "drawer_on_cut = enable", "bell_type = 4", "bell_count = 5",
+                                 "code_page = 254", "nv_user = 128", "nv_graphic = 256", "cut_mode = full",
+                                 "bold_korean = on", "speed = 150", "margin = 300",
+                                 "drawer_self_test = enable", "rx_buffer = 20", "custom_code = DEADBEEF"})
+            EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+        EXPECT_EQ(hasLine(out, "stop_bit = one"), withStopBitLine) << out;
+        // Written-only settings are never shown as read.
+        EXPECT_EQ(out.find("emulation"), std::string::npos);
+    }
+
+    TempDir tmp;
+};
+
+TEST_F(SetupSim, SerialWriteFullSetReadBackAndSnapshot)
+{
+    SimProcess sim({"--family", "6", "--serial", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string conn = "--device 'TAVRO46/48 S' --port " + quote(sim.serialPort());
+
+    CliRun set = tavroctl(tmp, "", conn + " setup set " + kFullSet + " --verify");
+    ASSERT_EQ(set.status, 0) << set.out << set.err;
+    EXPECT_NE(set.out.find("verified"), std::string::npos) << set.out;
+
+    const std::string snap = (tmp / "shop.ini").string();
+    CliRun get = tavroctl(tmp, "", conn + " setup get --save " + quote(snap));
+    ASSERT_EQ(get.status, 0) << get.err;
+    expectFullSetRead(get.out, true);
+    std::string saved = readFileBytes(snap);
+    EXPECT_NE(saved.find("[setup]"), std::string::npos);
+    EXPECT_NE(saved.find("speed=150"), std::string::npos);
+
+    CliRun same = tavroctl(tmp, "", conn + " setup diff " + quote(snap));
+    EXPECT_EQ(same.status, 0) << same.out << same.err;
+    EXPECT_NE(same.out.find("no differences"), std::string::npos);
+
+    // The printer changes one setting; the snapshot then differs in exactly that one.
+    CliRun change = tavroctl(tmp, "", conn + " setup set speed=180");
+    ASSERT_EQ(change.status, 0) << change.err;
+    CliRun differs = tavroctl(tmp, "", conn + " setup diff " + quote(snap));
+    EXPECT_EQ(differs.status, 1);
+    EXPECT_TRUE(hasLine(differs.out, "speed: printer=180 file=150")) << differs.out;
+    // Margin and custom code were not given: the printer's own values went back.
+    CliRun after = tavroctl(tmp, "", conn + " setup get");
+    EXPECT_TRUE(hasLine(after.out, "margin = 300")) << after.out;
+    EXPECT_TRUE(hasLine(after.out, "custom_code = DEADBEEF")) << after.out;
+
+    // A snapshot written back restores the printer.
+    CliRun restore = tavroctl(tmp, "", conn + " setup set --from " + quote(snap) + " --verify");
+    EXPECT_EQ(restore.status, 0) << restore.err;
+}
+
+TEST_F(SetupSim, RefusedValueSendsNothing)
+{
+    SimProcess sim({"--family", "6", "--serial", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string conn = "--device 'TAVRO46/48 S' --port " + quote(sim.serialPort());
+    CliRun bad = tavroctl(tmp, "", conn + " setup set margin=577");
+    EXPECT_NE(bad.status, 0);
+    EXPECT_NE(bad.err.find("0..576"), std::string::npos) << bad.err;
+    CliRun nv = tavroctl(tmp, "", conn + " setup set nv_user=128 nv_graphic=384");
+    EXPECT_NE(nv.status, 0);
+    EXPECT_NE(nv.err.find("448"), std::string::npos) << nv.err;
+    EXPECT_FALSE(sim.waitForEvent("\"fn\":5", 500ms));
+}
+
+TEST_F(SetupSim, ParallelReadAsksAgainForTheMissingAnswer)
+{
+    // The printer never answers the code page: the acknowledgement asks for it again every
+    // 2 s after the first 3 s, and tavroctl names it when its time is up.
+    SimProcess sim({"--family", "6", "--parallel", "--quiet", "--no-answer", "246"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string conn = "--device 'TAVRO46/48 P' --port " + quote(sim.parallelPort());
+    CliRun get = tavroctl(tmp, "", conn + " setup get --timeout 5.5");
+    EXPECT_EQ(get.status, 1);
+    EXPECT_NE(get.err.find("code_page (246)"), std::string::npos) << get.err;
+    EXPECT_TRUE(hasLine(get.out, "paper_width = 80")) << get.out;
+    EXPECT_TRUE(hasLine(get.out, "custom_code = 0")) << get.out;
+    EXPECT_FALSE(hasLine(get.out, "stop_bit = one")); // not asked over the parallel port
+    EXPECT_TRUE(sim.waitForEvent("\"setting\":246", 2000ms, 2)) << "no repeated request for 246";
+    int requests246 = 0, requests3 = 0;
+    for (const auto& e : sim.events()) {
+        if (e.find("\"fn\":6") != std::string::npos && e.find("\"setting\":246,") != std::string::npos)
+            ++requests246;
+        if (e.find("\"fn\":6") != std::string::npos && e.find("\"setting\":3,") != std::string::npos)
+            ++requests3;
+    }
+    EXPECT_GE(requests246, 2);
+    EXPECT_EQ(requests3, 1); // answered settings are not asked again
+}
+
+TEST_F(SetupSim, ParallelWriteAndReadBack)
+{
+    SimProcess sim({"--family", "6", "--parallel", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string conn = "--device 'TAVRO46/48 P' --port " + quote(sim.parallelPort());
+    CliRun set = tavroctl(tmp, "", conn + " setup set " + kFullSet);
+    ASSERT_EQ(set.status, 0) << set.err;
+    CliRun get = tavroctl(tmp, "", conn + " setup get");
+    ASSERT_EQ(get.status, 0) << get.err;
+    expectFullSetRead(get.out, false);
+}
+
+TEST_F(SetupSim, UsbWriteSurvivesThePrinterRestart)
+{
+    SimProcess sim({"--family", "6", "--usb", "--quiet", "--restart-ms", "1500"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string env = "TAVRO_SYSFS_ROOT=" + quote(sim.env("TAVRO_SYSFS_ROOT")) +
+                            " TAVRO_DEV_ROOT=" + quote(sim.env("TAVRO_DEV_ROOT"));
+    const std::string conn = "--device 'TAVRO46/48 U-II' --port usb";
+    // --verify reads back over the node that came back after the restart.
+    CliRun set = tavroctl(tmp, env, conn + " setup set " + kFullSet + " --verify");
+    ASSERT_EQ(set.status, 0) << set.out << set.err;
+    CliRun get = tavroctl(tmp, env, conn + " setup get");
+    ASSERT_EQ(get.status, 0) << get.err;
+    expectFullSetRead(get.out, true);
+}
+
+TEST_F(SetupSim, TcpWriteAndReadBack)
+{
+    SimProcess sim({"--family", "6", "--tcp", "127.0.0.1:0", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string conn = "--device 'TAVRO46/48 E-II' --port tcp://" + sim.tcpHost() + ":" +
+                             std::to_string(sim.tcpPort());
+    CliRun set = tavroctl(tmp, "", conn + " setup set " + kFullSet + " --verify");
+    ASSERT_EQ(set.status, 0) << set.out << set.err;
+    CliRun get = tavroctl(tmp, "", conn + " --json setup get");
+    ASSERT_EQ(get.status, 0) << get.err;
+    EXPECT_NE(get.out.find("\"speed\":\"150\""), std::string::npos) << get.out;
+    EXPECT_NE(get.out.find("\"margin\":\"300\""), std::string::npos) << get.out;
+    EXPECT_EQ(get.out.find("stop_bit"), std::string::npos); // not asked over the network
+}
+
+TEST_F(SetupSim, TestPageReachesThePrinter)
+{
+    SimProcess sim({"--family", "6", "--serial", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    CliRun page = tavroctl(tmp, "", "--device 'TAVRO46/48 S' --port " + quote(sim.serialPort()) + " setup test-page");
+    EXPECT_EQ(page.status, 0) << page.err;
+    EXPECT_TRUE(sim.waitForEvent("USER SETUP UTILITY TEST PRINT", 5000ms)) << "the sim logged no test page";
+}
+
+// The core API over a printer that hangs up (the pty closed) in the middle of a session:
+// the next write fails with the write-failure message and a closed port, not a hang.
+class HangUp : public SetupSim {
+protected:
+    RecordingPrompter prompter;
+    CErrorLog log;
+};
+
+TEST_F(HangUp, SerialPrinterHangsUpBeforeTheWrite)
+{
+    // The printer goes away once it has taken the 18 requests of a read (126 bytes).
+    SimProcess sim({"--family", "6", "--serial", "--quiet", "--hangup-after", "126"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    CPorts ports(prompter, SystemClock::instance(), log);
+    ports.m_PortName = sim.serialPort();
+    ports.m_ModelFamily = 6;
+    ports.m_BaudRate = 115200;
+    ports.m_ByteSize = 8;
+    ports.m_Parity = 0;
+    ports.m_StopBits = 0;
+    ports.m_FlowCtrl = 3;
+    SetupValueCollector collector;
+    {
+        SetupSession session(ports, collector, prompter, SystemClock::instance(), log, false);
+        collector.Attach(&session);
+        ASSERT_EQ(session.Open(), SetupSession::OpenResult::Opened);
+        ASSERT_EQ(session.GetValue(), SetupSession::ReadResult::Requested);
+        collector.WaitFor(session.RequestList(), 3s);
+        std::this_thread::sleep_for(300ms); // the hang-up follows the last request
+
+        SetupOptions form = SetupOptions::defaults(false);
+        form.imageNumber = 9;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(session.SetValue(form), SetupSession::WriteResult::Failed);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+        EXPECT_FALSE(session.ConnectionOpen());
+        EXPECT_EQ(ports.m_IsOpen.load(), 0);
+        EXPECT_EQ(form.imageNumber, 1); // the edits go back to their start values
+        auto texts = prompter.texts();
+        EXPECT_NE(std::find(texts.begin(), texts.end(),
+                            "ERROR : Write Fail!\nPlease check the printer power or connection"),
+                  texts.end());
+        // The receive thread ends with the port, within its poll period.
+        auto until = std::chrono::steady_clock::now() + 5s;
+        while (!session.Receiver().Ended() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(session.Receiver().Ended());
+        session.Exit();
+        collector.Attach(nullptr);
+    }
+}
+
+} // namespace
