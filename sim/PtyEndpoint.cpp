@@ -147,7 +147,9 @@ void PtyEndpoint::onReady(const pollfd& ready, SimTime now)
         if (n > 0)
             m_link->receive(buf, static_cast<size_t>(n), now);
     }
-    if (m_link && (ready.revents & POLLOUT))
+    // Replies leave at once, before a restart or hang-up caused by a later command of the
+    // same read can take the line away (the mode notice comes before the restart of "OUT").
+    if (m_link)
         flushOutput(now);
     if (m_link && m_link->hangupRequested()) {
         // The fault closes the line for good: the tool sees its port hang up.
@@ -188,10 +190,11 @@ std::optional<SimTime> PtyEndpoint::nextDeadline() const
 
 void PtyEndpoint::printerRestarting(SimTime now, SimTime until)
 {
-    (void)now;
     if (m_hungUp)
         return;
     if (m_config.restartsWithPrinter) {
+        if (m_link)
+            flushOutput(now);
         down();
         m_host.logEvent(m_config.link.via, SimEvent("node").str("action", "gone").str("path", portPath()));
         m_backAt = until;

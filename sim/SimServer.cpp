@@ -51,6 +51,14 @@ SimServer::~SimServer()
 
 void SimServer::logEvent(const std::string& via, const SimEvent& e)
 {
+    // The state a command changed is on disk before its event line appears, so that whoever
+    // waits for the event may read the state folder at once.
+    if (m_saveNeeded) {
+        m_saveNeeded = false;
+        std::string why;
+        if (!m_state.save(m_stateDir, &why))
+            m_log.log("printer", SimEvent("error").str("error", "cannot save the state: " + why));
+    }
     m_log.log(via, e);
 }
 

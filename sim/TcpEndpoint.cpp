@@ -106,10 +106,11 @@ void TcpEndpoint::onReady(const pollfd& ready, SimTime now)
                 close(c, false, std::string("recv: ") + std::strerror(errno));
             }
         }
+        // What is due leaves before a hang-up resets the line.
+        if (!c.closing)
+            flush(c, now);
         if (!c.closing && c.link->hangupRequested())
             close(c, true, "hang-up fault");
-        if (!c.closing && (ready.revents & POLLOUT))
-            flush(c, now);
         break;
     }
     m_conns.remove_if([](const Conn& c) { return c.closing; });
