@@ -1,10 +1,10 @@
 // tavroctl logo raster|preview|list: the logo core from the command line.
 #include "cli/CliCommand.h"
+#include "cli/CliPrompter.h"
 
 #include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
-#include "app/Prompter.h"
 #include "logo/BitmapList.h"
 #include "logo/LogoPicture.h"
 #include "logo/LogoPreview.h"
@@ -18,21 +18,6 @@
 #include <memory>
 
 namespace {
-
-// Boxes become lines on stderr; questions are not asked by these commands.
-class StderrPrompter final : public Prompter {
-public:
-    PromptAnswer show(std::string_view text, PromptButtons buttons, PromptIcon, std::string_view) override
-    {
-        std::string line(text);
-        for (auto& c : line)
-            if (c == '\r' || c == '\n')
-                c = ' ';
-        std::cerr << "tavroctl: " << line << "\n";
-        return buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoCancel ? PromptAnswer::No
-                                                                                        : PromptAnswer::Ok;
-    }
-};
 
 struct LogoArgs {
     std::string image;
@@ -168,7 +153,7 @@ int runList(const CliContext& context, bool gray)
                                                   ? Profile::defaultPath(std::filesystem::current_path())
                                                   : std::filesystem::path(context.options.profile);
     Profile profile(profilePath);
-    StderrPrompter prompter;
+    CliPrompter prompter(context.options.yes);
     LogoOptions options = LogoOptions::defaults(context.options.device.empty() ? 0 : familyForOk(context.options.device));
     options.grayPrinting = gray;
     BitmapList list(prompter, options);
