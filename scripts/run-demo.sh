@@ -6,13 +6,14 @@ BUILD=${1:-build}
 BIN="$BUILD/bin"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  # With the virtual printer built, start it and hand its ports to the desktop tool: its
-  # serial port is listed under PORT for the "TAVRO36/38 S" entry, its TCP port answers the
-  # "TAVRO36/38 E-II" entry at 127.0.0.1:6001.
+  # With the virtual printer built, start it as a TAVRO36/38 with every transport and hand
+  # its ports to the desktop tool: its USB virtual serial port preselects "TAVRO36/38 U-I",
+  # its serial pty is listed under PORT for "TAVRO36/38 S", its TCP port answers
+  # "TAVRO36/38 E-II" at 127.0.0.1:6001.
   if [ -x "$BIN/tavro-sim" ]; then
     RUN_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tavro-demo-XXXXXX")
     SIM_OUT="$RUN_DIR/sim.out"
-    "$BIN/tavro-sim" --run-dir "$RUN_DIR/run" --state "$RUN_DIR/state" >"$SIM_OUT" 2>"$RUN_DIR/sim.err" &
+    "$BIN/tavro-sim" --family 5 --run-dir "$RUN_DIR/run" --state "$RUN_DIR/state" >"$SIM_OUT" 2>"$RUN_DIR/sim.err" &
     SIM_PID=$!
     trap 'kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; rm -rf "$RUN_DIR"' EXIT
     for _ in $(seq 1 100); do
@@ -26,7 +27,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
         TAVRO_*=*) export "${line?}" ;;
       esac
     done <"$SIM_OUT"
-    echo "Virtual printer running: pick DEVICE \"TAVRO36/38 S\" and PORT ${TAVRO_EXTRA_PORTS%%:*}" >&2
+    echo "Virtual printer running: DEVICE \"TAVRO36/38 U-I\" (preselected), or \"TAVRO36/38 S\" with PORT ${TAVRO_EXTRA_PORTS%%:*}" >&2
     "$BIN/tavroset"
     exit $?
   fi

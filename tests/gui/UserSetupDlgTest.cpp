@@ -64,6 +64,9 @@ protected:
     TempDir work;
     RecordingPrompter prompter;
     TestClock testClock;
+    // The real, painting clock, for tests whose worker threads must get their values
+    // through while the GUI thread waits. Declared before the port object that uses it.
+    QtClock qtClock;
     Clock* clock = &testClock;
     CErrorLog log{&testClock};
     Profile profile{work / "tavroset.INI"};
@@ -407,7 +410,6 @@ protected:
         ports->m_ModelFamily = kFamilyTavro46;
     }
     PtyPair pty;
-    QtClock qtClock;
 };
 
 TEST_F(UserSetupSerialTest, GetValueFillsTheControlsFromThePrinterAnswers)
@@ -534,6 +536,34 @@ TEST_F(UserSetupSerialTest, SetValueWritesWhatTheSimulatorThenHolds)
     EXPECT_EQ(f.edit(1025)->text(), "1A2B");
     EXPECT_EQ(f.combo(1054)->currentText(), "16| PC1252 (Windows CP)");
     dlg->onExit();
+}
+
+// The USB printer-class connection against the virtual printer's fake sysfs tree: the
+// answers come back through ReadUsbReply, escaped as the printer sends them over USB.
+TEST_F(UserSetupDlgTest, UsbGetValueReadsThroughTheSimulatorsUsbNode)
+{
+    if (!std::filesystem::exists(SimProcess::defaultBinary()))
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--usb", "--family", "5"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    DeviceRoots roots;
+    roots.sysfs = sim.env("TAVRO_SYSFS_ROOT");
+    roots.dev = sim.env("TAVRO_DEV_ROOT");
+    clock = &qtClock;
+    ports = std::make_unique<CPorts>(prompter, qtClock, log, roots);
+    ports->m_PortName = "USB";
+    ports->m_ModelFamily = kFamilyTavro36;
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
+    dlg->onGetValue();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
+    UserSetupForm& f = dlg->form();
+    EXPECT_EQ(f.pairValue(1039, 1037), 0);
+    EXPECT_EQ(f.combo(1054)->currentIndex(), 0);
+    EXPECT_EQ(f.edit(1025)->text(), "0");
+    dlg->onExit();
+    EXPECT_EQ(ports->m_IsOpen.load(), 0);
+    EXPECT_TRUE(prompter.boxes().empty()) << prompter.texts()[0];
 }
 
 } // namespace
