@@ -1,0 +1,190 @@
+// Snapshot keys and values, the acknowledgement decision and the receive worker over a
+// queue.
+#include "setup/LptAcknowledge.h"
+#include "setup/RcvDataProcess.h"
+#include "setup/SetupSnapshot.h"
+
+#include "app/MessageTarget.h"
+#include "port/CByteQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::string valueOf(const SnapshotLines& lines, const std::string& key)
+{
+    for (const auto& [k, v] : lines)
+        if (k == key)
+            return v;
+    return "<none>";
+}
+
+class RecordingTarget final : public MessageTarget {
+public:
+    long SendMessage(unsigned msg, std::uintptr_t w, std::intptr_t l) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_messages.push_back({msg, static_cast<int>(w), static_cast<long>(l)});
+        return 1;
+    }
+    struct Message {
+        unsigned msg;
+        int setting;
+        long code;
+    };
+    std::vector<Message> messages() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_messages;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Message> m_messages;
+};
+
+void push(CByteQueue& q, const std::string& bytes)
+{
+    for (char c : bytes)
+        q.Push(static_cast<std::uint8_t>(c));
+}
+
+bool waitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+} // namespace
+
+TEST(SetupSnapshot, RoundTripOfEveryKey)
+{
+    SetupOptions form;
+    std::set<std::string> given;
+    const std::pair<const char*, const char*> values[] = {
+        {"paper_width", "58"}, {"columns", "34"}, {"paper_type", "2COLOR"}, {"color_density", "light"},
+        {"watermark", "off"}, {"cut_adjust", "12"}, {"drawer_on_cut", "enable"}, {"bell_type", "5"},
+        {"bell_count", "2"}, {"code_page", "99"}, {"nv_user", "64"}, {"nv_graphic", "384"},
+        {"cut_mode", "full"}, {"bold_korean", "on"}, {"speed", "200"}, {"margin", "576"},
+        {"drawer_self_test", "disable"}, {"rx_buffer", "4"}, {"stop_bit", "two"}, {"custom_code", "00ab"},
+        {"emulation", "star"}, {"density", "3"}, {"kitchen_bell", "on"}, {"autocut", "off"},
+        {"self_test", "hexdump"}, {"usb_mode", "com"}, {"sleep", "15"}, {"paper_save", "2"},
+        {"wifi_keep", "enable"}, {"lcd_password", "reset"}, {"bell", "builtin"}, {"bt_usb_power", "on"}};
+    for (auto [k, v] : values) {
+        ASSERT_TRUE(applySnapshotValue(form, k, v, 6)) << k;
+        given.insert(k);
+    }
+    ASSERT_TRUE(completeGivenForm(form, given));
+    SnapshotLines lines = snapshotOf(form, 6);
+    ASSERT_EQ(lines.size(), snapshotKeys().size());
+    EXPECT_EQ(valueOf(lines, "paper_type"), "2color");
+    EXPECT_EQ(valueOf(lines, "custom_code"), "AB");
+    EXPECT_EQ(valueOf(lines, "cut_adjust"), "12");
+    SetupOptions again;
+    for (const auto& [k, v] : lines)
+        ASSERT_TRUE(applySnapshotValue(again, k, v, 6)) << k;
+    EXPECT_EQ(again, form);
+}
+
+TEST(SetupSnapshot, RefusalsNameTheList)
+{
+    SetupOptions form;
+    Status s = applySnapshotValue(form, "paper_width", "70", 6);
+    EXPECT_EQ(s.message(), "paper_width: \"70\" is not one of 80|58");
+    EXPECT_NE(applySnapshotValue(form, "speed", "220", 5).message().find("180|150"), std::string::npos);
+    EXPECT_NE(applySnapshotValue(form, "code_page", "6", 6).message().find("0|1|2|3|4|5|13"), std::string::npos);
+    EXPECT_FALSE(applySnapshotValue(form, "watermark", "0", 6));
+    EXPECT_FALSE(applySnapshotValue(form, "margin", "-1", 6));
+    EXPECT_FALSE(applySnapshotValue(form, "custom_code", "123456789", 6));
+    EXPECT_NE(applySnapshotValue(form, "colour", "x", 6).message().find("unknown setting"), std::string::npos);
+    EXPECT_EQ(form, SetupOptions());
+    EXPECT_FALSE(splitAssignment("margin"));
+    EXPECT_EQ(splitAssignment(" Margin = 5 ")->first, "margin");
+}
+
+TEST(SetupSnapshot, RulesBetweenOptions)
+{
+    SetupOptions a;
+    ASSERT_TRUE(applySnapshotValue(a, "paper_width", "58", 6));
+    ASSERT_TRUE(completeGivenForm(a, {"paper_width"}));
+    EXPECT_EQ(a.columns, 1); // as the 58mm button selects
+    SetupOptions b;
+    ASSERT_TRUE(applySnapshotValue(b, "columns", "32", 6));
+    EXPECT_FALSE(completeGivenForm(b, {"columns"}));
+    SetupOptions c;
+    ASSERT_TRUE(applySnapshotValue(c, "paper_type", "2color", 6));
+    ASSERT_TRUE(applySnapshotValue(c, "watermark", "3", 6));
+    EXPECT_FALSE(completeGivenForm(c, {"paper_type", "watermark"}));
+    SetupOptions d;
+    ASSERT_TRUE(applySnapshotValue(d, "nv_user", "128", 6));
+    ASSERT_TRUE(applySnapshotValue(d, "nv_graphic", "384", 6));
+    Status nv = completeGivenForm(d, {"nv_user", "nv_graphic"});
+    EXPECT_NE(nv.message().find("448"), std::string::npos);
+}
+
+TEST(SetupSnapshot, ReadViewShowsOnlyReportedSettings)
+{
+    SetupOptions form = SetupOptions::defaults(false);
+    std::set<int> shown = {3, 250};
+    SnapshotLines lines = snapshotOf(form, 6, &shown);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], (std::pair<std::string, std::string>{"paper_width", "80"}));
+    EXPECT_EQ(lines[1], (std::pair<std::string, std::string>{"margin", "0"}));
+    EXPECT_FALSE(keyIsReadable("emulation"));
+    EXPECT_TRUE(keyIsReadable("stop_bit"));
+}
+
+TEST(LptAcknowledge, Decisions)
+{
+    LptAcknowledge ack;
+    std::set<int> answered;
+    auto isAnswered = [&](int n) { return answered.count(n) != 0; };
+    auto busy = ack.decide(true, isAnswered);
+    EXPECT_EQ(busy.action, LptAcknowledge::Action::Wait);
+    EXPECT_EQ(busy.interval, LptAcknowledge::kRepeatInterval);
+    for (auto n : readRequestList(PortKind::Parallel))
+        answered.insert(n);
+    answered.erase(2);
+    answered.erase(255);
+    auto resend = ack.decide(false, isAnswered);
+    EXPECT_EQ(resend.action, LptAcknowledge::Action::Resend);
+    EXPECT_EQ(resend.resend, (std::vector<std::uint8_t>{2, 255}));
+    answered.insert(2);
+    answered.insert(255);
+    EXPECT_EQ(ack.decide(false, isAnswered).action, LptAcknowledge::Action::Finish);
+}
+
+TEST(RcvDataProcess, QueueWorkerDispatchesFlushesAndStops)
+{
+    RecordingTarget target;
+    SetupTextSlots slots;
+    CByteQueue queue;
+    std::atomic<bool> open{true};
+    RcvDataProcess worker(target, slots);
+    ASSERT_TRUE(worker.StartOnQueue(queue, [&] { return open.load(); }));
+    push(queue, std::string("\x00\xFF\x37\x27" "252" "\x1F" "64", 10) + std::string(1, '\0'));
+    ASSERT_TRUE(waitFor([&] { return target.messages().size() == 1; }));
+    EXPECT_EQ(target.messages()[0].msg, WM_SETUP_VALUE);
+    EXPECT_EQ(target.messages()[0].setting, 252);
+    EXPECT_EQ(target.messages()[0].code, 64);
+
+    // Half a frame, then a flush: the rest of it must not complete a reply.
+    push(queue, std::string("\x37\x27" "253" "\x1F", 6));
+    worker.FlushQueue(queue);
+    push(queue, std::string("1", 1) + std::string(1, '\0'));
+    push(queue, std::string("\x37\x27" "3" "\x1F" "6", 5) + std::string(1, '\0'));
+    ASSERT_TRUE(waitFor([&] { return target.messages().size() == 2; }));
+    EXPECT_EQ(target.messages()[1].setting, 3);
+
+    open = false; // the port closed: the worker ends by itself
+    EXPECT_TRUE(worker.WaitEnded(std::chrono::seconds(5)));
+    EXPECT_EQ(worker.DispatchedReplies(), 2);
+
+    ASSERT_TRUE(worker.StartOnQueue(queue, [] { return true; }));
+    worker.RequestStop();
+    EXPECT_TRUE(worker.WaitEnded(std::chrono::seconds(5)));
+}
