@@ -56,10 +56,11 @@ inline uint8_t lumaFast(const LumaTables& t, uint8_t red, uint8_t green, uint8_t
 // Luminance of a row of B, G, R (stride 3) or B, G, R, X (stride 4) pixels. Written as plain
 // float arithmetic in the formula's order so that the compiler can vectorise it; vector
 // float multiplies and adds round exactly as scalar ones do (no FMA is involved), so the
-// result is the scalar formula's. The AVX2 clone runs where the processor has it.
+// result is the scalar formula's. An AVX2 build of the same loop runs where the processor
+// has it; the choice is made at run time (not by an ifunc, whose resolver would run before
+// the sanitizer runtimes of our test builds are ready).
 template <int Stride>
-__attribute__((target_clones("avx2", "default"))) void lumaRow(const uint8_t* __restrict src, int w,
-                                                               uint8_t* __restrict out)
+inline void lumaRowBody(const uint8_t* __restrict src, int w, uint8_t* __restrict out)
 {
     for (int x = 0; x < w; ++x) {
         const float y = 0.30f * float(src[Stride * x + 2]) + 0.59f * float(src[Stride * x + 1]) +
@@ -67,6 +68,36 @@ __attribute__((target_clones("avx2", "default"))) void lumaRow(const uint8_t* __
         const int v = int(y);
         out[x] = uint8_t(v > 255 ? 255 : v); // never above 255.0, never negative
     }
+}
+
+template <int Stride>
+__attribute__((target("avx2"))) void lumaRowAvx2(const uint8_t* __restrict src, int w, uint8_t* __restrict out)
+{
+    lumaRowBody<Stride>(src, w, out);
+}
+
+template <int Stride>
+void lumaRowPlain(const uint8_t* __restrict src, int w, uint8_t* __restrict out)
+{
+    lumaRowBody<Stride>(src, w, out);
+}
+
+bool haveAvx2()
+{
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2;
+}
+
+template <int Stride>
+void lumaRow(const uint8_t* src, int w, uint8_t* out)
+{
+    if (haveAvx2())
+        lumaRowAvx2<Stride>(src, w, out);
+    else
+        lumaRowPlain<Stride>(src, w, out);
 }
 
 } // namespace
