@@ -300,6 +300,38 @@ TEST_F(ConnectDlgTest, KoreanSystemGivesKoreanLabelsAndCatalog)
     EXPECT_EQ(ctl<QPushButton>(&menu, 1021)->text(), "<< 뒤로");
 }
 
+TEST(ToolAppTest, ApplySettingsKeepsSerialValuesForOtherInterfaces)
+{
+    RecordingPrompter prompter;
+    TestClock clock;
+    CErrorLog log(&clock);
+    CPorts ports(prompter, clock, log);
+    ConnectionSettings serial;
+    serial.portName = "/dev/ttyUSB0";
+    serial.baudRate = 9600;
+    serial.byteSize = 7;
+    serial.parity = 1;
+    serial.flowCtrl = 3;
+    serial.stopBits = 2;
+    serial.modelFamily = kFamilyTavro15;
+    applySettings(ports, serial);
+    EXPECT_EQ(ports.m_PortName, "/dev/ttyUSB0");
+    EXPECT_EQ(ports.m_BaudRate, 9600);
+    EXPECT_EQ(ports.m_ByteSize, 7);
+    EXPECT_EQ(ports.m_Parity, 1);
+    EXPECT_EQ(ports.m_FlowCtrl, 3);
+    EXPECT_EQ(ports.m_StopBits, 2);
+    EXPECT_EQ(ports.m_ModelFamily, kFamilyTavro15);
+
+    ConnectionSettings usb;
+    usb.portName = "USB";
+    usb.modelFamily = kFamilyTavro36;
+    applySettings(ports, usb);
+    EXPECT_EQ(ports.m_PortName, "USB");
+    EXPECT_EQ(ports.m_ModelFamily, kFamilyTavro36);
+    EXPECT_EQ(ports.m_BaudRate, 9600) << "not a serial choice: the serial settings stay";
+}
+
 TEST(MenuDlgTest, SerialSummaryHasSixLinesAndUserSetupSetsFunction)
 {
     ConnectionSettings s;

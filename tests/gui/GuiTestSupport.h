@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the desktop tool's GUI tests: a fake USB device tree in the kernel's layout,
 // a fake /etc that names the system language, and finding a dialog's controls by id.
+#include "FakeSysfs.h"
 #include "TempDir.h"
 
 #include <QApplication>
@@ -11,65 +12,38 @@
 #include <functional>
 #include <string>
 
-// A sysfs root and a device root with USB printers and USB virtual serial ports.
+// The shared fake sysfs tree with TAVRO USB devices whose nodes are plain files (they
+// open for writing as a test, as CountUsbPrinters does).
 class FakeUsbTree {
 public:
-    std::filesystem::path sysfs() const { return m_dir.path() / "sys"; }
-    std::filesystem::path dev() const { return m_dir.path() / "dev"; }
+    FakeUsbTree() : m_tree(m_dir.path()) {}
+    std::filesystem::path sysfs() const { return m_tree.sysfsRoot(); }
+    std::filesystem::path dev() const { return m_tree.devRoot(); }
 
-    FakeUsbTree()
-    {
-        std::filesystem::create_directories(sysfs() / "class" / "usbmisc");
-        std::filesystem::create_directories(sysfs() / "class" / "tty");
-        std::filesystem::create_directories(dev() / "usb");
-    }
-
-    // lp<n> with vendor 5A3E and the product id ("3302"); the node is a plain file unless
-    // nodeTarget names what it should point to.
-    void addPrinter(int n, const std::string& productId, const std::string& nodeTarget = "")
+    // lp<n>, vendor 5A3E, the product id in hex ("3302").
+    void addPrinter(int n, const std::string& productId)
     {
         std::string name = "lp" + std::to_string(n);
-        auto device = addUsbDevice("1-" + std::to_string(n + 1), productId);
-        auto entry = sysfs() / "class" / "usbmisc" / name;
-        std::filesystem::create_directories(entry);
-        writeFileBytes(entry / "uevent", "MAJOR=180\nMINOR=" + std::to_string(n) + "\nDEVNAME=usb/" + name + "\n");
-        std::filesystem::create_directory_symlink(device, entry / "device");
-        makeNode(dev() / "usb" / name, nodeTarget);
+        m_tree.addUsbPrinter(name, 0x5A3E, hex(productId), 0x0100, nodeFile(name));
     }
-
-    // ttyACM<n> with vendor 5A3E and the product id ("3301").
-    void addVirtualSerial(int n, const std::string& productId, const std::string& nodeTarget = "")
+    // ttyACM<n>, vendor 5A3E, the product id in hex ("3301").
+    void addVirtualSerial(int n, const std::string& productId)
     {
         std::string name = "ttyACM" + std::to_string(n);
-        auto device = addUsbDevice("2-" + std::to_string(n + 1), productId);
-        auto entry = sysfs() / "class" / "tty" / name;
-        std::filesystem::create_directories(entry);
-        writeFileBytes(entry / "uevent", "MAJOR=166\nMINOR=" + std::to_string(n) + "\nDEVNAME=" + name + "\n");
-        std::filesystem::create_directory_symlink(device, entry / "device");
-        makeNode(dev() / name, nodeTarget);
+        m_tree.addUsbSerial(name, 0x5A3E, hex(productId), nodeFile(name));
     }
-
-    std::filesystem::path root() const { return m_dir.path(); }
 
 private:
-    std::filesystem::path addUsbDevice(const std::string& port, const std::string& productId)
+    static std::uint16_t hex(const std::string& text) { return static_cast<std::uint16_t>(std::stoul(text, nullptr, 16)); }
+    std::string nodeFile(const std::string& name)
     {
-        auto device = sysfs() / "devices" / "usb1" / port;
-        auto interface = device / (port + ":1.0");
-        std::filesystem::create_directories(interface);
-        writeFileBytes(device / "idVendor", "5a3e\n");
-        writeFileBytes(device / "idProduct", productId + "\n");
-        return interface;
-    }
-    static void makeNode(const std::filesystem::path& node, const std::string& target)
-    {
-        if (target.empty())
-            writeFileBytes(node, "");
-        else
-            std::filesystem::create_symlink(target, node);
+        auto file = m_dir.path() / ("node-" + name);
+        writeFileBytes(file, "");
+        return file.string();
     }
 
     TempDir m_dir;
+    FakeSysfs m_tree;
 };
 
 // An /etc whose locale.conf names the language ("ko_KR.UTF-8", "en_US.UTF-8").

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -303,6 +304,26 @@ TEST_F(UserSetupDlgTest, TestPageGoesToTheConnectionAndPausesOnTheClock)
     EXPECT_EQ(sleeps.back(), std::chrono::milliseconds(800));
     EXPECT_TRUE(dlg->form().button(1032)->isEnabled());
     EXPECT_TRUE(dlg->form().button(1052)->isEnabled());
+}
+
+TEST_F(UserSetupDlgTest, CodeAndMarginSelectTheirWholeTextOnFocus)
+{
+    auto dlg = make();
+    for (int id : {1025, 1063}) {
+        QLineEdit* edit = dlg->form().edit(id);
+        edit->setText("1234");
+        edit->deselect();
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason); // a tab would select anyway
+        QApplication::sendEvent(edit, &focusIn);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(edit->selectedText(), "1234") << id;
+    }
+    QLineEdit* image = dlg->form().edit(1026);
+    image->deselect();
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason); // a tab would select anyway
+    QApplication::sendEvent(image, &focusIn);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(image->selectedText(), "") << "only the code and the margin select all";
 }
 
 TEST_F(UserSetupDlgTest, FailedOpenClosesTheDialog)
