@@ -161,6 +161,20 @@ TEST(SimFaults, StallHoldsBackWhatFollows)
     EXPECT_TRUE(sim.waitForEvent("\"fault\":\"stall\""));
 }
 
+TEST(SimSerial, PacingFollowsTheLineRateSetOnThePort)
+{
+    SimProcess sim({"--serial", "--pace", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    // 9600 baud, 8N1: 960 bytes a second. 480 bytes of text and a request take half a second.
+    UniqueFd port = openPort(sim.serialPort(), B9600);
+    Bytes text(479, 'A');
+    text.push_back('\n');
+    auto t0 = Clock::now();
+    ASSERT_TRUE(writeAll(port.get(), text + fn6(3)));
+    EXPECT_EQ(readBytes(port.get(), 6), answer(3, "6"));
+    EXPECT_GE(Clock::now() - t0, milliseconds(350));
+}
+
 TEST(SimLegacy, BootAreaWithANakEveryFourthPacket)
 {
     SimProcess sim({"--serial", "--family", "2", "--nak-every", "4", "--quiet"});

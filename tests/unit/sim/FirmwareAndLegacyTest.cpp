@@ -147,8 +147,9 @@ TEST(LegacyDownload, ProgramAreaIsErasedWrittenAndCompleted)
         bool last = pos + 512 >= 0x1F0000;
         p.sink.replies.clear();
         auto packet = dataPacket(pos, n, last);
-        if (packets == 0)
+        if (packets == 0) {
             EXPECT_EQ(std::vector<uint8_t>(packet.begin(), packet.begin() + 8), hexBytes("40 F0 02 00 00 1D 00 00"));
+        }
         if (last) {
             EXPECT_EQ(std::vector<uint8_t>(packet.begin(), packet.begin() + 8), hexBytes("40 F1 02 00 00 1E FE 00"));
             // 512 × FF: checksum FE 00.
