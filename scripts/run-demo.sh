@@ -1,39 +1,63 @@
 #!/usr/bin/env bash
-# `make run`: the tool on its built-in default. With a display, the desktop tool; without
-# one, a headless tavroctl session.
+# `make run`: the tool on its built-in default, the virtual printer tavro-sim playing a
+# TAVRO36/38 with every transport. With a display, the desktop tool connected to it; without
+# one, a headless tavroctl session against it.
 set -euo pipefail
-BUILD=${1:-build}
+BUILD=$(cd "${1:-build}" && pwd)
 BIN="$BUILD/bin"
 
+RUN_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tavro-demo-XXXXXX")
+SIM_OUT="$RUN_DIR/sim.out"
+SIM_PID=
+cleanup() {
+  [ -n "$SIM_PID" ] && { kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; }
+  rm -rf "$RUN_DIR"
+}
+trap cleanup EXIT
+
+# Starts the simulator, waits for READY and exports the NAME=VALUE lines it printed before.
+start_sim() {
+  "$BIN/tavro-sim" --family 5 "$@" --run-dir "$RUN_DIR/run" --state "$RUN_DIR/state" \
+    >"$SIM_OUT" 2>"$RUN_DIR/sim.err" &
+  SIM_PID=$!
+  for _ in $(seq 1 100); do
+    grep -qx READY "$SIM_OUT" 2>/dev/null && break
+    kill -0 "$SIM_PID" 2>/dev/null || { cat "$RUN_DIR/sim.err" >&2; exit 1; }
+    sleep 0.1
+  done
+  grep -qx READY "$SIM_OUT" || { echo "tavro-sim did not start" >&2; exit 1; }
+  while IFS= read -r line; do
+    [ "$line" = READY ] && break
+    case "$line" in
+      TAVRO_*=*) export "${line?}" ;;
+    esac
+  done <"$SIM_OUT"
+}
+
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  # With the virtual printer built, start it as a TAVRO36/38 with every transport and hand
-  # its ports to the desktop tool: its USB virtual serial port preselects "TAVRO36/38 U-I",
-  # its serial pty is listed under PORT for "TAVRO36/38 S", its TCP port answers
-  # "TAVRO36/38 E-II" at 127.0.0.1:6001.
-  if [ -x "$BIN/tavro-sim" ]; then
-    RUN_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tavro-demo-XXXXXX")
-    SIM_OUT="$RUN_DIR/sim.out"
-    "$BIN/tavro-sim" --family 5 --run-dir "$RUN_DIR/run" --state "$RUN_DIR/state" >"$SIM_OUT" 2>"$RUN_DIR/sim.err" &
-    SIM_PID=$!
-    trap 'kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; rm -rf "$RUN_DIR"' EXIT
-    for _ in $(seq 1 100); do
-      grep -qx READY "$SIM_OUT" 2>/dev/null && break
-      kill -0 "$SIM_PID" 2>/dev/null || { cat "$RUN_DIR/sim.err" >&2; exit 1; }
-      sleep 0.1
-    done
-    while IFS= read -r line; do
-      [ "$line" = READY ] && break
-      case "$line" in
-        TAVRO_*=*) export "${line?}" ;;
-      esac
-    done <"$SIM_OUT"
-    echo "Virtual printer running: DEVICE \"TAVRO36/38 U-I\" (preselected), or \"TAVRO36/38 S\" with PORT ${TAVRO_EXTRA_PORTS%%:*}" >&2
-    "$BIN/tavroset"
-    exit $?
-  fi
-  exec "$BIN/tavroset"
+  # Its USB virtual serial port preselects "TAVRO36/38 U-I", its serial pty is listed under
+  # PORT for "TAVRO36/38 S", its TCP port answers "TAVRO36/38 E-II" at 127.0.0.1:6001.
+  start_sim
+  echo "Virtual printer running: DEVICE \"TAVRO36/38 U-I\" (preselected), or \"TAVRO36/38 S\" with PORT ${TAVRO_EXTRA_PORTS%%:*}" >&2
+  cd "$RUN_DIR"
+  "$BIN/tavroset"
+  exit $?
 fi
 
-echo "No display: a headless tavroctl session." >&2
-"$BIN/tavroctl" --version
-"$BIN/tavroctl" --help
+echo "No display: a headless tavroctl session against the virtual printer." >&2
+start_sim --serial --parallel --usb --usb-serial --tcp 127.0.0.1:0 --udp 127.0.0.2
+cd "$RUN_DIR"
+SERIAL=${TAVRO_EXTRA_PORTS%%:*}
+PARALLEL=${TAVRO_EXTRA_PORTS##*:}
+step() { printf '\n$ tavroctl %s\n' "$*"; "$BIN/tavroctl" "$@"; }
+
+step --version
+step ports
+step --device "TAVRO36/38 S" --port "$SERIAL" setup get
+step --device "TAVRO36/38 S" --port "$SERIAL" setup set paper_width=58 columns=32 speed=150 margin=384 --verify
+step --device "TAVRO36/38 S" --port "$SERIAL" setup get --save "$RUN_DIR/shop.ini"
+step --device "TAVRO36/38 E-II" --port "tcp://$TAVRO_SIM_TCP" setup get --json
+step --device "TAVRO36/38 U-II" --port usb setup diff "$RUN_DIR/shop.ini" || echo "(differences: exit $?)"
+step --device "TAVRO36/38 P" --port "$PARALLEL" setup test-page
+printf '\nThe virtual printer received:\n'
+grep -v -E '^(TAVRO_.*=|READY$)' "$SIM_OUT" | tail -n 20
