@@ -4,8 +4,6 @@
 
 namespace {
 
-// Longest GS ( x body the printer buffers; pL pH cannot say more.
-constexpr size_t kMaxParenBody = 65535;
 // A text line longer than this without LF is reported in pieces.
 constexpr size_t kMaxTextLine = 4096;
 // Raw data is reported in pieces of this size.
@@ -413,11 +411,11 @@ void CommandInterpreter::completeGsParen()
         m_need = 5;
         return;
     }
-    size_t len = m_cmd[3] | (m_cmd[4] << 8);
+    // pL pH count the body, at most 65535 bytes: buffered whole, it is small.
+    const size_t len = m_cmd[3] | (m_cmd[4] << 8);
     if (m_cmd.size() < 5 + len) {
-        m_need = 5 + std::min(len, kMaxParenBody);
-        if (m_cmd.size() < m_need)
-            return;
+        m_need = 5 + len;
+        return;
     }
     std::vector<uint8_t> cmd = m_cmd;
     backToIdle();
@@ -841,9 +839,8 @@ void CommandInterpreter::firmwareDone()
 
 // ---------------------------------------------------------------------------------- legacy
 
-void CommandInterpreter::legacyAnswer(bool ack, const std::string& why)
+void CommandInterpreter::legacyAnswer(bool ack)
 {
-    (void)why;
     m_sink.reply({0x10, static_cast<uint8_t>(ack ? 0x06 : 0x15)});
 }
 
@@ -861,7 +858,7 @@ void CommandInterpreter::legacyHead()
         bool zeros = std::all_of(p.begin() + 4, p.end(), [](uint8_t b) { return b == 0; });
         if (!area || !zeros) {
             e.str("verdict", area ? "NAK: bytes 4..9 not zero" : "NAK: unknown sectors");
-            legacyAnswer(false, "");
+            legacyAnswer(false);
             emit(std::move(e));
             return;
         }
@@ -873,7 +870,7 @@ void CommandInterpreter::legacyHead()
         m_legacy.end = area->end;
         e.str("area", area->name).str("verdict", "ACK");
         emit(std::move(e));
-        legacyAnswer(true, "");
+        legacyAnswer(true);
         return;
     }
     size_t n = (m_cmd[2] << 8) | m_cmd[3];
@@ -882,7 +879,7 @@ void CommandInterpreter::legacyHead()
         backToIdle();
         emit(SimEvent("legacy-data").hex("bytes", p).num("length", static_cast<int64_t>(n))
                  .str("verdict", "NAK: length outside 1..512"));
-        legacyAnswer(false, "");
+        legacyAnswer(false);
         return;
     }
     m_collecting = Collecting::LegacyBody;
@@ -920,14 +917,14 @@ void CommandInterpreter::legacyBody()
             m_legacy.lastNakAddress = address;
             e.str("fault", "NAK first try").str("verdict", "NAK");
             emit(std::move(e));
-            legacyAnswer(false, "");
+            legacyAnswer(false);
             return;
         }
     }
     if (!nak.empty()) {
         e.str("verdict", nak);
         emit(std::move(e));
-        legacyAnswer(false, "");
+        legacyAnswer(false);
         return;
     }
     if (!repeat) {
@@ -938,7 +935,7 @@ void CommandInterpreter::legacyBody()
     }
     e.num("packet", m_legacy.packets).str("verdict", "ACK");
     emit(std::move(e));
-    legacyAnswer(true, "");
+    legacyAnswer(true);
     if (last && !repeat) {
         bool complete = m_legacy.next == m_legacy.end;
         FlashAreaRecord rec{m_legacy.area, m_legacy.sector, m_legacy.next - m_legacy.start,

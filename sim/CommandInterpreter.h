@@ -87,7 +87,7 @@ private:
 
     void legacyHead();
     void legacyBody();
-    void legacyAnswer(bool ack, const std::string& why);
+    void legacyAnswer(bool ack);
 
     void addText(uint8_t b);
     void flushText(bool eol);

@@ -14,7 +14,7 @@ using std::chrono::milliseconds;
 
 namespace {
 
-TEST(SimProcess, ServesPtyTcpAndUdpAtOnceAndLeavesNothingBehind)
+TEST(SimRun, ServesPtyTcpAndUdpAtOnceAndLeavesNothingBehind)
 {
     // The answers of the UDP printer go to this socket's port on the requester's address.
     UniqueFd tool = udpSocket("127.0.0.1", 0);
@@ -67,7 +67,7 @@ TEST(SimProcess, ServesPtyTcpAndUdpAtOnceAndLeavesNothingBehind)
     EXPECT_TRUE(std::filesystem::exists(run / "state" / "events.jsonl"));
 }
 
-TEST(SimProcess, KeepsItsStateAcrossRuns)
+TEST(SimRun, KeepsItsStateAcrossRuns)
 {
     TempDir state;
     {
@@ -85,7 +85,7 @@ TEST(SimProcess, KeepsItsStateAcrossRuns)
     EXPECT_EQ(readBytes(port.get(), 10), answer(250, "264"));
 }
 
-TEST(SimProcess, RefusesBadSwitchesAndNonLoopbackUdp)
+TEST(SimRun, RefusesBadSwitchesAndNonLoopbackUdp)
 {
     SimProcess bad({"--udp", "192.0.2.1:0"}, SimProcess::defaultBinary(), milliseconds(10000));
     EXPECT_FALSE(bad.ok());
@@ -107,7 +107,7 @@ std::string runCommand(const std::string& cmd, int* status)
     return out;
 }
 
-TEST(SimProcess, DecodeExplainsACaptureFile)
+TEST(SimRun, DecodeExplainsACaptureFile)
 {
     TempDir dir;
     Bytes capture = hex("1B 40 1C 71 01 02 00 01 00") + Bytes(16, 0x81) +

@@ -31,7 +31,7 @@ struct Printer {
     CommandInterpreter interp;
 };
 
-TEST(SettingValueText, FollowsTheValueTextTable)
+TEST(SimSettingValueText, FollowsTheValueTextTable)
 {
     using SettingTable::valueText;
     // decimal of lo
@@ -64,7 +64,7 @@ TEST(SettingValueText, FollowsTheValueTextTable)
     EXPECT_EQ(valueText(255, {1, 2}), std::nullopt);
 }
 
-TEST(UserSetting, FactoryValuesMatchTheDefaultForm)
+TEST(SimUserSetting, FactoryValuesMatchTheDefaultForm)
 {
     Printer p;
     EXPECT_EQ(p.ask(3), answer(3, "6"));      // 80 mm
@@ -84,7 +84,7 @@ TEST(UserSetting, FactoryValuesMatchTheDefaultForm)
     EXPECT_EQ(p5.ask(249), answer(249, "180"));
 }
 
-TEST(UserSetting, FunctionOneAnswersTheModeNoticeAndFunctionTwoRestarts)
+TEST(SimUserSetting, FunctionOneAnswersTheModeNoticeAndFunctionTwoRestarts)
 {
     Printer p;
     p.send(enterMode());
@@ -104,7 +104,7 @@ TEST(UserSetting, FunctionOneAnswersTheModeNoticeAndFunctionTwoRestarts)
     EXPECT_TRUE(p.sink.replies.empty());
 }
 
-TEST(UserSetting, FunctionFiveIsKeptAndReadBackInAnySplit)
+TEST(SimUserSetting, FunctionFiveIsKeptAndReadBackInAnySplit)
 {
     // Margin 576 and custom code "1a2B", the tool's smallest write (count 10 = 1 + 3 + 6).
     auto frame = hexBytes("1D 28 45 0A 00 05 FA 40 02 FF 2B 1A 00 00 04");
@@ -130,7 +130,7 @@ TEST(UserSetting, FunctionFiveIsKeptAndReadBackInAnySplit)
     EXPECT_EQ(p.ask(249), answer(249, "150"));
 }
 
-TEST(UserSetting, FunctionFiveOutsideTheModeOrMalformedChangesNothing)
+TEST(SimUserSetting, FunctionFiveOutsideTheModeOrMalformedChangesNothing)
 {
     Printer p;
     p.send(fn5(hexBytes("FA 40 02")));
@@ -154,7 +154,7 @@ TEST(UserSetting, FunctionFiveOutsideTheModeOrMalformedChangesNothing)
     EXPECT_EQ(p.ask(255), answer(255, "0"));
 }
 
-TEST(UserSetting, UnknownSettingsAndTheNoAnswerFaultGiveNoReply)
+TEST(SimUserSetting, UnknownSettingsAndTheNoAnswerFaultGiveNoReply)
 {
     InterpreterFaults faults;
     faults.noAnswerSettings = {250};
@@ -165,7 +165,7 @@ TEST(UserSetting, UnknownSettingsAndTheNoAnswerFaultGiveNoReply)
     EXPECT_EQ(p.ask(3), answer(3, "6"));
 }
 
-TEST(PrinterCommands, GsIAnswersOneByteAndGsAZeroEndsStatusBack)
+TEST(SimPrinterCommands, GsIAnswersOneByteAndGsAZeroEndsStatusBack)
 {
     Printer p(4);
     p.send(hexBytes("1D 49 01"));
@@ -185,7 +185,7 @@ std::vector<uint8_t> monoPicture(int x, int y, uint8_t fill)
     return out;
 }
 
-TEST(NvPictures, DefineStoresEveryPictureAndPrintFindsThem)
+TEST(SimNvPictures, DefineStoresEveryPictureAndPrintFindsThem)
 {
     Printer p;
     // A 104×56 picture (header 0D 00 07 00, 728 bytes) and a gray one 576 dots wide.
@@ -210,7 +210,7 @@ TEST(NvPictures, DefineStoresEveryPictureAndPrintFindsThem)
     EXPECT_EQ(prints[2].field("defined"), "false");
 }
 
-TEST(NvPictures, StarPrefixClearAllAndCancelPadding)
+TEST(SimNvPictures, StarPrefixClearAllAndCancelPadding)
 {
     Printer p;
     p.send(hexBytes("1B 1C 71 01") + monoPicture(1, 1, 0xFF));
@@ -229,7 +229,7 @@ TEST(NvPictures, StarPrefixClearAllAndCancelPadding)
     EXPECT_TRUE(p.state.pictures[2].empty());
 }
 
-TEST(NvPictures, DefinitionLargerThanTheGraphicMemoryIsRefusedWhole)
+TEST(SimNvPictures, DefinitionLargerThanTheGraphicMemoryIsRefusedWhole)
 {
     Printer p;
     p.send(hexBytes("1C 71 01") + monoPicture(1, 1, 0xAA));
@@ -245,7 +245,7 @@ TEST(NvPictures, DefinitionLargerThanTheGraphicMemoryIsRefusedWhole)
     EXPECT_EQ(p.sink.named("text").back().field("text"), "\"after\"");
 }
 
-TEST(NvPictures, OutOfRangeHeaderAbandonsTheDefinition)
+TEST(SimNvPictures, OutOfRangeHeaderAbandonsTheDefinition)
 {
     Printer p;
     p.send(hexBytes("1C 71 01 FF 03 FF FF") + textBytes("hello\n"));
@@ -253,7 +253,7 @@ TEST(NvPictures, OutOfRangeHeaderAbandonsTheDefinition)
     EXPECT_EQ(p.sink.named("text").back().field("text"), "\"hello\"");
 }
 
-TEST(LogoSettings, FrameIsStoredAndRestartsThePrinter)
+TEST(SimLogoSettings, FrameIsStoredAndRestartsThePrinter)
 {
     Printer p;
     p.send(hexBytes("1C 01 30 01 03 05 00 01 00 1C 02 30"));
@@ -286,7 +286,7 @@ std::vector<uint8_t> testPage()
     return page;
 }
 
-TEST(TestPage, IsLoggedAsTextInTwoColoursAndACut)
+TEST(SimTestPage, IsLoggedAsTextInTwoColoursAndACut)
 {
     auto page = testPage();
     ASSERT_EQ(page.size(), 358u);
@@ -311,7 +311,7 @@ TEST(TestPage, IsLoggedAsTextInTwoColoursAndACut)
     EXPECT_EQ(p.sink.named("raw").size(), 0u);
 }
 
-TEST(SampleReceipt, TrailerIsJustifyAndCut)
+TEST(SimSampleReceipt, TrailerIsJustifyAndCut)
 {
     Printer p;
     p.send(textBytes("THANK YOU\r\n\r\n\r\n") + hexBytes("1B 61 06 0D 0A 1B 69 20 0D 0A"));
@@ -320,7 +320,7 @@ TEST(SampleReceipt, TrailerIsJustifyAndCut)
     EXPECT_EQ(p.sink.named("text").front().field("text"), "\"THANK YOU\"");
 }
 
-TEST(Robustness, UnknownBytesAreRawAndRandomInputNeverBreaksTheInterpreter)
+TEST(SimRobustness, UnknownBytesAreRawAndRandomInputNeverBreaksTheInterpreter)
 {
     Printer p;
     p.send(hexBytes("02 03 1E 1F"));

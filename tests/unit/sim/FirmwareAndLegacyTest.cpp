@@ -46,7 +46,7 @@ struct Printer {
     CommandInterpreter interp;
 };
 
-TEST(FirmwareBlock, EveryAreaOfEveryFamilyIsVerified)
+TEST(SimFirmwareBlock, EveryAreaOfEveryFamilyIsVerified)
 {
     struct Case {
         int family;
@@ -78,7 +78,7 @@ TEST(FirmwareBlock, EveryAreaOfEveryFamilyIsVerified)
     }
 }
 
-TEST(FirmwareBlock, ChecksumLengthAndBootTailAreChecked)
+TEST(SimFirmwareBlock, ChecksumLengthAndBootTailAreChecked)
 {
     Printer p;
     auto b = block(0x44, 0x18000, 0x5A);
@@ -135,7 +135,7 @@ std::vector<uint8_t> dataPacket(uint32_t address, size_t n, bool last, uint8_t f
 const std::vector<uint8_t> kAck{0x10, 0x06};
 const std::vector<uint8_t> kNak{0x10, 0x15};
 
-TEST(LegacyDownload, ProgramAreaIsErasedWrittenAndCompleted)
+TEST(SimLegacyDownload, ProgramAreaIsErasedWrittenAndCompleted)
 {
     Printer p(2);
     p.send(hexBytes("40 F2 20 22 00 00 00 00 00 00"));
@@ -168,7 +168,7 @@ TEST(LegacyDownload, ProgramAreaIsErasedWrittenAndCompleted)
     EXPECT_EQ(p.state.flash["legacy-program"].size, 0x20000u);
 }
 
-TEST(LegacyDownload, BadPacketsAreNakedAndTheNakFaultHitsEveryKthFirstTry)
+TEST(SimLegacyDownload, BadPacketsAreNakedAndTheNakFaultHitsEveryKthFirstTry)
 {
     Printer p(2);
     // Data before any erase.

@@ -18,7 +18,7 @@ NetworkRecord printer()
     return r;
 }
 
-TEST(NetworkRecord, EncodesTheRecordLayout)
+TEST(SimNetworkRecord, EncodesTheRecordLayout)
 {
     auto bytes = printer().encode(0x00);
     EXPECT_EQ(bytes, hexBytes("AA AA 00 C0 A8 00 FE FF FF FF 00 C0 A8 00 01 02 5C 3A 01 02 03 00 17 71 "
@@ -44,7 +44,7 @@ TEST(NetworkRecord, EncodesTheRecordLayout)
     EXPECT_FALSE(NetworkRecord::fromLine("ip=1.2.3.4 mask=255.0.0.0 gw=1.1.1.1 mac=02:5C:3A:01:02:03 dhcp=0 port=70000"));
 }
 
-TEST(NetworkResponder, SearchSetAndApply)
+TEST(SimNetworkResponder, SearchSetAndApply)
 {
     NetworkResponder module(printer());
     NetworkRecord search; // the tool's search request: markers and command 0 only

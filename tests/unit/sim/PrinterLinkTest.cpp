@@ -40,7 +40,7 @@ void send(PrinterLink& link, const std::vector<uint8_t>& bytes, SimTime now)
     link.receive(bytes.data(), bytes.size(), now);
 }
 
-TEST(PrinterLink, UsbRepliesAreEscaped)
+TEST(SimPrinterLink, UsbRepliesAreEscaped)
 {
     EXPECT_EQ(PrinterLink::escapeUsb(hexBytes("00 41 1B")), hexBytes("1B 30 41 1B 1B"));
     FakeHost host;
@@ -51,7 +51,7 @@ TEST(PrinterLink, UsbRepliesAreEscaped)
     EXPECT_EQ(host.logged.at(0).first, "usb");
 }
 
-TEST(PrinterLink, AnswerDelayAndNoise)
+TEST(SimPrinterLink, AnswerDelayAndNoise)
 {
     FakeHost host;
     host.simSettings.linkFaults.answerDelayMs = 400;
@@ -65,7 +65,7 @@ TEST(PrinterLink, AnswerDelayAndNoise)
     EXPECT_EQ(drain(link, t0 + milliseconds(400)), PrinterLink::noiseBytes() + answer(3, "6"));
 }
 
-TEST(PrinterLink, HangupAfterNBytesTakesOnlyThoseBytes)
+TEST(SimPrinterLink, HangupAfterNBytesTakesOnlyThoseBytes)
 {
     FakeHost host;
     host.simSettings.linkFaults.hangupAfter = 10;
@@ -79,7 +79,7 @@ TEST(PrinterLink, HangupAfterNBytesTakesOnlyThoseBytes)
     EXPECT_EQ(host.printer.settings.count(250), 1u);
 }
 
-TEST(PrinterLink, StallStopsReadingForTheConfiguredTime)
+TEST(SimPrinterLink, StallStopsReadingForTheConfiguredTime)
 {
     FakeHost host;
     host.simSettings.linkFaults.stallAfter = 7;
@@ -96,7 +96,7 @@ TEST(PrinterLink, StallStopsReadingForTheConfiguredTime)
     EXPECT_TRUE(link.wantsInput(t0 + milliseconds(2000)));
 }
 
-TEST(PrinterLink, ParallelReportsStatusUntilGsAZero)
+TEST(SimPrinterLink, ParallelReportsStatusUntilGsAZero)
 {
     FakeHost host;
     host.simSettings.asbIntervalMs = 1000;
@@ -125,7 +125,7 @@ TEST(PrinterLink, ParallelReportsStatusUntilGsAZero)
     EXPECT_EQ(quiet.pendingOutput(t0 + milliseconds(10000)).size(), 4u);
 }
 
-TEST(PrinterLink, PacingFollowsTheLineRate)
+TEST(SimPrinterLink, PacingFollowsTheLineRate)
 {
     FakeHost host;
     SimTime t0 = SimClock::now();
@@ -143,7 +143,7 @@ TEST(PrinterLink, PacingFollowsTheLineRate)
     EXPECT_FALSE(link.pendingOutput(t0 + milliseconds(18)).empty());
 }
 
-TEST(PrinterLink, FlashWriteMakesThePrinterDeafThenBeeps)
+TEST(SimPrinterLink, FlashWriteMakesThePrinterDeafThenBeeps)
 {
     FakeHost host;
     host.simSettings.flashBusyMs = 3000;
@@ -163,7 +163,7 @@ TEST(PrinterLink, FlashWriteMakesThePrinterDeafThenBeeps)
     EXPECT_EQ(drain(link, t0 + milliseconds(3000)), PrinterLink::escapeUsb(answer(3, "6")));
 }
 
-TEST(PrinterLink, RestartIsPassedToTheHost)
+TEST(SimPrinterLink, RestartIsPassedToTheHost)
 {
     FakeHost host;
     SimTime t0 = SimClock::now();

@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(PrinterState, SavesAndLoadsEveryPart)
+TEST(SimPrinterState, SavesAndLoadsEveryPart)
 {
     TempDir dir;
     PrinterState a(6);
@@ -44,7 +44,7 @@ TEST(PrinterState, SavesAndLoadsEveryPart)
     EXPECT_TRUE(b.pictures[1].empty());
 }
 
-TEST(PrinterState, DamagedFilesAreSkippedWithWarnings)
+TEST(SimPrinterState, DamagedFilesAreSkippedWithWarnings)
 {
     TempDir dir;
     writeFileBytes(dir / "settings.txt", "250 40 02\n999 00 00\n3 ZZ 00\n255 01\nnonsense\n");
@@ -62,7 +62,7 @@ TEST(PrinterState, DamagedFilesAreSkippedWithWarnings)
     EXPECT_GE(warnings.size(), 6u);
 }
 
-TEST(NvPicture, ColumnAndGrayRastersPrintAsTheHeadWould)
+TEST(SimNvPicture, ColumnAndGrayRastersPrintAsTheHeadWould)
 {
     NvPicture mono;
     mono.xBytes = 1;
@@ -91,7 +91,7 @@ TEST(NvPicture, ColumnAndGrayRastersPrintAsTheHeadWould)
     EXPECT_EQ(img[1], 255);
 }
 
-TEST(CaptureDecoder, ExplainsACaptureAndWritesItsPictures)
+TEST(SimCaptureDecoder, ExplainsACaptureAndWritesItsPictures)
 {
     TempDir dir;
     std::vector<uint8_t> capture = hexBytes("1B 40 1C 71 01 01 00 01 00") + std::vector<uint8_t>(8, 0xFF) +
