@@ -23,7 +23,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName("tavroset");
-    QApplication::setApplicationDisplayName(kAppDisplayName);
+    // No application display name: the X11 and Wayland back ends would append it to every
+    // window title, and the captions are the tool's own.
     QApplication::setDesktopFileName("tavroset");
 
     // The profile and the error log live in the start-up directory, as service staff

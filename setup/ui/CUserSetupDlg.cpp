@@ -252,7 +252,10 @@ void CUserSetupDlg::updateBellLabel()
     int type = m_form->combo(1069)->currentIndex();
     // The melodies and the DK2 bell play five times at most; the others ring a count.
     const bool times = type == 0 || type == 4;
-    m_form->label(1021)->setText(m_deps.korean ? QString::fromUtf8("회") : times ? "Times" : " / 5");
+    if (times)
+        m_form->label(1021)->setText(m_deps.korean ? QString::fromUtf8("회") : QString("Times"));
+    else
+        m_form->label(1021)->setText(" / 5");
 }
 
 void CUserSetupDlg::refresh()
