@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -277,6 +278,8 @@ struct DitherEntry {
     uint8_t dot;
 };
 static_assert(sizeof(DitherEntry) == 8);
+// stepPass reads an entry as one little-endian 64-bit word.
+static_assert(std::endian::native == std::endian::little);
 
 constexpr int kSumOffset = 64; // v runs from -56 to 310
 constexpr int kSumRange = 384;
@@ -341,12 +344,15 @@ inline void startPass(RowPass& p, const DitherEntry* table, const uint8_t* cur, 
 inline void stepPass(RowPass& p, const DitherEntry* table, const uint8_t* clampTo, const uint8_t* cur,
                      uint8_t* nxt, uint8_t* dots, intptr_t x)
 {
-    const DitherEntry q = *p.e;
-    p.e = reinterpret_cast<const DitherEntry*>(reinterpret_cast<const char*>(table + cur[x + 1]) + q.next);
-    nxt[x - 1] = clampTo[p.belowLeft + q.s3];
-    p.belowLeft = clampTo[p.below + q.s5];
-    p.below = clampTo[intptr_t(nxt[x + 1]) + q.s1];
-    dots[x] = q.dot;
+    // One 8-byte load for the whole entry; its fields come out by shifts.
+    uint64_t q;
+    std::memcpy(&q, p.e, sizeof q);
+    const intptr_t next = int32_t(uint32_t(q));
+    p.e = reinterpret_cast<const DitherEntry*>(reinterpret_cast<const char*>(table + cur[x + 1]) + next);
+    nxt[x - 1] = clampTo[p.belowLeft + int8_t(q >> 32)];
+    p.belowLeft = clampTo[p.below + int8_t(q >> 40)];
+    p.below = clampTo[intptr_t(nxt[x + 1]) + int8_t(q >> 48)];
+    dots[x] = uint8_t(q >> 56);
 }
 
 } // namespace
