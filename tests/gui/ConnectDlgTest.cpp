@@ -3,6 +3,7 @@
 // a loopback listener.
 #include "GuiTestSupport.h"
 #include "RecordingPrompter.h"
+#include "SimProcess.h"
 #include "TestClock.h"
 
 #include "app/CErrorLog.h"
@@ -147,6 +148,32 @@ TEST_F(ConnectDlgTest, UsbPrinterAloneSelectsPrinterClassEntry)
     EXPECT_EQ(menuRuns[0].portName, "USB");
     EXPECT_EQ(menuRuns[0].modelFamily, kFamilyTavro36);
     EXPECT_TRUE(clock.sleeps().empty()) << "found at the first attempt";
+}
+
+TEST_F(ConnectDlgTest, SimulatorsUsbVirtualSerialPortIsPreselected)
+{
+    if (!std::filesystem::exists(SimProcess::defaultBinary()))
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--usb", "--usb-serial", "--family", "5"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    etc = std::make_unique<FakeEtc>("en_US.UTF-8");
+    DeviceRoots simRoots;
+    simRoots.sysfs = sim.env("TAVRO_SYSFS_ROOT");
+    simRoots.dev = sim.env("TAVRO_DEV_ROOT");
+    profile = std::make_unique<Profile>(work / "tavroset.INI");
+    ports = std::make_unique<CPorts>(prompter, clock, log, simRoots);
+    ConnectDlgDeps deps{prompter, clock, *profile, log, portDiscovery(*ports, log, simRoots), portNetworkLink(),
+                        LocaleSources{}, (work / "error.log").string(), {}};
+    deps.locale.etcRoot = etc->path();
+    deps.runMenu = [this](QWidget*, const ConnectionSettings& s) { menuRuns.push_back(s); };
+    CConnectDlg dlg(std::move(deps));
+    EXPECT_EQ(combo(dlg, 1000)->currentText(), "TAVRO36/38 U-I");
+    EXPECT_EQ(combo(dlg, 1001)->currentText().toStdString(), (simRoots.dev / "ttyACM0").string());
+    choose(dlg, "TAVRO36/38 U-II");
+    EXPECT_TRUE(prompter.boxes().empty());
+    dlg.onOk();
+    ASSERT_EQ(menuRuns.size(), 1u);
+    EXPECT_EQ(menuRuns[0].portName, "USB");
 }
 
 TEST_F(ConnectDlgTest, TwoUsbPrintersShowEntry11AndClearBothSelections)

@@ -13,6 +13,7 @@
 #include "app/ui/QtClock.h"
 #include "common/PtyPair.h"
 #include "port/CPorts.h"
+#include "port/EthernetLink.h"
 #include "setup/SetupFrames.h"
 #include "setup/SetupSession.h"
 #include "setup/ui/CUserSetupDlg.h"
@@ -28,6 +29,7 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <poll.h>
 #include <thread>
@@ -585,6 +587,36 @@ TEST_F(UserSetupDlgTest, UsbGetValueReadsThroughTheSimulatorsUsbNode)
     dlg->onExit();
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
     EXPECT_TRUE(prompter.boxes().empty()) << prompter.texts()[0];
+}
+
+// The network connection end to end: the network library gets the simulator's TCP port,
+// the dialog's opening tests it, Get Value reads over one connection.
+TEST_F(UserSetupDlgTest, EthernetGetValueReadsFromTheSimulatorsTcpPort)
+{
+    if (!std::filesystem::exists(SimProcess::defaultBinary()))
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--tcp", "127.0.0.1:0", "--family", "5"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    ASSERT_GT(sim.tcpPort(), 0);
+    EthInit(nullptr, "Ethernet", sim.tcpHost().c_str(), sim.tcpPort());
+    ports->m_PortName = "ETHERNET_II";
+    ports->m_ModelFamily = kFamilyTavro36;
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
+    testClock.clearSleeps();
+    dlg->onGetValue();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
+    UserSetupForm& f = dlg->form();
+    EXPECT_EQ(f.combo(1057)->currentText(), "64");
+    EXPECT_EQ(f.edit(1025)->text(), "0");
+    // The module's pause after the last answer of a read, on the clock.
+    QtClock::waitUntil([&] { return f.button(1032)->isEnabled(); }, 10s);
+    auto sleeps = testClock.sleeps();
+    EXPECT_NE(std::find(sleeps.begin(), sleeps.end(), SetupSession::kEthernetCodePause), sleeps.end());
+    EXPECT_TRUE(f.button(1032)->isEnabled());
+    dlg->onExit();
+    EthInit(nullptr, "Ethernet", "127.0.0.1", 1);
+    EXPECT_TRUE(prompter.boxes().empty());
 }
 
 } // namespace
