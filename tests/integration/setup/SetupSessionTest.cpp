@@ -297,9 +297,11 @@ TEST_F(SessionFixture, ParallelWriteReopensThePortAfterTheRestart)
     EXPECT_EQ(sleeps.front(), SetupSession::kLptRestartWait);
     // Reopened: GS a 0 again after the end frame.
     const std::string tail = bytes(endUserSettingFrame()) + bytes(disableAsbFrame());
-    ASSERT_TRUE(waitUntil([&] { return printer.received().size() >= tail.size(); }));
-    std::string got = printer.received();
-    EXPECT_EQ(got.substr(got.size() - tail.size()), tail);
+    auto endsWithTail = [&] {
+        std::string got = printer.received();
+        return got.size() >= tail.size() && got.compare(got.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    EXPECT_TRUE(waitUntil(endsWithTail)) << printer.received().size();
     EXPECT_TRUE(s->ConnectionOpen());
     endSession(s);
 }
