@@ -1,5 +1,7 @@
 #include "port/CPorts.h"
 
+#include "port/DeadlineIo.h"
+
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
 #include "app/MessageCatalog.h"
@@ -46,12 +48,6 @@ constexpr int kUsbPassWaitMs = 100;
 // A device whose line is gone (hang-up) keeps reporting it; the watch thread looks again
 // after this pause instead of spinning.
 constexpr int kHangupPauseMs = 100;
-
-int remainingMs(steady_clock::time_point deadline)
-{
-    auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000 * 60 * 60));
-}
 
 // The bytes waiting on a serial fd (at most capacity), read without waiting; 0 when none.
 int readWaiting(int fd, std::uint8_t* buffer, int capacity)
@@ -282,48 +278,16 @@ int CPorts::Write(const std::uint8_t* data, int length)
 
 int CPorts::writeDevice(const std::uint8_t* data, int length, milliseconds allowed, bool logFailures)
 {
-    auto deadline = steady_clock::now() + allowed;
-    int written = 0;
-    bool pollSaidReady = false;
-    while (written < length) {
-        ssize_t n = ::write(m_hPort, data + written, static_cast<size_t>(length - written));
-        if (n > 0) {
-            written += static_cast<int>(n);
-            pollSaidReady = false;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            int left = remainingMs(deadline);
-            if (left == 0) {
-                if (logFailures)
-                    m_log.WriteLog("WriteFile Time-out!");
-                return written;
-            }
-            // Drivers without poll support (lp) always report ready: when a write still
-            // finds no room after poll said ready, pause 10 ms instead of spinning on a
-            // printer that refuses the bytes.
-            if (pollSaidReady) {
-                ::poll(nullptr, 0, std::min(left, 10));
-                pollSaidReady = false;
-            } else {
-                pollfd p{m_hPort, POLLOUT, 0};
-                pollSaidReady = ::poll(&p, 1, left) > 0;
-            }
-            continue;
-        }
-        int error = n < 0 ? errno : EIO;
-        if (written == 0) {
-            if (logFailures)
-                m_log.WriteLog("WriteFile get error result [%d]", error);
-            return 0;
-        }
+    DeadlineWrite w = writeBefore(m_hPort, data, length, steady_clock::now() + allowed);
+    if (w.error != 0 && w.written == 0) {
         if (logFailures)
-            m_log.WriteLog("WriteFile Time-out!");
-        return written;
+            m_log.WriteLog("WriteFile get error result [%d]", w.error);
+        return 0;
     }
-    return written;
+    // A deadline that passed, or a device that failed part-way, gives the count so far.
+    if ((w.timedOut || w.error != 0) && logFailures)
+        m_log.WriteLog("WriteFile Time-out!");
+    return w.written;
 }
 
 int CPorts::ReadBlock(std::uint8_t* buffer, int capacity)

@@ -1,5 +1,7 @@
 #include "port/EthernetLink.h"
 
+#include "port/DeadlineIo.h"
+
 #include "common/UniqueFd.h"
 
 #include <cerrno>
@@ -37,12 +39,6 @@ EthState& state()
 {
     static EthState s;
     return s;
-}
-
-int remainingMs(steady_clock::time_point deadline)
-{
-    auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(left);
 }
 
 // A connected non-blocking socket, or an invalid fd.

@@ -1,5 +1,7 @@
 #include "port/ParPortCtl.h"
 
+#include "port/DeadlineIo.h"
+
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
 #include "app/PortName.h"
@@ -47,12 +49,6 @@ void resetEvent(int fd)
     std::uint64_t value;
     while (::read(fd, &value, sizeof value) > 0) {
     }
-}
-
-int remainingMs(steady_clock::time_point deadline)
-{
-    auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(left);
 }
 
 } // namespace
@@ -104,36 +100,13 @@ int ParPortCtl::WritePort(const std::uint8_t* data, int length)
 {
     if (!m_IsOpen || !m_hPort || !data || length <= 0)
         return 0;
-    auto deadline = steady_clock::now() + kWriteWait;
-    int written = 0;
-    bool pollSaidReady = false;
-    while (written < length) {
-        ssize_t n = ::write(m_hPort.get(), data + written, static_cast<size_t>(length - written));
-        if (n > 0) {
-            written += static_cast<int>(n);
-            pollSaidReady = false;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            int left = remainingMs(deadline);
-            if (left == 0)
-                return 0;
-            // lp has no poll support and always reports ready: pause rather than spin.
-            if (pollSaidReady) {
-                ::poll(nullptr, 0, std::min(left, 10));
-                pollSaidReady = false;
-            } else {
-                pollfd p{m_hPort.get(), POLLOUT, 0};
-                pollSaidReady = ::poll(&p, 1, left) > 0;
-            }
-            continue;
-        }
-        SetErrorText(formatText("[ParPortCtl] Write fail : %d", n < 0 ? errno : EIO));
+    DeadlineWrite w = writeBefore(m_hPort.get(), data, length, steady_clock::now() + kWriteWait);
+    if (w.error != 0) {
+        SetErrorText(formatText("[ParPortCtl] Write fail : %d", w.error));
         return 0;
     }
-    return written;
+    // Not all bytes taken within the wait: the write counts as failed.
+    return w.timedOut ? 0 : w.written;
 }
 
 int ParPortCtl::StartReadThread()
