@@ -1,6 +1,7 @@
 #include "port/CPorts.h"
 
 #include "port/DeadlineIo.h"
+#include "port/ParallelDevice.h"
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
@@ -193,7 +194,7 @@ int CPorts::openSerial()
 int CPorts::openParallel()
 {
     std::string path = devicePathOf(m_PortName);
-    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = openParallelDevice(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_log.WriteLog("CPorts::Open() CreateFile error\r\n");
         return 0;

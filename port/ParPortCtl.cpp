@@ -1,6 +1,7 @@
 #include "port/ParPortCtl.h"
 
 #include "port/DeadlineIo.h"
+#include "port/ParallelDevice.h"
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
@@ -75,7 +76,7 @@ int ParPortCtl::OpenPort(const std::string& portName)
     m_hPort.reset();
     m_IsOpen = 0;
     std::string path = devicePathOf(portName);
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = openParallelDevice(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_LastError = errno;
         SetErrorText(formatText("[ParPortCtl] CreateFile fail : %d", m_LastError));

@@ -53,6 +53,18 @@ TEST_F(ParallelTest, CPortsWritesToTheParallelDevice)
     EXPECT_NE(logText().find("CPorts::Open() CreateFile error\r\n"), std::string::npos);
 }
 
+TEST_F(ParallelTest, PpdevNodeMustBeClaimedBeforeUse)
+{
+    // A node named like ppdev's is claimed at open; a device that refuses the claim (here a
+    // pty, which knows no PPCLAIM) fails the open instead of failing every later write.
+    std::string node = linkPty("parport7");
+    ports->m_PortName = node;
+    EXPECT_EQ(ports->Open(), 0);
+    EXPECT_NE(logText().find("CPorts::Open() CreateFile error\r\n"), std::string::npos);
+    EXPECT_EQ(par->OpenPort(node), 0);
+    EXPECT_EQ(par->GetErrorText().rfind("[ParPortCtl] CreateFile fail : ", 0), 0u) << par->GetErrorText();
+}
+
 TEST_F(ParallelTest, AsbReportIsSplitFromTheData)
 {
     ASSERT_EQ(par->OpenPort(pty.slavePath()), 1);
