@@ -1,6 +1,7 @@
 // tavroctl ports / send as a technician runs them, against ptys, a fake sysfs tree, a
 // loopback TCP server and files.
 #include "PortTestSupport.h"
+#include "TavroctlRun.h"
 
 #include "LoopbackServer.h"
 
@@ -13,47 +14,16 @@ using namespace porttest;
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 struct TavroctlTest : PortFixture {
     std::string env;
 
     void useFakeTree(const std::string& extra = "")
     {
-        env = "TAVRO_SYSFS_ROOT=" + quote(fake.sysfsRoot().string()) + " TAVRO_DEV_ROOT=" +
-              quote(fake.devRoot().string()) + " TAVRO_EXTRA_PORTS=" + quote(extra) + " ";
+        env = "TAVRO_SYSFS_ROOT=" + shellQuote(fake.sysfsRoot().string()) + " TAVRO_DEV_ROOT=" +
+              shellQuote(fake.devRoot().string()) + " TAVRO_EXTRA_PORTS=" + shellQuote(extra) + " ";
     }
 
-    CliRun tavroctl(const std::string& args)
-    {
-        CliRun r;
-        auto errFile = dir / "stderr.txt";
-        std::string cmd = "cd " + quote(dir.path().string()) + " && " + env + quote(std::string(TAVRO_BIN_DIR) + "/tavroctl") +
-                          " " + args + " 2>" + quote(errFile.string()) + " </dev/null";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p)
-            return r;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            r.out.append(buf, n);
-        int status = ::pclose(p);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = readFileBytes(errFile);
-        return r;
-    }
+    CliRun tavroctl(const std::string& args) { return runTavroctl(dir.path(), env, args); }
 
     std::string payload()
     {
@@ -107,7 +77,7 @@ TEST_F(TavroctlTest, SendOverASerialPort)
 {
     std::string bytes = payload();
     std::string port = linkPty("ttyTest0");
-    CliRun r = tavroctl("send payload.bin --port " + quote(port) + " --baud 9600 --flow none");
+    CliRun r = tavroctl("send payload.bin --port " + shellQuote(port) + " --baud 9600 --flow none");
     ASSERT_EQ(r.status, 0) << r.err;
     Bytes got = readMaster(pty.master(), bytes.size());
     EXPECT_EQ(std::string(got.begin(), got.end()), bytes);
@@ -154,10 +124,10 @@ TEST_F(TavroctlTest, FailuresExitNonZeroWithOneLine)
         {"send missing.bin --port file:x", "missing.bin"},
         {"send payload.bin --port tcp://127.0.0.1:" + std::to_string(port), "cannot connect to 127.0.0.1:"},
         {"send payload.bin --port tcp://127.0.0.1:80", "outside 1024..65534"},
-        {"send payload.bin --port " + quote((dir / "ttyNone0").string()), "cannot open serial port"},
+        {"send payload.bin --port " + shellQuote((dir / "ttyNone0").string()), "cannot open serial port"},
         {"send payload.bin --port /dev/pts/0", "not a serial"},
         {"send payload.bin --port file:", "needs a file name"},
-        {"send payload.bin --port file:" + quote((dir / "no" / "dir.prn").string()), "cannot create"},
+        {"send payload.bin --port file:" + shellQuote((dir / "no" / "dir.prn").string()), "cannot create"},
         {"send payload.bin --device 'TAVRO36/38 E-II'", "needs --port tcp://"},
         {"send payload.bin --device 'TAVRO36/38 S' --port usb", "does not connect through a USB printer"},
         {"send payload.bin --device 'TAVRO15 S' --port /dev/ttyS0 --baud 115200", "38400, 19200 or 9600"},
@@ -193,7 +163,7 @@ TEST_F(TavroctlTest, ShortWriteIsAFailure)
         pollfd p{pty.slaveHoldFd(), POLLOUT, 0};
         return ::poll(&p, 1, 0) == 0;
     }));
-    CliRun r = tavroctl("send small.bin --flow sw --port " + quote(port));
+    CliRun r = tavroctl("send small.bin --flow sw --port " + shellQuote(port));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lines(r.err), 1) << r.err;
     EXPECT_NE(r.err.find("tavroctl: error: short write to serial port " + port + ": 0 of 8 bytes sent"), std::string::npos)

@@ -2,6 +2,7 @@
 // as a technician runs it (write a full set, read it back, compare), and the core API where
 // a test must look inside (a printer that hangs up in the middle of a write).
 #include "SimProcess.h"
+#include "TavroctlRun.h"
 #include "RecordingPrompter.h"
 #include "TempDir.h"
 
@@ -26,37 +27,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 CliRun tavroctl(const TempDir& tmp, const std::string& env, const std::string& args)
 {
-    const std::string errFile = (tmp / "stderr.txt").string();
-    std::string cmd = env + " " + quote(std::string(TAVRO_BIN_DIR) + "/tavroctl") + " " + args + " 2>" +
-                      quote(errFile);
-    CliRun run;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p)
-        return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-        run.out.append(buffer, n);
-    int status = ::pclose(p);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = readFileBytes(errFile);
-    return run;
+    return runTavroctl(tmp.path(), env, args);
 }
 
 // Every readable setting with a value other than the factory one, and some written-only
@@ -122,28 +95,28 @@ TEST_F(SetupSim, SerialWriteFullSetReadBackAndSnapshot)
 {
     SimProcess sim({"--family", "6", "--serial", "--quiet"});
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string conn = "--device 'TAVRO46/48 S' --port " + quote(sim.serialPort());
+    const std::string conn = "--device 'TAVRO46/48 S' --port " + shellQuote(sim.serialPort());
 
     CliRun set = tavroctl(tmp, "", conn + " setup set " + kFullSet + " --verify");
     ASSERT_EQ(set.status, 0) << set.out << set.err;
     EXPECT_NE(set.out.find("verified"), std::string::npos) << set.out;
 
     const std::string snap = (tmp / "shop.ini").string();
-    CliRun get = tavroctl(tmp, "", conn + " setup get --save " + quote(snap));
+    CliRun get = tavroctl(tmp, "", conn + " setup get --save " + shellQuote(snap));
     ASSERT_EQ(get.status, 0) << get.err;
     expectFullSetRead(get.out, true);
     std::string saved = readFileBytes(snap);
     EXPECT_NE(saved.find("[setup]"), std::string::npos);
     EXPECT_NE(saved.find("speed=150"), std::string::npos);
 
-    CliRun same = tavroctl(tmp, "", conn + " setup diff " + quote(snap));
+    CliRun same = tavroctl(tmp, "", conn + " setup diff " + shellQuote(snap));
     EXPECT_EQ(same.status, 0) << same.out << same.err;
     EXPECT_NE(same.out.find("no differences"), std::string::npos);
 
     // The printer changes one setting; the snapshot then differs in exactly that one.
     CliRun change = tavroctl(tmp, "", conn + " setup set speed=180");
     ASSERT_EQ(change.status, 0) << change.err;
-    CliRun differs = tavroctl(tmp, "", conn + " setup diff " + quote(snap));
+    CliRun differs = tavroctl(tmp, "", conn + " setup diff " + shellQuote(snap));
     EXPECT_EQ(differs.status, 1);
     EXPECT_TRUE(hasLine(differs.out, "speed: printer=180 file=150")) << differs.out;
     // Margin and custom code were not given: the printer's own values went back.
@@ -152,7 +125,7 @@ TEST_F(SetupSim, SerialWriteFullSetReadBackAndSnapshot)
     EXPECT_TRUE(hasLine(after.out, "custom_code = DEADBEEF")) << after.out;
 
     // A snapshot written back restores the printer.
-    CliRun restore = tavroctl(tmp, "", conn + " setup set --from " + quote(snap) + " --verify");
+    CliRun restore = tavroctl(tmp, "", conn + " setup set --from " + shellQuote(snap) + " --verify");
     EXPECT_EQ(restore.status, 0) << restore.err;
 }
 
@@ -160,7 +133,7 @@ TEST_F(SetupSim, RefusedValueSendsNothing)
 {
     SimProcess sim({"--family", "6", "--serial", "--quiet"});
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string conn = "--device 'TAVRO46/48 S' --port " + quote(sim.serialPort());
+    const std::string conn = "--device 'TAVRO46/48 S' --port " + shellQuote(sim.serialPort());
     CliRun bad = tavroctl(tmp, "", conn + " setup set margin=577");
     EXPECT_NE(bad.status, 0);
     EXPECT_NE(bad.err.find("0..576"), std::string::npos) << bad.err;
@@ -176,7 +149,7 @@ TEST_F(SetupSim, ParallelReadAsksAgainForTheMissingAnswer)
     // 2 s after the first 3 s, and tavroctl names it when its time is up.
     SimProcess sim({"--family", "6", "--parallel", "--quiet", "--no-answer", "246"});
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string conn = "--device 'TAVRO46/48 P' --port " + quote(sim.parallelPort());
+    const std::string conn = "--device 'TAVRO46/48 P' --port " + shellQuote(sim.parallelPort());
     CliRun get = tavroctl(tmp, "", conn + " setup get --timeout 5.5");
     EXPECT_EQ(get.status, 1);
     EXPECT_NE(get.err.find("code_page (246)"), std::string::npos) << get.err;
@@ -199,7 +172,7 @@ TEST_F(SetupSim, ParallelWriteAndReadBack)
 {
     SimProcess sim({"--family", "6", "--parallel", "--quiet"});
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string conn = "--device 'TAVRO46/48 P' --port " + quote(sim.parallelPort());
+    const std::string conn = "--device 'TAVRO46/48 P' --port " + shellQuote(sim.parallelPort());
     CliRun set = tavroctl(tmp, "", conn + " setup set " + kFullSet);
     ASSERT_EQ(set.status, 0) << set.err;
     CliRun get = tavroctl(tmp, "", conn + " setup get");
@@ -211,8 +184,8 @@ TEST_F(SetupSim, UsbWriteSurvivesThePrinterRestart)
 {
     SimProcess sim({"--family", "6", "--usb", "--quiet", "--restart-ms", "1500"});
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string env = "TAVRO_SYSFS_ROOT=" + quote(sim.env("TAVRO_SYSFS_ROOT")) +
-                            " TAVRO_DEV_ROOT=" + quote(sim.env("TAVRO_DEV_ROOT"));
+    const std::string env = "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
+                            " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"));
     const std::string conn = "--device 'TAVRO46/48 U-II' --port usb";
     // --verify reads back over the node that came back after the restart.
     CliRun set = tavroctl(tmp, env, conn + " setup set " + kFullSet + " --verify");
@@ -241,7 +214,7 @@ TEST_F(SetupSim, TestPageReachesThePrinter)
 {
     SimProcess sim({"--family", "6", "--serial", "--quiet"});
     ASSERT_TRUE(sim.ok()) << sim.error();
-    CliRun page = tavroctl(tmp, "", "--device 'TAVRO46/48 S' --port " + quote(sim.serialPort()) + " setup test-page");
+    CliRun page = tavroctl(tmp, "", "--device 'TAVRO46/48 S' --port " + shellQuote(sim.serialPort()) + " setup test-page");
     EXPECT_EQ(page.status, 0) << page.err;
     EXPECT_TRUE(sim.waitForEvent("USER SETUP UTILITY TEST PRINT", 5000ms)) << "the sim logged no test page";
 }
