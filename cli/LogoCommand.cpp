@@ -1,5 +1,6 @@
 // tavroctl logo raster|preview|list: the logo core from the command line.
 #include "cli/CliCommand.h"
+#include "common/JsonText.h"
 #include "cli/CliPrompter.h"
 
 #include "app/ConnectionRules.h"
@@ -129,24 +130,6 @@ int runPreview(const CliContext& context, const LogoArgs& args)
     return 0;
 }
 
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 int runList(const CliContext& context, bool gray)
 {
     const std::filesystem::path profilePath = context.options.profile.empty()
@@ -163,8 +146,8 @@ int runList(const CliContext& context, bool gray)
         std::cout << "{\"pictures\":[";
         for (int row = 0; row < list.fileCount(); ++row) {
             const auto& e = list.entries()[std::size_t(row)];
-            std::cout << (row ? "," : "") << "{\"number\":" << list.imageNumber(row) << ",\"name\":" << jsonString(e.name)
-                      << ",\"size\":" << list.sizeBytes(row) << ",\"path\":" << jsonString(e.path) << "}";
+            std::cout << (row ? "," : "") << "{\"number\":" << list.imageNumber(row) << ",\"name\":" << jsonQuote(e.name)
+                      << ",\"size\":" << list.sizeBytes(row) << ",\"path\":" << jsonQuote(e.path) << "}";
         }
         std::cout << "],\"failedLogEntries\":[";
         for (std::size_t i = 0; i < list.failedLogEntries().size(); ++i)

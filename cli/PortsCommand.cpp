@@ -1,6 +1,7 @@
 // tavroctl ports: the serial and parallel ports of this machine, and the USB printers and
 // USB virtual serial ports with their hardware ids, as the connection dialog finds them.
 #include "cli/CliCommand.h"
+#include "common/JsonText.h"
 #include "cli/CliPrompter.h"
 
 #include "app/CErrorLog.h"
@@ -14,34 +15,11 @@
 
 namespace {
 
-std::string jsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 std::string jsonNames(const std::vector<std::string>& names)
 {
     std::string out = "[";
     for (size_t i = 0; i < names.size(); ++i)
-        out += (i ? "," : "") + jsonString(names[i]);
+        out += (i ? "," : "") + jsonQuote(names[i]);
     return out + "]";
 }
 
@@ -50,8 +28,8 @@ std::string jsonDevices(const std::vector<UsbDeviceEntry>& devices)
     std::string out = "[";
     for (size_t i = 0; i < devices.size(); ++i) {
         const auto& d = devices[i];
-        out += std::string(i ? "," : "") + "{\"name\":" + jsonString(d.name) + ",\"hardwareId\":" +
-               jsonString(d.hardwareId) + ",\"node\":" + jsonString(d.node) + "}";
+        out += std::string(i ? "," : "") + "{\"name\":" + jsonQuote(d.name) + ",\"hardwareId\":" +
+               jsonQuote(d.hardwareId) + ",\"node\":" + jsonQuote(d.node) + "}";
     }
     return out + "]";
 }

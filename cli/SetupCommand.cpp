@@ -3,6 +3,7 @@
 // the factory form. Everything goes through the setup core (SetupSession); this file only
 // turns arguments into a form and answers into lines.
 #include "cli/CliCommand.h"
+#include "common/JsonText.h"
 #include "cli/CliConnection.h"
 #include "cli/CliPrompter.h"
 
@@ -38,25 +39,12 @@ struct SetupArgs {
     std::string diffFile;
 };
 
-std::string jsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20)
-            continue;
-        out += c;
-    }
-    return out + "\"";
-}
-
 void printLines(const SnapshotLines& lines, bool json)
 {
     if (json) {
         std::cout << "{";
         for (std::size_t i = 0; i < lines.size(); ++i)
-            std::cout << (i ? "," : "") << jsonString(lines[i].first) << ":" << jsonString(lines[i].second);
+            std::cout << (i ? "," : "") << jsonQuote(lines[i].first) << ":" << jsonQuote(lines[i].second);
         std::cout << "}\n";
         return;
     }
@@ -445,8 +433,8 @@ int runDiff(const CliOptions& options, const SetupArgs& args)
             continue;
         ++differences;
         if (options.json)
-            json << (differences > 1 ? "," : "") << jsonString(key) << ":{\"printer\":"
-                 << (p ? jsonString(*p) : "null") << ",\"file\":" << (f ? jsonString(*f) : "null") << "}";
+            json << (differences > 1 ? "," : "") << jsonQuote(key) << ":{\"printer\":"
+                 << (p ? jsonQuote(*p) : "null") << ",\"file\":" << (f ? jsonQuote(*f) : "null") << "}";
         else
             std::cout << key << ": printer=" << (p ? *p : "(not reported)") << " file=" << (f ? *f : "(not set)")
                       << "\n";

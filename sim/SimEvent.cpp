@@ -1,29 +1,12 @@
 #include "sim/SimEvent.h"
 
+#include "common/JsonText.h"
+
 #include <cstdio>
 
 std::string SimEvent::quote(std::string_view text)
 {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    out += '"';
-    return out;
+    return jsonQuote(text, JsonBytes::Latin1);
 }
 
 std::string SimEvent::hexText(const std::vector<uint8_t>& data, size_t max)
