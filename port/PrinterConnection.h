@@ -1,0 +1,136 @@
+#pragma once
+// PrinterConnection: one connection to a printer, whatever carries it (serial line, parallel
+// port, USB printer-class node, TCP network module, output file). A tool picks nothing
+// itself: makeConnection() chooses the implementation once from the connection settings, and
+// the tool then opens, writes, reads, reopens and closes through this interface. The tools
+// still ask kind() for the protocol differences the printer commands need (which connections
+// get ESC @, a printer check, a reopen after a restart).
+//
+// Every operation returns an IoResult that carries the count, the errno and a message; the
+// message gains context on its way up ("failed to write block 3 of 17 to /dev/usb/lp0: No
+// such device").
+//
+// Threads: one thread at a time drives a connection (the GUI thread, a transfer worker or
+// the CLI's main thread). Implementations that need a receive thread (serial watch thread,
+// parallel read thread) own it and end it in close().
+#include "app/Clock.h"
+#include "app/PortName.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+class [[nodiscard]] IoResult {
+public:
+    enum class Outcome {
+        Done,     // every byte written / some bytes read / opened
+        TimedOut, // the deadline passed: count holds what was moved before it
+        HungUp,   // the printer closed the connection or the device went away
+        Failed,   // any other failure (open refused, write error, ...)
+    };
+
+    static IoResult done(std::size_t count = 0) { return IoResult(Outcome::Done, count, 0, {}); }
+    static IoResult timedOut(std::size_t count, std::string message)
+    {
+        return IoResult(Outcome::TimedOut, count, 0, std::move(message));
+    }
+    static IoResult hungUp(std::size_t count, std::string message)
+    {
+        return IoResult(Outcome::HungUp, count, 0, std::move(message));
+    }
+    // error: the errno of the failing call (0 when there is none); the message should already
+    // contain its text.
+    static IoResult failed(std::string message, int error = 0, std::size_t count = 0)
+    {
+        return IoResult(Outcome::Failed, count, error, std::move(message));
+    }
+
+    bool ok() const { return m_outcome == Outcome::Done; }
+    explicit operator bool() const { return ok(); }
+    Outcome outcome() const { return m_outcome; }
+    // Bytes written or read (also on a failure: how far it got).
+    std::size_t count() const { return m_count; }
+    // errno of the failure, 0 when none applies.
+    int error() const { return m_error; }
+    // Empty on success.
+    const std::string& message() const { return m_message; }
+    // "what: message" for a failure; a success stays unchanged.
+    IoResult context(const std::string& what) const
+    {
+        if (ok())
+            return *this;
+        IoResult r = *this;
+        r.m_message = what + ": " + m_message;
+        return r;
+    }
+
+private:
+    IoResult(Outcome o, std::size_t count, int error, std::string message)
+        : m_outcome(o), m_count(count), m_error(error), m_message(std::move(message))
+    {
+    }
+    Outcome m_outcome;
+    std::size_t m_count;
+    int m_error;
+    std::string m_message;
+};
+
+// How a connection is made again after the printer restarted or after a write that needs the
+// port closed (data, not code; every wait is taken on the connection's Clock).
+struct ReopenPolicy {
+    // Closed first, then this wait before the first try.
+    std::chrono::milliseconds firstWait{0};
+    // One try per entry; the pause is taken after a failed try (so five entries are five
+    // tries). An empty list means a single try.
+    std::vector<std::chrono::milliseconds> pausesAfterFailure;
+};
+
+class PrinterConnection {
+public:
+    using Ms = std::chrono::milliseconds;
+    virtual ~PrinterConnection() = default;
+
+    // Serial, Parallel, Usb, Ethernet or File (an output file; "FILE" was resolved at open).
+    virtual PortKind kind() const = 0;
+    // What the user knows the connection by: "serial port /dev/ttyUSB0", "parallel port
+    // /dev/lp0", "USB printer /dev/usb/lp0", "network printer 10.0.0.5:6001", "file out.prn".
+    virtual std::string describe() const = 0;
+
+    // Opens (or re-opens) the connection. Failure: the reason with errno text.
+    virtual IoResult open() = 0;
+    virtual bool isOpen() const = 0;
+    // Writes every byte before the deadline. A write is done only when the bytes have left
+    // for the printer (serial: drained; TCP: acknowledged by the peer); a stall ends in
+    // TimedOut with the count that left.
+    virtual IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) = 0;
+    // Waits up to `wait` for the printer's bytes and returns what arrived (count 0 and Done
+    // when nothing came; HungUp when the printer closed the connection). Bytes are delivered
+    // decoded (the USB printer's escape pairs undone) and without parallel status reports.
+    virtual IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) = 0;
+    // Harmless when not open. Never blocks longer than a bounded time.
+    virtual void close() = 0;
+    // close(), then tries to open again as the policy says.
+    virtual IoResult reopen(const ReopenPolicy& policy) = 0;
+    // False for an output file: nothing can answer.
+    virtual bool canAnswer() const = 0;
+};
+
+struct ConnectionSettings;
+class Prompter;
+class CErrorLog;
+
+// The host services a connection uses: the Clock for every wait, the Prompter for the "FILE"
+// name question, the error log for the port layer's diagnostics.
+struct ConnectionHost {
+    Clock& clock;
+    Prompter& prompter;
+    CErrorLog& log;
+};
+
+// The one place that chooses code by the connection kind. Returns a closed connection, or a
+// failure for a name that no connection can use.
+std::unique_ptr<PrinterConnection> makeConnection(const ConnectionSettings& settings, ConnectionHost host);
