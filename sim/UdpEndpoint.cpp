@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
@@ -85,16 +86,25 @@ bool moveInterfaceAddress(const std::array<uint8_t, 4>& from, const NetworkRecor
 
 bool UdpEndpoint::inPrivateNetworkNamespace(std::string* why)
 {
-    struct stat self{}, host{};
-    if (::stat("/proc/self/ns/net", &self) != 0 || ::stat("/proc/1/ns/net", &host) != 0) {
-        *why = std::string("cannot compare network namespaces: ") + std::strerror(errno);
+    struct stat self{}, other{};
+    if (::stat("/proc/self/ns/net", &self) != 0) {
+        *why = std::string("cannot see this process's network namespace: ") + std::strerror(errno);
         return false;
     }
-    if (self.st_ino == host.st_ino && self.st_dev == host.st_dev) {
+    auto same = [&](const struct stat& s) { return s.st_ino == self.st_ino && s.st_dev == self.st_dev; };
+    if (::stat("/proc/1/ns/net", &other) == 0 && same(other)) {
         *why = "this is the host's network namespace; a LAN module runs only in a namespace made for it";
         return false;
     }
-    return true;
+    // Where PID 1's namespace cannot be seen (a container), a namespace made with
+    // "ip netns add" is one made for the purpose: it is listed under /run/netns.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/run/netns", ec))
+        if (::stat(entry.path().c_str(), &other) == 0 && same(other))
+            return true;
+    *why = "not inside a network namespace made with \"ip netns add\"; a LAN module answers anyone, so it "
+           "runs only in a namespace made for it";
+    return false;
 }
 
 bool UdpEndpoint::bind(Module& m, const std::string& address, int port, std::string* error)
