@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ifaddrs.h>
 #include <poll.h>
@@ -18,6 +19,23 @@ std::string errnoText(const char* what)
 }
 
 } // namespace
+
+UdpSettings UdpSettings::fromEnvironment()
+{
+    UdpSettings s;
+    sockaddr_in probe{};
+    if (const char* v = std::getenv("TAVRO_NET_BROADCAST"); v && SocketUtil::parseIpv4(v, 0, &probe))
+        s.destination = v;
+    if (const char* v = std::getenv("TAVRO_NET_BIND"); v && SocketUtil::parseIpv4(v, 0, &probe))
+        s.bindAddress = v;
+    if (const char* v = std::getenv("TAVRO_NET_PORT"); v && *v) {
+        char* end = nullptr;
+        long port = std::strtol(v, &end, 10);
+        if (end && !*end && port >= 1 && port <= 65535)
+            s.port = static_cast<int>(port);
+    }
+    return s;
+}
 
 UdpChannel::UdpChannel(UdpSettings settings) : m_settings(std::move(settings))
 {

@@ -21,6 +21,11 @@ struct UdpSettings {
     int port = kNetworkSettingsPort;
     // The silence that ends a search and the longest wait for the answer to a set request.
     std::chrono::milliseconds silence{1000};
+
+    // The defaults, changed by TAVRO_NET_BROADCAST, TAVRO_NET_BIND and TAVRO_NET_PORT where
+    // they are set (the desktop tool against a simulator, a one-subnet broadcast). Values
+    // that do not parse are ignored.
+    static UdpSettings fromEnvironment();
 };
 
 class UdpChannel {

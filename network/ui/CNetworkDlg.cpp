@@ -2,6 +2,7 @@
 
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
+#include "network/ui/CNetworkSettingDlg.h"
 
 #include "qthost/QtClock.h"
 
@@ -23,8 +24,6 @@ namespace {
 
 const char* kUsbNotice = "Turn on the printer and Connect a USB cable.";
 const char* kUsbNoticeKo = "프린터를 켜고 USB케이블을 연결하십시오.";
-const char* kNetworkSettingLater =
-    "The network setting dialog (printer search and change) is not part of this version yet.";
 
 // Four dotted decimal fields 0..255, as the IP address control takes them.
 const QRegularExpression& ipPattern()
@@ -112,10 +111,8 @@ void CNetworkDlg::prepare(const std::string& portName)
     } else {
         setWindowTitle("Ethernet-II Network");
         m_setting->setText(m_korean ? "네트워크 설정" : "Network Setting");
-        // The printer search and change dialog is a later part of the tool; the button
-        // stays visible so the layout matches, but does nothing until that lands.
-        m_setting->setEnabled(false);
-        m_setting->setToolTip(kNetworkSettingLater);
+        m_setting->setEnabled(true);
+        m_setting->setToolTip(QString());
     }
     m_ipEdit->setFocus();
 }
@@ -128,10 +125,18 @@ int CNetworkDlg::run(const std::string& portName)
 
 void CNetworkDlg::onSettingButton()
 {
-    // Only the WLAN variant has these buttons enabled: its module is configured over USB.
-    if (m_wireless)
+    // The WLAN module is configured over USB, not from here.
+    if (m_wireless) {
         m_prompter.show(m_korean ? kUsbNoticeKo : kUsbNotice, PromptButtons::Ok, PromptIcon::Information,
                         m_korean ? "알림" : "Notice");
+        return;
+    }
+    if (sender() != m_setting)
+        return; // Reserved is disabled for Ethernet
+    // Ctrl is read as the dialog opens, as the service functions expect.
+    const bool service = m_serviceQuery ? m_serviceQuery() : CNetworkSettingDlg::ctrlHeld();
+    CNetworkSettingDlg dialog(m_prompter, m_udp, m_korean, service, this);
+    dialog.exec();
 }
 
 void CNetworkDlg::onOk()

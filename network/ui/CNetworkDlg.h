@@ -3,6 +3,8 @@
 // or WLAN connection, handed to the network library and tested once. One instance lives in
 // the connection dialog for the whole run, so the address and port typed here are kept
 // between openings.
+#include "network/UdpChannel.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -44,6 +46,12 @@ public:
     // The port handed to the library at the last successful check; 0 before.
     int checkedPort() const { return m_checkedPort; }
 
+    // Where the Network Setting dialog searches (default: the environment's, else the
+    // standard broadcast).
+    void setSearchSettings(UdpSettings settings) { m_udp = std::move(settings); }
+    // Service mode for the Network Setting dialog: by default the Ctrl key at its opening.
+    void setServiceModeQuery(std::function<bool()> query) { m_serviceQuery = std::move(query); }
+
     // The port rule of the OK check: 1024..65534, or the LPD port 515.
     static bool portAccepted(int port);
 
@@ -58,6 +66,8 @@ private:
     std::string m_ip = kDefaultIp;
     int m_port = kDefaultPort;
     int m_checkedPort = 0;
+    UdpSettings m_udp = UdpSettings::fromEnvironment();
+    std::function<bool()> m_serviceQuery;
 
     QLineEdit* m_ipEdit;
     QLineEdit* m_portEdit;

@@ -444,7 +444,7 @@ TEST_F(ConnectDlgTest, EthernetEntryGoesThroughNetworkDialog)
     EXPECT_EQ(title, "Ethernet-II Network");
     EXPECT_EQ(ip, "192.168.0.254");
     EXPECT_EQ(port, "6001");
-    EXPECT_FALSE(settingEnabled) << "the network setting dialog is not there yet";
+    EXPECT_TRUE(settingEnabled) << "Network Setting opens the printer search";
     ASSERT_EQ(menuRuns.size(), 1u);
     EXPECT_EQ(menuRuns[0].portName, "ETHERNET_II");
     EXPECT_EQ(dlg->networkDialog().ipAddress(), "127.0.0.1");
