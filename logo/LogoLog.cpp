@@ -1,6 +1,26 @@
 #include "logo/LogoLog.h"
 
+#include <algorithm>
+#include <cctype>
+
 std::string LogoLog::keyName(int index) { return "Logofile" + std::to_string(index); }
+
+int LogoLog::keyIndex(const std::string& key)
+{
+    static constexpr std::string_view prefix = "logofile";
+    if (key.size() <= prefix.size() || key.size() > prefix.size() + 9)
+        return 0;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(key[i])) != prefix[i])
+            return 0;
+    int k = 0;
+    for (std::size_t i = prefix.size(); i < key.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(key[i])))
+            return 0;
+        k = k * 10 + (key[i] - '0');
+    }
+    return k;
+}
 
 std::vector<std::string> LogoLog::read() const
 {
@@ -28,6 +48,16 @@ Status LogoLog::write(const std::vector<std::string>& paths, int previousCount)
         Status s = m_profile.deleteKey(kSection, keyName(k));
         if (!s.ok())
             return s.context("cannot delete logo log key " + keyName(k));
+    }
+    // Keys the reader never reaches (beyond a gap, or past the 255th) would otherwise stay in
+    // the profile for ever and come back as soon as the keys below them are filled again.
+    for (const std::string& key : m_profile.keys(kSection)) {
+        const int k = keyIndex(key);
+        if (k <= std::max(n, previousCount))
+            continue;
+        Status s = m_profile.deleteKey(kSection, key);
+        if (!s.ok())
+            return s.context("cannot delete logo log key " + key);
     }
     return Status::success();
 }
