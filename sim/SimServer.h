@@ -8,6 +8,7 @@
 #include "common/UniqueFd.h"
 #include "sim/Endpoint.h"
 #include "sim/EventLog.h"
+#include "sim/PaperRoll.h"
 #include "sim/PrinterState.h"
 #include "sim/SimOptions.h"
 
@@ -42,6 +43,7 @@ public:
     void logEvent(const std::string& via, const SimEvent& e) override;
     void printerRestart(const std::string& reason) override;
     void stateChanged() override { m_saveNeeded = true; }
+    PaperRoll* paper() override { return m_paper.get(); }
 
 private:
     void processDeferred(SimTime now);
@@ -56,6 +58,7 @@ private:
     std::vector<std::unique_ptr<Endpoint>> m_endpoints;
     std::vector<std::pair<std::string, std::string>> m_env;
     UniqueFd m_signalFd;
+    std::unique_ptr<PaperRoll> m_paper;
     std::string m_restartReason;
     bool m_saveNeeded = false;
     bool m_cleaned = false;
