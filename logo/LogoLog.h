@@ -18,17 +18,15 @@ public:
 
     // "Logofile%d".
     static std::string keyName(int index);
-    // The index of a "Logofile%d" key (any case), 0 for any other key.
-    static int keyIndex(const std::string& key);
 
     // The paths of keys 1, 2, ... up to the first key that is missing or empty (at most
     // kMaxKeys). An unreadable profile reads as an empty log.
     std::vector<std::string> read() const;
 
-    // Writes keys 1..N with the paths in upload order and deletes keys N+1..previousCount
-    // (the count the previous upload of this run wrote, or that the list read) and every other
-    // "Logofile%d" key above N, which read() could not reach. Stops at the
-    // first failed write and says which key failed; keys already written stay written.
+    // Writes keys 1..N with the paths in upload order and deletes every higher "Logofile"
+    // key (previousCount, the count the previous upload of this run wrote or the list read,
+    // needs no longer be right: keys above it go too). One save: after a crash the log is
+    // the old one or the new one, never a mix. On failure the profile is as it was.
     Status write(const std::vector<std::string>& paths, int previousCount);
 
 private:

@@ -44,4 +44,7 @@ public:
     virtual void stateChanged() = 0;
     // The printer's paper (receipts as pictures), when the host keeps one.
     virtual PaperRoll* paper() { return nullptr; }
+    // A network module came back from the restart after an applied change (record `index`):
+    // the TCP port moves with it.
+    virtual void networkSettingsApplied(size_t index, const NetworkRecord& record) { (void)index; (void)record; }
 };

@@ -44,6 +44,7 @@ public:
     void printerRestart(const std::string& reason) override;
     void stateChanged() override { m_saveNeeded = true; }
     PaperRoll* paper() override { return m_paper.get(); }
+    void networkSettingsApplied(size_t index, const NetworkRecord& record) override;
 
 private:
     void processDeferred(SimTime now);
@@ -56,6 +57,7 @@ private:
     bool m_createdRunDir = false;
     std::vector<std::string> m_created; // paths to remove at exit
     std::vector<std::unique_ptr<Endpoint>> m_endpoints;
+    TcpEndpoint* m_tcp = nullptr; // one of m_endpoints, when offered
     std::vector<std::pair<std::string, std::string>> m_env;
     UniqueFd m_signalFd;
     std::unique_ptr<PaperRoll> m_paper;

@@ -271,28 +271,6 @@ TEST(LogoLog, WritesKeysInOrderAndDeletesStaleOnes)
     EXPECT_EQ(profile.getString("USER", "Keep"), "me");
 }
 
-TEST(LogoLog, KeysTheReaderCannotReachAreDeletedByTheNextUpload)
-{
-    TempDir dir;
-    Profile profile(dir / "tavroset.INI");
-    // Left by an older upload behind a gap, and beyond the 255 keys the reader follows.
-    ASSERT_TRUE(profile.writeString("LOGO", "Logofile1", "/old/1.bmp").ok());
-    ASSERT_TRUE(profile.writeString("LOGO", "Logofile4", "/old/4.bmp").ok());
-    ASSERT_TRUE(profile.writeString("LOGO", "LOGOFILE300", "/old/300.bmp").ok());
-    ASSERT_TRUE(profile.writeString("LOGO", "Comment", "kept").ok());
-    LogoLog log(profile);
-    ASSERT_EQ(log.read().size(), 1u);
-    ASSERT_TRUE(log.write({"/n/1.bmp", "/n/2.bmp"}, 1).ok());
-    EXPECT_EQ(profile.keys("LOGO"), (std::vector<std::string>{"Logofile1", "Comment", "Logofile2"}));
-    // Filling the gap later must not bring the old pictures back.
-    ASSERT_TRUE(log.write({"/m/1.bmp", "/m/2.bmp", "/m/3.bmp"}, 2).ok());
-    EXPECT_EQ(log.read().size(), 3u);
-    EXPECT_EQ(profile.getString("LOGO", "Logofile4", "none"), "none");
-    EXPECT_EQ(LogoLog::keyIndex("logofile12"), 12);
-    EXPECT_EQ(LogoLog::keyIndex("Logofile"), 0);
-    EXPECT_EQ(LogoLog::keyIndex("Logofile1x"), 0);
-}
-
 TEST_F(BitmapListTest, PicturesOneDefinitionCannotCarryAreRefusedWhenAdded)
 {
     // Height: 288 bands of 8 dots at most.
