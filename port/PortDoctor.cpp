@@ -548,7 +548,7 @@ void PortDoctor::checkServices(const std::vector<DoctorPort>& ports, std::vector
     }
 }
 
-void PortDoctor::checkUsbDrivers(std::vector<DoctorFinding>& out) const
+void PortDoctor::checkUsbDrivers(bool printerPortFound, std::vector<DoctorFinding>& out) const
 {
     const fs::path devices = m_roots.devices.sysfs / "bus" / "usb" / "devices";
     const bool brlttyRunning = !runningNamed("brltty").empty();
@@ -620,7 +620,7 @@ void PortDoctor::checkUsbDrivers(std::vector<DoctorFinding>& out) const
             }
         }
     }
-    if (!anyPrinter)
+    if (!anyPrinter && !printerPortFound)
         out.push_back(finding(DoctorSeverity::Info, "USB", "driver",
                               "no printer with USB vendor id 5A3E is connected (serial and parallel printers do not "
                               "show here)"));
@@ -684,7 +684,9 @@ DoctorReport PortDoctor::examine(const std::vector<std::string>& namedPorts) con
         out.insert(out.end(), holders.begin(), holders.end());
     }
     checkServices(ports, out);
-    checkUsbDrivers(out);
+    checkUsbDrivers(std::any_of(ports.begin(), ports.end(),
+                                [](const DoctorPort& p) { return isPrinterHardwareId(p.hardwareId); }),
+                    out);
 
     if (ports.empty() && namedPorts.empty())
         out.push_back(finding(DoctorSeverity::Info, "ports", "port", "no serial, parallel or USB printer port was found"));

@@ -105,7 +105,7 @@ private:
     std::optional<std::string> udevDatabaseOf(const std::string& node) const;
     bool udevRuleInstalled() const;
     void checkServices(const std::vector<DoctorPort>& ports, std::vector<DoctorFinding>& out) const;
-    void checkUsbDrivers(std::vector<DoctorFinding>& out) const;
+    void checkUsbDrivers(bool printerPortFound, std::vector<DoctorFinding>& out) const;
 
     DoctorRoots m_roots;
     DoctorUser m_user;
