@@ -117,11 +117,11 @@ public:
 
     std::string where() const
     {
-        if (m_connection.kind == PortKind::PrintToFile)
+        if (m_connection.kind() == PortKind::PrintToFile)
             return "file " + m_ports.m_PortName;
         return m_connection.describe();
     }
-    bool isFile() const { return m_connection.kind == PortKind::PrintToFile || m_connection.kind == PortKind::File; }
+    bool isFile() const { return m_connection.kind() == PortKind::PrintToFile || m_connection.kind() == PortKind::File; }
     int family() const { return m_ports.m_ModelFamily; }
     SetupSession& session() { return *m_session; }
 
@@ -221,15 +221,11 @@ Status loadSnapshot(const std::string& file, int family, SetupOptions& form, std
 
 Status saveSnapshot(const std::string& file, const SnapshotLines& lines)
 {
+    // A snapshot is the printer as it is now: keys of an older snapshot must not survive,
+    // and one save writes it whole, so a killed run never leaves half a snapshot for `set
+    // --from` to apply.
     Profile profile(file);
-    // A snapshot is the printer as it is now: keys of an older snapshot must not survive.
-    if (std::filesystem::exists(file))
-        if (Status s = profile.deleteSection(kSnapshotSection); !s)
-            return s.context(file);
-    for (const auto& [key, value] : lines)
-        if (Status s = profile.writeString(kSnapshotSection, key, value); !s)
-            return s.context(file);
-    return Status::success();
+    return profile.apply(Profile::Edit().replaceSection(kSnapshotSection, lines)).context(file);
 }
 
 int runGet(const CliOptions& options, const SetupArgs& args)
