@@ -1,5 +1,6 @@
 #include "sim/SimServer.h"
 
+#include "sim/DeviceEndpoint.h"
 #include "sim/PtyEndpoint.h"
 #include "sim/TcpEndpoint.h"
 #include "sim/UdpEndpoint.h"
@@ -174,6 +175,13 @@ bool SimServer::start(std::string* error)
         !addUsb("usb-serial", FakeUsbTree::Kind::VirtualSerial, 2,
                 m_options.usbSerialProductId ? m_options.usbSerialProductId : SimOptions::virtualSerialProductId(family)))
         return fail("USB virtual serial port: " + why);
+
+    for (const DeviceSpec& spec : m_options.devices) {
+        auto ep = std::make_unique<DeviceEndpoint>(*this, spec);
+        if (!ep->up(now, &why))
+            return fail(std::string(spec.via()) + " device: " + why);
+        m_endpoints.push_back(std::move(ep));
+    }
 
     std::string tcpText;
     int tcpPort = 0;
