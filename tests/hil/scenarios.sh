@@ -288,10 +288,7 @@ s_parport0_send() {
   expect_line "sent $(wc -c </hil/PARPORT0.txt) bytes to parallel port /dev/parport0" "$SIM_DIR/send"
 }
 
-for s in ${HIL_SCENARIOS:-ports usb_setup_get usb_setup_set usb_test_page usb_send usb_node_by_path usb_stall usb_unplug
-    acm_setup_get acm_setup_set acm_test_page acm_send
-    uart_8n1_setup_get uart_8n1_setup_set uart_8n1_test_page uart_8n1_send
-    uart_7e2_setup_get uart_7e2_setup_set uart_7e2_test_page uart_7e2_send
-    lp0_test_page lp0_send parport0_test_page parport0_send}; do
+# Every s_NAME function above, in order, or the ones named on the kernel command line.
+for s in ${HIL_SCENARIOS:-$(sed -n 's/^s_\([a-z0-9_]*\)() .*/\1/p' /hil/scenarios.sh)}; do
   scenario "$s" "s_$s"
 done
