@@ -157,3 +157,17 @@ int stopBitsCode(std::string_view text)
         return 2;
     return 0;
 }
+
+std::string ConnectionSettings::describe() const
+{
+    switch (kind()) {
+    case PortKind::Serial: return "serial port " + portName;
+    case PortKind::Parallel: return "parallel port " + portName;
+    case PortKind::Usb: return toUpperAscii(portName) == "USB" ? "USB printer" : "USB printer " + portName;
+    case PortKind::Ethernet:
+    case PortKind::Wifi: return host.empty() ? "network printer" : "tcp " + host + ":" + std::to_string(tcpPort);
+    case PortKind::PrintToFile: return "file " + (outputFile.empty() ? std::string("temp.prn") : outputFile);
+    case PortKind::File: return "file " + portName;
+    }
+    return portName;
+}

@@ -2,6 +2,8 @@
 // The rules that turn a DEVICE entry into a model family and an interface, the USB ids of
 // each family, and the connection summary of the function menu. Pure functions: the
 // connection dialog, the menu and tavroctl all use these.
+#include "app/PortName.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,7 +51,13 @@ std::string virtualSerialId(int family);           // "-I" entries
 // The built-in DEVICE list, used when the profile names none.
 std::vector<std::string> builtInDeviceList();
 
+// The one description of a printer connection: what the connection dialog's OK and
+// tavroctl's options produce, what CPorts is configured from (CPorts::Configure) and what
+// makeConnection builds a connection from.
 struct ConnectionSettings {
+    // m_PortName: a serial or parallel device path (or "COMn"/"LPTn"), a USB printer node
+    // under /dev/usb/, "USB" (the family's USB printer, found by its id), "ETHERNET_II",
+    // "FILE" (output file asked for at open), or an output file name.
     std::string portName;
     int baudRate = -1;
     int byteSize = -1;
@@ -57,6 +65,19 @@ struct ConnectionSettings {
     int stopBits = 0;  // 0 one, 1 one and a half, 2 two
     int flowCtrl = -1; // 1 H/W, 2 S/W, 3 none
     int modelFamily = 0;
+    // Network printer ("ETHERNET_II"): empty host means the address the network dialog
+    // handed to the network library.
+    std::string host;
+    int tcpPort = 0;
+    // "FILE": the output file to use without asking (empty: ask, "temp.prn" by default).
+    std::string outputFile;
+    // The interface of the DEVICE entry it came from (kInterface...), 0 when none was named.
+    int interfaceKind = 0;
+
+    PortKind kind() const { return portKindOf(portName); }
+    // One line for messages: "serial port /dev/ttyUSB0", "tcp 10.0.0.5:6001",
+    // "file out.prn", "USB printer" (or "USB printer /dev/usb/lp1" for a named node).
+    std::string describe() const;
 };
 
 // The text the tool dialogs show in their model area ("\r\n" between lines).

@@ -60,6 +60,11 @@ PortKind portKindOf(std::string_view portName)
     if (numberAfter(portName, "LPT") > 0)
         return PortKind::Parallel;
     std::string_view base = basenameOf(portName);
+    // usblp's nodes live in /dev/usb/ and are named lp<n> like the parallel ports: the
+    // folder, not the name, tells a USB printer apart (a technician names the node to pick
+    // one of two printers).
+    if (base.substr(0, 2) == "lp" && base.size() < portName.size() && basenameOf(portName.substr(0, portName.size() - base.size() - 1)) == "usb")
+        return PortKind::Usb;
     if (base.substr(0, 3) == "tty")
         return PortKind::Serial;
     if (base.substr(0, 2) == "lp" || base.substr(0, 7) == "parport")

@@ -8,7 +8,8 @@
 enum class PortKind {
     Serial,    // basename "tty..." or "COMn"
     Parallel,  // basename "lp..." / "parport..." or "LPTn"
-    Usb,       // "USB": the USB printer-class device of the model family
+    Usb,       // "USB": the USB printer-class device of the model family; or a node under
+               // a "usb" folder (/dev/usb/lp0): that very USB printer
     Ethernet,  // "ETHERNET_II": the network library
     Wifi,      // "WIFI": only between the connection dialog and its network dialog
     PrintToFile, // "FILE": ask for an output file name at Open

@@ -40,7 +40,6 @@ Status parseTcp(std::string_view rest, CliConnection& c)
     if (!validTcpPort(port))
         return Status::failure("--port tcp://" + std::string(rest) + ": TCP port " + std::to_string(port) +
                                " is outside 1024..65534 (or 515)");
-    c.kind = PortKind::Ethernet;
     c.portName = "ETHERNET_II";
     c.host = host;
     c.tcpPort = port;
@@ -79,25 +78,15 @@ const char* kindName(PortKind kind)
 
 } // namespace
 
-std::string CliConnection::describe() const
-{
-    switch (kind) {
-    case PortKind::Ethernet: return "tcp " + host + ":" + std::to_string(tcpPort);
-    case PortKind::PrintToFile: return "file " + outputFile;
-    case PortKind::Usb: return "USB printer";
-    default: return std::string(kindName(kind)) + " " + portName;
-    }
-}
-
 Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& roots)
 {
     CliConnection c;
-    c.family = kDefaultFamily;
+    c.modelFamily = kDefaultFamily;
     if (!o.device.empty()) {
         int changeFamily = familyForDeviceChange(o.device);
         if (changeFamily == kFamilyNone)
             return Result<CliConnection>::failure("--device \"" + o.device + "\": not a known printer model");
-        c.family = familyForOk(o.device);
+        c.modelFamily = familyForOk(o.device);
         c.interfaceKind = interfaceKindOf(o.device, changeFamily);
         if (c.interfaceKind == kInterfaceNone)
             return Result<CliConnection>::failure("--device \"" + o.device + "\": the name does not end in an interface (S, P, U-I, U-II, E-II, W)");
@@ -107,14 +96,13 @@ Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& ro
     if (p.empty()) {
         switch (c.interfaceKind) {
         case kInterfaceUsbPrinter:
-            c.kind = PortKind::Usb;
             c.portName = "USB";
             break;
         case kInterfaceUsbSerial: {
-            std::string node = FindUsbVirtualCom(virtualSerialId(c.family), roots);
+            std::string node = FindUsbVirtualCom(virtualSerialId(c.modelFamily), roots);
             if (node.empty())
-                return Result<CliConnection>::failure("no USB virtual serial port with " + virtualSerialId(c.family) + " is attached");
-            c.kind = PortKind::Serial;
+                return Result<CliConnection>::failure("no USB virtual serial port with " +
+                                                      virtualSerialId(c.modelFamily) + " is attached");
             c.portName = node;
             break;
         }
@@ -133,7 +121,6 @@ Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& ro
         c.outputFile = p.substr(5);
         if (c.outputFile.empty())
             return Result<CliConnection>::failure("--port file:PATH needs a file name");
-        c.kind = PortKind::PrintToFile;
         c.portName = "FILE";
     } else {
         PortKind kind = portKindOf(p);
@@ -141,13 +128,13 @@ Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& ro
             return Result<CliConnection>::failure("--port " + p +
                                                   ": not a serial (tty..., COMn) or parallel (lp..., parport..., LPTn) "
                                                   "device, usb, tcp://HOST[:PORT] or file:PATH");
-        c.kind = kind;
-        c.portName = kind == PortKind::Usb ? "USB" : p;
+        // "usb" is the family's printer found by its id; a node path is that printer.
+        c.portName = toUpperAscii(p) == "USB" ? "USB" : p;
     }
-    if (!kindFits(c.interfaceKind, c.kind))
-        return Result<CliConnection>::failure("--device \"" + o.device + "\" does not connect through a " + kindName(c.kind));
+    if (!kindFits(c.interfaceKind, c.kind()))
+        return Result<CliConnection>::failure("--device \"" + o.device + "\" does not connect through a " + kindName(c.kind()));
 
-    if (c.family == kFamilyTavro15 && c.kind == PortKind::Serial && o.baud != 38400 && o.baud != 19200 && o.baud != 9600)
+    if (c.modelFamily == kFamilyTavro15 && c.kind() == PortKind::Serial && o.baud != 38400 && o.baud != 19200 && o.baud != 9600)
         return Result<CliConnection>::failure("TAVRO15 printers take --baud 38400, 19200 or 9600");
     c.baudRate = o.baud;
     c.byteSize = o.data;
@@ -178,16 +165,10 @@ Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& ro
 
 void applyConnection(const CliConnection& c, CPorts& ports, CliPrompter& prompter)
 {
-    ports.m_PortName = c.portName;
-    ports.m_ModelFamily = c.family;
-    ports.m_BaudRate = c.baudRate;
-    ports.m_ByteSize = c.byteSize;
-    ports.m_Parity = c.parity;
-    ports.m_StopBits = c.stopBits;
-    ports.m_FlowCtrl = c.flowCtrl;
-    if (c.kind == PortKind::PrintToFile)
+    ports.Configure(c);
+    if (c.kind() == PortKind::PrintToFile)
         prompter.setOutputFileName(c.outputFile);
-    if (c.kind == PortKind::Ethernet)
+    if (c.kind() == PortKind::Ethernet)
         EthInit(nullptr, "Ethernet", c.host.c_str(), c.tcpPort);
 }
 
@@ -224,17 +205,17 @@ Status sendOverNetwork(const CliConnection& c, const std::vector<std::uint8_t>& 
 std::string openFailure(const CliConnection& c, const CPorts& ports)
 {
     std::string what = c.describe();
-    if (c.kind == PortKind::Serial || c.kind == PortKind::Parallel) {
+    if (c.kind() == PortKind::Serial || c.kind() == PortKind::Parallel) {
         std::string path = devicePathOf(c.portName);
         if (::access(path.c_str(), F_OK) != 0)
             return "cannot open " + what + ": " + std::strerror(errno);
         if (::access(path.c_str(), R_OK | W_OK) != 0)
             return "cannot open " + what + ": " + std::strerror(errno);
-        return "cannot open " + what + " (in use by another program, or not a " + kindName(c.kind) + ")";
+        return "cannot open " + what + " (in use by another program, or not a " + kindName(c.kind()) + ")";
     }
-    if (c.kind == PortKind::Usb)
-        return "no USB printer with the ids of this model is attached (" + usbOpenIds(c.family).front() + ")";
-    if (c.kind == PortKind::PrintToFile)
+    if (c.kind() == PortKind::Usb)
+        return "no USB printer with the ids of this model is attached (" + usbOpenIds(c.modelFamily).front() + ")";
+    if (c.kind() == PortKind::PrintToFile)
         return "cannot create " + ports.m_PortName;
     return "cannot open " + what;
 }
@@ -243,7 +224,7 @@ std::string openFailure(const CliConnection& c, const CPorts& ports)
 
 Status sendRaw(const CliConnection& c, CPorts& ports, const std::vector<std::uint8_t>& bytes)
 {
-    if (c.kind == PortKind::Ethernet)
+    if (c.kind() == PortKind::Ethernet)
         return sendOverNetwork(c, bytes);
     if (ports.m_IsOpen)
         ports.Close();
@@ -256,7 +237,7 @@ Status sendRaw(const CliConnection& c, CPorts& ports, const std::vector<std::uin
         if (n > 0)
             sent += static_cast<std::size_t>(n);
         if (n != piece) {
-            std::string where = c.kind == PortKind::PrintToFile ? "file " + ports.m_PortName : c.describe();
+            std::string where = c.kind() == PortKind::PrintToFile ? "file " + ports.m_PortName : c.describe();
             ports.Close();
             return Status::failure("short write to " + where + ": " + std::to_string(sent) + " of " +
                                    std::to_string(bytes.size()) + " bytes sent");

@@ -50,7 +50,7 @@ int runSend(const CliOptions& options, const std::string& file)
         return cliFail(connection.message());
     if (Status s = sendRaw(*connection, ports, *bytes); !s)
         return cliFail(s.message());
-    std::string where = connection->kind == PortKind::PrintToFile ? "file " + ports.m_PortName : connection->describe();
+    std::string where = connection->kind() == PortKind::PrintToFile ? "file " + ports.m_PortName : connection->describe();
     if (options.json)
         std::cout << "{\"sent\":" << bytes->size() << "}\n";
     else

@@ -117,11 +117,11 @@ public:
 
     std::string where() const
     {
-        if (m_connection.kind == PortKind::PrintToFile)
+        if (m_connection.kind() == PortKind::PrintToFile)
             return "file " + m_ports.m_PortName;
         return m_connection.describe();
     }
-    bool isFile() const { return m_connection.kind == PortKind::PrintToFile || m_connection.kind == PortKind::File; }
+    bool isFile() const { return m_connection.kind() == PortKind::PrintToFile || m_connection.kind() == PortKind::File; }
     int family() const { return m_ports.m_ModelFamily; }
     SetupSession& session() { return *m_session; }
 

@@ -105,6 +105,21 @@ CPorts::~CPorts()
     reapWatchThreads(true);
 }
 
+void CPorts::Configure(const ConnectionSettings& s)
+{
+    m_PortName = s.portName;
+    m_ModelFamily = s.modelFamily;
+    if (s.baudRate != -1)
+        m_BaudRate = s.baudRate;
+    if (s.byteSize != -1)
+        m_ByteSize = s.byteSize;
+    if (s.parity != -1)
+        m_Parity = s.parity;
+    if (s.flowCtrl != -1)
+        m_FlowCtrl = s.flowCtrl;
+    m_StopBits = s.stopBits;
+}
+
 int CPorts::Open()
 {
     reapWatchThreads(false);
@@ -220,6 +235,20 @@ int CPorts::openFile(const std::string& name)
 
 int CPorts::openUsb()
 {
+    if (toUpperAscii(m_PortName) != "USB") {
+        // A node the technician named: that printer, whatever its id.
+        int fd = ::open(m_PortName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            m_log.WriteLog("CreateFile Fail [%d]", errno);
+            return 0;
+        }
+        m_DevicePath = m_PortName;
+        m_hPort = fd;
+        m_openKind = PortKind::Usb;
+        m_IsOpen = 1;
+        m_KeepWatching = 1;
+        return 1;
+    }
     std::vector<std::string> ids = usbOpenIds(m_ModelFamily);
     int fd = -1;
     for (const auto& id : ids) {
@@ -250,7 +279,7 @@ int CPorts::Close()
     ::close(m_hPort);
     m_hPort = -1;
     m_IsOpen = 0;
-    if (m_openKind == PortKind::Usb)
+    if (m_openKind == PortKind::Usb && UsbDeviceListHeld())
         CloseUsbDeviceList();
     return 1;
 }

@@ -24,6 +24,7 @@
 
 class CErrorLog;
 class Clock;
+struct ConnectionSettings;
 class MessageTarget;
 class Prompter;
 
@@ -39,6 +40,12 @@ public:
     CPorts(const CPorts&) = delete;
     CPorts& operator=(const CPorts&) = delete;
 
+    // Takes a connection's settings into the fields: m_PortName and m_ModelFamily always,
+    // the serial settings only where they are given (not -1), so that a parallel, USB or
+    // network choice leaves those of an earlier serial choice as they were. The one place
+    // that copies settings into CPorts.
+    void Configure(const ConnectionSettings& settings);
+
     // Opens the port named by m_PortName with the stored settings. 1 opened, 0 failed (the
     // reason is in the error log; the caller shows its own message).
     //  - serial ("COMn" or a tty path): fails at once when m_PortName is empty or a setting
@@ -49,7 +56,8 @@ public:
     //  - "FILE": asks the Prompter for the output file name ("temp.prn" when none);
     //    m_PortName becomes that name; the file is created or truncated.
     //  - "USB": OpenUsbPrinter with the open id of m_ModelFamily (families 5 and 6 try
-    //    their second id too); m_DevicePath keeps the node.
+    //    their second id too); m_DevicePath keeps the node. A node path under /dev/usb/
+    //    opens that node.
     //  - a plain file name: created or truncated.
     //  - anything else ("ETHERNET_II", "WIFI"): "CPorts::Open() Invalid Handle\r\n", 0.
     int Open();

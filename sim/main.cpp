@@ -79,6 +79,8 @@ int main(int argc, char** argv)
     app.add_flag("--noise", o.settings.linkFaults.noise, "Fault: send noise bytes in front of every reply");
     app.add_option("--answer-delay", o.settings.linkFaults.answerDelayMs, "Fault: delay every reply by this many ms")->check(CLI::Range(0, 600000));
     app.add_option("--nak-every", o.settings.interpreterFaults.nakEvery, "Fault: NAK the first try of every k-th legacy download packet")->check(CLI::Range(0, 1000000));
+    app.add_flag("--split-dle", o.settings.interpreterFaults.splitDle, "Fault: send the DLE of a legacy answer and its ACK/NAK in separate writes");
+    app.add_flag("--stray-ack", o.settings.interpreterFaults.strayAck, "Fault: send a lone 06 in front of every legacy answer");
     app.add_option("--hangup-after", o.settings.linkFaults.hangupAfter, "Fault: hang up (pty closed, TCP reset) after this many bytes received on a connection")->check(CLI::Range(0L, 1L << 40));
     app.add_option("--stall-after", o.settings.linkFaults.stallAfter, "Fault: stop reading after this many bytes received on a connection ...")->check(CLI::Range(0L, 1L << 40));
     app.add_option("--stall-ms", o.settings.linkFaults.stallMs, "... for this many ms (default 3000)")->default_val(3000)->check(CLI::Range(0, 600000));

@@ -3,7 +3,7 @@
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
 
-#include "app/ui/QtClock.h"
+#include "qthost/QtClock.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 // The Qt host services: the GUI-thread message target and its deadlock guard, the clock
 // that keeps serving queued calls while it waits.
-#include "app/ui/QtClock.h"
-#include "app/ui/QtMessageTarget.h"
+#include "qthost/QtClock.h"
+#include "qthost/QtMessageTarget.h"
 
 #include <gtest/gtest.h>
 

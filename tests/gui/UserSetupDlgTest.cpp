@@ -10,7 +10,7 @@
 #include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
-#include "app/ui/QtClock.h"
+#include "qthost/QtClock.h"
 #include "common/PtyPair.h"
 #include "port/CPorts.h"
 #include "port/EthernetLink.h"

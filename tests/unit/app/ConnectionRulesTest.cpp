@@ -105,6 +105,12 @@ TEST(PortName, KindsAndDevicePaths)
     EXPECT_EQ(portKindOf("/dev/lp0"), PortKind::Parallel);
     EXPECT_EQ(portKindOf("/dev/parport0"), PortKind::Parallel);
     EXPECT_EQ(portKindOf("usb"), PortKind::Usb);
+    // usblp nodes are named like parallel ports; their folder makes them USB printers.
+    EXPECT_EQ(portKindOf("/dev/usb/lp0"), PortKind::Usb);
+    EXPECT_EQ(portKindOf("/tmp/run/dev/usb/lp1"), PortKind::Usb);
+    EXPECT_EQ(portKindOf("/tmp/usbwork/lp0"), PortKind::Parallel);
+    // An output file that happens to sit in a folder named usb stays a file.
+    EXPECT_EQ(portKindOf("/home/tech/usb/out.prn"), PortKind::File);
     EXPECT_EQ(portKindOf("ETHERNET_II"), PortKind::Ethernet);
     EXPECT_EQ(portKindOf("WIFI"), PortKind::Wifi);
     EXPECT_EQ(portKindOf("FILE"), PortKind::PrintToFile);

@@ -37,28 +37,31 @@ TEST(CliConnection, PortFormsGiveTheirKinds)
 {
     auto c = parseConnection(withPort("/dev/ttyUSB0"), noDevices());
     ASSERT_TRUE(c) << c.message();
-    EXPECT_EQ(c->kind, PortKind::Serial);
+    EXPECT_EQ(c->kind(), PortKind::Serial);
     EXPECT_EQ(c->portName, "/dev/ttyUSB0");
-    EXPECT_EQ(c->family, 5); // the built-in list's model when no --device is given
+    EXPECT_EQ(c->modelFamily, 5); // the built-in list's model when no --device is given
 
     c = parseConnection(withPort("COM3"), noDevices());
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->kind, PortKind::Serial);
+    EXPECT_EQ(c->kind(), PortKind::Serial);
     EXPECT_EQ(c->portName, "COM3");
     c = parseConnection(withPort("LPT1"), noDevices());
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->kind, PortKind::Parallel);
+    EXPECT_EQ(c->kind(), PortKind::Parallel);
+    // A usblp node is the USB printer it names, not a parallel port.
     c = parseConnection(withPort("/dev/usb/lp0"), noDevices());
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->kind, PortKind::Parallel);
+    EXPECT_EQ(c->kind(), PortKind::Usb);
+    EXPECT_EQ(c->portName, "/dev/usb/lp0");
+    EXPECT_EQ(c->describe(), "USB printer /dev/usb/lp0");
     c = parseConnection(withPort("usb"), noDevices());
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->kind, PortKind::Usb);
+    EXPECT_EQ(c->kind(), PortKind::Usb);
     EXPECT_EQ(c->portName, "USB");
 
     c = parseConnection(withPort("tcp://192.168.0.254"), noDevices());
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->kind, PortKind::Ethernet);
+    EXPECT_EQ(c->kind(), PortKind::Ethernet);
     EXPECT_EQ(c->portName, "ETHERNET_II");
     EXPECT_EQ(c->host, "192.168.0.254");
     EXPECT_EQ(c->tcpPort, 6001);
@@ -72,7 +75,7 @@ TEST(CliConnection, PortFormsGiveTheirKinds)
 
     c = parseConnection(withPort("file:out/a.prn"), noDevices());
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->kind, PortKind::PrintToFile);
+    EXPECT_EQ(c->kind(), PortKind::PrintToFile);
     EXPECT_EQ(c->portName, "FILE");
     EXPECT_EQ(c->outputFile, "out/a.prn");
 }
@@ -119,15 +122,15 @@ TEST(CliConnection, SerialOptionsMapToThePortCodes)
     o.baud = 38400;
     auto t15 = parseConnection(o, noDevices());
     ASSERT_TRUE(t15);
-    EXPECT_EQ(t15->family, 2);
+    EXPECT_EQ(t15->modelFamily, 2);
 }
 
 TEST(CliConnection, DeviceEntryGivesFamilyInterfaceAndDefaultPort)
 {
     auto c = parseConnection(withPort("", "TAVRO46/48 U-II"), noDevices());
     ASSERT_TRUE(c) << c.message();
-    EXPECT_EQ(c->kind, PortKind::Usb);
-    EXPECT_EQ(c->family, 6);
+    EXPECT_EQ(c->kind(), PortKind::Usb);
+    EXPECT_EQ(c->modelFamily, 6);
     EXPECT_EQ(c->interfaceKind, 4);
 
     TempDir dir;
@@ -138,7 +141,7 @@ TEST(CliConnection, DeviceEntryGivesFamilyInterfaceAndDefaultPort)
     roots.dev = fake.devRoot();
     c = parseConnection(withPort("", "TAVRO36/38 U-I"), roots);
     ASSERT_TRUE(c) << c.message();
-    EXPECT_EQ(c->kind, PortKind::Serial);
+    EXPECT_EQ(c->kind(), PortKind::Serial);
     EXPECT_EQ(c->portName, node);
     // TAVRO46/48's virtual serial id (3311) is not attached.
     EXPECT_FALSE(parseConnection(withPort("", "TAVRO46/48 U-I"), roots));

@@ -1,4 +1,4 @@
-#include "app/ui/CToolApp.h"
+#include "shell/CToolApp.h"
 
 #include "port/CPorts.h"
 #include "port/EthernetLink.h"
@@ -26,17 +26,7 @@ NetworkLinkCalls portNetworkLink(MessageTarget* owner)
 
 void applySettings(CPorts& ports, const ConnectionSettings& s)
 {
-    ports.m_PortName = s.portName;
-    ports.m_ModelFamily = s.modelFamily;
-    // A parallel, USB or network choice leaves the serial settings of an earlier OK as
-    // they were, as the Windows tool did; they matter only for serial ports.
-    if (s.baudRate != -1)
-        ports.m_BaudRate = s.baudRate;
-    if (s.byteSize != -1)
-        ports.m_ByteSize = s.byteSize;
-    if (s.parity != -1)
-        ports.m_Parity = s.parity;
-    if (s.flowCtrl != -1)
-        ports.m_FlowCtrl = s.flowCtrl;
-    ports.m_StopBits = s.stopBits;
+    // A parallel, USB or network choice leaves the serial settings of an earlier OK as they
+    // were, as the Windows tool did; they matter only for serial ports.
+    ports.Configure(s);
 }

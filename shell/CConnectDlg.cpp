@@ -1,4 +1,4 @@
-#include "app/ui/CConnectDlg.h"
+#include "shell/CConnectDlg.h"
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
@@ -6,7 +6,7 @@
 #include "app/Profile.h"
 #include "app/Prompter.h"
 #include "app/Version.h"
-#include "app/ui/AppIcon.h"
+#include "qthost/AppIcon.h"
 
 #include <QComboBox>
 #include <QGridLayout>

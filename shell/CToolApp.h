@@ -1,7 +1,7 @@
 #pragma once
 // The desktop tool's wiring: the connection dialog's calls into the port layer, and the
 // hand-over of the connection settings into the one CPorts.
-#include "app/ui/CConnectDlg.h"
+#include "shell/CConnectDlg.h"
 #include "port/DeviceDiscovery.h"
 
 class CErrorLog;

@@ -1,4 +1,4 @@
-#include "app/ui/QtMessageTarget.h"
+#include "qthost/QtMessageTarget.h"
 
 #include <QMetaObject>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "app/ui/QtClock.h"
+#include "qthost/QtClock.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "app/ui/QtPrompter.h"
+#include "qthost/QtPrompter.h"
 
 #include "app/MessageCatalog.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/AppIcon.h"
+#include "qthost/AppIcon.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,6 +1,6 @@
-#include "app/ui/CMenuDlg.h"
+#include "shell/CMenuDlg.h"
 
-#include "app/ui/AppIcon.h"
+#include "qthost/AppIcon.h"
 
 #include <QFrame>
 #include <QLabel>
