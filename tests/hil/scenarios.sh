@@ -141,7 +141,11 @@ setup_set() {
   [ "$(count "\"via\":\"$via\".*\"cmd\":\"user-setting\".*\"fn\":5")" -ge 1 ] || fail "no Function 5 (store) over $via"
   if [ "$restarts" = yes ]; then
     [ "$(count '"action":"unplugged"')" -ge 1 ] || fail "the printer did not restart (no unplug of its gadget)"
+    # A serial connection does not wait for the restart: give the printer its restart time.
+    i=0
+    until [ "$(count '"action":"back"')" -ge 1 ] || [ $i -gt 50 ]; do sleep 0.1; i=$((i + 1)); done
     [ "$(count '"action":"back"')" -ge 1 ] || fail "the printer's node did not come back after the restart"
+    wait_node /dev/ttyACM0
   fi
   tool "$SIM_DIR/get" 60 "$@" setup get
   expect_ok "setup get after the write" "$SIM_DIR/get"
