@@ -73,7 +73,9 @@ fi
 
 # --- the initramfs ---------------------------------------------------------------------------
 ROOT="$OUT/initramfs"
-mkdir -p "$ROOT"/{bin,lib,lib64,dev,proc,sys,tmp,hil,modules}
+mkdir -p "$ROOT"/{bin,lib,lib64,dev,proc,sys,tmp,hil,modules,etc}
+printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/:/bin/sh\n' >"$ROOT/etc/passwd"
+printf 'root:x:0:\nnogroup:x:65534:\n' >"$ROOT/etc/group"
 cp "$(command -v busybox)" "$ROOT/bin/busybox"
 cp "$KDIR"/modules/*.ko "$ROOT/modules/"
 # The programs without their debug information, and the shared libraries they load.

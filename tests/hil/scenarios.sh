@@ -263,10 +263,39 @@ s_uart_8n1_setup_get() { sim_uart 115200,8N1 "$S8"; setup_get serial --device "T
 s_uart_8n1_setup_set() { sim_uart 115200,8N1 "$S8"; setup_set serial no --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 115200 --data 8 --parity none --stop 1 --flow none; }
 s_uart_8n1_test_page() { sim_uart 115200,8N1 "$S8"; test_page serial --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 115200 --data 8 --parity none --stop 1 --flow none; }
 s_uart_8n1_send() { sim_uart 115200,8N1 "$S8"; send_file serial UART --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 115200 --data 8 --parity none --stop 1 --flow none; }
-s_uart_7e2_setup_get() { sim_uart 9600,7E2 "$S7"; setup_get serial --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 9600 --data 7 --parity even --stop 2 --flow none; }
+s_uart_7e2_setup_get() {
+  sim_uart 9600,7E2 "$S7"
+  setup_get serial --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 9600 --data 7 --parity even --stop 2 --flow none
+  # A real UART keeps the line settings the tool set (a pty would have kept 8N1).
+  stty -F /dev/ttyS1 -a >"$SIM_DIR/tool-stty" 2>&1
+  for w in $S7; do grep -qw -- "$w" "$SIM_DIR/tool-stty" || fail "the tool left /dev/ttyS1 without $w: $(tr '\n' ' ' <"$SIM_DIR/tool-stty")"; done
+}
 s_uart_7e2_setup_set() { sim_uart 9600,7E2 "$S7"; setup_set serial no --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 9600 --data 7 --parity even --stop 2 --flow none; }
 s_uart_7e2_test_page() { sim_uart 9600,7E2 "$S7"; test_page serial --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 9600 --data 7 --parity even --stop 2 --flow none; }
 s_uart_7e2_send() { sim_uart 9600,7E2 "$S7"; send_file serial UART --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 9600 --data 7 --parity even --stop 2 --flow none; }
+
+# While the tool has the port, no other program opens it (an unprivileged one: root passes
+# TIOCEXCL); once the tool is done, the port is free again.
+s_uart_exclusive() {
+  sim_uart 115200,8N1 "$S8"
+  chmod 666 /dev/ttyS1
+  su nobody -c "stty -F /dev/ttyS1" >"$SIM_DIR/probe0" 2>&1 || fail "an unprivileged program cannot open the idle port: $(cat "$SIM_DIR/probe0")"
+  tavroctl --device "TAVRO36/38 S" --port /dev/ttyS1 --baud 115200 --data 8 --parity none --stop 1 --flow none \
+    send /hil/UART.txt >"$SIM_DIR/send" 2>&1 &
+  pid=$!
+  i=0
+  until [ "$(count '"text":"UART 000100 ')" -ge 1 ] || [ $i -gt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  su nobody -c "stty -F /dev/ttyS1" >"$SIM_DIR/probe1" 2>&1
+  probe=$?
+  wait $pid
+  RC=$?
+  expect_ok "send" "$SIM_DIR/send"
+  [ $probe -ne 0 ] || fail "another program opened /dev/ttyS1 while the tool was sending on it"
+  grep -qi busy "$SIM_DIR/probe1" || fail "the other program failed, but not as busy: $(cat "$SIM_DIR/probe1")"
+  su nobody -c "stty -F /dev/ttyS1" >"$SIM_DIR/probe2" 2>&1 || fail "the port stays locked after the tool: $(cat "$SIM_DIR/probe2")"
+  sleep 0.5
+  check_lines "$SIM_DIR/state/events.jsonl" serial UART
+}
 
 # --- parallel port (parport_pc, lp, ppdev): write-only here, judged by the far end's printer -------
 # The far end runs outside the machine; parallel-check.sh checks what it received, in this
