@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,10 @@ namespace {
 // How soon a node that failed or is not there yet is tried again. Short, because a host that
 // re-enumerates the printer opens it within a few hundred milliseconds.
 constexpr auto kRetry = std::chrono::milliseconds(100);
+// A restarting printer finishes sending what it had answered before its USB interface goes;
+// a host that does not read in this time loses the rest, as it would with a real printer.
+constexpr auto kDrainBeforeUnplug = std::chrono::milliseconds(500);
+constexpr auto kDrainPoll = std::chrono::milliseconds(10);
 
 struct Rate {
     int bps;
@@ -257,6 +262,7 @@ void DeviceEndpoint::shutdown()
 {
     down("stop");
     m_retryAt.reset();
+    m_unplugBy.reset();
     // Leave the gadget plugged in, as it was found.
     if (m_backAt && !m_udcName.empty())
         writeUdc(m_udcName, nullptr);
@@ -268,7 +274,7 @@ void DeviceEndpoint::addPollFds(std::vector<pollfd>& fds, SimTime now)
     if (!m_fd || !m_link)
         return;
     short events = 0;
-    if (m_link->wantsInput(now))
+    if (m_link->wantsInput(now) && !m_unplugBy)
         events |= POLLIN;
     if (!m_link->pendingOutput(now).empty())
         events |= POLLOUT;
@@ -328,6 +334,11 @@ void DeviceEndpoint::onReady(const pollfd& ready, SimTime now)
 
 void DeviceEndpoint::tick(SimTime now)
 {
+    if (m_unplugBy) {
+        flushOutput(now);
+        if (now >= *m_unplugBy || outputDrained())
+            unplug(now);
+    }
     if (m_backAt && now >= *m_backAt) {
         m_backAt.reset();
         std::string error;
@@ -358,7 +369,10 @@ void DeviceEndpoint::tick(SimTime now)
 std::optional<SimTime> DeviceEndpoint::nextDeadline() const
 {
     std::optional<SimTime> t = m_link ? m_link->nextDeadline() : std::nullopt;
-    for (auto x : {m_backAt, m_fd ? std::nullopt : m_retryAt})
+    std::optional<SimTime> drainCheck;
+    if (m_unplugBy)
+        drainCheck = std::min(*m_unplugBy, SimClock::now() + kDrainPoll);
+    for (auto x : {drainCheck, m_backAt, m_fd ? std::nullopt : m_retryAt})
         if (x && (!t || *x < *t))
             t = x;
     return t;
@@ -368,14 +382,36 @@ void DeviceEndpoint::printerRestarting(SimTime now, SimTime until)
 {
     if (m_spec.udcFile.empty() || m_udcName.empty())
         return;
-    // A power cycle: the host sees the device go and come back and enumerates it again.
-    flushOutput(now);
-    down("printer restart");
+    // A power cycle: the host sees the device go and come back and enumerates it again. The
+    // printer reads nothing more; what it already answered leaves first.
+    m_unplugBy = now + kDrainBeforeUnplug;
+    m_backAt = until;
     m_retryAt.reset();
+    flushOutput(now);
+    if (outputDrained())
+        unplug(now);
+}
+
+bool DeviceEndpoint::outputDrained() const
+{
+    if (!m_fd || !m_link)
+        return true;
+    if (m_link->hasPendingOutput())
+        return false;
+    int queued = 0;
+    if (::isatty(m_fd.get()) && ::ioctl(m_fd.get(), TIOCOUTQ, &queued) == 0 && queued > 0)
+        return false;
+    return true;
+}
+
+void DeviceEndpoint::unplug(SimTime now)
+{
+    (void)now;
+    m_unplugBy.reset();
+    down("printer restart");
     std::string error;
     if (writeUdc("", &error))
         m_host.logEvent(m_spec.via(), SimEvent("node").str("action", "unplugged").str("udc", m_udcName));
     else
         m_host.logEvent(m_spec.via(), SimEvent("node").str("action", "failed").str("error", error));
-    m_backAt = until;
 }

@@ -66,6 +66,8 @@ public:
 
 private:
     void down(const std::string& why);
+    void unplug(SimTime now);
+    bool outputDrained() const;
     void flushOutput(SimTime now);
     bool writeUdc(const std::string& value, std::string* error);
 
@@ -74,6 +76,7 @@ private:
     UniqueFd m_fd;
     std::unique_ptr<PrinterLink> m_link;
     std::string m_udcName;                // what UDC held when the printer came up
+    std::optional<SimTime> m_unplugBy;    // printer restart: unplug once the replies are out, at the latest then
     std::optional<SimTime> m_backAt;      // printer restart: bind again then
     std::optional<SimTime> m_retryAt;     // node failed or not there yet: open again then
     bool m_restarting = false;
