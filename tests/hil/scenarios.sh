@@ -81,7 +81,7 @@ scenario() {
     77) echo "HIL-RESULT $1 SKIP $why" ;;
     *) echo "HIL-RESULT $1 FAIL ${why:-exit $rc: $(tail -n 2 "$SIM_DIR/log" | tr '\n' ' ')}"
        # What the printer saw last, for whoever reads the failure.
-       { tail -n 4 "$SIM_DIR/log"; tail -n 3 "$SIM_DIR/sim.err"; grep -v '"cmd":"text"' "$SIM_DIR/state/events.jsonl" | tail -n 8; } 2>/dev/null |
+       { tail -n 4 "$SIM_DIR/log"; tail -n 3 "$SIM_DIR/sim.err"; grep -v '"cmd":"text"' "$SIM_DIR/state/events.jsonl" | tail -n ${HIL_LOG_LINES:-8}; } 2>/dev/null |
          cut -c 1-300 | sed "s/^/HIL-LOG $1 /" ;;
   esac
 }
