@@ -23,6 +23,7 @@ struct SimOptions {
     unsigned usbProductId = 0;             // 0 = the family's USB printer id
     unsigned usbSerialProductId = 0;       // 0 = the family's virtual serial id
     std::vector<DeviceSpec> devices;       // real device nodes (USB gadgets, ttys, a parallel far end)
+    bool keepPaper = true;                 // render receipts (memory and time grow with an uncut receipt)
 
     // With no transport switch the printer offers every transport on its default.
     void defaultTransports()

@@ -259,8 +259,9 @@ bool SimServer::start(std::string* error)
     if (!udpText.empty())
         m_env.emplace_back("TAVRO_SIM_UDP", udpText);
     m_env.emplace_back("TAVRO_SIM_STATE", m_stateDir);
-    m_paper = std::make_unique<PaperRoll>(m_state, m_stateDir + "/receipts",
-                                          [this](SimEvent e) { m_log.log("printer", e); });
+    if (m_options.keepPaper)
+        m_paper = std::make_unique<PaperRoll>(m_state, m_stateDir + "/receipts",
+                                              [this](SimEvent e) { m_log.log("printer", e); });
     m_env.emplace_back("TAVRO_SIM_RUN_DIR", m_runDir);
     return true;
 }

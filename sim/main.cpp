@@ -103,6 +103,8 @@ int main(int argc, char** argv)
     app.add_option("--gadget-printer", gadgetPrinters, "Serve a USB printer gadget node: PATH[,UDC] (e.g. /dev/g_printer0,/sys/kernel/config/usb_gadget/NAME/UDC); with UDC a printer restart unplugs and plugs the gadget");
     app.add_option("--gadget-serial", gadgetSerials, "Serve a USB serial gadget tty: PATH[,UDC] (e.g. /dev/ttyGS0)");
     app.add_option("--tty", ttys, "Serve a serial port given by path with the printer's line settings: PATH[,BAUD[,FORMAT]] (e.g. /dev/ttyS1,9600,7E2)");
+    bool noPaper = false;
+    app.add_flag("--no-paper", noPaper, "Do not render receipts (long sends on a slow machine: an uncut receipt grows by 17 kB a line)");
     app.add_option("--parallel-far-end", parallelEnds, "Read what a parallel port sends from the character device wired to it: PATH (a FIFO or tty; nothing goes back)");
 
     DecodeOptions d;
@@ -167,6 +169,7 @@ int main(int argc, char** argv)
         }
     }
     o.udpAddresses = splitComma(udpText);
+    o.keepPaper = !noPaper;
     using Kind = DeviceSpec::Kind;
     for (auto [list, kind] : {std::pair{&gadgetPrinters, Kind::UsbPrinterGadget}, std::pair{&gadgetSerials, Kind::UsbSerialGadget},
                               std::pair{&ttys, Kind::Tty}, std::pair{&parallelEnds, Kind::ParallelFarEnd}}) {
