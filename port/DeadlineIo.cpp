@@ -44,10 +44,11 @@ DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length, 
             continue;
         // ppdev answers a busy printer with a write of 0: the same as "no room yet".
         if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
-            auto end = std::min(deadline, stallEnd());
-            int left = remainingMs(end);
+            const auto stallAt = stallEnd();
+            int left = remainingMs(std::min(deadline, stallAt));
             if (left == 0) {
-                (steady_clock::now() >= deadline ? result.timedOut : result.stalled) = true;
+                // Whichever bound came first ended the wait.
+                (deadline <= stallAt ? result.timedOut : result.stalled) = true;
                 break;
             }
             // Drivers without poll support (lp, ppdev) always report ready: when a write

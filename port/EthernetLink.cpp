@@ -227,10 +227,11 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            auto end = std::min(deadline, lastProgress + stallLimit);
-            int left = remainingMs(end);
+            const auto stallAt = lastProgress + stallLimit;
+            int left = remainingMs(std::min(deadline, stallAt));
             if (left == 0) {
-                (steady_clock::now() >= deadline ? t.timedOut : t.stalled) = true;
+                // Whichever bound came first ended the wait.
+                (deadline <= stallAt ? t.timedOut : t.stalled) = true;
                 break;
             }
             pollfd p{s.socket.get(), POLLOUT, 0};

@@ -38,7 +38,7 @@ IoResult SerialConnection::write(std::span<const std::uint8_t> bytes, Ms deadlin
     if (queued > 0) {
         m_ports.NoteOutputStuck();
         std::size_t left = taken > static_cast<std::size_t>(queued) ? taken - static_cast<std::size_t>(queued) : 0;
-        return writeFailure(0, left, bytes.size(), steady_clock::now() < until);
+        return writeFailure(0, left, bytes.size(), drainUntil < until);
     }
     return IoResult::done(bytes.size());
 }
