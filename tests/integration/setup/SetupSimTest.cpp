@@ -229,6 +229,8 @@ TEST_F(SetupSim, UsbNodeThatAllowsOneOpenAnswersEveryRequest)
             EXPECT_TRUE(sim.waitForEvent("second-open", 5000ms));
         }
     }
+    // The simulator lets go of the node once it has seen those opens closed again.
+    std::this_thread::sleep_for(500ms);
     std::size_t before = 0;
     for (const auto& e : sim.events())
         before += e.find("second-open") != std::string::npos;
