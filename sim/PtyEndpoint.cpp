@@ -103,8 +103,13 @@ void PtyEndpoint::readOpenEvents()
                     m_host.logEvent(m_config.link.via,
                                     SimEvent("node").str("action", "second-open").str("path", portPath()));
             }
-            if ((e->mask & IN_CLOSE) && m_openers > 0 && --m_openers == 0 && m_pty)
-                (void)::ioctl(m_pty->slaveHoldFd(), TIOCNXCL);
+            // inotify merges identical events that follow each other, so closes cannot be
+            // counted: one holder is all usblp allows, and any close lets go of the node.
+            if ((e->mask & IN_CLOSE) && m_openers > 0) {
+                m_openers = 0;
+                if (m_pty)
+                    (void)::ioctl(m_pty->slaveHoldFd(), TIOCNXCL);
+            }
         }
     }
 }

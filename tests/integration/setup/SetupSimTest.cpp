@@ -216,18 +216,13 @@ TEST_F(SetupSim, UsbNodeThatAllowsOneOpenAnswersEveryRequest)
     }
     const std::string node = sim.env("TAVRO_DEV_ROOT") + "/usb/lp0";
 
-    // The switch itself: while one open is held, another is refused; one that gets
-    // through (root) is logged.
+    // The switch itself: while one open is held, another is refused.
     {
         UniqueFd held(::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         ASSERT_TRUE(held.valid()) << node;
         std::this_thread::sleep_for(300ms); // the simulator sees the open
         std::string probe = unprivileged + " sh -c " + shellQuote("exec 3<>" + shellQuote(node));
         EXPECT_NE(std::system(probe.c_str()), 0) << "a second open of the node was allowed";
-        if (::geteuid() == 0) {
-            UniqueFd second(::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-            EXPECT_TRUE(sim.waitForEvent("second-open", 5000ms));
-        }
     }
     // The simulator lets go of the node once it has seen those opens closed again.
     std::this_thread::sleep_for(500ms);
@@ -243,6 +238,28 @@ TEST_F(SetupSim, UsbNodeThatAllowsOneOpenAnswersEveryRequest)
     for (const auto& e : sim.events())
         after += e.find("second-open") != std::string::npos;
     EXPECT_EQ(after, before) << "the tool opened the USB node a second time";
+}
+
+// A printer that hangs up in the middle of the write is a failed write, found in seconds.
+TEST_F(SetupSim, WriteToAPrinterThatHangsUpMidFrameFails)
+{
+    for (const char* via : {"serial", "usb"}) {
+        SCOPED_TRACE(via);
+        bool serial = std::string(via) == "serial";
+        // 12 bytes: the enter frame and the first bytes of the settings frame.
+        SimProcess sim({"--family", "6", serial ? "--serial" : "--usb", "--quiet", "--hangup-after", "12"});
+        ASSERT_TRUE(sim.ok()) << sim.error();
+        std::string env = serial ? "" : "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
+                                            " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"));
+        std::string conn = serial ? "--device 'TAVRO46/48 S' --port " + shellQuote(sim.serialPort())
+                                  : std::string("--device 'TAVRO46/48 U-II' --port usb");
+        auto start = std::chrono::steady_clock::now();
+        CliRun set = tavroctl(tmp, env, conn + " setup set margin=5 custom_code=0 speed=180 paper_width=58");
+        EXPECT_NE(set.status, 0) << set.out << set.err;
+        EXPECT_EQ(set.out.find("wrote "), std::string::npos) << set.out;
+        EXPECT_NE(set.err.find("tavroctl: error: "), std::string::npos) << set.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    }
 }
 
 TEST_F(SetupSim, TcpWriteAndReadBack)
