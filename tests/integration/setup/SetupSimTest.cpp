@@ -240,28 +240,6 @@ TEST_F(SetupSim, UsbNodeThatAllowsOneOpenAnswersEveryRequest)
     EXPECT_EQ(after, before) << "the tool opened the USB node a second time";
 }
 
-// A printer that hangs up in the middle of the write is a failed write, found in seconds.
-TEST_F(SetupSim, WriteToAPrinterThatHangsUpMidFrameFails)
-{
-    for (const char* via : {"serial", "usb"}) {
-        SCOPED_TRACE(via);
-        bool serial = std::string(via) == "serial";
-        // 12 bytes: the enter frame and the first bytes of the settings frame.
-        SimProcess sim({"--family", "6", serial ? "--serial" : "--usb", "--quiet", "--hangup-after", "12"});
-        ASSERT_TRUE(sim.ok()) << sim.error();
-        std::string env = serial ? "" : "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
-                                            " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"));
-        std::string conn = serial ? "--device 'TAVRO46/48 S' --port " + shellQuote(sim.serialPort())
-                                  : std::string("--device 'TAVRO46/48 U-II' --port usb");
-        auto start = std::chrono::steady_clock::now();
-        CliRun set = tavroctl(tmp, env, conn + " setup set margin=5 custom_code=0 speed=180 paper_width=58");
-        EXPECT_NE(set.status, 0) << set.out << set.err;
-        EXPECT_EQ(set.out.find("wrote "), std::string::npos) << set.out;
-        EXPECT_NE(set.err.find("tavroctl: error: "), std::string::npos) << set.err;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
-    }
-}
-
 TEST_F(SetupSim, TcpWriteAndReadBack)
 {
     SimProcess sim({"--family", "6", "--tcp", "127.0.0.1:0", "--quiet"});
