@@ -3,8 +3,11 @@
 #   make test  installs, builds and runs every test
 BUILD ?= build
 JOBS  ?= $(shell nproc)
+# make fuzz: the libFuzzer harnesses in their own clang build, each run for FUZZ_SECONDS.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test fuzz clean
 
 all: build
 
@@ -23,5 +26,13 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
+$(FUZZ_BUILD)/build.ninja:
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	      -DTAVRO_FUZZ=ON -DTAVRO_WITH_GUI=OFF
+
+fuzz: deps $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)

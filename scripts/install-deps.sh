@@ -8,9 +8,11 @@ PACKAGES=(
   # build
   g++ cmake ninja-build make pkg-config
   # libraries
-  qt6-base-dev libgl-dev libcli11-dev libsimpleini-dev libstb-dev
+  qt6-base-dev libgl-dev libcli11-dev libstb-dev
   # tests
   libgtest-dev libgmock-dev imagemagick python3 python3-pil
+  # fuzz harnesses (libFuzzer, ASan, UBSan)
+  clang
   # desktop tool: Korean captions, offscreen/Xvfb rendering
   fonts-noto-cjk xvfb xauth
 )
