@@ -1,13 +1,14 @@
 # The two commands of the README:
 #   make run   installs, builds and runs the tool against the virtual printer
 #   make test  installs, builds and runs every test
+# and for installing: make deb (Debian packages in $(BUILD)/packages), make deb-check.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 # make fuzz: the libFuzzer harnesses in their own clang build, each run for FUZZ_SECONDS.
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test fuzz clean
+.PHONY: all deps build run test fuzz clean deb deb-check
 
 all: build
 
@@ -33,6 +34,14 @@ $(FUZZ_BUILD)/build.ninja:
 fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+deb: build
+	rm -f $(BUILD)/packages/*.deb
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/packages/*.deb
+
+deb-check: deb
+	bash packaging/check-debs.sh $(BUILD)/packages
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)
