@@ -17,6 +17,8 @@ PACKAGES=(
   clang
   # desktop tool: Korean captions, offscreen/Xvfb rendering
   fonts-noto-cjk xvfb xauth
+  # the real-driver rig (tests/hil): a VM with Debian's kernel and a busybox initramfs
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()
