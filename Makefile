@@ -4,8 +4,11 @@
 # and for installing: make deb (Debian packages in $(BUILD)/packages), make deb-check.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
+# make fuzz: the libFuzzer harnesses in their own clang build, each run for FUZZ_SECONDS.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test clean deb deb-check
+.PHONY: all deps build run test fuzz clean deb deb-check
 
 all: build
 
@@ -24,6 +27,14 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
+$(FUZZ_BUILD)/build.ninja:
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	      -DTAVRO_FUZZ=ON -DTAVRO_WITH_GUI=OFF
+
+fuzz: deps $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 deb: build
 	rm -f $(BUILD)/packages/*.deb
 	cd $(BUILD) && cpack -G DEB
@@ -33,4 +44,4 @@ deb-check: deb
 	bash packaging/check-debs.sh $(BUILD)/packages
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -191,7 +191,8 @@ Status Profile::apply(const Edit& edit)
             changed = text->removeSection(step.section) || changed;
             break;
         case Edit::Op::ReplaceSection:
-            for (const auto& [key, value] : text->entries(step.section)) {
+            for (const auto& entry : text->entries(step.section)) {
+                const std::string& key = entry.first;
                 const bool listed = std::any_of(step.entries.begin(), step.entries.end(), [&](const auto& e) {
                     return ProfileText::sameName(e.first, key);
                 });

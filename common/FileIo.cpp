@@ -60,7 +60,8 @@ FileOutcome readInto(const fs::path& file, std::uintmax_t maxBytes, Buffer* out)
         if (got == out->size()) {
             if (got > maxBytes)
                 return tooLarge();
-            out->resize(std::size_t(std::min<std::uintmax_t>(maxBytes + 1, std::uintmax_t(got) * 2 + 4096)));
+            const std::uintmax_t limit = maxBytes == UINTMAX_MAX ? maxBytes : maxBytes + 1;
+            out->resize(std::size_t(std::min<std::uintmax_t>(limit, std::uintmax_t(got) * 2 + 4096)));
         }
         ssize_t n = ::read(fd.get(), out->data() + got, out->size() - got);
         if (n < 0 && errno == EINTR)

@@ -10,9 +10,11 @@ PACKAGES=(
   # port access checks (ACLs), packaging: Debian packages, man pages, udev rule checks
   libacl1-dev help2man lintian udev man-db file
   # libraries
-  qt6-base-dev libgl-dev libcli11-dev libsimpleini-dev libstb-dev
+  qt6-base-dev libgl-dev libcli11-dev libstb-dev
   # tests
   libgtest-dev libgmock-dev imagemagick python3 python3-pil
+  # fuzz harnesses (libFuzzer, ASan, UBSan)
+  clang
   # desktop tool: Korean captions, offscreen/Xvfb rendering
   fonts-noto-cjk xvfb xauth
   # the real-driver rig (tests/hil): a VM with Debian's kernel and a busybox initramfs
