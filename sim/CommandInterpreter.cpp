@@ -188,8 +188,15 @@ void CommandInterpreter::idleByte(uint8_t b)
         flushRaw();
         startCollect(b, 2);
         return;
-    case 0x01: // possibly the firmware transfer block 01 11 code 32
     case 0x40: // possibly a legacy download packet 40 F0/F1/F2
+        // Only the TAVRO15 speaks the packet protocol; to the others '@' is text.
+        if (m_state.family() != 2) {
+            addText(b);
+            return;
+        }
+        startCollect(b, 2);
+        return;
+    case 0x01: // possibly the firmware transfer block 01 11 code 32
         startCollect(b, 2);
         return;
     case 0x0A:
@@ -797,6 +804,7 @@ void CommandInterpreter::firmwareData(const uint8_t* data, size_t n)
         m_fw.tail[2] = m_fw.tail[3];
         m_fw.tail[3] = data[i];
     }
+    m_fw.digest.add(data, n);
     m_fw.received += static_cast<uint32_t>(n);
     m_fw.remaining -= static_cast<uint32_t>(n);
 }
@@ -827,8 +835,9 @@ void CommandInterpreter::firmwareDone()
 
     SimEvent e("firmware");
     e.str("area", area).num("code", m_fw.code).num("fileSize", m_fw.fileSize)
-        .num("checksum", m_fw.checksum).num("computed", sum).str("verdict", verdict);
-    FlashAreaRecord rec{area, m_fw.code, m_fw.fileSize, sum, verdict};
+        .num("checksum", m_fw.checksum).num("computed", sum).str("digest", m_fw.digest.text())
+        .str("verdict", verdict);
+    FlashAreaRecord rec{area, m_fw.code, m_fw.fileSize, sum, verdict, m_fw.digest.text()};
     m_state.flash[area] = rec;
     m_state.flashDirty = true;
     m_sink.stateChanged();
@@ -841,7 +850,15 @@ void CommandInterpreter::firmwareDone()
 
 void CommandInterpreter::legacyAnswer(bool ack)
 {
-    m_sink.reply({0x10, static_cast<uint8_t>(ack ? 0x06 : 0x15)});
+    const uint8_t answer = ack ? 0x06 : 0x15;
+    if (m_faults.strayAck)
+        m_sink.reply({0x06});
+    if (m_faults.splitDle) {
+        m_sink.reply({0x10});
+        m_sink.replyApart({answer}, 30);
+        return;
+    }
+    m_sink.reply({0x10, answer});
 }
 
 void CommandInterpreter::legacyHead()
@@ -909,6 +926,8 @@ void CommandInterpreter::legacyBody()
         nak = "NAK: address out of sequence";
     else if (address + n > m_legacy.end)
         nak = "NAK: beyond the end of the area";
+    else if (!last && n != 512)
+        nak = "NAK: short F0 packet before the end of the area";
     bool repeat = nak.empty() && address != m_legacy.next; // a packet already accepted, sent again
     if (nak.empty() && !repeat && m_faults.nakEvery > 0) {
         int number = m_legacy.packets + 1;
@@ -931,6 +950,7 @@ void CommandInterpreter::legacyBody()
         m_legacy.lastWasNakFault = false;
         m_legacy.next = address + static_cast<uint32_t>(n);
         m_legacy.sum += sum;
+        m_legacy.digest.add(p.data() + 8, n);
         ++m_legacy.packets;
     }
     e.num("packet", m_legacy.packets).str("verdict", "ACK");
@@ -939,12 +959,14 @@ void CommandInterpreter::legacyBody()
     if (last && !repeat) {
         bool complete = m_legacy.next == m_legacy.end;
         FlashAreaRecord rec{m_legacy.area, m_legacy.sector, m_legacy.next - m_legacy.start,
-                            m_legacy.sum & 0xFFFF, complete ? "ok" : "short: ended before the end of the area"};
+                            m_legacy.sum & 0xFFFF, complete ? "ok" : "short: ended before the end of the area",
+                            m_legacy.digest.text()};
         m_state.flash[m_legacy.area] = rec;
         m_state.flashDirty = true;
         m_sink.stateChanged();
         emit(SimEvent("legacy-complete").str("area", m_legacy.area).num("packets", m_legacy.packets)
-                 .num("size", rec.size).num("sum", rec.checksum).str("verdict", rec.verdict));
+                 .num("size", rec.size).num("sum", rec.checksum).str("digest", rec.digest)
+                 .str("verdict", rec.verdict));
         m_legacy = Legacy{};
     }
 }

@@ -11,6 +11,7 @@
 // packets. Anything else is reported as raw data and skipped; no input can make it fail.
 //
 // Threads: one interpreter belongs to one connection; it is not thread-safe.
+#include "sim/FlashDigest.h"
 #include "sim/PrinterState.h"
 #include "sim/SimEvent.h"
 
@@ -23,6 +24,9 @@ class InterpreterSink {
 public:
     virtual ~InterpreterSink() = default;
     virtual void reply(const std::vector<uint8_t>& bytes) = 0;
+    // A reply that leaves on its own, `ms` after the ones before it (so that a reader gets
+    // it in a separate read).
+    virtual void replyApart(const std::vector<uint8_t>& bytes, int ms) { (void)ms; reply(bytes); }
     virtual void event(SimEvent e) = 0;
     // After "end user setting mode" and after the logo settings frame.
     virtual void restart(const std::string& reason) { (void)reason; }
@@ -36,6 +40,8 @@ public:
 struct InterpreterFaults {
     std::set<int> noAnswerSettings; // Function 6 requests left unanswered
     int nakEvery = 0;               // NAK the first try of every k-th legacy packet (0: never)
+    bool splitDle = false;          // legacy answers: DLE and ACK/NAK in separate writes
+    bool strayAck = false;          // legacy answers: a lone 06 in front of each answer
 };
 
 class CommandInterpreter {
@@ -129,6 +135,7 @@ private:
         uint32_t remaining = 0;
         uint32_t sum = 0;
         uint8_t tail[4] = {};
+        FlashDigest digest;
     } m_fw;
 
     struct Legacy {
@@ -138,6 +145,7 @@ private:
         uint32_t start = 0, end = 0, next = 0;
         uint32_t sum = 0;
         int packets = 0;
+        FlashDigest digest;
         bool lastWasNakFault = false;
         uint32_t lastNakAddress = 0;
     } m_legacy;

@@ -134,6 +134,15 @@ void PrinterLink::reply(const std::vector<uint8_t>& bytes)
     queue(std::move(out), m_now + std::chrono::milliseconds(f.answerDelayMs));
 }
 
+void PrinterLink::replyApart(const std::vector<uint8_t>& bytes, int ms)
+{
+    const LinkFaults& f = m_host.settings().linkFaults;
+    SimTime due = m_now + std::chrono::milliseconds(f.answerDelayMs);
+    if (!m_queue.empty())
+        due = std::max(due, m_queue.back().due);
+    queue(bytes, due + std::chrono::milliseconds(ms));
+}
+
 void PrinterLink::event(SimEvent e)
 {
     m_host.logEvent(m_options.via, e);
@@ -233,5 +242,8 @@ void PrinterLink::tick(SimTime now)
         bool ok = m_flashVerdict == "ok";
         // The buzzer sounds five times when the new firmware is in place, once on an error.
         m_host.logEvent(m_options.via, SimEvent("beep").num("count", ok ? 5 : 1).str("verdict", m_flashVerdict));
+        // New firmware in place: the printer starts it (its USB nodes go away for a while).
+        if (ok)
+            m_host.printerRestart("firmware");
     }
 }

@@ -63,6 +63,7 @@ public:
 
 private:
     void reply(const std::vector<uint8_t>& bytes) override;
+    void replyApart(const std::vector<uint8_t>& bytes, int ms) override;
     void event(SimEvent e) override;
     void restart(const std::string& reason) override;
     void asbEnabled(bool on) override;

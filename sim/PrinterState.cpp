@@ -1,5 +1,7 @@
 #include "sim/PrinterState.h"
 
+#include "common/FileIo.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,25 +13,10 @@ namespace {
 
 bool writeAtomic(const fs::path& file, const std::string& content, std::string* error)
 {
-    fs::path tmp = file;
-    tmp += ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        if (!out) {
-            if (error)
-                *error = "cannot write " + tmp.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(tmp, file, ec);
-    if (ec) {
-        if (error)
-            *error = "cannot rename " + tmp.string() + ": " + ec.message();
-        return false;
-    }
-    return true;
+    FileOutcome saved = writeFileAtomically(file, content);
+    if (!saved && error)
+        *error = "cannot write " + saved.message;
+    return saved.ok();
 }
 
 std::vector<std::string> readLines(const fs::path& file)
@@ -127,8 +114,15 @@ bool PrinterState::load(const std::string& dirName, std::vector<std::string>* wa
     for (auto& line : readLines(dir / "firmware.txt")) {
         std::istringstream in(line);
         FlashAreaRecord r;
-        if (in >> r.area >> r.code >> r.size >> r.checksum && std::getline(in >> std::ws, r.verdict))
+        if (in >> r.area >> r.code >> r.size >> r.checksum && std::getline(in >> std::ws, r.verdict)) {
+            // Lines written before the digest was kept go straight on with the verdict.
+            if (r.verdict.rfind("fnv64-", 0) == 0 || r.verdict.rfind("- ", 0) == 0) {
+                const auto space = r.verdict.find(' ');
+                r.digest = r.verdict.substr(0, space);
+                r.verdict = space == std::string::npos ? "" : r.verdict.substr(space + 1);
+            }
             flash[r.area] = r;
+        }
         else
             warn("firmware.txt: bad line '" + line + "'");
     }
@@ -206,7 +200,7 @@ bool PrinterState::save(const std::string& dirName, std::string* error)
         std::string out;
         for (auto& [name, r] : flash)
             out += r.area + ' ' + std::to_string(r.code) + ' ' + std::to_string(r.size) + ' ' +
-                   std::to_string(r.checksum) + ' ' + r.verdict + '\n';
+                   std::to_string(r.checksum) + ' ' + (r.digest.empty() ? "-" : r.digest) + ' ' + r.verdict + '\n';
         if (!writeAtomic(dir / "firmware.txt", out, error))
             return false;
         flashDirty = false;

@@ -7,7 +7,7 @@
 //   settings.txt        "<number> <hex bytes>" per setting
 //   logo.txt            "TE TN TF BE BN BJ" in decimal
 //   network.txt         one NetworkRecord line per UDP address, in order
-//   firmware.txt        one line per area written: area, code, size, checksum, verdict
+//   firmware.txt        one line per area written: area, code, size, checksum, digest, verdict
 //   nv/index.txt        "<k> <X> <Y> <mono|gray>" per picture; nv/<k>.raw and nv/<k>.png
 //   events.jsonl        the event log (written by EventLog, not here)
 #include "sim/NetworkRecord.h"
@@ -30,6 +30,7 @@ struct FlashAreaRecord {
     uint32_t size = 0;   // bytes received (block length for the transfer block)
     uint32_t checksum = 0;
     std::string verdict; // "ok" or the reason it was refused
+    std::string digest = "-"; // FlashDigest of the data bytes received (legacy: accepted)
 };
 
 class PrinterState {

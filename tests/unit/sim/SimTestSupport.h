@@ -39,6 +39,13 @@ struct RecordingSink final : InterpreterSink {
     int changes = 0;
 
     void reply(const std::vector<uint8_t>& b) override { replies.insert(replies.end(), b.begin(), b.end()); }
+    // Replies sent apart: where in `replies` each one starts.
+    std::vector<size_t> apartAt;
+    void replyApart(const std::vector<uint8_t>& b, int) override
+    {
+        apartAt.push_back(replies.size());
+        reply(b);
+    }
     void event(SimEvent e) override { events.push_back(std::move(e)); }
     void restart(const std::string& r) override { restarts.push_back(r); }
     void asbEnabled(bool on) override { asb.push_back(on); }

@@ -1,0 +1,171 @@
+#include "firmware/FirmwareTransfer.h"
+
+#include "app/MessageCatalog.h"
+#include "firmware/FirmwareArea.h"
+
+#include <algorithm>
+#include <cstring>
+
+std::string firmwareProgressTitle(const std::string& title, std::uint64_t position, std::uint64_t range)
+{
+    const std::uint64_t percent = range ? position * 100 / range : 0;
+    return title + " - " + std::to_string(percent) + " %";
+}
+
+FirmwareTransfer::FirmwareTransfer(PrinterConnection& connection, std::vector<std::uint8_t> block, Clock& clock,
+                                   ProgressSink& progress, FirmwareTransferOptions options)
+    : m_conn(connection), m_block(std::move(block)), m_clock(clock), m_progress(progress),
+      m_options(options)
+{
+}
+
+void FirmwareTransfer::report(std::uint64_t position)
+{
+    const std::uint64_t range = progressRange();
+    m_progress.report({std::min(position, range), range, {}});
+}
+
+FirmwareTransferOutcome FirmwareTransfer::fail(FirmwareTransferOutcome::Kind kind, std::string message,
+                                               const IoResult& r, std::string what)
+{
+    FirmwareTransferOutcome out;
+    out.kind = kind;
+    out.message = std::move(message);
+    out.detail = r.message().empty() ? what : what + ": " + r.message();
+    out.error = r.error();
+    out.sent = m_sent;
+    out.total = static_cast<std::uint32_t>(m_block.size());
+    m_conn.close();
+    return out;
+}
+
+FirmwareTransferOutcome FirmwareTransfer::run()
+{
+    m_sent = 0;
+    m_conn.close();
+    IoResult opened = m_conn.open();
+    const bool network = m_conn.kind() == PortKind::Ethernet;
+    if (!opened)
+        return fail(FirmwareTransferOutcome::Kind::OpenFailed, catalogText(network ? 20 : 2), opened,
+                    "cannot open " + m_conn.describe());
+    report(0);
+    return network ? networkTransfer() : portTransfer();
+}
+
+FirmwareTransferOutcome FirmwareTransfer::portTransfer()
+{
+    using Kind = FirmwareTransferOutcome::Kind;
+    const std::size_t L = m_block.size();
+    const bool serial = m_conn.kind() == PortKind::Serial;
+    std::size_t position = 0;
+    while (position < L) {
+        if (m_cancel)
+            return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user");
+        const std::size_t n = std::min(L - position, kPortChunk);
+        IoResult r = m_conn.write(std::span(m_block).subspan(position, n), m_options.chunkDeadline);
+        m_sent += static_cast<std::uint32_t>(std::min(r.count(), n));
+        if (!r || r.count() != n) {
+            const std::string where = "failed to write bytes " + std::to_string(position) + ".." +
+                                      std::to_string(position + n) + " of " + std::to_string(L) + " to " +
+                                      m_conn.describe();
+            if (r.outcome() == IoResult::Outcome::TimedOut || (r.ok() && r.count() != n))
+                return fail(Kind::NotReady, catalogText(32), r, where);
+            if (serial && r.outcome() != IoResult::Outcome::HungUp)
+                return fail(Kind::WriteFailed, catalogText(32), r, where);
+            return fail(Kind::WriteFailed, catalogFormat(33, r.error()), r, where);
+        }
+        position += n;
+        report(position);
+        // A serial write returns once the bytes have drained, which paces the line by itself.
+        if (!serial && position < L && m_options.portPause.count() > 0)
+            m_clock.sleep(m_options.portPause);
+    }
+    m_conn.close();
+
+    FirmwareTransferOutcome out;
+    out.sent = m_sent;
+    out.total = static_cast<std::uint32_t>(L);
+    if (m_options.finalWait) {
+        const Ms step{finalWaitStepMs(static_cast<std::uint32_t>(L))};
+        // Every byte has left; a cancel now only stops waiting for the flash to be written.
+        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !m_cancel; i += 1280) {
+            m_clock.sleep(step);
+            report(position + i);
+        }
+    }
+    out.kind = Kind::Completed;
+    out.message = catalogText(34);
+    report(0);
+    return out;
+}
+
+FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
+{
+    using Kind = FirmwareTransferOutcome::Kind;
+    const std::size_t L = m_block.size();
+    std::size_t position = 0;
+    while (position < L) {
+        if (m_cancel)
+            return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user");
+        const std::size_t n = std::min(L - position, kNetworkChunk);
+        std::size_t done = 0;
+        // A send the module did not take is offered again from the first byte it lacks, a
+        // bounded number of times: a module that never takes it is a failure, not a hang.
+        for (int attempt = 1;; ++attempt) {
+            IoResult r = m_conn.write(std::span(m_block).subspan(position + done, n - done),
+                                      m_options.chunkDeadline);
+            done += std::min(r.count(), n - done);
+            m_sent = static_cast<std::uint32_t>(position + done);
+            if (r && done == n)
+                break;
+            const std::string where = "failed to send bytes " + std::to_string(position + done) + ".." +
+                                      std::to_string(position + n) + " of " + std::to_string(L) + " to " +
+                                      m_conn.describe() + " (try " + std::to_string(attempt) + " of " +
+                                      std::to_string(m_options.networkAttempts) + ")";
+            if (r.outcome() == IoResult::Outcome::HungUp || attempt >= m_options.networkAttempts || m_cancel)
+                return fail(Kind::WriteFailed, catalogText(48), r, where);
+            m_clock.sleep(m_options.networkRetryPause);
+        }
+        position += n;
+        report(position);
+    }
+
+    FirmwareTransferOutcome out;
+    out.sent = m_sent;
+    out.total = static_cast<std::uint32_t>(L);
+    if (m_options.finalWait) {
+        const Ms step{finalWaitStepMs(static_cast<std::uint32_t>(L))};
+        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !m_cancel; i += 80) {
+            m_clock.sleep(step);
+            report(position + i + 4096);
+        }
+    }
+    m_conn.close();
+    out.kind = Kind::Completed;
+    out.message = catalogText(34);
+    report(0);
+    return out;
+}
+
+FirmwareTransferWorker::FirmwareTransferWorker(std::unique_ptr<FirmwareTransfer> transfer,
+                                               std::function<void(const FirmwareTransferOutcome&)> done)
+    : m_transfer(std::move(transfer))
+{
+    m_thread = std::thread([this, done = std::move(done)] {
+        FirmwareTransferOutcome outcome = m_transfer->run();
+        if (done)
+            done(outcome);
+    });
+}
+
+FirmwareTransferWorker::~FirmwareTransferWorker()
+{
+    cancel();
+    join();
+}
+
+void FirmwareTransferWorker::join()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}

@@ -1,0 +1,189 @@
+#include "firmware/LegacyDownloadJob.h"
+
+#include "app/MessageCatalog.h"
+#include "common/UniqueFd.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+Result<std::vector<std::uint8_t>> loadLegacyImage(const std::filesystem::path& file, const LegacyAreaSpec& area)
+{
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return Status::failure("cannot open " + file.string() + ": " + std::strerror(errno));
+    std::vector<std::uint8_t> bytes(area.end);
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        ssize_t r = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return Status::failure("cannot read " + file.string() + ": " + std::strerror(errno));
+        }
+        if (r == 0)
+            break;
+        got += static_cast<std::size_t>(r);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+LegacyDownloadJob::LegacyDownloadJob(PrinterConnection& connection, LegacyAreaSpec area,
+                                     std::vector<std::uint8_t> image, Clock& clock, ProgressSink& progress,
+                                     LegacyDownloadOptions options)
+    : m_conn(connection), m_area(area), m_image(std::move(image)), m_clock(clock), m_progress(progress),
+      m_options(options), m_position(area.start)
+{
+}
+
+LegacyDownloadJob::~LegacyDownloadJob()
+{
+    if (m_phase != Phase::Done && m_phase != Phase::Failed && m_phase != Phase::Open)
+        m_conn.close();
+}
+
+void LegacyDownloadJob::setTitle(std::string title)
+{
+    m_title = std::move(title);
+    m_progress.report({m_position - m_area.start, m_area.end - m_area.start, m_title});
+}
+
+StepResult LegacyDownloadJob::failWith(std::string message, const std::string& detail)
+{
+    m_conn.close();
+    m_phase = Phase::Failed;
+    if (!detail.empty())
+        message += "\n(" + detail + ")";
+    return StepResult::failed(std::move(message));
+}
+
+StepResult LegacyDownloadJob::finish()
+{
+    m_conn.close();
+    m_phase = Phase::Done;
+    return StepResult::finished();
+}
+
+StepResult LegacyDownloadJob::sendCurrent()
+{
+    IoResult r = m_conn.write(m_packet, m_options.writeDeadline);
+    if (!r || r.count() != m_packet.size()) {
+        char where[80];
+        std::snprintf(where, sizeof where, "failed to write the packet at 0x%X", m_packetIsErase ? m_area.start : m_position - static_cast<std::uint32_t>(m_packet.size() - 10));
+        return failWith(catalogText(48), r.context(where).message());
+    }
+    ++m_written;
+    m_sentAt = m_clock.now();
+    // A new packet forgets a DLE half-heard before it, as the printer's answer starts afresh.
+    m_parser.reset();
+    return StepResult::again(std::chrono::milliseconds(0));
+}
+
+StepResult LegacyDownloadJob::nextPacket()
+{
+    m_packet = legacyDataPacket(m_area, m_position, m_image);
+    m_packetIsErase = false;
+    m_repeats = 0;
+    m_position += static_cast<std::uint32_t>(m_packet.size() - 10);
+    char title[40];
+    std::snprintf(title, sizeof title, "Writing...(%lX)", static_cast<unsigned long>(m_position));
+    setTitle(title);
+    return sendCurrent();
+}
+
+StepResult LegacyDownloadJob::step()
+{
+    using namespace std::chrono;
+    if (m_phase == Phase::Done)
+        return StepResult::finished();
+    if (m_phase == Phase::Failed)
+        return StepResult::failed("the download has ended");
+    if (m_cancel)
+        return failWith("Cancelled: the area is only partly written.", "stopped by the user");
+
+    switch (m_phase) {
+    case Phase::Open: {
+        IoResult r = m_conn.open();
+        if (!r) {
+            m_phase = Phase::Failed;
+            return StepResult::failed(std::string(catalogText(2)) + "\n(" + r.message() + ")");
+        }
+        // Nothing answers a file, and the parallel port has no answer channel for this.
+        m_stream = m_conn.kind() == PortKind::Parallel || !m_conn.canAnswer();
+        m_phase = Phase::Erase;
+        return StepResult::again(milliseconds(0));
+    }
+    case Phase::Erase: {
+        m_packet = legacyErasePacket(m_area);
+        m_packetIsErase = true;
+        setTitle("Erasing...");
+        StepResult r = sendCurrent();
+        if (r.kind == StepResult::Kind::Failed)
+            return r;
+        m_phase = Phase::EraseWait;
+        m_eraseStep = 0;
+        return StepResult::again(milliseconds(m_area.erasePauseMs));
+    }
+    case Phase::EraseWait: {
+        ++m_eraseStep;
+        setTitle("Erasing..." + std::string(static_cast<std::size_t>(m_eraseStep), '.'));
+        if (m_eraseStep < 6)
+            return StepResult::again(milliseconds(m_area.erasePauseMs));
+        if (m_stream) {
+            m_phase = Phase::Stream;
+            return StepResult::again(milliseconds(0));
+        }
+        // The erase packet's answer was kept while we paused; its time starts now.
+        m_sentAt = m_clock.now();
+        m_phase = Phase::WaitAnswer;
+        return StepResult::again(milliseconds(0));
+    }
+    case Phase::Stream: {
+        if (m_position >= m_area.end)
+            return finish();
+        StepResult r = nextPacket();
+        if (r.kind == StepResult::Kind::Failed)
+            return r;
+        if (m_position >= m_area.end)
+            return finish();
+        return StepResult::again(m_options.streamPause);
+    }
+    case Phase::WaitAnswer: {
+        std::uint8_t buffer[256];
+        IoResult r = m_conn.readFor(buffer, m_options.poll);
+        if (r.outcome() == IoResult::Outcome::HungUp || r.outcome() == IoResult::Outcome::Failed)
+            return failWith(catalogText(60), r.context("the printer's answer").message());
+        for (LegacyAckParser::Answer a : m_parser.feed(std::span(buffer, r.count()))) {
+            if (a == LegacyAckParser::Answer::Ack) {
+                if (!m_packetIsErase && m_position >= m_area.end)
+                    return finish();
+                return nextPacket();
+            }
+            if (++m_repeats > m_options.maxRepeats) {
+                char what[96];
+                std::snprintf(what, sizeof what, "the printer refused the packet at 0x%X %d times",
+                              m_packetIsErase ? m_area.start : m_position - static_cast<std::uint32_t>(m_packet.size() - 10),
+                              m_repeats);
+                return failWith(catalogText(48), what);
+            }
+            return sendCurrent();
+        }
+        const auto limit = m_packetIsErase ? m_options.eraseAckTimeout : m_options.ackTimeout;
+        if (m_clock.now() - m_sentAt >= limit) {
+            char what[96];
+            std::snprintf(what, sizeof what, "no answer to the packet at 0x%X within %lld ms",
+                          m_packetIsErase ? m_area.start : m_position - static_cast<std::uint32_t>(m_packet.size() - 10),
+                          static_cast<long long>(limit.count()));
+            return failWith(catalogText(60), what);
+        }
+        return StepResult::again(milliseconds(0));
+    }
+    case Phase::Done:
+    case Phase::Failed:
+        break;
+    }
+    return StepResult::failed("the download has ended");
+}

@@ -1,0 +1,91 @@
+#pragma once
+// The TAVRO15's firmware download as a step job: open, erase packet, six erase pauses, then
+// the data packets. Over a connection that answers, each packet waits for DLE ACK (next
+// packet) or DLE NAK (same packet again); over a parallel port or into a file, where nothing
+// answers, the packets follow each other 50 ms apart.
+//
+// Unlike the printers this replaces expected, every wait has an end: an acknowledgement that
+// does not come within its time-out and a packet refused too often both end the download
+// with a message and the port closed. Completion is reported only after the last packet was
+// acknowledged (or, with nobody to answer, written whole).
+//
+// Threads: step() runs on the driver's thread (a dialog's timer, the CLI, a test).
+#include "app/Clock.h"
+#include "app/Progress.h"
+#include "app/Result.h"
+#include "app/StepJob.h"
+#include "firmware/LegacyPackets.h"
+#include "port/PrinterConnection.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct LegacyDownloadOptions {
+    using Ms = std::chrono::milliseconds;
+    // How long one packet's answer may take (a 522-byte packet and its flash write take well
+    // under a second at 9600 baud).
+    Ms ackTimeout{5000};
+    // The erase packet's answer may come only after the printer erased its sectors.
+    Ms eraseAckTimeout{15000};
+    // How often one packet may be refused with DLE NAK before the download gives up.
+    int maxRepeats = 8;
+    // One read per step: how long a step listens for the answer.
+    Ms poll{20};
+    // Packet pace where nothing answers.
+    Ms streamPause{50};
+    Ms writeDeadline{10000};
+};
+
+// Reads the flat image for a legacy area: at most the area's end is read (the size cap);
+// a shorter file is fine, its missing bytes go out as zeros. Fails with the reason.
+Result<std::vector<std::uint8_t>> loadLegacyImage(const std::filesystem::path& file, const LegacyAreaSpec& area);
+
+class LegacyDownloadJob final : public StepJob {
+public:
+    LegacyDownloadJob(PrinterConnection& connection, LegacyAreaSpec area, std::vector<std::uint8_t> image,
+                      Clock& clock, ProgressSink& progress, LegacyDownloadOptions options = {});
+    ~LegacyDownloadJob() override;
+
+    StepResult step() override;
+    void cancel() override { m_cancel = true; }
+
+    // The dialog's title text: "Erasing...", "Erasing....", ..., "Writing...(1D0200)".
+    const std::string& title() const { return m_title; }
+    std::uint32_t position() const { return m_position; }
+    bool completed() const { return m_phase == Phase::Done; }
+    // Packets written, repeats included.
+    int packetsWritten() const { return m_written; }
+
+private:
+    enum class Phase { Open, Erase, EraseWait, Stream, WaitAnswer, Done, Failed };
+
+    StepResult sendCurrent();
+    StepResult nextPacket();
+    StepResult finish();
+    StepResult failWith(std::string message, const std::string& detail);
+    void setTitle(std::string title);
+
+    PrinterConnection& m_conn;
+    LegacyAreaSpec m_area;
+    std::vector<std::uint8_t> m_image;
+    Clock& m_clock;
+    ProgressSink& m_progress;
+    LegacyDownloadOptions m_options;
+    std::atomic<bool> m_cancel{false};
+
+    Phase m_phase = Phase::Open;
+    bool m_stream = false;
+    int m_eraseStep = 0;
+    std::uint32_t m_position = 0;
+    std::vector<std::uint8_t> m_packet;
+    bool m_packetIsErase = true;
+    int m_repeats = 0;
+    int m_written = 0;
+    std::chrono::steady_clock::time_point m_sentAt{};
+    LegacyAckParser m_parser;
+    std::string m_title;
+};

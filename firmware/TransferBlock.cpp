@@ -1,0 +1,40 @@
+#include "firmware/TransferBlock.h"
+
+#include <algorithm>
+#include <cassert>
+
+std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image, const FirmwareAreaSpec& spec)
+{
+    assert(image.size() == FirmwareImage::kSize);
+    const std::uint32_t L = spec.length;
+    std::vector<std::uint8_t> block(L, 0xFF);
+    block[4] = static_cast<std::uint8_t>(L);
+    block[5] = static_cast<std::uint8_t>(L >> 8);
+    block[6] = static_cast<std::uint8_t>(L >> 16);
+    block[7] = static_cast<std::uint8_t>(L >> 24);
+    auto from = image.begin() + spec.offset;
+    std::copy(from, from + (L - kTransferHeaderSize), block.begin() + kTransferHeaderSize);
+    std::copy(spec.header.begin(), spec.header.end(), block.begin());
+    if (spec.area == FirmwareArea::Boot) {
+        static constexpr std::uint8_t kBootTail[4] = {0x00, 0x80, 0xFE, 0xFF};
+        std::copy(std::begin(kBootTail), std::end(kBootTail), block.end() - 4);
+    }
+    std::uint32_t sum = 0;
+    for (std::size_t i = kTransferHeaderSize; i < L; ++i)
+        sum += block[i];
+    block[8] = static_cast<std::uint8_t>(sum);
+    block[9] = static_cast<std::uint8_t>(sum >> 8);
+    return block;
+}
+
+std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, int family)
+{
+    return buildTransferBlock(image.bytes(), firmwareAreaSpec(area, family));
+}
+
+std::uint16_t transferBlockChecksum(std::span<const std::uint8_t> block)
+{
+    if (block.size() < kTransferHeaderSize)
+        return 0;
+    return static_cast<std::uint16_t>(block[8] | (block[9] << 8));
+}

@@ -1,0 +1,223 @@
+#include "firmware/FirmwareTransfer.h"
+#include "firmware/TransferBlock.h"
+
+#include "app/MessageCatalog.h"
+#include "FakeConnection.h"
+#include "FirmwareImages.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+using namespace std::chrono_literals;
+using Kind = FirmwareTransferOutcome::Kind;
+
+namespace {
+
+std::vector<std::uint8_t> programBlock()
+{
+    static const auto block = buildTransferBlock(*FirmwareImage::parse(makeTestImage()), FirmwareArea::Program, 1);
+    return block;
+}
+
+struct Rig {
+    explicit Rig(PortKind kind, bool canAnswer = true) : conn(kind, clock, canAnswer) { selectCatalog(false); }
+    FirmwareTransferOutcome run(FirmwareTransferOptions options = {})
+    {
+        FirmwareTransfer t(conn, programBlock(), clock, progress, options);
+        return t.run();
+    }
+    TestClock clock;
+    FakeConnection conn;
+    RecordingProgress progress;
+};
+
+} // namespace
+
+TEST(FirmwareTransfer, SerialSendsTheBlockIn2048ByteChunksThenWaitsSixteenSteps)
+{
+    Rig rig(PortKind::Serial);
+    auto out = rig.run();
+    ASSERT_TRUE(out.completed()) << out.detail;
+    EXPECT_EQ(out.message, "Update Complete.\nPlease wait beep the buzzer.");
+    EXPECT_EQ(rig.conn.stream, programBlock());
+    ASSERT_EQ(rig.conn.writes.size(), 0xD0000u / 2048);
+    for (auto& w : rig.conn.writes)
+        ASSERT_EQ(w.size(), 2048u);
+    EXPECT_EQ(out.sent, 0xD0000u);
+    EXPECT_FALSE(rig.conn.isOpen());
+    // Serial is paced by each write's drain: the only waits are the 16 flash steps.
+    EXPECT_EQ(rig.clock.sleeps(), std::vector<std::chrono::milliseconds>(16, 83ms));
+
+    const std::uint64_t range = 0xD0000 + 20480;
+    ASSERT_FALSE(rig.progress.reports.empty());
+    for (auto& r : rig.progress.reports)
+        ASSERT_EQ(r.total, range);
+    // Below 100 % until the final wait starts, at L + 1 + 1280 k during it, then back to 0.
+    const auto& reports = rig.progress.reports;
+    auto atEnd = std::find_if(reports.begin(), reports.end(), [](auto& r) { return r.done == 0xD0000; });
+    ASSERT_NE(atEnd, reports.end());
+    EXPECT_EQ(firmwareProgressTitle("T", atEnd->done, range), "T - 97 %");
+    EXPECT_EQ((atEnd + 1)->done, 0xD0000u + 1);
+    EXPECT_EQ((atEnd + 16)->done, 0xD0000u + 1 + 15 * 1280);
+    EXPECT_EQ(reports.back().done, 0u);
+}
+
+TEST(FirmwareTransfer, ParallelUsbAndFilePauseBetweenChunks)
+{
+    for (PortKind kind : {PortKind::Parallel, PortKind::Usb, PortKind::File}) {
+        Rig rig(kind, kind != PortKind::File);
+        auto out = rig.run();
+        ASSERT_TRUE(out.completed());
+        EXPECT_EQ(rig.conn.stream, programBlock());
+        EXPECT_EQ(rig.conn.writes.size(), 416u);
+        auto sleeps = rig.clock.sleeps();
+        ASSERT_EQ(sleeps.size(), 415u + 16u);
+        EXPECT_EQ(sleeps.front(), 1ms);
+        EXPECT_EQ(sleeps.back(), 83ms);
+    }
+}
+
+TEST(FirmwareTransfer, NetworkSendsFourKilobyteChunksAndWaits256Steps)
+{
+    Rig rig(PortKind::Ethernet);
+    auto out = rig.run();
+    ASSERT_TRUE(out.completed());
+    EXPECT_EQ(rig.conn.stream, programBlock());
+    EXPECT_EQ(rig.conn.writes.size(), 0xD0000u / 4096);
+    EXPECT_EQ(rig.clock.sleeps(), std::vector<std::chrono::milliseconds>(256, 83ms));
+    EXPECT_EQ(rig.clock.totalSlept(), 21248ms);
+    for (auto& r : rig.progress.reports)
+        ASSERT_LE(r.done, r.total);
+}
+
+TEST(FirmwareTransfer, PortWriteFailureNamesTheSystemErrorAndClosesThePort)
+{
+    Rig rig(PortKind::Parallel);
+    rig.conn.onWrite = [](std::span<const std::uint8_t> b, int n) {
+        if (n == 10)
+            return IoResult::failed("write /dev/lp0: Input/output error", EIO, 100);
+        return IoResult::done(b.size());
+    };
+    auto out = rig.run();
+    EXPECT_FALSE(out.completed());
+    EXPECT_EQ(out.kind, Kind::WriteFailed);
+    EXPECT_EQ(out.message, "LPT Write Error[5]");
+    EXPECT_EQ(out.error, EIO);
+    EXPECT_EQ(out.sent, 10u * 2048 + 100);
+    EXPECT_NE(out.detail.find("Input/output error"), std::string::npos);
+    EXPECT_FALSE(rig.conn.isOpen());
+    // No final wait, no completion.
+    for (auto s : rig.clock.sleeps())
+        EXPECT_EQ(s, 1ms);
+}
+
+TEST(FirmwareTransfer, SerialChunkThatNeverLeavesIsPrinterNotReady)
+{
+    Rig rig(PortKind::Serial);
+    rig.conn.onWrite = [](std::span<const std::uint8_t> b, int n) {
+        if (n == 3)
+            return IoResult::timedOut(512, "write timed out");
+        return IoResult::done(b.size());
+    };
+    FirmwareTransferOptions options;
+    options.chunkDeadline = 1234ms;
+    auto out = rig.run(options);
+    EXPECT_EQ(out.kind, Kind::NotReady);
+    EXPECT_EQ(out.message, "ERROR : PRINTER IS NOT READY!");
+    EXPECT_EQ(rig.conn.deadlines.front(), 1234ms);
+    EXPECT_FALSE(rig.conn.isOpen());
+    EXPECT_EQ(out.sent, 3u * 2048 + 512);
+}
+
+TEST(FirmwareTransfer, NetworkResendsOnlyWhatTheModuleDidNotTake)
+{
+    Rig rig(PortKind::Ethernet);
+    int failures = 0;
+    rig.conn.onWrite = [&](std::span<const std::uint8_t> b, int n) {
+        // Chunk 7 is cut short twice before it goes through.
+        if ((n == 7 || n == 8) && failures < 2) {
+            ++failures;
+            return IoResult::timedOut(b.size() / 2, "send timed out");
+        }
+        return IoResult::done(b.size());
+    };
+    auto out = rig.run();
+    ASSERT_TRUE(out.completed()) << out.detail;
+    EXPECT_EQ(rig.conn.stream, programBlock()); // nothing sent twice, nothing lost
+    auto sleeps = rig.clock.sleeps();
+    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 500ms), 2);
+}
+
+TEST(FirmwareTransfer, NetworkGivesUpAfterBoundedTriesAndNeverReportsComplete)
+{
+    Rig rig(PortKind::Ethernet);
+    rig.conn.onWrite = [](std::span<const std::uint8_t> b, int n) {
+        if (n >= 20)
+            return IoResult::failed("send: Connection timed out", ETIMEDOUT);
+        return IoResult::done(b.size());
+    };
+    FirmwareTransferOptions options;
+    options.networkAttempts = 3;
+    auto out = rig.run(options);
+    EXPECT_EQ(out.kind, Kind::WriteFailed);
+    EXPECT_EQ(out.message, catalogText(48));
+    EXPECT_EQ(rig.conn.writes.size(), 23u);
+    EXPECT_EQ(out.sent, 20u * 4096);
+    EXPECT_FALSE(rig.conn.isOpen());
+    EXPECT_NE(out.detail.find("try 3 of 3"), std::string::npos);
+
+    // A module that hangs up is not tried again.
+    Rig hung(PortKind::Ethernet);
+    hung.conn.onWrite = [](std::span<const std::uint8_t>, int) { return IoResult::hungUp(0, "reset by peer"); };
+    auto out2 = hung.run();
+    EXPECT_EQ(out2.kind, Kind::WriteFailed);
+    EXPECT_EQ(hung.conn.writes.size(), 1u);
+}
+
+TEST(FirmwareTransfer, OpenFailureMessages)
+{
+    Rig serial(PortKind::Serial);
+    serial.conn.openResult = IoResult::failed("open /dev/ttyS0: Permission denied", EACCES);
+    auto a = serial.run();
+    EXPECT_EQ(a.kind, Kind::OpenFailed);
+    EXPECT_EQ(a.message, "Init Fail");
+    EXPECT_TRUE(serial.conn.writes.empty());
+
+    Rig net(PortKind::Ethernet);
+    net.conn.openResult = IoResult::failed("connect 127.0.0.1:6001: Connection refused", ECONNREFUSED);
+    auto b = net.run();
+    EXPECT_EQ(b.message, "ERROR : Printer check.");
+    EXPECT_NE(b.detail.find("Connection refused"), std::string::npos);
+}
+
+TEST(FirmwareTransfer, WorkerRunsOffTheCallersThreadAndCancelStopsIt)
+{
+    TestClock clock;
+    FakeConnection conn(PortKind::Serial, clock);
+    RecordingProgress progress;
+    std::atomic<bool> release{false};
+    conn.onWrite = [&](std::span<const std::uint8_t> b, int n) {
+        while (n == 2 && !release)
+            std::this_thread::yield();
+        return IoResult::done(b.size());
+    };
+    std::promise<FirmwareTransferOutcome> result;
+    std::thread::id workerThread;
+    auto transfer = std::make_unique<FirmwareTransfer>(conn, programBlock(), clock, progress);
+    FirmwareTransfer* raw = transfer.get();
+    FirmwareTransferWorker worker(std::move(transfer), [&](const FirmwareTransferOutcome& o) {
+        workerThread = std::this_thread::get_id();
+        result.set_value(o);
+    });
+    raw->cancel();
+    release = true;
+    auto out = result.get_future().get();
+    worker.join();
+    EXPECT_NE(workerThread, std::this_thread::get_id());
+    EXPECT_EQ(out.kind, Kind::Cancelled);
+    EXPECT_FALSE(out.completed());
+    EXPECT_LT(conn.writes.size(), 416u);
+    EXPECT_FALSE(conn.isOpen());
+}
