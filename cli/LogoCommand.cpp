@@ -1,4 +1,6 @@
-// tavroctl logo raster|preview|list: the logo core from the command line.
+// tavroctl logo raster|preview|list: the logo core from the command line (the printer
+// actions upload|clear|print|settings|test-receipt register from LogoCommandNv.cpp).
+#include "cli/LogoCommand.h"
 #include "cli/CliCommand.h"
 #include "common/FileIo.h"
 #include "common/JsonText.h"
@@ -20,6 +22,12 @@
 #include <memory>
 
 namespace {
+
+std::vector<LogoSubcommandInstaller>& logoSubcommands()
+{
+    static std::vector<LogoSubcommandInstaller> installers;
+    return installers;
+}
 
 struct LogoArgs {
     std::string image;
@@ -168,7 +176,7 @@ int runList(const CliContext& context, bool gray)
 
 void install(CLI::App& app, CliContext& context)
 {
-    auto* logo = app.add_subcommand("logo", "convert, preview and list NV logos");
+    auto* logo = app.add_subcommand("logo", "NV logos: convert, preview, list, upload, clear, print, settings");
     logo->require_subcommand(1);
 
     auto rasterArgs = std::make_shared<LogoArgs>();
@@ -186,8 +194,16 @@ void install(CLI::App& app, CliContext& context)
     auto* list = logo->add_subcommand("list", "show the logo log as the bitmap list restores it");
     list->add_flag("--gray", *listGray, "count sizes for gray printing");
     list->callback([&context, listGray] { context.action = [&context, listGray] { return runList(context, *listGray); }; });
+
+    for (auto installer : logoSubcommands())
+        installer(logo, context);
 }
 
 const CommandRegistrar registrar("logo", install);
 
 } // namespace
+
+LogoSubcommandRegistrar::LogoSubcommandRegistrar(LogoSubcommandInstaller installer)
+{
+    logoSubcommands().push_back(installer);
+}
