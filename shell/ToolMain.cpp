@@ -1,5 +1,6 @@
 #include "shell/ToolMain.h"
 
+#include "app/AppPaths.h"
 #include "app/CErrorLog.h"
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
@@ -22,14 +23,18 @@
 int runTavroset(QApplication&)
 {
     // The profile and the error log live in the start-up directory, as service staff
-    // expect to find them next to where the tool was started.
+    // expect to find them next to where the tool was started; an installed tool started
+    // from the desktop's menu has no profile there and uses the XDG places instead.
     char workingDir[256] = "";
     if (!::getcwd(workingDir, sizeof workingDir))
         std::fputs("_getcwd error\n", stderr);
     else
         std::printf("%s\n", workingDir);
     std::fflush(stdout);
-    Profile profile(Profile::defaultPath(workingDir));
+    const AppPaths paths = resolveAppPaths(workingDir, XdgDirs::fromEnvironment());
+    if (Status made = prepareAppPaths(paths); !made)
+        std::fprintf(stderr, "tavroset: %s\n", made.message().c_str());
+    Profile profile(paths.profile);
 
     QtPrompter prompter;
     QtClock clock;
@@ -37,7 +42,7 @@ int runTavroset(QApplication&)
     CPorts ports(prompter, clock, log);
 
     ConnectDlgDeps deps{prompter, clock, profile, log, portDiscovery(ports, log, DeviceRoots::fromEnvironment()),
-                        portNetworkLink(), LocaleSources::fromEnvironment(), "error.log", {}};
+                        portNetworkLink(), LocaleSources::fromEnvironment(), paths.errorLog.string(), {}};
     deps.runMenu = [&](QWidget* parent, const ConnectionSettings& settings) {
         applySettings(ports, settings);
         MenuDlgDeps menuDeps;

@@ -1,11 +1,44 @@
 // tavroset: the desktop tool. The connection dialog is the main window for the whole run;
 // the function menu and the tools open modally on top of it.
+#include "app/Version.h"
 #include "shell/ToolMain.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// --help and --version answer without a display (help2man builds the man page from them).
+bool answeredCommandLine(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Usage: tavroset [OPTION]...\n"
+                        "The desktop tool for TAVRO 203-dpi thermal receipt printers: pick a printer model\n"
+                        "and a connection, then read and write the user setup, print the test page,\n"
+                        "manage NV logos, download firmware and change network settings.\n\n"
+                        "Options:\n"
+                        "  -h, --help     show this help and exit\n"
+                        "  --version      show the version and exit\n\n"
+                        "Qt's own options (-platform, -style, ...) are accepted as well.\n");
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("tavroset %s%s\n", kVersionText, kVersionSuffix);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (answeredCommandLine(argc, argv))
+        return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName("tavroset");
     // No application display name: the X11 and Wayland back ends would append it to every
