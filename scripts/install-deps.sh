@@ -15,6 +15,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev imagemagick python3 python3-pil
   # desktop tool: Korean captions, offscreen/Xvfb rendering
   fonts-noto-cjk xvfb xauth
+  # the real-driver rig (tests/hil): a VM with Debian's kernel and a busybox initramfs
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()

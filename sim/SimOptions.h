@@ -1,5 +1,6 @@
 #pragma once
 // What tavro-sim was asked to offer: transports, addresses, folders, fault switches.
+#include "sim/DeviceEndpoint.h"
 #include "sim/NetworkRecord.h"
 #include "sim/SimHost.h"
 
@@ -21,11 +22,13 @@ struct SimOptions {
     bool quiet = false;                    // no per-command lines on stdout
     unsigned usbProductId = 0;             // 0 = the family's USB printer id
     unsigned usbSerialProductId = 0;       // 0 = the family's virtual serial id
+    std::vector<DeviceSpec> devices;       // real device nodes (USB gadgets, ttys, a parallel far end)
+    bool keepPaper = true;                 // render receipts (memory and time grow with an uncut receipt)
 
     // With no transport switch the printer offers every transport on its default.
     void defaultTransports()
     {
-        if (!serial && !parallel && !usb && !usbSerial && !tcp && udpAddresses.empty()) {
+        if (!serial && !parallel && !usb && !usbSerial && !tcp && udpAddresses.empty() && devices.empty()) {
             serial = parallel = usb = usbSerial = tcp = true;
             udpAddresses = {"127.0.0.2"};
         }

@@ -1,5 +1,6 @@
 #include "sim/SimServer.h"
 
+#include "sim/DeviceEndpoint.h"
 #include "sim/PtyEndpoint.h"
 #include "sim/TcpEndpoint.h"
 #include "sim/UdpEndpoint.h"
@@ -177,6 +178,13 @@ bool SimServer::start(std::string* error)
                 m_options.usbSerialProductId ? m_options.usbSerialProductId : SimOptions::virtualSerialProductId(family)))
         return fail("USB virtual serial port: " + why);
 
+    for (const DeviceSpec& spec : m_options.devices) {
+        auto ep = std::make_unique<DeviceEndpoint>(*this, spec);
+        if (!ep->up(now, &why))
+            return fail(std::string(spec.via()) + " device: " + why);
+        m_endpoints.push_back(std::move(ep));
+    }
+
     std::string tcpText;
     int tcpPort = 0;
     if (m_options.tcp) {
@@ -253,8 +261,9 @@ bool SimServer::start(std::string* error)
     if (!udpText.empty())
         m_env.emplace_back("TAVRO_SIM_UDP", udpText);
     m_env.emplace_back("TAVRO_SIM_STATE", m_stateDir);
-    m_paper = std::make_unique<PaperRoll>(m_state, m_stateDir + "/receipts",
-                                          [this](SimEvent e) { m_log.log("printer", e); });
+    if (m_options.keepPaper)
+        m_paper = std::make_unique<PaperRoll>(m_state, m_stateDir + "/receipts",
+                                              [this](SimEvent e) { m_log.log("printer", e); });
     m_env.emplace_back("TAVRO_SIM_RUN_DIR", m_runDir);
     return true;
 }

@@ -98,6 +98,15 @@ int main(int argc, char** argv)
     app.add_option("--stall-after", o.settings.linkFaults.stallAfter, "Fault: stop reading after this many bytes received on a connection ...")->check(CLI::Range(0L, 1L << 40));
     app.add_option("--stall-ms", o.settings.linkFaults.stallMs, "... for this many ms (default 3000)")->default_val(3000)->check(CLI::Range(0, 600000));
 
+    // The printer's side of real device nodes.
+    std::vector<std::string> gadgetPrinters, gadgetSerials, ttys, parallelEnds;
+    app.add_option("--gadget-printer", gadgetPrinters, "Serve a USB printer gadget node: PATH[,UDC] (e.g. /dev/g_printer0,/sys/kernel/config/usb_gadget/NAME/UDC); with UDC a printer restart unplugs and plugs the gadget");
+    app.add_option("--gadget-serial", gadgetSerials, "Serve a USB serial gadget tty: PATH[,UDC] (e.g. /dev/ttyGS0)");
+    app.add_option("--tty", ttys, "Serve a serial port given by path with the printer's line settings: PATH[,BAUD[,FORMAT]] (e.g. /dev/ttyS1,9600,7E2)");
+    bool noPaper = false;
+    app.add_flag("--no-paper", noPaper, "Do not render receipts (long sends on a slow machine: an uncut receipt grows by 17 kB a line)");
+    app.add_option("--parallel-far-end", parallelEnds, "Read what a parallel port sends from the character device wired to it: PATH (a FIFO or tty; nothing goes back)");
+
     DecodeOptions d;
     auto* decode = app.add_subcommand("decode", "Explain a captured byte stream (such as temp.prn), one line per command, and write its NV pictures as PNG");
     decode->add_option("FILE", d.file, "The capture")->required();
@@ -160,6 +169,19 @@ int main(int argc, char** argv)
         }
     }
     o.udpAddresses = splitComma(udpText);
+    o.keepPaper = !noPaper;
+    using Kind = DeviceSpec::Kind;
+    for (auto [list, kind] : {std::pair{&gadgetPrinters, Kind::UsbPrinterGadget}, std::pair{&gadgetSerials, Kind::UsbSerialGadget},
+                              std::pair{&ttys, Kind::Tty}, std::pair{&parallelEnds, Kind::ParallelFarEnd}}) {
+        for (auto& text : *list) {
+            DeviceSpec spec;
+            if (!DeviceSpec::parse(kind, text, &spec, &error)) {
+                std::fprintf(stderr, "tavro-sim: %s\n", error.c_str());
+                return 2;
+            }
+            o.devices.push_back(spec);
+        }
+    }
     if (!lanIp.empty()) {
         if (!o.udpAddresses.empty()) {
             std::fprintf(stderr, "tavro-sim: --udp-lan and --udp exclude each other\n");
