@@ -1,5 +1,7 @@
 #include "qthost/QtClock.h"
 
+#include "qthost/QtBusy.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -42,7 +44,9 @@ void QtClock::sleep(Ms delay)
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     timer.start(static_cast<int>(delay.count()));
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // During a busy wait the input goes on to QtBusy's filter, which drops it; otherwise it
+    // stays queued until the wait is over.
+    loop.exec(QtBusy::active() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
 }
 
 bool QtClock::waitUntil(const std::function<bool()>& done, Ms timeout)

@@ -2,7 +2,7 @@
 // The desktop tool's clock: on the GUI thread a sleep runs a local event loop, so the
 // windows keep painting and queued calls from worker threads (setup values, receive
 // notifications) are served while the dialog waits; mouse and key input stays queued until
-// the wait is over. On any other thread it sleeps plainly.
+// the wait is over, or, inside a QtBusy scope, is dropped. On any other thread it sleeps plainly.
 #include "app/Clock.h"
 
 #include <functional>

@@ -1,6 +1,7 @@
 #include "qthost/QtPrompter.h"
 
 #include "app/MessageCatalog.h"
+#include "qthost/QtDialogs.h"
 
 #include <QApplication>
 #include <QInputDialog>
@@ -56,7 +57,17 @@ PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons butt
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
-    switch (box.exec()) {
+    localizeButtons(box, koreanUi());
+    fitCaption(box);
+    // A box that comes up during a busy wait must not wear the wait cursor: it wants an
+    // answer now.
+    const bool waitCursor = QApplication::overrideCursor() != nullptr;
+    if (waitCursor)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int pressed = box.exec();
+    if (waitCursor)
+        QApplication::restoreOverrideCursor();
+    switch (pressed) {
     case QMessageBox::Ok: return PromptAnswer::Ok;
     case QMessageBox::Yes: return PromptAnswer::Yes;
     case QMessageBox::No: return PromptAnswer::No;
@@ -69,12 +80,17 @@ std::optional<std::string> QtPrompter::askOutputFileName()
     std::optional<std::string> result;
     auto ask = [&] {
         for (;;) {
-            bool ok = false;
-            QString name = QInputDialog::getText(QApplication::activeWindow(), "Print to File",
-                                                 "Input the output file name", QLineEdit::Normal,
-                                                 QString(), &ok);
-            if (!ok)
+            QInputDialog input(QApplication::activeWindow());
+            input.setWindowTitle("Print to File");
+            input.setLabelText("Input the output file name");
+            input.setInputMode(QInputDialog::TextInput);
+            if (koreanUi()) {
+                input.setOkButtonText(QString::fromUtf8("확인"));
+                input.setCancelButtonText(QString::fromUtf8("취소"));
+            }
+            if (input.exec() != QDialog::Accepted)
                 return;
+            QString name = input.textValue();
             if (!name.trimmed().isEmpty()) {
                 result = name.trimmed().toStdString();
                 return;

@@ -40,7 +40,11 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   start_sim
   echo "Virtual printer running: DEVICE \"TAVRO36/38 U-I\" (preselected), or \"TAVRO36/38 S\" with PORT ${TAVRO_EXTRA_PORTS%%:*}" >&2
   cd "$RUN_DIR"
-  "$BIN/tavroset"
+  # A profile in the start-up directory keeps the tool's profile and error log here, in the
+  # run's temporary folder, instead of the user's XDG places.
+  : >"$RUN_DIR/tavroset.INI"
+  # TAVRO_DEMO_TOOL: the GUI test that plays a new user's first steps runs in its place.
+  "${TAVRO_DEMO_TOOL:-$BIN/tavroset}"
   exit $?
 fi
 

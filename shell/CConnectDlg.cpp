@@ -7,6 +7,9 @@
 #include "app/Prompter.h"
 #include "app/Version.h"
 #include "qthost/AppIcon.h"
+#include "qthost/QtBusy.h"
+#include "qthost/QtDialogs.h"
+#include "qthost/QtStatusLine.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -58,13 +61,17 @@ CConnectDlg::CConnectDlg(ConnectDlgDeps deps, QWidget* parent)
         int labelId;
         const char* english;
         const char* korean;
+        char key;
         QComboBox* combo;
     };
     const Row rows[] = {
-        {1049, "&DEVICE", "프린터종류", m_device},     {1026, "&PORT", "포트", m_port},
-        {1050, "&Baudrate", "통신속도", m_baud},       {1051, "P&arity", "패리티", m_parity},
-        {1052, "Data &Length", "테이터 길이", m_dataLen}, {1053, "&Flow control", "플로우 컨트롤", m_flow},
-        {1054, "&Stop Bit", "스톱 비트", m_stopBit},
+        {1049, "&DEVICE", "프린터종류", 'D', m_device},
+        {1026, "&PORT", "포트", 'P', m_port},
+        {1050, "&Baudrate", "통신속도", 'B', m_baud},
+        {1051, "P&arity", "패리티", 'A', m_parity},
+        {1052, "Data &Length", "테이터 길이", 'L', m_dataLen},
+        {1053, "&Flow control", "플로우 컨트롤", 'F', m_flow},
+        {1054, "&Stop Bit", "스톱 비트", 'S', m_stopBit},
     };
     int r = 0;
     for (const Row& row : rows) {
@@ -73,7 +80,7 @@ CConnectDlg::CConnectDlg(ConnectDlgDeps deps, QWidget* parent)
         label->setBuddy(row.combo);
         grid->addWidget(label, r, 0);
         grid->addWidget(row.combo, r, 1);
-        m_koreanLabels.emplace_back(label, row.korean);
+        m_koreanLabels.push_back({label, row.korean, row.key});
         ++r;
     }
     m_ok = new QPushButton("OK");
@@ -85,9 +92,14 @@ CConnectDlg::CConnectDlg(ConnectDlgDeps deps, QWidget* parent)
     buttons->addWidget(m_ok);
     buttons->addWidget(m_cancel);
     buttons->addStretch(1);
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(grid, 1);
-    layout->addLayout(buttons);
+    m_hint = new QtStatusLine;
+    m_hint->setObjectName("okHint");
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(grid, 1);
+    columns->addLayout(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(columns, 1);
+    layout->addWidget(m_hint);
     setTabOrder(m_device, m_port);
     setTabOrder(m_port, m_baud);
     setTabOrder(m_baud, m_parity);
@@ -115,8 +127,8 @@ void CConnectDlg::initialise()
 
     m_korean = selectCatalog(m_deps.locale);
     if (m_korean) {
-        for (auto& [label, text] : m_koreanLabels)
-            label->setText(QString::fromUtf8(text));
+        for (const KoreanLabel& k : m_koreanLabels)
+            k.label->setText(koreanMnemonic(k.text, k.key));
         m_cancel->setText("취소");
         // The network dialog is built before the language is known; rebuild it so that its
         // captions follow the catalog.
@@ -147,6 +159,32 @@ void CConnectDlg::initialise()
 
     if (m_device->currentIndex() >= 0)
         onDeviceChange();
+    updateOkHint();
+}
+
+QString CConnectDlg::okHint() const
+{
+    return m_ok->isEnabled() ? QString() : m_hint->text();
+}
+
+void CConnectDlg::setOkHint(const char* english, const char* korean)
+{
+    m_hintText = QString::fromUtf8(m_korean ? korean : english);
+}
+
+void CConnectDlg::updateOkHint()
+{
+    // Every path that leaves OK disabled has set its reason; a message box may have said it
+    // once, the line under the lists keeps saying it.
+    if (m_ok->isEnabled())
+        m_hint->clear();
+    else if (!m_hintText.isEmpty())
+        m_hint->showFailure(m_hintText);
+    else if (m_device->currentIndex() < 0)
+        m_hint->showMessage(QString::fromUtf8(m_korean ? "프린터종류에서 프린터 모델과 인터페이스를 선택하십시오."
+                                                       : "Choose the printer model and interface under DEVICE."));
+    else
+        m_hint->clear();
 }
 
 void CConnectDlg::fillDeviceList()
@@ -215,6 +253,9 @@ bool CConnectDlg::usbSearch(int& count)
     const QString caption = windowTitle();
     QString searching = kSearchCaption;
     setWindowTitle(searching);
+    QtBusy busy(this, m_hint,
+                QString::fromUtf8(m_korean ? "USB 프린터를 찾는 중... (최대 4초)"
+                                           : "Searching for the USB printer... (up to 4 s)"));
     count = -1;
     for (int attempt = 0; attempt < kUsbSearchAttempts; ++attempt) {
         for (const auto& id : ids) {
@@ -234,10 +275,17 @@ bool CConnectDlg::usbSearch(int& count)
 
 void CConnectDlg::onDeviceChange()
 {
+    m_hintText.clear();
+    struct HintOnReturn {
+        CConnectDlg& dlg;
+        ~HintOnReturn() { dlg.updateOkHint(); }
+    } hintOnReturn{*this};
     const std::string name = comboText(m_device);
     int family = familyForDeviceChange(name);
     if (family == kFamilyNone) {
         m_deps.prompter.message(catalogText(9));
+        setOkHint("OK is off: the DEVICE entry names no printer model this tool knows.",
+                  "프린터종류에 이 프로그램이 모르는 모델이 선택되어 OK를 누를 수 없습니다.");
         m_family = kFamilyNone;
         // OK must not go on with the interface of the entry chosen before.
         m_ok->setEnabled(false);
@@ -258,6 +306,14 @@ void CConnectDlg::onDeviceChange()
         usbSearch(count);
         if (count == -1 || count > 1) {
             m_deps.prompter.message(catalogText(count == -1 ? 10 : 11));
+            if (count == -1)
+                setOkHint("OK is off: no USB printer of this model was found. Turn it on, then choose the "
+                          "DEVICE entry again.",
+                          "이 모델의 USB 프린터가 없어 OK를 누를 수 없습니다. 프린터를 켜고 프린터종류를 다시 "
+                          "선택하십시오.");
+            else
+                setOkHint("OK is off: more than one USB printer of this model is connected; leave one.",
+                          "이 모델의 USB 프린터가 둘 이상 연결되어 OK를 누를 수 없습니다. 하나만 연결하십시오.");
             m_ok->setEnabled(false);
             clearSelections();
             return;
@@ -277,6 +333,8 @@ void CConnectDlg::onDeviceChange()
             m_port->addItem(QString::fromStdString(p));
         if (ports.empty()) {
             m_deps.prompter.message(catalogText(12));
+            setOkHint("OK is off: this system has no parallel port.",
+                      "시스템에 LPT포트가 없어 OK를 누를 수 없습니다.");
             m_port->setCurrentIndex(-1);
             // Without a port OK would store an empty port name.
             m_ok->setEnabled(false);
@@ -305,6 +363,14 @@ void CConnectDlg::onDeviceChange()
             m_port->addItem(QString::fromStdString(p));
         if (ports.empty()) {
             m_deps.prompter.message(catalogText(13));
+            if (m_interface == kInterfaceUsbSerial)
+                setOkHint("OK is off: no USB virtual serial port of this model was found. Connect and turn "
+                          "on the printer, then choose the DEVICE entry again.",
+                          "이 모델의 USB 가상 시리얼 포트가 없어 OK를 누를 수 없습니다. 프린터를 연결하고 켠 뒤 "
+                          "프린터종류를 다시 선택하십시오.");
+            else
+                setOkHint("OK is off: this system has no serial port.",
+                          "시스템에 COM포트가 없어 OK를 누를 수 없습니다.");
             m_port->setCurrentIndex(-1);
             m_ok->setEnabled(false);
             return;
@@ -317,6 +383,12 @@ void CConnectDlg::onDeviceChange()
     }
     default:
         m_interface = kInterfaceNone;
+        setOkHint("OK is off: the DEVICE entry names no interface this tool can use. The name must end "
+                  "in S (serial), P (parallel), U-I (USB virtual serial), U-II (USB printer), E-II "
+                  "(Ethernet) or W (wireless).",
+                  "프린터종류 이름에 사용할 수 있는 인터페이스가 없어 OK를 누를 수 없습니다. 이름은 S(시리얼), "
+                  "P(패러렐), U-I(USB 가상 시리얼), U-II(USB 프린터), E-II(이더넷) 또는 W(무선)로 "
+                  "끝나야 합니다.");
         break;
     }
     m_ok->setEnabled(m_family != kFamilyNone && m_interface != kInterfaceNone);
@@ -350,6 +422,8 @@ void CConnectDlg::onOk()
         s.portName = "ETHERNET_II";
         if (m_network->run(s.portName) != QDialog::Accepted)
             return;
+        s.host = m_network->ipAddress();
+        s.tcpPort = m_network->port();
         break;
     case kInterfaceWireless:
         // The network dialog tells the WLAN module by this name; every tool afterwards
@@ -358,6 +432,8 @@ void CConnectDlg::onOk()
         if (m_network->run(s.portName) != QDialog::Accepted)
             return;
         s.portName = "ETHERNET_II";
+        s.host = m_network->ipAddress();
+        s.tcpPort = m_network->port();
         break;
     case kInterfaceParallel:
         break;

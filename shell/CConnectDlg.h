@@ -21,6 +21,7 @@ class Prompter;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QtStatusLine;
 
 // The device discovery of the port layer, as the dialog calls it.
 struct DiscoveryCalls {
@@ -59,6 +60,8 @@ public:
     int interfaceKind() const { return m_interface; }
     // The settings of the last OK that got as far as the menu.
     const ConnectionSettings& settings() const { return m_settings; }
+    // Why OK is disabled, shown under the lists ("" when OK is enabled or nothing is chosen).
+    QString okHint() const;
     CNetworkDlg& networkDialog() { return *m_network; }
 
     // The handlers, public so that tests can drive them as the user would.
@@ -73,6 +76,8 @@ private:
     void fillBaudrates(bool tavro15);
     void clearSelections();
     bool usbSearch(int& count);
+    void setOkHint(const char* english, const char* korean);
+    void updateOkHint();
 
     ConnectDlgDeps m_deps;
     bool m_korean = false;
@@ -90,5 +95,12 @@ private:
     QComboBox* m_stopBit;  // 1014
     QPushButton* m_ok;     // 1
     QPushButton* m_cancel; // 2
-    std::vector<std::pair<QLabel*, const char*>> m_koreanLabels;
+    QtStatusLine* m_hint;  // why OK is disabled, or what the dialog waits for
+    QString m_hintText;
+    struct KoreanLabel {
+        QLabel* label;
+        const char* text;
+        char key; // the English label's mnemonic letter
+    };
+    std::vector<KoreanLabel> m_koreanLabels;
 };

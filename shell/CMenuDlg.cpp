@@ -1,19 +1,22 @@
 #include "shell/CMenuDlg.h"
 
 #include "qthost/AppIcon.h"
+#include "qthost/QtDialogs.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <string>
+
 namespace {
 
 const char* kToolNotYet = "This tool is not part of this version of TAVROSet yet.";
 
-QPushButton* makeButton(int id, const char* english, const char* korean, bool useKorean)
+QPushButton* makeButton(int id, const char* english, const char* korean, char key, bool useKorean)
 {
-    auto* button = new QPushButton(QString::fromUtf8(useKorean ? korean : english));
+    auto* button = new QPushButton(useKorean ? koreanMnemonic(korean, key) : QString::fromUtf8(english));
     button->setObjectName(QString("ctl%1").arg(id));
     button->setMinimumHeight(34);
     button->setAutoDefault(false);
@@ -31,12 +34,16 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     setWindowTitle("TAVROSet");
     setMinimumWidth(240);
     m_summary = connectionSummary(settings);
+    // "TAVRO36/38 - ETHERNET_II" alone does not say which printer; the address the network
+    // dialog checked follows on its own line.
+    if (settings.kind() == PortKind::Ethernet && !settings.host.empty())
+        m_summary += "\r\n" + settings.host + " : " + std::to_string(settings.tcpPort);
 
     const bool ko = m_deps.korean;
-    m_logo = makeButton(1007, "&Logo Download", "로고 전송", ko);
-    m_setup = makeButton(1012, "&User Setup", "사용자 설정", ko);
-    m_firmware = makeButton(1017, "&Firmware Download", "펌웨어 전송", ko);
-    m_back = makeButton(1021, "<< &Back  ", "<< 뒤로", ko);
+    m_logo = makeButton(1007, "&Logo Download", "로고 전송", 'L', ko);
+    m_setup = makeButton(1012, "&User Setup", "사용자 설정", 'U', ko);
+    m_firmware = makeButton(1017, "&Firmware Download", "펌웨어 전송", 'F', ko);
+    m_back = makeButton(1021, "<< &Back  ", "<< 뒤로", 'B', ko);
 
     // The logo and firmware tools come in later versions; their buttons stay in place but
     // say so instead of opening anything.

@@ -157,7 +157,9 @@ bool SimServer::start(std::string* error)
     m_created.push_back(dev);
     auto addUsb = [&](const char* via, FakeUsbTree::Kind kind, int port, unsigned pid) -> bool {
         PtyEndpoint::Config c;
-        c.link = {via, true, false};
+        // Only the USB printer class escapes its replies; a USB virtual serial port is a
+        // serial line and sends the bytes as they are.
+        c.link = {via, kind == FakeUsbTree::Kind::Printer, false};
         c.usb = std::make_unique<FakeUsbTree>(sysfs, dev, kind, 0, port, 0x5A3E, pid);
         c.restartsWithPrinter = true;
         c.singleOpen = m_options.usbSingleOpen && kind == FakeUsbTree::Kind::Printer;

@@ -4,8 +4,12 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "app/Prompter.h"
+#include "app/CErrorLog.h"
+#include "qthost/QtBusy.h"
 #include "qthost/QtClock.h"
+#include "qthost/QtDialogs.h"
 #include "qthost/QtMessageTarget.h"
+#include "qthost/QtStatusLine.h"
 #include "port/CPorts.h"
 #include "setup/SetupSession.h"
 #include "setup/SetupValueCodec.h"
@@ -22,8 +26,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -37,6 +44,37 @@ const std::initializer_list<int> kDisabledAfterFailure = {
 const std::initializer_list<int> kHiddenForTavro36 = {1093, 1094, 1095, 1096, 1047, 1097, 1015,
                                                       1017, 1098, 1030, 1031, 1099, 1022, 1023,
                                                       1101, 1033, 1036, 1106, 1041, 1042};
+
+// The label that names a setting the printer is asked for, to tell the user which ones
+// did not answer in the words of the form.
+int labelOfSetting(int setting)
+{
+    switch (setting) {
+    case 1: return 1085;
+    case 2: return 1084;
+    case 3: return 1076;
+    case 116: return 1077;
+    case 118: return 1077;
+    case 242: return 1078;
+    case 243: return 1079;
+    case 244: return 1081;
+    case 245: return 1082;
+    case 246: return 1083;
+    case 247: return 1086;
+    case 248: return 1058;
+    case 249: return 1060;
+    case 250: return 1064;
+    case 251: return 1087;
+    case 252: return 1088;
+    case 253: return 1089;
+    case 255: return 1010;
+    default: return 0;
+    }
+}
+
+// Korean keeps the Latin mnemonic letter in brackets after the text.
+const std::initializer_list<std::pair<int, char>> kButtonKeys = {
+    {1032, 'G'}, {1052, 'S'}, {1035, 'T'}, {1059, 'D'}, {1070, 'X'}};
 
 // Selects the whole text when the edit gets the focus, so a new number replaces the old.
 class SelectAllOnFocus final : public QObject {
@@ -79,9 +117,11 @@ CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
     setMouseTracking(true);
     m_form = new UserSetupForm(this);
     m_form->setMouseTracking(true);
+    m_status = new QtStatusLine(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(m_form);
+    layout->addWidget(m_form, 1);
+    layout->addWidget(m_status);
 
     m_target = std::make_unique<QtMessageTarget>(
         [this](unsigned msg, std::uintptr_t w, std::intptr_t l) { return handleMessage(msg, w, l); });
@@ -92,6 +132,12 @@ CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
 
     connectHandlers();
     openingSequence();
+    fitToScreen(*this);
+}
+
+QString CUserSetupDlg::text(const char* english, const char* korean) const
+{
+    return QString::fromUtf8(m_deps.korean ? korean : english);
 }
 
 CUserSetupDlg::~CUserSetupDlg()
@@ -220,8 +266,11 @@ void CUserSetupDlg::applyKoreanCaptions()
         QWidget* w = m_form->control(id);
         if (auto* l = qobject_cast<QLabel*>(w))
             l->setText(QString::fromUtf8(text));
-        else if (auto* b = qobject_cast<QAbstractButton*>(w))
-            b->setText(QString::fromUtf8(text));
+        else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            auto key = std::find_if(kButtonKeys.begin(), kButtonKeys.end(),
+                                    [id = id](const auto& k) { return k.first == id; });
+            b->setText(key != kButtonKeys.end() ? koreanMnemonic(text, key->second) : QString::fromUtf8(text));
+        }
         else if (auto* g = qobject_cast<QGroupBox*>(w))
             g->setTitle(QString::fromUtf8(text));
     }
@@ -420,26 +469,103 @@ void CUserSetupDlg::onGetValue()
     if (!m_session)
         return;
     formToOptions(*m_form, m_options);
+    m_unanswered.clear();
     const bool lpt = m_session->Kind() == PortKind::Parallel;
     if (lpt) {
+        // The parallel port answers through the acknowledgement timer; the dialog goes back
+        // to its event loop meanwhile with the action buttons off.
         setActionButtons(false);
         m_waitCursor = true;
         setCursor(Qt::WaitCursor);
-    }
-    switch (m_session->GetValue()) {
-    case SetupSession::ReadResult::Requested:
-        break;
-    case SetupSession::ReadResult::LptStarted:
-        m_ackTimer->start(static_cast<int>(LptAcknowledge::kFirstInterval.count()));
-        return;
-    case SetupSession::ReadResult::Failed:
+        m_status->showBusy(text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
+        switch (m_session->GetValue()) {
+        case SetupSession::ReadResult::LptStarted:
+            m_ackTimer->start(static_cast<int>(LptAcknowledge::kFirstInterval.count()));
+            return;
+        case SetupSession::ReadResult::Requested:
+            break;
+        case SetupSession::ReadResult::Failed:
+            m_waitCursor = false;
+            unsetCursor();
+            m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
+            setActionButtons(false);
+            m_form->setEnabled({1070, 1059}, true);
+            disableAfterFailure();
+            return;
+        }
         m_waitCursor = false;
         unsetCursor();
+        setActionButtons(true);
+        return;
+    }
+
+    QtBusy wait(this, m_status, text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
+    switch (m_session->GetValue()) {
+    case SetupSession::ReadResult::Requested:
+    case SetupSession::ReadResult::LptStarted:
+        break;
+    case SetupSession::ReadResult::Failed:
+        m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
         setActionButtons(false);
         m_form->setEnabled({1070, 1059}, true);
         disableAfterFailure();
         return;
     }
+    if (m_session->Kind() == PortKind::File || m_session->Kind() == PortKind::PrintToFile) {
+        m_status->showMessage(text("The requests went to the output file; a file does not answer.",
+                                   "요청을 출력 파일에 썼습니다. 파일은 응답하지 않습니다."));
+        return;
+    }
+    waitForAnswers();
+}
+
+void CUserSetupDlg::waitForAnswers()
+{
+    // The answers come in as WM_SETUP_VALUE on this thread; the wait serves them. A printer
+    // that is off, unplugged or gone mid-read must not leave a blank form and no word.
+    const std::vector<std::uint8_t> wanted = m_session->RequestList();
+    auto missing = [&] {
+        std::vector<std::uint8_t> left;
+        if (!m_session)
+            return left;
+        for (auto n : wanted)
+            if (!m_session->Answered(n))
+                left.push_back(n);
+        return left;
+    };
+    QtClock::waitUntil([&] { return !m_session || missing().empty(); }, m_deps.answerTimeout);
+    if (!m_session)
+        return;
+    m_unanswered = missing();
+    if (m_unanswered.empty()) {
+        m_status->showDone(text("Settings read from the printer.", "프린터 설정을 읽었습니다."));
+        return;
+    }
+    reportUnanswered();
+}
+
+void CUserSetupDlg::reportUnanswered()
+{
+    QStringList names;
+    std::string numbers;
+    for (auto n : m_unanswered) {
+        QString name;
+        if (QLabel* l = m_form->label(labelOfSetting(n)))
+            name = l->text();
+        names << (name.isEmpty() ? QString::number(n) : name);
+        numbers += (numbers.empty() ? "" : " ") + std::to_string(n);
+    }
+    const bool none = m_unanswered.size() == m_session->RequestList().size();
+    m_deps.errorLog.WriteLog("Get Value: no answer from the printer for setting(s) %s", numbers.c_str());
+    // Nothing at all: the catalog's read failure says it. Some answered: they stay in the
+    // form, and the message names the others.
+    QString message = QString::fromUtf8(catalogText(60));
+    if (!none)
+        message += "\n\n" + text("No answer from the printer for:", "프린터가 응답하지 않은 설정:") + "\n" +
+                   names.join(", ");
+    m_status->showFailure(none ? text("No answer from the printer.", "프린터 응답 없음.")
+                               : text("Some settings did not answer: ", "응답 없는 설정: ") + names.join(", "));
+    m_deps.prompter.message(message.toStdString());
 }
 
 void CUserSetupDlg::onLptAckTick()
@@ -455,12 +581,14 @@ void CUserSetupDlg::onLptAckTick()
         m_waitCursor = false;
         unsetCursor();
         setActionButtons(true);
+        m_status->showDone(text("Settings read from the printer.", "프린터 설정을 읽었습니다."));
         return;
     case SetupSession::AckTickResult::Kind::Failed:
         // The read cannot finish; EXIT must still let the user leave.
         m_waitCursor = false;
         unsetCursor();
         m_form->button(1070)->setEnabled(true);
+        m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
         return;
     }
 }
@@ -475,22 +603,81 @@ void CUserSetupDlg::onSetValue()
         return;
     }
     setActionButtons(false);
-    auto result = m_session->SetValue(m_options);
+    QString waitText;
+    switch (m_session->Kind()) {
+    case PortKind::Parallel:
+        waitText = text("Writing the settings; the printer restarts (about 4 s)...",
+                        "설정 쓰는 중, 프린터가 다시 시작합니다 (약 4초)...");
+        break;
+    case PortKind::Usb:
+        waitText = text("Writing the settings; waiting for the USB printer to restart (about 4 s)...",
+                        "설정 쓰는 중, USB 프린터가 다시 시작하기를 기다립니다 (약 4초)...");
+        break;
+    case PortKind::Ethernet:
+        waitText = text("Writing the settings; the network module restarts (about 3 s)...",
+                        "설정 쓰는 중, 네트워크 모듈이 다시 시작합니다 (약 3초)...");
+        break;
+    default:
+        waitText = text("Writing the settings...", "설정 쓰는 중...");
+        break;
+    }
+    SetupSession::WriteResult result;
+    {
+        QtBusy wait(this, m_status, waitText);
+        result = m_session->SetValue(m_options);
+    }
     refresh();
     switch (result) {
     case SetupSession::WriteResult::Failed:
+        m_status->showFailure(text("Writing the settings failed; check the printer and write again.",
+                                   "설정 쓰기 실패. 프린터를 확인하고 다시 쓰십시오."));
         m_form->setEnabled({1070, 1059}, true);
         disableAfterFailure();
         return;
-    case SetupSession::WriteResult::Nothing:
-    case SetupSession::WriteResult::Refused:
-    case SetupSession::WriteResult::Written:
     case SetupSession::WriteResult::ConnectionClosed:
-    case SetupSession::WriteResult::ReopenFailed:
-        setActionButtons(true);
-        applyEnableRules();
+        afterUsbModeChange();
         return;
+    case SetupSession::WriteResult::Nothing:
+        m_status->showMessage(text("Nothing to write: no setting has a value yet.",
+                                   "쓸 설정이 없습니다."));
+        break;
+    case SetupSession::WriteResult::Refused:
+        m_status->clear();
+        break;
+    case SetupSession::WriteResult::Written:
+        m_status->showDone(text("Settings written to the printer.", "프린터에 설정을 저장했습니다."));
+        break;
+    case SetupSession::WriteResult::ReopenFailed:
+        m_status->showFailure(text("The settings were written, but the USB printer did not come back.",
+                                   "설정은 저장했지만 USB 프린터가 다시 연결되지 않았습니다."));
+        break;
     }
+    setActionButtons(true);
+    applyEnableRules();
+}
+
+void CUserSetupDlg::afterUsbModeChange()
+{
+    // The printer took its USB mode and restarted as the other kind of USB device: this
+    // connection is gone, and a "Get Value" now would only say "Read Fail". Only the way
+    // back to the connection dialog helps.
+    m_form->setEnabled({1032, 1052, 1035}, false);
+    m_form->setEnabled({1070, 1059}, true);
+    m_status->showFailure(text("The printer switched its USB mode; this connection is closed.",
+                               "프린터의 USB 동작 모드가 바뀌어 연결이 끊겼습니다."));
+    const QString question =
+        text("The settings were written. The printer has switched its USB mode and left this connection.\n"
+             "Make the connection again in the connection dialog.\n\n"
+             "Go back to the connection dialog now?",
+             "설정을 저장했습니다. 프린터의 USB 동작 모드가 바뀌어 현재 연결이 끊겼습니다.\n"
+             "연결 설정 화면에서 다시 연결하십시오.\n\n"
+             "지금 연결 설정 화면으로 돌아가시겠습니까?");
+    if (m_deps.prompter.show(question.toStdString(), PromptButtons::YesNo, PromptIcon::Information,
+                             kAppDisplayName) != PromptAnswer::Yes)
+        return;
+    m_backToConnection = true;
+    // EXIT once this action is over (the session is still on the stack).
+    QTimer::singleShot(0, this, &CUserSetupDlg::onExit);
 }
 
 void CUserSetupDlg::onTest()
@@ -500,11 +687,18 @@ void CUserSetupDlg::onTest()
         return;
     formToOptions(*m_form, m_options);
     m_form->setEnabled({1059, 1032, 1052}, false);
-    if (m_session->PrintTestPage(m_options) == SetupSession::TestResult::Failed) {
+    SetupSession::TestResult printed;
+    {
+        QtBusy wait(this, m_status, text("Printing the test page...", "테스트 페이지 인쇄 중..."));
+        printed = m_session->PrintTestPage(m_options);
+    }
+    if (printed == SetupSession::TestResult::Failed) {
+        m_status->showFailure(text("The test page could not be sent.", "테스트 페이지를 보내지 못했습니다."));
         m_form->setEnabled({1070, 1059}, true);
         disableAfterFailure();
         return;
     }
+    m_status->showDone(text("Test page sent to the printer.", "테스트 페이지를 프린터로 보냈습니다."));
     m_form->setEnabled({1059, 1052}, true);
     m_form->button(1032)->setEnabled(m_session->GetValueAvailable());
 }

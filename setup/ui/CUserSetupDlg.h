@@ -15,8 +15,10 @@
 
 #include <QDialog>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CErrorLog;
 class CPorts;
@@ -24,6 +26,7 @@ class Clock;
 class Profile;
 class Prompter;
 class QtMessageTarget;
+class QtStatusLine;
 class QTimer;
 class SetupSession;
 class UserSetupForm;
@@ -37,6 +40,10 @@ struct UserSetupDlgDeps {
     bool korean = false;
     // The connection summary of the function menu, shown in the MODEL area.
     std::string summary;
+    // How long "Get Value" waits for the printer's answers before it reports the settings
+    // that did not answer. Every answer of a live printer is in well within it, even at
+    // 9600 baud or over a network module.
+    std::chrono::milliseconds answerTimeout{3000};
 };
 
 class CUserSetupDlg final : public QDialog {
@@ -51,6 +58,12 @@ public:
 
     int exec() override;
     bool failedToOpen() const { return m_openFailed; }
+    // The user asked to go back to the connection dialog (after the printer left the
+    // connection by a USB mode change): the menu closes too.
+    bool backToConnection() const { return m_backToConnection; }
+    QtStatusLine& statusLine() { return *m_status; }
+    // The settings of the last "Get Value" that did not answer within answerTimeout.
+    const std::vector<std::uint8_t>& unanswered() const { return m_unanswered; }
 
     UserSetupForm& form() { return *m_form; }
     // The form as the controls show it now.
@@ -91,9 +104,16 @@ private:
     void onWatermarkEnable();
     void onNvSizeChange(int comboId);
     void closeConnection(bool exitButton);
+    void waitForAnswers();
+    void reportUnanswered();
+    void afterUsbModeChange();
+    QString text(const char* english, const char* korean) const;
 
     UserSetupDlgDeps m_deps;
     UserSetupForm* m_form;
+    QtStatusLine* m_status;
+    std::vector<std::uint8_t> m_unanswered;
+    bool m_backToConnection = false;
     std::unique_ptr<QtMessageTarget> m_target;
     std::unique_ptr<SetupSession> m_session;
     QTimer* m_ackTimer;

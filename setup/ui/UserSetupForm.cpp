@@ -1,5 +1,7 @@
 #include "setup/ui/UserSetupForm.h"
 
+#include "qthost/QtDialogs.h"
+
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGridLayout>
@@ -10,6 +12,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
@@ -275,8 +278,8 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
     // Buttons; Load and Save exist in the resource but are never shown.
     auto* buttons = new QHBoxLayout;
     for (auto [id, text] : std::initializer_list<std::pair<int, const char*>>{
-             {1032, "Get Value"}, {1052, "Set Value"}, {1035, "TEST"}, {1059, "Default"},
-             {1073, "Load"}, {1074, "Save"}, {1070, "EXIT"}}) {
+             {1032, "&Get Value"}, {1052, "&Set Value"}, {1035, "&TEST"}, {1059, "&Default"},
+             {1073, "Load"}, {1074, "Save"}, {1070, "E&XIT"}}) {
         auto* b = add(id, new QPushButton(text));
         b->setAutoDefault(false);
         buttons->addWidget(b);
@@ -292,8 +295,13 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
     auto* columns = new QHBoxLayout;
     columns->addWidget(left, 3);
     columns->addLayout(rightColumn, 2);
+    // The options scroll on a small or scaled screen; the buttons stay below, always in view.
+    auto* options = new QWidget;
+    options->setObjectName("options");
+    options->setLayout(columns);
     auto* top = new QVBoxLayout(this);
-    top->addLayout(columns, 1);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addWidget(scrollArea(options), 1);
     top->addLayout(buttons);
 
     // Tab order: model area, left group top to bottom, right group, then the buttons.

@@ -16,6 +16,9 @@
 #include "network/ui/CNetworkDlg.h"
 #include "port/CPorts.h"
 #include "port/EthernetLink.h"
+#include "qthost/QtBusy.h"
+#include "qthost/QtDialogs.h"
+#include "qthost/QtStatusLine.h"
 
 #include <gtest/gtest.h>
 
@@ -192,8 +195,19 @@ TEST_F(ConnectDlgTest, UsbSearchTriesSixteenTimesWithGrowingCaption)
 {
     auto dlg = make();
     QStringList captions;
-    clock.onSleep = [&] { captions << dlg->windowTitle(); };
+    int busySleeps = 0;
+    QString hintDuringSearch;
+    clock.onSleep = [&] {
+        captions << dlg->windowTitle();
+        // The 4 s search shows that it runs and drops the clicks made meanwhile.
+        busySleeps += QtBusy::isBusy(dlg.get());
+        hintDuringSearch = dlg->findChild<QtStatusLine*>("okHint")->text();
+    };
     choose(*dlg, "TAVRO36/38 U-II");
+    EXPECT_EQ(busySleeps, 16);
+    EXPECT_EQ(hintDuringSearch, "Searching for the USB printer... (up to 4 s)");
+    EXPECT_FALSE(QtBusy::active());
+    EXPECT_NE(dlg->okHint().indexOf("no USB printer of this model"), -1) << dlg->okHint().toStdString();
     auto sleeps = clock.sleeps();
     ASSERT_EQ(sleeps.size(), 16u);
     for (auto s : sleeps)
@@ -311,8 +325,10 @@ TEST_F(ConnectDlgTest, KoreanSystemGivesKoreanLabelsAndCatalog)
     addDevices({"ACME S"});
     auto dlg = make("ko_KR.UTF-8");
     EXPECT_TRUE(dlg->korean());
-    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1049)->text(), "프린터종류");
-    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1052)->text(), "테이터 길이");
+    // Korean labels keep the English label's key, in brackets.
+    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1049)->text(), "프린터종류(&D)");
+    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1049)->buddy(), combo(*dlg, 1000));
+    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1052)->text(), "테이터 길이(&L)");
     EXPECT_EQ(ctl<QPushButton>(dlg.get(), 2)->text(), "취소");
     choose(*dlg, "ACME S");
     ASSERT_EQ(prompter.texts().size(), 1u);
@@ -323,8 +339,8 @@ TEST_F(ConnectDlgTest, KoreanSystemGivesKoreanLabelsAndCatalog)
     MenuDlgDeps deps;
     deps.korean = true;
     CMenuDlg menu(s, deps);
-    EXPECT_EQ(ctl<QPushButton>(&menu, 1012)->text(), "사용자 설정");
-    EXPECT_EQ(ctl<QPushButton>(&menu, 1021)->text(), "<< 뒤로");
+    EXPECT_EQ(ctl<QPushButton>(&menu, 1012)->text(), "사용자 설정(&U)");
+    EXPECT_EQ(ctl<QPushButton>(&menu, 1021)->text(), "<< 뒤로(&B)");
 }
 
 TEST(ToolAppTest, ApplySettingsKeepsSerialValuesForOtherInterfaces)
@@ -450,6 +466,11 @@ TEST_F(ConnectDlgTest, EthernetEntryGoesThroughNetworkDialog)
     EXPECT_EQ(dlg->networkDialog().ipAddress(), "127.0.0.1");
     EXPECT_EQ(dlg->networkDialog().checkedPort(), listener.port());
     EXPECT_TRUE(prompter.boxes().empty());
+    // The menu names the printer's address after the summary text.
+    EXPECT_EQ(menuRuns[0].host, "127.0.0.1");
+    EXPECT_EQ(menuRuns[0].tcpPort, listener.port());
+    CMenuDlg menu(menuRuns[0], MenuDlgDeps{});
+    EXPECT_EQ(menu.summary(), "TAVRO36/38 - ETHERNET_II\r\n127.0.0.1 : " + std::to_string(listener.port()));
 }
 
 TEST_F(ConnectDlgTest, WirelessEntryEndsAsEthernetAndCancelStops)
@@ -528,6 +549,70 @@ TEST(NetworkDlgTest, PortCheckAndFailedConnectionKeepTheDialogOpen)
     ctl<QLineEdit>(&dlg, 1032)->setText("300.1.2.3");
     ctl<QPushButton>(&dlg, 1)->click();
     EXPECT_EQ(prompter.texts().back(), englishCatalog()[62]);
+}
+
+TEST_F(ConnectDlgTest, OkDisabledAlwaysSaysWhy)
+{
+    addDevices({"TAVRO36/38 X", "TAVRO36/38 S", "TAVRO36/38 E-II"});
+    auto dlg = make();
+    auto* hint = dlg->findChild<QtStatusLine*>("okHint");
+    ASSERT_NE(hint, nullptr);
+    EXPECT_EQ(dlg->okHint(), "Choose the printer model and interface under DEVICE.");
+
+    // A known model with no interface at the end of its name: no box, but the reason.
+    choose(*dlg, "TAVRO36/38 X");
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_TRUE(prompter.boxes().empty());
+    EXPECT_NE(dlg->okHint().indexOf("names no interface"), -1) << dlg->okHint().toStdString();
+    EXPECT_NE(dlg->okHint().indexOf("E-II"), -1);
+    EXPECT_TRUE(hint->isVisibleTo(dlg.get()));
+    EXPECT_EQ(hint->kind(), QtStatusLine::Kind::Failure);
+
+    // No serial port: the box says it once, the line keeps saying it.
+    choose(*dlg, "TAVRO36/38 S");
+    EXPECT_NE(dlg->okHint().indexOf("no serial port"), -1) << dlg->okHint().toStdString();
+
+    // OK on: nothing to explain.
+    choose(*dlg, "TAVRO36/38 E-II");
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_EQ(dlg->okHint(), "");
+    EXPECT_EQ(hint->text(), "");
+}
+
+TEST_F(ConnectDlgTest, KoreanSystemSaysWhyOkIsDisabledInKorean)
+{
+    addDevices({"TAVRO36/38 X"});
+    auto dlg = make("ko_KR.UTF-8");
+    choose(*dlg, "TAVRO36/38 X");
+    EXPECT_NE(dlg->okHint().indexOf(QString::fromUtf8("OK를 누를 수 없습니다")), -1) << dlg->okHint().toStdString();
+}
+
+// The shell's dialogs fit a 1280x720 screen and a 1366x768 laptop at 150 %.
+TEST_F(ConnectDlgTest, ShellDialogsFitSmallAndScaledScreens)
+{
+    const QSize largest = largestDialogSize();
+    for (const char* lang : {"en_US.UTF-8", "ko_KR.UTF-8"}) {
+        SCOPED_TRACE(lang);
+        addDevices({"TAVRO36/38 X"});
+        auto dlg = make(lang);
+        choose(*dlg, "TAVRO36/38 X"); // the longest hint
+        QSize size = dlg->sizeHint().expandedTo(dlg->minimumSizeHint());
+        EXPECT_LE(size.width(), largest.width());
+        EXPECT_LE(size.height(), largest.height());
+        size = dlg->networkDialog().minimumSizeHint();
+        EXPECT_LE(size.width(), largest.width());
+        EXPECT_LE(size.height(), largest.height());
+        ConnectionSettings s;
+        s.portName = "/dev/ttyS0";
+        s.modelFamily = kFamilyTavro36;
+        MenuDlgDeps deps;
+        deps.korean = dlg->korean();
+        CMenuDlg menu(s, deps);
+        size = menu.sizeHint();
+        EXPECT_LE(size.width(), largest.width());
+        EXPECT_LE(size.height(), largest.height());
+        selectCatalog(false);
+    }
 }
 
 } // namespace

@@ -18,6 +18,9 @@
 #include "setup/SetupSession.h"
 #include "setup/ui/CUserSetupDlg.h"
 #include "setup/ui/UserSetupForm.h"
+#include "qthost/QtBusy.h"
+#include "qthost/QtDialogs.h"
+#include "qthost/QtStatusLine.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +30,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <algorithm>
+#include <set>
 #include <atomic>
 #include <poll.h>
 #include <thread>
@@ -136,8 +141,8 @@ TEST_F(UserSetupDlgTest, KoreanSystemGetsKoreanCaptionsAndThreeBufferSizes)
     selectCatalog(true);
     auto dlg = make(true);
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.button(1032)->text(), "설정 읽기");
-    EXPECT_EQ(f.button(1070)->text(), "취소");
+    EXPECT_EQ(f.button(1032)->text(), "설정 읽기(&G)");
+    EXPECT_EQ(f.button(1070)->text(), "취소(&X)");
     EXPECT_EQ(f.radio(1004)->text(), "검정");
     EXPECT_EQ(f.label(1058)->text(), "Bold Korean Font");
     EXPECT_TRUE(f.radio(1049)->isEnabled());
@@ -348,7 +353,9 @@ TEST_F(UserSetupDlgTest, FailedOpenClosesTheDialog)
 // text the table gives, slowly if asked, until stopped.
 class PtyPrinter {
 public:
-    explicit PtyPrinter(PtyPair& pty, std::chrono::milliseconds delay = 0ms) : m_pty(pty), m_delay(delay)
+    // silent: settings the printer never answers.
+    explicit PtyPrinter(PtyPair& pty, std::chrono::milliseconds delay = 0ms, std::set<int> silent = {})
+        : m_pty(pty), m_delay(delay), m_silent(std::move(silent))
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -394,6 +401,8 @@ private:
                 int number = static_cast<unsigned char>(in[at + 6]);
                 in.erase(0, at + 7);
                 ++m_requests;
+                if (m_silent.count(number))
+                    continue;
                 if (m_delay.count())
                     std::this_thread::sleep_for(m_delay);
                 std::string reply = "7'" + std::to_string(number) + "\x1f" + valueOf(number);
@@ -408,6 +417,7 @@ private:
 
     PtyPair& m_pty;
     std::chrono::milliseconds m_delay;
+    std::set<int> m_silent;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_requests{0};
     std::thread m_thread;
@@ -617,6 +627,156 @@ TEST_F(UserSetupDlgTest, EthernetGetValueReadsFromTheSimulatorsTcpPort)
     dlg->onExit();
     EthInit(nullptr, "Ethernet", "127.0.0.1", 1);
     EXPECT_TRUE(prompter.boxes().empty());
+}
+
+// A printer that never answers: the read ends within the bound with the catalog's read
+// failure, and the connection stays for another try.
+TEST_F(UserSetupSerialTest, GetValueWithoutAnswerReportsTheFailureWithinTheBound)
+{
+    ASSERT_TRUE(log.Open((work / "error.log").string()));
+    UserSetupDlgDeps deps{*ports, prompter, *clock, profile, log, false, "test", 500ms};
+    auto dlg = std::make_unique<CUserSetupDlg>(deps);
+    ASSERT_FALSE(dlg->failedToOpen());
+    auto start = std::chrono::steady_clock::now();
+    dlg->onGetValue();
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 500ms - 20ms) << "the answers were given their time";
+    EXPECT_LT(took, 500ms + 2000ms);
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_EQ(prompter.texts()[0], catalogText(60));
+    EXPECT_EQ(dlg->unanswered().size(), 18u);
+    EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Failure);
+    EXPECT_FALSE(dlg->statusLine().busy());
+    EXPECT_TRUE(dlg->form().button(1032)->isEnabled()) << "the port is still open: try again";
+    EXPECT_NE(readFileBytes(work / "error.log").find("no answer from the printer for setting(s) 3 116"),
+              std::string::npos);
+    EXPECT_FALSE(QtBusy::active());
+}
+
+// The printer answers some settings and not others: those that answered stay in the form,
+// the message names the others in the form's words.
+TEST_F(UserSetupSerialTest, GetValueWithSomeAnswersKeepsThemAndNamesTheMissing)
+{
+    PtyPrinter printer(pty, 0ms, {250, 252});
+    UserSetupDlgDeps deps{*ports, prompter, *clock, profile, log, false, "test", 600ms};
+    auto dlg = std::make_unique<CUserSetupDlg>(deps);
+    ASSERT_FALSE(dlg->failedToOpen());
+    dlg->onGetValue();
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    const std::string text = prompter.texts()[0];
+    EXPECT_EQ(text.rfind(catalogText(60), 0), 0u) << text;
+    EXPECT_NE(text.find("Set Left Paper Margin, Receive Buffer Size"), std::string::npos) << text;
+    EXPECT_EQ(dlg->unanswered(), (std::vector<std::uint8_t>{250, 252}));
+    UserSetupForm& f = dlg->form();
+    EXPECT_EQ(f.pairValue(1039, 1037), 1) << "paper width answered and is kept";
+    EXPECT_EQ(f.edit(1025)->text(), "1234");
+    EXPECT_EQ(f.combo(1068)->currentIndex(), -1);
+    EXPECT_NE(dlg->statusLine().text().indexOf("Set Left Paper Margin"), -1);
+}
+
+TEST_F(UserSetupSerialTest, KoreanSystemNamesTheMissingInKorean)
+{
+    selectCatalog(true);
+    PtyPrinter printer(pty, 0ms, {3});
+    UserSetupDlgDeps deps{*ports, prompter, *clock, profile, log, true, "test", 600ms};
+    auto dlg = std::make_unique<CUserSetupDlg>(deps);
+    ASSERT_FALSE(dlg->failedToOpen());
+    dlg->onGetValue();
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_EQ(prompter.texts()[0], std::string(catalogText(60)) + "\n\n프린터가 응답하지 않은 설정:\n용지 폭");
+}
+
+TEST_F(UserSetupSerialTest, ASuccessfulReadAndWriteSayItInTheStatusLineWithoutABox)
+{
+    PtyPrinter printer(pty);
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen());
+    dlg->onGetValue();
+    EXPECT_TRUE(dlg->unanswered().empty());
+    EXPECT_EQ(dlg->statusLine().text(), "Settings read from the printer.");
+    dlg->form().edit(1063)->setText("8");
+    dlg->onSetValue();
+    EXPECT_EQ(dlg->statusLine().text(), "Settings written to the printer.");
+    EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Done);
+    EXPECT_TRUE(prompter.boxes().empty());
+}
+
+// Default gives the USB mode a value on every model: the write makes the printer leave the
+// interface. The user hears it at once and can go back to the connection dialog.
+TEST_F(UserSetupDlgTest, UsbModeWriteTellsTheUserAndOffersTheWayBack)
+{
+    for (PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes}) {
+        prompter.clear();
+        auto dlg = make();
+        prompter.scriptAnswers({PromptAnswer::Yes, answer}); // Default's question, then the notice
+        dlg->onDefault();
+        dlg->onSetValue();
+        // Default's question, the stop-bit warning that Default arms, the notice.
+        ASSERT_EQ(prompter.boxes().size(), 3u);
+        const auto notice = prompter.boxes()[2];
+        EXPECT_EQ(notice.buttons, PromptButtons::YesNo);
+        EXPECT_NE(notice.text.find("switched its USB mode"), std::string::npos) << notice.text;
+        EXPECT_NE(notice.text.find("connection dialog"), std::string::npos);
+        UserSetupForm& f = dlg->form();
+        for (int id : {1032, 1052, 1035})
+            EXPECT_FALSE(f.button(id)->isEnabled()) << id << ": the connection is gone";
+        EXPECT_TRUE(f.button(1070)->isEnabled());
+        EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Failure);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(dlg->backToConnection(), answer == PromptAnswer::Yes);
+        EXPECT_EQ(dlg->result(), answer == PromptAnswer::Yes ? QDialog::Accepted : QDialog::Rejected);
+    }
+}
+
+TEST_F(UserSetupDlgTest, ButtonsHaveDistinctMnemonicsInBothLanguages)
+{
+    for (bool korean : {false, true}) {
+        selectCatalog(korean);
+        auto dlg = make(korean);
+        std::set<QChar> keys;
+        for (int id : {1032, 1052, 1035, 1059, 1070}) {
+            QString t = dlg->form().button(id)->text();
+            int amp = t.indexOf('&');
+            ASSERT_GE(amp, 0) << t.toStdString();
+            EXPECT_TRUE(keys.insert(t.at(amp + 1).toUpper()).second) << t.toStdString();
+        }
+    }
+    auto dlg = make();
+    EXPECT_EQ(dlg->form().button(1032)->text(), "&Get Value");
+    EXPECT_EQ(dlg->form().button(1070)->text(), "E&XIT");
+}
+
+// Every model's form, in both languages, fits a 1280x720 screen and a 1366x768 laptop at
+// 150 %: the options scroll and the buttons stay in view.
+TEST_F(UserSetupDlgTest, FitsSmallAndScaledScreensWithTheButtonsInView)
+{
+    const QSize largest = largestDialogSize();
+    for (int family : {kFamilyTavro36, kFamilyTavro46, kFamilyTavro44i})
+        for (bool korean : {false, true}) {
+            selectCatalog(korean);
+            ports->m_ModelFamily = family;
+            auto dlg = make(korean);
+            SCOPED_TRACE(testing::Message() << "family " << family << (korean ? " Korean" : " English"));
+            const QSize min = dlg->minimumSizeHint().expandedTo(dlg->minimumSize());
+            EXPECT_LE(min.width(), largest.width());
+            EXPECT_LE(min.height(), largest.height());
+            dlg->resize(largest);
+            dlg->show();
+            QCoreApplication::processEvents();
+            EXPECT_LE(dlg->width(), largest.width());
+            EXPECT_LE(dlg->height(), largest.height());
+            for (int id : {1032, 1052, 1035, 1059, 1070}) {
+                QPushButton* b = dlg->form().button(id);
+                QRect r(b->mapTo(dlg.get(), QPoint(0, 0)), b->size());
+                EXPECT_TRUE(dlg->rect().contains(r)) << id;
+                EXPECT_TRUE(b->isVisible()) << id;
+            }
+            auto* area = dlg->findChild<QScrollArea*>("scrollArea");
+            ASSERT_NE(area, nullptr);
+            EXPECT_TRUE(area->isAncestorOf(dlg->form().control(1039)));
+            EXPECT_FALSE(area->isAncestorOf(dlg->form().button(1032)));
+            dlg->hide();
+        }
 }
 
 } // namespace

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# What `make run` does after building — scripts/run-demo.sh with a display — with the tool
+# replaced by tavroset-demo-check, which runs the same tool and presses OK, User Setup and
+# Get Value without choosing anything. Under Xvfb when it is installed, else on Qt's
+# offscreen platform (the script only needs to see a display).
+#   demo_check.sh SOURCE_DIR BUILD_DIR
+set -u
+SRC=$1
+BUILD=$2
+XVFB_PID=
+cleanup() { [ -n "$XVFB_PID" ] && { kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; }; }
+trap cleanup EXIT
+
+if command -v Xvfb >/dev/null 2>&1; then
+  FD_FILE=$(mktemp)
+  # A display number of its own (-displayfd), a 1280x720 screen, no TCP.
+  Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$FD_FILE" </dev/null >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 1 100); do
+    [ -s "$FD_FILE" ] && break
+    sleep 0.1
+  done
+  NUM=$(head -n1 "$FD_FILE")
+  rm -f "$FD_FILE"
+  [ -n "$NUM" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=":$NUM"
+  export QT_QPA_PLATFORM=xcb
+  echo "demo check: Xvfb on $DISPLAY" >&2
+else
+  export DISPLAY=offscreen
+  export QT_QPA_PLATFORM=offscreen
+  echo "demo check: no Xvfb, Qt offscreen platform" >&2
+fi
+unset WAYLAND_DISPLAY
+export TAVRO_DEMO_TOOL="$BUILD/bin/tavroset-demo-check"
+bash "$SRC/scripts/run-demo.sh" "$BUILD" </dev/null
+RC=$?
+exit $RC
