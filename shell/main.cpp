@@ -12,6 +12,12 @@
 #ifdef TAVRO_HAVE_SETUP_UI
 #include "setup/ui/CUserSetupDlg.h"
 #endif
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+#include "firmware/ui/CFwDownload15Dlg.h"
+#include "firmware/ui/CFwUpdateDlg.h"
+#include "port/PrinterConnection.h"
+#include <QGuiApplication>
+#endif
 
 #include <QApplication>
 
@@ -54,6 +60,22 @@ int main(int argc, char** argv)
             UserSetupDlgDeps setupDeps{ports, prompter, clock, profile, log, menuDeps.korean, summary};
             CUserSetupDlg setup(setupDeps, menu);
             setup.exec();
+        };
+#endif
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+        menuDeps.runFirmware = [&](QWidget* menu, const std::string& summary) {
+            auto connect = [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log}); };
+            if (settings.modelFamily == kFamilyTavro15) {
+                FwDownload15DlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, connect, {}, {}};
+                CFwDownload15Dlg dlg(d, menu);
+                dlg.exec();
+                return;
+            }
+            // Service mode: Ctrl held down while the dialog opens.
+            const bool service = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
+            FwUpdateDlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, service, connect, {}, {}};
+            CFwUpdateDlg dlg(d, menu);
+            dlg.exec();
         };
 #endif
         CMenuDlg menu(settings, menuDeps, parent);
