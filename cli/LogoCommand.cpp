@@ -1,5 +1,6 @@
 // tavroctl logo raster|preview|list: the logo core from the command line.
 #include "cli/CliCommand.h"
+#include "common/FileIo.h"
 #include "common/JsonText.h"
 #include "cli/CliPrompter.h"
 
@@ -74,17 +75,10 @@ Result<LogoPicture> convert(const CliContext& context, const LogoArgs& args)
 
 Status writeAtomically(const std::string& file, const std::vector<uint8_t>& bytes)
 {
-    const std::string temp = file + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f)
-        return Status::failure("cannot create " + temp + ": " + std::strerror(errno));
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), file.c_str()) != 0) {
-        int e = errno;
-        std::remove(temp.c_str());
-        return Status::failure("cannot write " + file + ": " + std::strerror(e));
-    }
+    FileOutcome saved =
+        writeFileAtomically(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (!saved)
+        return Status::failure("cannot write " + saved.message);
     return Status::success();
 }
 

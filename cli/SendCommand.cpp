@@ -6,6 +6,7 @@
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
+#include "common/FileIo.h"
 #include "port/CPorts.h"
 
 #include <cerrno>
@@ -20,27 +21,20 @@ namespace {
 // most likely the wrong one.
 constexpr std::uintmax_t kMaxSendBytes = 64u * 1024 * 1024;
 
-Result<std::vector<std::uint8_t>> readWholeFile(const std::string& path)
+Result<std::vector<std::uint8_t>> readSendFile(const std::string& path)
 {
-    std::error_code ec;
-    auto size = std::filesystem::file_size(path, ec);
-    if (ec)
-        return Result<std::vector<std::uint8_t>>::failure(path + ": " + ec.message());
-    if (size > kMaxSendBytes)
+    std::vector<std::uint8_t> bytes;
+    FileOutcome read = readWholeFile(path, kMaxSendBytes, &bytes);
+    if (read.fault == FileOutcome::Fault::TooLarge)
         return Result<std::vector<std::uint8_t>>::failure(path + ": larger than 64 MiB, not sent");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return Result<std::vector<std::uint8_t>>::failure(path + ": " + std::strerror(errno));
-    std::vector<std::uint8_t> bytes(static_cast<size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (static_cast<std::uintmax_t>(in.gcount()) != size)
-        return Result<std::vector<std::uint8_t>>::failure(path + ": could not be read completely");
+    if (!read)
+        return Result<std::vector<std::uint8_t>>::failure(read.message);
     return bytes;
 }
 
 int runSend(const CliOptions& options, const std::string& file)
 {
-    auto bytes = readWholeFile(file);
+    auto bytes = readSendFile(file);
     if (!bytes)
         return cliFail(bytes.message());
     CliPrompter prompter(options.yes);

@@ -221,15 +221,11 @@ Status loadSnapshot(const std::string& file, int family, SetupOptions& form, std
 
 Status saveSnapshot(const std::string& file, const SnapshotLines& lines)
 {
+    // A snapshot is the printer as it is now: keys of an older snapshot must not survive,
+    // and one save writes it whole, so a killed run never leaves half a snapshot for `set
+    // --from` to apply.
     Profile profile(file);
-    // A snapshot is the printer as it is now: keys of an older snapshot must not survive.
-    if (std::filesystem::exists(file))
-        if (Status s = profile.deleteSection(kSnapshotSection); !s)
-            return s.context(file);
-    for (const auto& [key, value] : lines)
-        if (Status s = profile.writeString(kSnapshotSection, key, value); !s)
-            return s.context(file);
-    return Status::success();
+    return profile.apply(Profile::Edit().replaceSection(kSnapshotSection, lines)).context(file);
 }
 
 int runGet(const CliOptions& options, const SetupArgs& args)

@@ -1,5 +1,7 @@
 #include "logo/BmpImage.h"
 
+#include "common/FileIo.h"
+
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -108,35 +110,20 @@ Result<BmpImage> BmpImage::load(const std::filesystem::path& file, BmpFault* fau
     BmpFault& f = fault ? *fault : local;
     f = BmpFault::None;
     const std::string name = file.string();
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
+    std::vector<uint8_t> bytes;
+    FileOutcome read = readWholeFile(file, kMaxFileBytes, &bytes);
+    if (!read) {
         f = BmpFault::CannotRead;
-        return Status::failure(name + ": cannot open: " + std::strerror(errno));
-    }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        f = BmpFault::CannotRead;
-        return Status::failure(name + ": not a regular file");
-    }
-    if (std::uintmax_t(st.st_size) > kMaxFileBytes) {
-        f = BmpFault::CannotRead;
-        return Status::failure(name + ": " + std::to_string(st.st_size) + " bytes is too large for a logo file");
-    }
-    std::vector<uint8_t> bytes(std::size_t(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            f = BmpFault::CannotRead;
-            return Status::failure(name + ": read failed: " + std::strerror(errno));
+        switch (read.fault) {
+        case FileOutcome::Fault::NotRegular:
+            return Status::failure(name + ": not a regular file");
+        case FileOutcome::Fault::TooLarge:
+            return Status::failure(name + ": more than " + std::to_string(kMaxFileBytes) +
+                                   " bytes is too large for a logo file");
+        default:
+            return Status::failure(read.message);
         }
-        if (n == 0)
-            break; // the file shrank while we read it; the checks below see the short size
-        got += std::size_t(n);
     }
-    bytes.resize(got);
     auto image = parseImpl(std::move(bytes), f);
     if (!image.ok())
         return Status::failure(name + ": " + image.message());

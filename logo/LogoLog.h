@@ -23,9 +23,10 @@ public:
     // kMaxKeys). An unreadable profile reads as an empty log.
     std::vector<std::string> read() const;
 
-    // Writes keys 1..N with the paths in upload order and deletes keys N+1..previousCount
-    // (the count the previous upload of this run wrote, or that the list read). Stops at the
-    // first failed write and says which key failed; keys already written stay written.
+    // Writes keys 1..N with the paths in upload order and deletes every higher "Logofile"
+    // key (previousCount, the count the previous upload of this run wrote or the list read,
+    // needs no longer be right: keys above it go too). One save: after a crash the log is
+    // the old one or the new one, never a mix. On failure the profile is as it was.
     Status write(const std::vector<std::string>& paths, int previousCount);
 
 private:

@@ -1,5 +1,7 @@
 #include "logo/LogoPreview.h"
 
+#include "common/FileIo.h"
+
 #include <stb/stb_image_write.h>
 
 #include <cerrno>
@@ -103,17 +105,8 @@ Status LogoPreview::writePng(const std::filesystem::path& file, const LogoPrevie
     putBe32(chunk, crc32(chunk.data() + typeAt, chunk.size() - typeAt));
     png.insert(png.begin() + 33, chunk.begin(), chunk.end());
 
-    const std::string target = file.string();
-    const std::string temp = target + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f)
-        return Status::failure("cannot create " + temp + ": " + std::strerror(errno));
-    bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
-        int e = errno;
-        std::remove(temp.c_str());
-        return Status::failure("cannot write " + target + ": " + std::strerror(e));
-    }
+    FileOutcome saved = writeFileAtomically(file, std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
+    if (!saved)
+        return Status::failure("cannot write " + saved.message);
     return Status::success();
 }

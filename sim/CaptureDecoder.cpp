@@ -2,6 +2,8 @@
 
 #include "sim/CommandInterpreter.h"
 
+#include "common/FileIo.h"
+
 #include <filesystem>
 #include <fstream>
 
@@ -71,23 +73,13 @@ void CaptureDecoder::decodeBytes(const std::vector<uint8_t>& bytes, const Decode
 
 bool CaptureDecoder::decode(const DecodeOptions& options, std::vector<std::string>* lines, std::string* error)
 {
-    std::error_code ec;
-    auto size = fs::file_size(options.file, ec);
-    if (ec) {
+    std::vector<uint8_t> bytes;
+    FileOutcome read = readWholeFile(options.file, kMaxCapture, &bytes);
+    if (!read) {
         if (error)
-            *error = "cannot read " + options.file + ": " + ec.message();
-        return false;
-    }
-    if (size > kMaxCapture) {
-        if (error)
-            *error = options.file + " is larger than " + std::to_string(kMaxCapture >> 20) + " MiB";
-        return false;
-    }
-    std::ifstream in(options.file, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) {
-        if (error)
-            *error = "cannot read " + options.file;
+            *error = read.fault == FileOutcome::Fault::TooLarge
+                         ? options.file + " is larger than " + std::to_string(kMaxCapture >> 20) + " MiB"
+                         : "cannot read " + read.message;
         return false;
     }
     DecodeOptions o = options;

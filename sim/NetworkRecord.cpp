@@ -40,7 +40,7 @@ std::vector<uint8_t> NetworkRecord::encode(uint8_t command) const
     std::copy(mask.begin(), mask.end(), out.begin() + 7);
     std::copy(gateway.begin(), gateway.end(), out.begin() + 11);
     std::copy(mac.begin(), mac.end(), out.begin() + 15);
-    out[21] = dhcp ? 1 : 0;
+    out[21] = dhcp;
     out[22] = static_cast<uint8_t>(tcpPort >> 8);
     out[23] = static_cast<uint8_t>(tcpPort & 0xFF);
     out[33] = out[34] = 0x55;
@@ -56,7 +56,7 @@ std::optional<NetworkRecord> NetworkRecord::decode(const std::vector<uint8_t>& d
     std::copy(d.begin() + 7, d.begin() + 11, r.mask.begin());
     std::copy(d.begin() + 11, d.begin() + 15, r.gateway.begin());
     std::copy(d.begin() + 15, d.begin() + 21, r.mac.begin());
-    r.dhcp = d[21] != 0;
+    r.dhcp = d[21];
     r.tcpPort = static_cast<uint16_t>(d[22] << 8 | d[23]);
     if (command)
         *command = d[2];
@@ -78,7 +78,7 @@ std::string NetworkRecord::macText() const
 std::string NetworkRecord::toLine() const
 {
     return "ip=" + ipText() + " mask=" + maskText() + " gw=" + gatewayText() + " mac=" + macText() +
-           " dhcp=" + (dhcp ? "1" : "0") + " port=" + std::to_string(tcpPort);
+           " dhcp=" + std::to_string(dhcp) + " port=" + std::to_string(tcpPort);
 }
 
 std::optional<NetworkRecord> NetworkRecord::fromLine(const std::string& line)
@@ -99,21 +99,21 @@ std::optional<NetworkRecord> NetworkRecord::fromLine(const std::string& line)
         else if (key == "gw" && parseDotted(value, r.gateway))
             seen |= 4;
         else if (key == "mac") {
-            unsigned m[6];
-            char tail;
-            if (std::sscanf(value.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &m[0], &m[1], &m[2], &m[3],
-                            &m[4], &m[5], &tail) != 6)
+            if (!parseMac(value, r.mac))
                 return std::nullopt;
-            for (int i = 0; i < 6; ++i)
-                r.mac[i] = static_cast<uint8_t>(m[i]);
             seen |= 8;
-        } else if (key == "dhcp" && (value == "0" || value == "1")) {
-            r.dhcp = value == "1";
+        } else if (key == "dhcp") {
+            char* end = nullptr;
+            long v = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || !end || *end || v < 0 || v > 255)
+                return std::nullopt;
+            r.dhcp = static_cast<uint8_t>(v);
             seen |= 16;
         } else if (key == "port") {
+            // Port 0 is what a set request may carry; the record keeps it and loads it again.
             char* end = nullptr;
             long p = std::strtol(value.c_str(), &end, 10);
-            if (!end || *end || p < 1 || p > 65535)
+            if (value.empty() || !end || *end || p < 0 || p > 65535)
                 return std::nullopt;
             r.tcpPort = static_cast<uint16_t>(p);
             seen |= 32;
@@ -124,6 +124,23 @@ std::optional<NetworkRecord> NetworkRecord::fromLine(const std::string& line)
     if (seen != 63)
         return std::nullopt;
     return r;
+}
+
+bool NetworkRecord::parseIp(const std::string& text, std::array<uint8_t, 4>& out)
+{
+    return parseDotted(text, out);
+}
+
+bool NetworkRecord::parseMac(const std::string& text, std::array<uint8_t, 6>& out)
+{
+    unsigned m[6];
+    char tail;
+    if (text.size() != 17 ||
+        std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &tail) != 6)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        out[i] = static_cast<uint8_t>(m[i]);
+    return true;
 }
 
 NetworkResponder::Outcome NetworkResponder::handle(const std::vector<uint8_t>& datagram)

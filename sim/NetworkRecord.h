@@ -15,7 +15,8 @@ struct NetworkRecord {
     std::array<uint8_t, 4> mask{};
     std::array<uint8_t, 4> gateway{};
     std::array<uint8_t, 6> mac{};
-    bool dhcp = false;
+    // The byte as the module sends it: 1 on, 0 off; some modules report on as 2.
+    uint8_t dhcp = 0;
     uint16_t tcpPort = 6001;
 
     std::vector<uint8_t> encode(uint8_t command) const;
@@ -27,9 +28,30 @@ struct NetworkRecord {
     std::string maskText() const;
     std::string gatewayText() const;
     std::string macText() const;
-    // "ip=.. mask=.. gw=.. mac=.. dhcp=0 port=6001": the form of the state file.
+    // "ip=.. mask=.. gw=.. mac=.. dhcp=0 port=6001": the form of the state file. Every record
+    // the module can hold (any DHCP byte, port 0..65535) is written and read back alike.
     std::string toLine() const;
     static std::optional<NetworkRecord> fromLine(const std::string& line);
+    // "a.b.c.d" and "XX:XX:XX:XX:XX:XX" as the command line gives them.
+    static bool parseIp(const std::string& text, std::array<uint8_t, 4>& out);
+    static bool parseMac(const std::string& text, std::array<uint8_t, 6>& out);
+};
+
+// How the module behaves beyond its record: where it lives and the faults a test switches on.
+struct NetModuleOptions {
+    // On a LAN (inside a network namespace made for it): listen on 0.0.0.0 so that a
+    // broadcast to 255.255.255.255 arrives, answer any requester, and move the interface
+    // address after an applied change. Off: loopback printers only.
+    bool lan = false;
+    int restartMs = 1000;       // how long the module is deaf after an applied change
+    bool longAnswer = false;    // fault: search answers 40 bytes long
+    bool duplicate = false;     // fault: every search answer twice
+    bool silentSet = false;     // fault: no echo of a set request (it still takes effect)
+    // The first printer's record where the state folder holds none (the others follow with
+    // the next MAC and their own address).
+    std::optional<std::array<uint8_t, 4>> ip, mask, gateway;
+    std::optional<std::array<uint8_t, 6>> mac;
+    std::optional<uint8_t> dhcp;
 };
 
 // The module's side of the protocol, one printer: search answers, a set request with our MAC
@@ -45,6 +67,7 @@ public:
     };
     Outcome handle(const std::vector<uint8_t>& datagram);
     const NetworkRecord& record() const { return m_record; }
+    void setRecord(const NetworkRecord& record) { m_record = record; m_pending.reset(); }
 
 private:
     NetworkRecord m_record;

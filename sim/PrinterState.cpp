@@ -1,5 +1,7 @@
 #include "sim/PrinterState.h"
 
+#include "common/FileIo.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,25 +13,10 @@ namespace {
 
 bool writeAtomic(const fs::path& file, const std::string& content, std::string* error)
 {
-    fs::path tmp = file;
-    tmp += ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        if (!out) {
-            if (error)
-                *error = "cannot write " + tmp.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(tmp, file, ec);
-    if (ec) {
-        if (error)
-            *error = "cannot rename " + tmp.string() + ": " + ec.message();
-        return false;
-    }
-    return true;
+    FileOutcome saved = writeFileAtomically(file, content);
+    if (!saved && error)
+        *error = "cannot write " + saved.message;
+    return saved.ok();
 }
 
 std::vector<std::string> readLines(const fs::path& file)

@@ -39,4 +39,7 @@ public:
     virtual void logEvent(const std::string& via, const SimEvent& e) = 0;
     virtual void printerRestart(const std::string& reason) = 0;
     virtual void stateChanged() = 0;
+    // A network module came back from the restart after an applied change (record `index`):
+    // the TCP port moves with it.
+    virtual void networkSettingsApplied(size_t index, const NetworkRecord& record) { (void)index; (void)record; }
 };

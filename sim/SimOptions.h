@@ -1,5 +1,6 @@
 #pragma once
 // What tavro-sim was asked to offer: transports, addresses, folders, fault switches.
+#include "sim/NetworkRecord.h"
 #include "sim/SimHost.h"
 
 #include <string>
@@ -13,6 +14,7 @@ struct SimOptions {
     std::vector<std::string> udpAddresses; // "127.0.0.2" or "127.0.0.2:0"
     int udpPort = 2918;                    // listening port where an address names none
     int udpReplyPort = 2918;               // where answers go on the requester's address
+    NetModuleOptions network;              // LAN mode, restart time, faults, first record
     std::string runDir;                    // "" = a fresh folder under $XDG_RUNTIME_DIR or /tmp
     std::string stateDir;                  // "" = <run dir>/state
     bool json = false;                     // stdout lines as JSON

@@ -183,6 +183,7 @@ bool SimServer::start(std::string* error)
             return fail("TCP: " + why);
         tcpPort = tcp->port();
         tcpText = tcp->address() + ":" + std::to_string(tcpPort);
+        m_tcp = tcp.get();
         m_endpoints.push_back(std::move(tcp));
     }
     std::string udpText;
@@ -215,10 +216,21 @@ bool SimServer::start(std::string* error)
                 if (tcpPort > 0)
                     r.tcpPort = static_cast<uint16_t>(tcpPort);
                 r.mac[5] = static_cast<uint8_t>(i + 1);
+                const NetModuleOptions& net = m_options.network;
+                if (net.mask)
+                    r.mask = *net.mask;
+                if (net.gateway)
+                    r.gateway = *net.gateway;
+                if (net.dhcp)
+                    r.dhcp = *net.dhcp;
+                if (net.mac) {
+                    r.mac = *net.mac;
+                    r.mac[5] = static_cast<uint8_t>(r.mac[5] + i);
+                }
             }
             m_state.networkDirty = true;
         }
-        auto udp = std::make_unique<UdpEndpoint>(*this, m_options.udpReplyPort);
+        auto udp = std::make_unique<UdpEndpoint>(*this, m_options.udpReplyPort, m_options.network);
         for (size_t i = 0; i < binds.size(); ++i)
             if (!udp->add(binds[i].first, binds[i].second, i, &why))
                 return fail("UDP: " + why);
@@ -241,6 +253,25 @@ bool SimServer::start(std::string* error)
     m_env.emplace_back("TAVRO_SIM_STATE", m_stateDir);
     m_env.emplace_back("TAVRO_SIM_RUN_DIR", m_runDir);
     return true;
+}
+
+void SimServer::networkSettingsApplied(size_t index, const NetworkRecord& record)
+{
+    // The first module owns the TCP raw port; it listens again on the new port (and, on
+    // loopback, on the new address when that is a loopback one).
+    if (index != 0 || !m_tcp || record.tcpPort == 0)
+        return;
+    std::string address = m_tcp->address();
+    if (address != "0.0.0.0" && record.ip[0] == 127)
+        address = record.ipText();
+    if (address == m_tcp->address() && record.tcpPort == m_tcp->port())
+        return;
+    std::string why;
+    SimEvent e("tcp-move");
+    e.str("address", address).num("port", record.tcpPort);
+    if (!m_tcp->listen(address, record.tcpPort, &why))
+        e.str("error", why);
+    m_log.log("tcp", e);
 }
 
 void SimServer::processDeferred(SimTime now)

@@ -42,6 +42,7 @@ public:
     void logEvent(const std::string& via, const SimEvent& e) override;
     void printerRestart(const std::string& reason) override;
     void stateChanged() override { m_saveNeeded = true; }
+    void networkSettingsApplied(size_t index, const NetworkRecord& record) override;
 
 private:
     void processDeferred(SimTime now);
@@ -54,6 +55,7 @@ private:
     bool m_createdRunDir = false;
     std::vector<std::string> m_created; // paths to remove at exit
     std::vector<std::unique_ptr<Endpoint>> m_endpoints;
+    TcpEndpoint* m_tcp = nullptr; // one of m_endpoints, when offered
     std::vector<std::pair<std::string, std::string>> m_env;
     UniqueFd m_signalFd;
     std::string m_restartReason;

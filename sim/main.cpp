@@ -3,6 +3,7 @@
 #include "sim/EventLog.h"
 #include "sim/SimServer.h"
 
+#include <tuple>
 #include <CLI/CLI.hpp>
 
 #include <csignal>
@@ -63,6 +64,17 @@ int main(int argc, char** argv)
                        ->expected(0, 1);
     app.add_option("--udp", udpText, "Network settings printers on loopback ADDR[:PORT][,ADDR...] (one printer per address)");
     app.add_option("--udp-port", o.udpPort, "UDP port for --udp addresses that name none")->default_val(2918)->check(CLI::Range(0, 65535));
+    std::string lanIp, netMask, netGateway, netMac;
+    int netDhcp = -1;
+    app.add_option("--udp-lan", lanIp, "One network module on a LAN with this address: listens on 0.0.0.0 (broadcasts to 255.255.255.255 arrive) and answers any requester. Only inside a network namespace other than the host's");
+    app.add_option("--net-mask", netMask, "Network module's subnet mask (default 255.0.0.0)");
+    app.add_option("--net-gateway", netGateway, "Network module's gateway (default 127.0.0.1)");
+    app.add_option("--net-mac", netMac, "First network module's MAC XX:XX:XX:XX:XX:XX (the next modules count up the last byte)");
+    app.add_option("--net-dhcp", netDhcp, "Network module's DHCP byte as it answers (0 off, 1 on; 2 as some modules report on)")->check(CLI::Range(0, 255));
+    app.add_option("--net-restart-ms", o.network.restartMs, "How long a network module is deaf after an applied change")->default_val(1000)->check(CLI::Range(0, 600000));
+    app.add_flag("--net-long-answer", o.network.longAnswer, "Fault: network modules answer a search with 40 bytes");
+    app.add_flag("--net-duplicate", o.network.duplicate, "Fault: network modules answer every search twice");
+    app.add_flag("--net-silent-set", o.network.silentSet, "Fault: network modules do not answer a set request (they still take it)");
     app.add_option("--udp-reply-port", o.udpReplyPort, "Port on the requester's address that answers go to")->default_val(2918)->check(CLI::Range(1, 65535));
     app.add_option("--run-dir", o.runDir, "Folder for the port symlinks, the fake sysfs tree and the default state (default: a fresh folder under $XDG_RUNTIME_DIR or /tmp, removed at exit)");
     app.add_option("--state", o.stateDir, "State folder (settings, NV pictures, logo, network, firmware, events.jsonl); default <run dir>/state");
@@ -147,6 +159,40 @@ int main(int argc, char** argv)
         }
     }
     o.udpAddresses = splitComma(udpText);
+    if (!lanIp.empty()) {
+        if (!o.udpAddresses.empty()) {
+            std::fprintf(stderr, "tavro-sim: --udp-lan and --udp exclude each other\n");
+            return 2;
+        }
+        std::array<uint8_t, 4> ip{};
+        if (!NetworkRecord::parseIp(lanIp, ip)) {
+            std::fprintf(stderr, "tavro-sim: --udp-lan: not an IPv4 address: %s\n", lanIp.c_str());
+            return 2;
+        }
+        o.network.lan = true;
+        o.udpAddresses = {lanIp};
+    }
+    for (auto [text, out, name] : {std::tuple{&netMask, &o.network.mask, "--net-mask"},
+                                   std::tuple{&netGateway, &o.network.gateway, "--net-gateway"}}) {
+        if (text->empty())
+            continue;
+        std::array<uint8_t, 4> v{};
+        if (!NetworkRecord::parseIp(*text, v)) {
+            std::fprintf(stderr, "tavro-sim: %s: not an IPv4 address: %s\n", name, text->c_str());
+            return 2;
+        }
+        *out = v;
+    }
+    if (!netMac.empty()) {
+        std::array<uint8_t, 6> mac{};
+        if (!NetworkRecord::parseMac(netMac, mac)) {
+            std::fprintf(stderr, "tavro-sim: --net-mac: not XX:XX:XX:XX:XX:XX: %s\n", netMac.c_str());
+            return 2;
+        }
+        o.network.mac = mac;
+    }
+    if (netDhcp >= 0)
+        o.network.dhcp = static_cast<uint8_t>(netDhcp);
 
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t mask;

@@ -44,6 +44,25 @@ TEST(SimNetworkRecord, EncodesTheRecordLayout)
     EXPECT_FALSE(NetworkRecord::fromLine("ip=1.2.3.4 mask=255.0.0.0 gw=1.1.1.1 mac=02:5C:3A:01:02:03 dhcp=0 port=70000"));
 }
 
+TEST(SimNetworkRecord, EveryRecordTheModuleCanHoldLoadsAgain)
+{
+    // A set request may carry port 0 and an answer a DHCP byte of 2: the state file must
+    // give back exactly what it was given, or the printer forgets its network on restart.
+    for (uint16_t port : {uint16_t(0), uint16_t(1), uint16_t(515), uint16_t(65535)}) {
+        for (uint8_t dhcp : {uint8_t(0), uint8_t(1), uint8_t(2), uint8_t(255)}) {
+            NetworkRecord r = printer();
+            r.tcpPort = port;
+            r.dhcp = dhcp;
+            auto back = NetworkRecord::fromLine(r.toLine());
+            ASSERT_TRUE(back) << r.toLine();
+            EXPECT_EQ(back->encode(0), r.encode(0)) << r.toLine();
+        }
+    }
+    EXPECT_FALSE(NetworkRecord::fromLine("ip=1.2.3.4 mask=255.0.0.0 gw=1.1.1.1 mac=02:5C:3A:01:02:03 dhcp=256 port=1"));
+    EXPECT_FALSE(NetworkRecord::fromLine("ip=1.2.3.4 mask=255.0.0.0 gw=1.1.1.1 mac=02:5C:3A:01:02:03 dhcp=0 port=-1"));
+    EXPECT_FALSE(NetworkRecord::fromLine("ip=1.2.3.4 mask=255.0.0.0 gw=1.1.1.1 mac=02:5C:3A:01:02:03 dhcp= port=1"));
+}
+
 TEST(SimNetworkResponder, SearchSetAndApply)
 {
     NetworkResponder module(printer());

@@ -1,0 +1,227 @@
+#include "network/NetworkSettingEngine.h"
+
+#include "app/MessageCatalog.h"
+#include "app/Prompter.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kNoticeCaption = "Notice";
+
+// Not in the catalog: the module's answer to the set request is the only sign that a printer
+// heard it, and saying "Update Complete" without one would claim what nobody saw.
+constexpr const char* kNoAnswerText =
+    "No printer answered the change request.\nThe new settings were sent all the same; "
+    "search again to see whether the printer took them.";
+constexpr const char* kNoAnswerTextKo =
+    "변경 요청에 응답한 프린터가 없습니다.\n새 설정은 전송되었습니다. "
+    "프린터 검색으로 적용 여부를 확인하십시오.";
+constexpr const char* kBadMacText = "The MAC address must be two hexadecimal digits per byte (0-9, A-F).";
+constexpr const char* kBadMacTextKo = "MAC 주소는 바이트마다 16진수 두 자리(0-9, A-F)로 입력하십시오.";
+
+bool korean() { return g_pMsg == &koreanCatalog(); }
+
+bool isOwn(const std::vector<uint32_t>& own, uint32_t address)
+{
+    return std::find(own.begin(), own.end(), address) != own.end();
+}
+
+} // namespace
+
+NetworkSettingEngine::NetworkSettingEngine(Prompter& prompter, UdpSettings settings)
+    : m_prompter(prompter), m_settings(std::move(settings))
+{
+}
+
+void NetworkSettingEngine::setChannel(UdpChannel* channel)
+{
+    std::lock_guard lock(m_mutex);
+    m_channel = channel;
+    if (channel && m_cancelled)
+        channel->cancel();
+}
+
+void NetworkSettingEngine::cancel()
+{
+    std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_channel)
+        m_channel->cancel();
+}
+
+NetworkSearchResult NetworkSettingEngine::Search(const std::function<void(const NetworkPrinterRow&)>& onRow)
+{
+    NetworkSearchResult result;
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = false;
+    }
+    UdpChannel channel(m_settings);
+    setChannel(&channel);
+    Status opened = channel.open();
+    const std::vector<uint32_t> own = UdpChannel::hostAddresses();
+    if (!opened) {
+        result.socketsOk = false;
+        result.detail = opened.message();
+        // The sending socket has its own message; every later step the catalog's. The search
+        // goes on and its calls fail on their own, so it ends with an empty list.
+        if (channel.failedStep() == UdpChannel::Step::SendSocket)
+            m_prompter.message("socket() error");
+        else
+            m_prompter.message(catalogText(56));
+    }
+    const NetworkRecordBytes request = networkSearchRequest();
+    if (Status sent = channel.send(request); !sent && result.detail.empty())
+        result.detail = sent.message();
+
+    int datagrams = 0;
+    for (;;) {
+        if (datagrams >= kMaxSearchAnswers) {
+            result.end = NetworkSearchResult::End::Limit;
+            result.detail = std::to_string(kMaxSearchAnswers) + " datagrams read";
+            break;
+        }
+        UdpChannel::Received r = channel.receive(kNetworkRecordSize);
+        using Kind = UdpChannel::Received::Kind;
+        if (r.kind == Kind::Silence) {
+            result.end = NetworkSearchResult::End::Silence;
+            break;
+        }
+        if (r.kind == Kind::Cancelled) {
+            result.end = NetworkSearchResult::End::Cancelled;
+            break;
+        }
+        if (r.kind == Kind::TooLong) {
+            result.end = NetworkSearchResult::End::TooLong;
+            result.detail = r.error;
+            break;
+        }
+        if (r.kind == Kind::Failed) {
+            result.end = NetworkSearchResult::End::ReceiveError;
+            if (result.detail.empty())
+                result.detail = r.error;
+            break;
+        }
+        ++datagrams;
+        if (isOwn(own, r.from)) {
+            ++result.skippedOwn;
+            continue;
+        }
+        NetworkPrinterRow row = networkPrinterRow(decodeNetworkAnswer(r.bytes));
+        result.rows.push_back(row);
+        if (onRow)
+            onRow(row);
+    }
+    setChannel(nullptr);
+    return result;
+}
+
+NetworkChangeResult NetworkSettingEngine::Change(const NetworkChangeRequest& request)
+{
+    return runChange(request, false);
+}
+
+NetworkChangeResult NetworkSettingEngine::ManualChange(const NetworkChangeRequest& request)
+{
+    return runChange(request, true);
+}
+
+NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& request, bool manual)
+{
+    using Outcome = NetworkChangeResult::Outcome;
+    NetworkChangeResult result;
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = false;
+    }
+    NetworkSettings s;
+    s.ip = readDottedText(request.ipText);
+    if (!manual && (s.ip[3] == 0 || s.ip[3] == 255)) {
+        m_prompter.message(catalogText(62));
+        result.outcome = Outcome::RefusedIp;
+        return result;
+    }
+    s.mask = readDottedText(request.maskText);
+    s.gateway = readDottedText(request.gatewayText);
+    if (manual) {
+        std::copy(kManualMacPrefix.begin(), kManualMacPrefix.end(), s.mac.begin());
+        for (size_t i = 0; i < 3; ++i) {
+            auto byte = readHexByte(request.macLow[i]);
+            if (!byte) {
+                m_prompter.message(korean() ? kBadMacTextKo : kBadMacText);
+                result.outcome = Outcome::RefusedMac;
+                return result;
+            }
+            s.mac[3 + i] = *byte;
+        }
+    } else {
+        auto mac = readMacText(request.macText);
+        if (!mac) {
+            m_prompter.message(korean() ? kBadMacTextKo : kBadMacText);
+            result.outcome = Outcome::RefusedMac;
+            return result;
+        }
+        s.mac = *mac;
+    }
+    if (manual ? !manualPortAccepted(request.port) : !changePortAccepted(request.port)) {
+        m_prompter.message(catalogText(55));
+        result.outcome = Outcome::RefusedPort;
+        return result;
+    }
+    s.port = static_cast<uint16_t>(request.port);
+    s.dhcp = request.dhcp ? 1 : 0;
+    NetworkRecordBytes record = encodeNetworkRecord(NetworkCommand::Set, s);
+    result.request = record;
+    result.reachedSockets = true;
+
+    UdpChannel channel(m_settings);
+    setChannel(&channel);
+    const Status opened = channel.open();
+    if (!opened) {
+        result.detail = opened.message();
+        m_prompter.message(catalogText(56));
+    }
+    const std::string caption = manual ? kAppDisplayName : kNoticeCaption;
+    if (m_prompter.show(catalogText(58), PromptButtons::YesNo, PromptIcon::Exclamation, caption) != PromptAnswer::Yes) {
+        result.outcome = Outcome::Declined;
+        setChannel(nullptr);
+        return result;
+    }
+
+    Status first = channel.send(record);
+    const std::vector<uint32_t> own = UdpChannel::hostAddresses();
+    // The module echoes the set request; the first datagram not of our own ends the wait.
+    // What it says is not examined: the second packet goes out whether or not one came.
+    bool answered = false;
+    for (int i = 0; first && i < kMaxSearchAnswers && !answered; ++i) {
+        UdpChannel::Received r = channel.receive(kNetworkRecordSize);
+        if (r.kind != UdpChannel::Received::Kind::Datagram)
+            break;
+        if (isOwn(own, r.from))
+            continue;
+        answered = true;
+        result.answerFrom = r.fromText;
+    }
+    record[2] = static_cast<uint8_t>(NetworkCommand::Apply);
+    Status second = channel.send(record);
+    setChannel(nullptr);
+
+    if (!first || !second) {
+        result.outcome = Outcome::SendFailed;
+        result.detail = (!first ? first : second).message();
+        if (result.detail.empty())
+            result.detail = "the change request could not be sent";
+        if (opened) // a failed set-up was shown already
+            m_prompter.message(catalogText(56));
+        return result;
+    }
+    if (!answered) {
+        result.outcome = Outcome::NotAnswered;
+        m_prompter.show(korean() ? kNoAnswerTextKo : kNoAnswerText, PromptButtons::Ok, PromptIcon::Exclamation, caption);
+        return result;
+    }
+    result.outcome = Outcome::Answered;
+    m_prompter.show(catalogText(59), PromptButtons::Ok, PromptIcon::Information, caption);
+    return result;
+}
