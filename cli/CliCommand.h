@@ -20,6 +20,7 @@ struct CliOptions {
     bool yes = false;            // answer Yes to every question
     bool json = false;           // machine-readable output
     bool service = false;        // the service mode that Ctrl unlocks in the desktop tool
+    double stall = 15.0;         // seconds a printer may take no data before a write fails
 };
 
 struct CliContext {

@@ -4,6 +4,8 @@
 #include "cli/CliPrompter.h"
 #include "port/CPorts.h"
 #include "port/EthernetLink.h"
+#include "port/PrinterConnection.h"
+#include "app/Progress.h"
 
 #include <algorithm>
 #include <cctype>
@@ -180,69 +182,40 @@ Result<CliConnection> configureConnection(const CliOptions& options, CPorts& por
     return c;
 }
 
-namespace {
-
-Status sendOverNetwork(const CliConnection& c, const std::vector<std::uint8_t>& bytes)
+Status sendRaw(PrinterConnection& connection, const std::vector<std::uint8_t>& bytes, ProgressSink& progress,
+               const std::string& where)
 {
-    if (!EthOpen()) {
-        EthClose();
-        return Status::failure("cannot connect to " + c.host + ":" + std::to_string(c.tcpPort));
-    }
+    using namespace std::chrono;
+    // The printer's serial link is allowed 100 ms per byte; parallel, USB and network
+    // printers take whole blocks, but one that is busy (a cut, a paper feed) may pause a
+    // while: never less than 10 s a piece. A printer that takes nothing is caught sooner by
+    // the connection's stall limit.
+    const bool serial = connection.kind() == PortKind::Serial;
     std::size_t sent = 0;
+    progress.report({0, bytes.size(), ""});
     while (sent < bytes.size()) {
-        int piece = static_cast<int>(std::min(kSendPiece, bytes.size() - sent));
-        if (EthSend(bytes.data() + sent, piece) != piece) {
-            EthClose();
-            return Status::failure("connection to " + c.host + ":" + std::to_string(c.tcpPort) + " broke after " +
-                                   std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes");
+        std::size_t piece = std::min(kSendPiece, bytes.size() - sent);
+        milliseconds deadline = milliseconds(100) * static_cast<long>(piece);
+        if (!serial)
+            deadline = std::max(deadline, milliseconds(10000));
+        IoResult r = connection.write(std::span(bytes.data() + sent, piece), deadline);
+        sent += std::min(r.count(), piece);
+        if (!r) {
+            connection.close();
+            std::string counted = std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes sent";
+            switch (r.outcome()) {
+            case IoResult::Outcome::TimedOut:
+                if (r.message().rfind("the printer took no data", 0) == 0)
+                    return Status::failure(r.message().substr(0, r.message().find(';')) + "; " + counted + " to " + where);
+                return Status::failure("short write to " + where + ": " + counted);
+            case IoResult::Outcome::HungUp:
+                return Status::failure(where + ": " + kPrinterClosedText + " (" + counted + ")");
+            default:
+                return Status::failure(r.message());
+            }
         }
-        sent += static_cast<std::size_t>(piece);
+        progress.report({sent, bytes.size(), ""});
     }
-    EthClose();
-    return Status::success();
-}
-
-std::string openFailure(const CliConnection& c, const CPorts& ports)
-{
-    std::string what = c.describe();
-    if (c.kind() == PortKind::Serial || c.kind() == PortKind::Parallel) {
-        std::string path = devicePathOf(c.portName);
-        if (::access(path.c_str(), F_OK) != 0)
-            return "cannot open " + what + ": " + std::strerror(errno);
-        if (::access(path.c_str(), R_OK | W_OK) != 0)
-            return "cannot open " + what + ": " + std::strerror(errno);
-        return "cannot open " + what + " (in use by another program, or not a " + kindName(c.kind()) + ")";
-    }
-    if (c.kind() == PortKind::Usb)
-        return "no USB printer with the ids of this model is attached (" + usbOpenIds(c.modelFamily).front() + ")";
-    if (c.kind() == PortKind::PrintToFile)
-        return "cannot create " + ports.m_PortName;
-    return "cannot open " + what;
-}
-
-} // namespace
-
-Status sendRaw(const CliConnection& c, CPorts& ports, const std::vector<std::uint8_t>& bytes)
-{
-    if (c.kind() == PortKind::Ethernet)
-        return sendOverNetwork(c, bytes);
-    if (ports.m_IsOpen)
-        ports.Close();
-    if (!ports.Open())
-        return Status::failure(openFailure(c, ports));
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        int piece = static_cast<int>(std::min(kSendPiece, bytes.size() - sent));
-        int n = ports.Write(bytes.data() + sent, piece);
-        if (n > 0)
-            sent += static_cast<std::size_t>(n);
-        if (n != piece) {
-            std::string where = c.kind() == PortKind::PrintToFile ? "file " + ports.m_PortName : c.describe();
-            ports.Close();
-            return Status::failure("short write to " + where + ": " + std::to_string(sent) + " of " +
-                                   std::to_string(bytes.size()) + " bytes sent");
-        }
-    }
-    ports.Close();
+    connection.close();
     return Status::success();
 }

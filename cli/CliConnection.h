@@ -21,6 +21,8 @@
 
 class CPorts;
 class CliPrompter;
+class PrinterConnection;
+class ProgressSink;
 
 inline constexpr int kDefaultTcpPort = 6001;
 
@@ -39,7 +41,10 @@ void applyConnection(const CliConnection& connection, CPorts& ports, CliPrompter
 // parseConnection, then applyConnection on success.
 Result<CliConnection> configureConnection(const CliOptions& options, CPorts& ports, CliPrompter& prompter);
 
-// Opens the connection, sends the bytes unchanged in pieces of at most 4096 bytes and
-// closes again. Fails with one line when it cannot open, or with the count actually sent
-// when the printer stopped taking the bytes.
-Status sendRaw(const CliConnection& connection, CPorts& ports, const std::vector<std::uint8_t>& bytes);
+// Sends the bytes unchanged over an open connection in pieces of at most 4096 bytes,
+// reporting progress per piece. Done only when every byte reached the printer (serial:
+// left the UART; TCP: acknowledged). Fails with one line: "short write to <where>: n of m
+// bytes sent" when the printer stopped taking them, the stall text when it took nothing
+// for the stall limit, "... the printer closed the connection" when it hung up.
+Status sendRaw(PrinterConnection& connection, const std::vector<std::uint8_t>& bytes, ProgressSink& progress,
+               const std::string& where);

@@ -24,6 +24,29 @@ Status CliSession::configure()
     return Status::success();
 }
 
+Result<std::shared_ptr<PrinterConnection>> CliSession::connection()
+{
+    if (!m_configured) {
+        if (Status s = configure(); !s)
+            return Result<std::shared_ptr<PrinterConnection>>(s);
+    }
+    std::shared_ptr<PrinterConnection> c = makeConnection(m_settings, host());
+    if (!c)
+        return Result<std::shared_ptr<PrinterConnection>>::failure("cannot use " + where());
+    c->setStallLimit(stallLimit());
+    return c;
+}
+
+Result<std::shared_ptr<PrinterConnection>> CliSession::connect()
+{
+    auto c = connection();
+    if (!c)
+        return c;
+    if (IoResult opened = (*c)->open(); !opened)
+        return Result<std::shared_ptr<PrinterConnection>>::failure(opened.message());
+    return c;
+}
+
 std::string CliSession::where() const
 {
     return m_settings.describe();

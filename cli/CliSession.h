@@ -5,6 +5,10 @@
 // built from the settings.
 //
 //     CliSession session(ctx.options);
+//     auto conn = session.connect();          // opened, or a one-line reason
+//     if (!conn) return cliFail(conn.message());
+//     (*conn)->write(bytes, deadline) ...
+//     CliSession session(ctx.options);
 //     if (Status s = session.configure(); !s) return cliFail(s.message());
 #include "app/ConnectionRules.h"
 #include "app/Result.h"
@@ -14,6 +18,7 @@
 #include "port/CPorts.h"
 #include "port/PrinterConnection.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -29,6 +34,12 @@ public:
     // opened). A failure is one line for cliFail.
     Status configure();
 
+    // A connection built from the settings and opened. Failure: "cannot open <what>:
+    // <reason>".
+    Result<std::shared_ptr<PrinterConnection>> connect();
+    // The same, not opened yet.
+    Result<std::shared_ptr<PrinterConnection>> connection();
+
     const CliOptions& options() const { return m_options; }
     const ConnectionSettings& settings() const { return m_settings; }
     CPorts& ports() { return m_ports; }
@@ -36,7 +47,12 @@ public:
     Clock& clock() { return m_clock; }
     CErrorLog& log() { return m_log; }
     ProgressSink& progress() { return m_progress; }
-    ConnectionHost host() { return {m_clock, m_prompter, m_log}; }
+    ConnectionHost host() { return {m_clock, m_prompter, m_log, &m_ports}; }
+    // --stall: how long a printer may take no data before a write gives up.
+    std::chrono::milliseconds stallLimit() const
+    {
+        return std::chrono::milliseconds(static_cast<long long>(m_options.stall * 1000.0 + 0.5));
+    }
     // What the user knows the connection by ("serial port /dev/ttyS0", "file out.prn").
     std::string where() const;
 

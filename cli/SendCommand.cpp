@@ -3,6 +3,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliConnection.h"
 #include "cli/CliPrompter.h"
+#include "cli/CliSession.h"
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
@@ -37,14 +38,13 @@ int runSend(const CliOptions& options, const std::string& file)
     auto bytes = readSendFile(file);
     if (!bytes)
         return cliFail(bytes.message());
-    CliPrompter prompter(options.yes);
-    CPorts ports(prompter, SystemClock::instance(), theErrorLog());
-    auto connection = configureConnection(options, ports, prompter);
+    CliSession session(options);
+    auto connection = session.connect();
     if (!connection)
         return cliFail(connection.message());
-    if (Status s = sendRaw(*connection, ports, *bytes); !s)
+    if (Status s = sendRaw(**connection, *bytes, session.progress(), session.where()); !s)
         return cliFail(s.message());
-    std::string where = connection->kind() == PortKind::PrintToFile ? "file " + ports.m_PortName : connection->describe();
+    std::string where = session.where();
     if (options.json)
         std::cout << "{\"sent\":" << bytes->size() << "}\n";
     else

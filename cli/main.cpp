@@ -45,6 +45,8 @@ int main(int argc, char** argv)
     app.add_flag("--yes,-y", o.yes, "answer Yes to every question");
     app.add_flag("--json", o.json, "machine-readable output");
     app.add_flag("--service", o.service, "service mode (unlocks the service functions)");
+    app.add_option("--stall", o.stall, "seconds a printer may take no data before a write fails (paper out, offline)")
+        ->check(CLI::Range(0.1, 3600.0));
 
     auto& commands = registeredCommands();
     std::sort(commands.begin(), commands.end(),

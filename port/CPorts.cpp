@@ -94,7 +94,8 @@ CPorts::CPorts(Prompter& prompter, Clock& clock, CErrorLog& log)
 }
 
 CPorts::CPorts(Prompter& prompter, Clock& clock, CErrorLog& log, DeviceRoots roots)
-    : m_prompter(prompter), m_clock(clock), m_log(log), m_roots(std::move(roots))
+    : m_prompter(prompter), m_clock(clock), m_log(log), m_roots(std::move(roots)),
+      m_rxSignal(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
 }
 
@@ -120,9 +121,33 @@ void CPorts::Configure(const ConnectionSettings& s)
     m_StopBits = s.stopBits;
 }
 
+ConnectionSettings CPorts::Settings() const
+{
+    ConnectionSettings s;
+    s.portName = m_PortName;
+    s.modelFamily = m_ModelFamily;
+    s.baudRate = m_BaudRate;
+    s.byteSize = m_ByteSize;
+    s.parity = m_Parity;
+    s.stopBits = m_StopBits;
+    s.flowCtrl = m_FlowCtrl;
+    return s;
+}
+
+std::string CPorts::LastErrorText() const
+{
+    std::string what = m_PortName.empty() ? std::string("no port named") : m_PortName;
+    if (m_lastError == 0)
+        return what;
+    return what + ": " + std::strerror(m_lastError);
+}
+
 int CPorts::Open()
 {
     reapWatchThreads(false);
+    m_lastError = 0;
+    m_lineHungUp = false;
+    m_outputStuck = false;
     PortKind kind = portKindOf(m_PortName);
     if (kind != PortKind::Serial && m_hPort >= 0)
         Close(); // a port left open would otherwise leak its fd
@@ -134,7 +159,10 @@ int CPorts::Open()
         m_PortName = name && !name->empty() ? *name : "temp.prn";
         return openFile(m_PortName);
     }
-    case PortKind::File: return m_PortName.empty() ? 0 : openFile(m_PortName);
+    case PortKind::File:
+        if (m_PortName.empty())
+            break; // nothing to open: the same log line as any other unopenable name
+        return openFile(m_PortName);
     case PortKind::Usb: return openUsb();
     case PortKind::Ethernet:
     case PortKind::Wifi: break;
@@ -146,8 +174,10 @@ int CPorts::Open()
 
 int CPorts::openSerial()
 {
-    if (m_PortName.empty() || m_BaudRate == -1 || m_ByteSize == -1 || m_FlowCtrl == -1 || m_Parity == -1)
+    if (m_PortName.empty() || m_BaudRate == -1 || m_ByteSize == -1 || m_FlowCtrl == -1 || m_Parity == -1) {
+        m_lastError = EINVAL;
         return 0;
+    }
     if (m_hPort >= 0) {
         stopWatchThread();
         ::close(m_hPort);
@@ -160,11 +190,20 @@ int CPorts::openSerial()
     }
     std::string path = devicePathOf(m_PortName);
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    // No sharing: a second tool on the same port would steal the printer's answers.
-    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    // No sharing: a second tool on the same port would steal the printer's answers. flock
+    // only stops programs that ask for it; TIOCEXCL makes the kernel refuse every other
+    // open of the tty until Close.
+    if (!fd) {
+        m_lastError = errno;
         m_log.WriteLog("CPorts::Open() CreateFile error\r\n");
         return 0;
     }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        m_lastError = errno == EWOULDBLOCK ? EBUSY : errno;
+        m_log.WriteLog("CPorts::Open() CreateFile error\r\n");
+        return 0;
+    }
+    (void)::ioctl(fd.get(), TIOCEXCL);
     // The deadlines of Write and the watch thread's poll need a non-blocking fd.
     int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
@@ -173,14 +212,17 @@ int CPorts::openSerial()
     }
     termios tio{};
     if (::tcgetattr(fd.get(), &tio) != 0) {
+        m_lastError = errno;
         m_log.WriteLog("CPorts::Open() GetCommState failed.\r\n");
         return 0;
     }
     if (!termiosForSettings(tio, {m_BaudRate, m_ByteSize, m_Parity, m_StopBits, m_FlowCtrl})) {
+        m_lastError = EINVAL;
         m_log.WriteLog("CPorts::Open() SetCommstate failed(%d).\r\n", EINVAL);
         return 0;
     }
     if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) {
+        m_lastError = errno;
         m_log.WriteLog("CPorts::Open() SetCommstate failed(%d).\r\n", errno);
         return 0;
     }
@@ -197,7 +239,7 @@ int CPorts::openSerial()
     m_openKind = PortKind::Serial;
     m_IsOpen = 1;
     m_KeepWatching = 1;
-    if (m_Function == 2 || (m_Function == 3 && m_ModelFamily == kFamilyTavro15)) {
+    if (m_alwaysWatch || m_Function == 2 || (m_Function == 3 && m_ModelFamily == kFamilyTavro15)) {
         if (!startWatchThread()) {
             Close();
             return 0;
@@ -211,6 +253,7 @@ int CPorts::openParallel()
     std::string path = devicePathOf(m_PortName);
     int fd = openParallelDevice(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        m_lastError = errno;
         m_log.WriteLog("CPorts::Open() CreateFile error\r\n");
         return 0;
     }
@@ -224,8 +267,10 @@ int CPorts::openParallel()
 int CPorts::openFile(const std::string& name)
 {
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        m_lastError = errno;
         return 0;
+    }
     m_hPort = fd;
     m_openKind = PortKind::File;
     m_IsOpen = 1;
@@ -239,6 +284,7 @@ int CPorts::openUsb()
         // A node the technician named: that printer, whatever its id.
         int fd = ::open(m_PortName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
+            m_lastError = errno;
             m_log.WriteLog("CreateFile Fail [%d]", errno);
             return 0;
         }
@@ -257,8 +303,23 @@ int CPorts::openUsb()
             break;
     }
     m_hPort = fd;
-    if (fd < 0)
+    if (fd < 0) {
+        // ENODEV: no printer with the family's ids is attached; else why its node refused.
+        m_lastError = ENODEV;
+        for (const auto& printer : listUsbPrinters(m_roots)) {
+            if (std::none_of(ids.begin(), ids.end(), [&](const std::string& id) { return hardwareIdMatches(printer.hardwareId, id); }))
+                continue;
+            int probe = ::open(printer.node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            m_lastError = probe < 0 ? errno : EBUSY;
+            if (probe >= 0)
+                ::close(probe);
+            m_DevicePath = printer.node;
+            break;
+        }
+        if (m_lastError == ENODEV)
+            m_DevicePath.clear();
         return 0;
+    }
     m_openKind = PortKind::Usb;
     m_IsOpen = 1;
     m_KeepWatching = 1;
@@ -276,6 +337,13 @@ int CPorts::Close()
     reapWatchThreads(false);
     if (m_hPort < 0)
         return 0;
+    if (m_openKind == PortKind::Serial) {
+        // Bytes a printer never took would hold close() for the kernel's closing wait
+        // (30 s on a UART): drop them, the write was already reported as failed.
+        if (m_outputStuck)
+            ::tcflush(m_hPort, TCOFLUSH);
+        (void)::ioctl(m_hPort, TIOCNXCL);
+    }
     ::close(m_hPort);
     m_hPort = -1;
     m_IsOpen = 0;
@@ -303,7 +371,19 @@ int CPorts::Write(const std::uint8_t* data, int length)
     milliseconds deadline = kWriteMsPerByte * length;
     if (m_openKind != PortKind::Serial)
         deadline = std::max(deadline, kMinDeviceWriteDeadline);
-    return writeDevice(data, length, deadline, true);
+    auto until = steady_clock::now() + deadline;
+    int written = writeDevice(data, length, deadline, true);
+    if (m_openKind != PortKind::Serial || written <= 0)
+        return written;
+    // A UART takes a short write into the kernel's buffer at once; only bytes that left
+    // the line count, so a printer holding CTS off is a time-out, not a success.
+    int queued = drainSerialOutput(m_hPort, until);
+    if (queued > 0) {
+        m_outputStuck = true;
+        m_log.WriteLog("WriteFile Time-out!");
+        return std::max(0, written - queued);
+    }
+    return written;
 }
 
 int CPorts::writeDevice(const std::uint8_t* data, int length, milliseconds allowed, bool logFailures)
@@ -348,12 +428,13 @@ int CPorts::PumpReceived()
 
 int CPorts::ReadUsbReply()
 {
-    int fd = ::open(m_DevicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    // The answers come back on the descriptor the requests went out on: usblp refuses a
+    // second open of its node (EBUSY) while the first is held.
+    if (m_hPort < 0 || m_openKind != PortKind::Usb) {
         m_prompter.message(m_DevicePath);
         return 0;
     }
-    m_hUsbRead = fd;
+    const int fd = m_hPort;
     UsbReplyDecoder decoder;
     std::vector<std::uint8_t> decoded;
     auto deliver = [&] {
@@ -370,14 +451,14 @@ int CPorts::ReadUsbReply()
     std::uint8_t buffer[kUsbReadSize];
     for (int pass = 0; pass < kUsbPasses; ++pass) {
         std::memset(buffer, 0, sizeof buffer);
-        pollfd p{m_hUsbRead, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         int ready;
         do {
             ready = ::poll(&p, 1, kUsbPassWaitMs);
         } while (ready < 0 && errno == EINTR);
         if (ready <= 0 || !(p.revents & POLLIN))
             continue;
-        ssize_t n = ::read(m_hUsbRead, buffer, sizeof buffer);
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n <= 0)
             continue;
         decoder.feed(buffer, static_cast<int>(n), decoded);
@@ -385,8 +466,6 @@ int CPorts::ReadUsbReply()
     }
     decoder.finish(decoded);
     deliver();
-    ::close(m_hUsbRead);
-    m_hUsbRead = -1;
     return 1;
 }
 
@@ -471,8 +550,16 @@ void CPorts::ThreadWatchComm(CPorts* ports, std::shared_ptr<WatchState> state)
             continue;
         if (n < 0 || state->stop || (fds[1].revents & POLLIN))
             break;
-        if (!(fds[0].revents & POLLIN)) {
-            // Hang-up or error without data: the line is gone for now.
+        // A pty whose far end closed reports POLLIN with its POLLHUP, but has nothing to
+        // read (a read gives EIO): that is a hang-up too, not data.
+        int waiting = 0;
+        bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+                      (!(fds[0].revents & POLLIN) || ::ioctl(state->fd, FIONREAD, &waiting) != 0 || waiting <= 0);
+        if (hungUp || !(fds[0].revents & POLLIN)) {
+            // Hang-up or error without data: the line is gone for now. Readers hear of it at
+            // once instead of waiting out their answer time.
+            ports->m_lineHungUp = true;
+            signalEvent(ports->m_rxSignal.get());
             lock.unlock();
             pollfd w{state->wake.get(), POLLIN, 0};
             ::poll(&w, 1, kHangupPauseMs);
@@ -492,6 +579,7 @@ void CPorts::ThreadWatchComm(CPorts* ports, std::shared_ptr<WatchState> state)
             }
         }
         lock.unlock();
+        signalEvent(ports->m_rxSignal.get());
         for (int i = 0; i < dropped; ++i)
             ports->m_prompter.message(catalogText(41));
         if (state->stop) {

@@ -10,6 +10,7 @@
 // download, is the only producer of m_QueueRead while it runs; the owner pops from
 // m_QueueRead inside its WM_RECEIVE_NOTIFY handler.
 #include "app/PortName.h"
+#include "common/UniqueFd.h"
 #include "port/CByteQueue.h"
 #include "port/DeviceDiscovery.h"
 
@@ -45,6 +46,9 @@ public:
     // network choice leaves those of an earlier serial choice as they were. The one place
     // that copies settings into CPorts.
     void Configure(const ConnectionSettings& settings);
+    // The settings the fields hold now (the inverse of Configure; host and port of a network
+    // printer are the network library's, so they stay empty).
+    ConnectionSettings Settings() const;
 
     // Opens the port named by m_PortName with the stored settings. 1 opened, 0 failed (the
     // reason is in the error log; the caller shows its own message).
@@ -59,14 +63,32 @@ public:
     //    their second id too); m_DevicePath keeps the node. A node path under /dev/usb/
     //    opens that node.
     //  - a plain file name: created or truncated.
-    //  - anything else ("ETHERNET_II", "WIFI"): "CPorts::Open() Invalid Handle\r\n", 0.
+    //  - anything else ("ETHERNET_II", "WIFI", an empty name): "CPorts::Open() Invalid
+    //    Handle\r\n", 0.
+    // A serial port is held exclusively (flock and TIOCEXCL) until Close. On failure
+    // LastError()/LastErrorText() tell why.
     int Open();
+    // errno of the last failed Open (0 when it failed without one) and its text with the port.
+    int LastError() const { return m_lastError; }
+    std::string LastErrorText() const;
+    // Serial: run ThreadWatchComm whatever m_Function is (the connection layer's receive
+    // path). Takes effect at the next Open.
+    void SetAlwaysWatch(bool on) { m_alwaysWatch = on; }
+    // An eventfd that the watch thread signals after it queued bytes or saw the line hang
+    // up; readers poll it (and reset it by reading) instead of spinning on m_QueueRead.
+    int ReceiveSignalFd() const { return m_rxSignal.get(); }
+    // True once the watch thread saw the line hang up since the last Open.
+    bool LineHungUp() const { return m_lineHungUp.load(); }
+    // A write whose bytes did not all leave: Close then drops the output queue instead of
+    // waiting for it.
+    void NoteOutputStuck() { m_outputStuck = true; }
     // 1 when a port was open, else 0. Ends the watch thread at once (it sends no further
     // notification and never touches the fd again), but does not wait for a notification
     // that the thread is handing over at that moment.
     int Close();
     // Writes length bytes. Returns the count written, 0 on failure.
-    //  - serial: deadline of 100 ms per byte; at the deadline the count written so far
+    //  - serial: deadline of 100 ms per byte, covering the bytes leaving the UART (the
+    //    kernel's output queue drained); at the deadline the count that left so far
     //    ("WriteFile Time-out!" logged).
     //  - parallel and USB: the same per-byte deadline, at least 10 s.
     //  - files: length, or 0 when not all bytes could be written.
@@ -75,11 +97,12 @@ public:
     // count, 0 when nothing waits or on error. Used by ThreadWatchComm; the owner may call
     // it only while no watch thread runs.
     int ReadBlock(std::uint8_t* buffer, int capacity);
-    // USB only: opens m_DevicePath a second time and reads four passes of up to 256 bytes,
+    // USB only: reads, from the open node itself, four passes of up to 256 bytes,
     // each waiting at most 100 ms, decoding the printer's escape pairs (1B 30 -> 00,
     // 1B 1B -> 1B, 1B x -> x; a 1B that ends one pass pairs with the first byte of the next)
     // into m_QueueRead, and sends WM_RECEIVE_NOTIFY after each pass that brought bytes.
-    // Returns 1, or 0 (after a message box with the device path) when the node does not open.
+    // Returns 1, or 0 (after a message box with the device path) when the node is not open.
+    // (usblp allows one open at a time: a second open of the node fails with EBUSY.)
     int ReadUsbReply();
     // The serial (parallel == false) or parallel port names of this machine, as device
     // paths. On a serial listing failure logs "Registry open fail".
@@ -98,7 +121,7 @@ public:
     PortKind OpenKind() const { return m_openKind; }
 
     // --- fields (the settings are written by the connection dialog / tavroctl) ---
-    int m_hUsbRead = -1;              // second fd on the USB node, only inside ReadUsbReply
+    int m_hUsbRead = -1;              // never opened: usblp allows one open (kept for callers)
     int m_StopBits = 0;               // 0 one, 1 one and a half, 2 two
     std::string m_DevicePath;         // USB node opened by the last "USB" Open
     std::uint8_t m_Function = 0;      // 1 logo download, 2 user setup, 3 firmware download
@@ -136,6 +159,13 @@ private:
     CErrorLog& m_log;
     DeviceRoots m_roots;
     PortKind m_openKind = PortKind::File;
+    int m_lastError = 0;
+    bool m_alwaysWatch = false;
+    // A write that did not leave: the output queue is flushed before close, so close does
+    // not wait the kernel's closing time for a printer that holds CTS off.
+    bool m_outputStuck = false;
+    UniqueFd m_rxSignal;
+    std::atomic<bool> m_lineHungUp{false};
 
     // The watch thread of the current Open and those told to end but not yet joined.
     std::shared_ptr<WatchState> m_watch;

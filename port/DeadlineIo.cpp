@@ -1,8 +1,11 @@
 #include "port/DeadlineIo.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace std::chrono;
@@ -15,27 +18,42 @@ int remainingMs(steady_clock::time_point deadline)
 
 DeadlineWrite writeBefore(int fd, const std::uint8_t* data, int length, steady_clock::time_point deadline)
 {
+    // Without a stall limit only the deadline ends the wait.
+    return writeWithin(fd, data, length > 0 ? static_cast<std::size_t>(length) : 0, deadline, milliseconds::max());
+}
+
+DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length, steady_clock::time_point deadline,
+                          milliseconds stallLimit)
+{
     DeadlineWrite result;
+    std::size_t written = 0;
     bool pollSaidReady = false;
-    while (result.written < length) {
-        ssize_t n = ::write(fd, data + result.written, static_cast<size_t>(length - result.written));
+    auto lastProgress = steady_clock::now();
+    auto stallEnd = [&] {
+        return stallLimit == milliseconds::max() ? steady_clock::time_point::max() : lastProgress + stallLimit;
+    };
+    while (written < length) {
+        ssize_t n = ::write(fd, data + written, length - written);
         if (n > 0) {
-            result.written += static_cast<int>(n);
+            written += static_cast<std::size_t>(n);
+            lastProgress = steady_clock::now();
             pollSaidReady = false;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            int left = remainingMs(deadline);
+        // ppdev answers a busy printer with a write of 0: the same as "no room yet".
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+            auto end = std::min(deadline, stallEnd());
+            int left = remainingMs(end);
             if (left == 0) {
-                result.timedOut = true;
-                return result;
+                (steady_clock::now() >= deadline ? result.timedOut : result.stalled) = true;
+                break;
             }
-            // Drivers without poll support (lp) always report ready: when a write still
-            // finds no room after poll said ready, pause 10 ms instead of spinning on a
+            // Drivers without poll support (lp, ppdev) always report ready: when a write
+            // still finds no room after poll said ready, pause 10 ms instead of spinning on a
             // printer that refuses the bytes.
-            if (pollSaidReady) {
+            if (pollSaidReady || n == 0) {
                 ::poll(nullptr, 0, std::min(left, 10));
                 pollSaidReady = false;
             } else {
@@ -44,8 +62,23 @@ DeadlineWrite writeBefore(int fd, const std::uint8_t* data, int length, steady_c
             }
             continue;
         }
-        result.error = n < 0 ? errno : EIO;
-        return result;
+        result.error = errno;
+        break;
     }
+    result.written = static_cast<int>(std::min<std::size_t>(written, static_cast<std::size_t>(INT32_MAX)));
     return result;
+}
+
+int drainSerialOutput(int fd, steady_clock::time_point deadline)
+{
+    for (;;) {
+        int queued = 0;
+        // Not a tty (or a driver without the count): nothing we can wait for.
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return 0;
+        int left = remainingMs(deadline);
+        if (left == 0)
+            return queued;
+        ::poll(nullptr, 0, std::min(left, 2));
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "common/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,7 +14,9 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <linux/sockios.h>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +34,7 @@ struct EthState {
     std::string host;
     int port = 0;
     bool initialised = false;
+    int lastError = 0;
     EthTimeouts timeouts;
     UniqueFd socket;
 };
@@ -41,9 +45,10 @@ EthState& state()
     return s;
 }
 
-// A connected non-blocking socket, or an invalid fd.
-UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout)
+// A connected non-blocking socket, or an invalid fd with the reason in *error.
+UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout, int* error)
 {
+    *error = EINVAL;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -55,28 +60,37 @@ UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout)
     UniqueFd result;
     for (addrinfo* ai = found; ai && !result.valid(); ai = ai->ai_next) {
         UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol));
-        if (!fd)
+        if (!fd) {
+            *error = errno;
             continue;
+        }
         int rc = ::connect(fd.get(), ai->ai_addr, ai->ai_addrlen);
-        if (rc != 0 && errno != EINPROGRESS)
+        if (rc != 0 && errno != EINPROGRESS) {
+            *error = errno;
             continue;
+        }
         if (rc != 0) {
             pollfd p{fd.get(), POLLOUT, 0};
             int n;
             do {
                 n = ::poll(&p, 1, remainingMs(deadline));
             } while (n < 0 && errno == EINTR);
-            if (n <= 0)
+            if (n <= 0) {
+                *error = n == 0 ? ETIMEDOUT : errno;
                 continue;
-            int error = 0;
-            socklen_t len = sizeof error;
-            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0)
+            }
+            int soError = 0;
+            socklen_t len = sizeof soError;
+            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
+                *error = soError != 0 ? soError : errno;
                 continue;
+            }
         }
         // Command frames are small and the printer answers each: do not hold them back.
         int one = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         result = std::move(fd);
+        *error = 0;
     }
     ::freeaddrinfo(found);
     return result;
@@ -101,9 +115,11 @@ int EthOpen()
     auto& s = state();
     std::lock_guard lock(s.mutex);
     s.socket.reset();
-    if (!s.initialised)
+    if (!s.initialised) {
+        s.lastError = EINVAL;
         return 0;
-    s.socket = connectWithin(s.host, s.port, s.timeouts.connect);
+    }
+    s.socket = connectWithin(s.host, s.port, s.timeouts.connect, &s.lastError);
     return s.socket.valid() ? 1 : 0;
 }
 
@@ -180,4 +196,124 @@ EthTimeouts EthGetTimeouts()
     auto& s = state();
     std::lock_guard lock(s.mutex);
     return s.timeouts;
+}
+
+int EthLastError()
+{
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.lastError;
+}
+
+EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_clock::time_point deadline,
+                          milliseconds stallLimit)
+{
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    EthTransfer t;
+    if (!s.socket) {
+        t.error = ENOTCONN;
+        return t;
+    }
+    std::size_t sent = 0;
+    auto lastProgress = steady_clock::now();
+    while (sent < length) {
+        ssize_t n = ::send(s.socket.get(), data + sent, length - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            lastProgress = steady_clock::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            auto end = std::min(deadline, lastProgress + stallLimit);
+            int left = remainingMs(end);
+            if (left == 0) {
+                (steady_clock::now() >= deadline ? t.timedOut : t.stalled) = true;
+                break;
+            }
+            pollfd p{s.socket.get(), POLLOUT, 0};
+            if (::poll(&p, 1, left) > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) {
+                int soError = 0;
+                socklen_t len = sizeof soError;
+                ::getsockopt(s.socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len);
+                t.error = soError != 0 ? soError : EPIPE;
+                break;
+            }
+            continue;
+        }
+        t.error = n < 0 ? errno : EPIPE;
+        break;
+    }
+    t.sent = static_cast<int>(sent);
+    return t;
+}
+
+int EthDrain(steady_clock::time_point deadline, int* error)
+{
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    *error = 0;
+    if (!s.socket) {
+        *error = ENOTCONN;
+        return -1;
+    }
+    for (;;) {
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        if (::getsockopt(s.socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError != 0) {
+            *error = soError;
+            return -1;
+        }
+        int queued = 0;
+        if (::ioctl(s.socket.get(), SIOCOUTQ, &queued) != 0) {
+            *error = errno;
+            return -1;
+        }
+        if (queued <= 0)
+            return 0;
+        // A printer that reset closes its side: the unacknowledged bytes will never be.
+        pollfd p{s.socket.get(), POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP))) {
+            *error = ECONNRESET;
+            return -1;
+        }
+        int left = remainingMs(deadline);
+        if (left == 0)
+            return queued;
+        ::poll(nullptr, 0, std::min(left, 2));
+    }
+}
+
+int EthRecvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error)
+{
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    *error = 0;
+    if (!s.socket) {
+        *error = ENOTCONN;
+        return -1;
+    }
+    if (!buffer || capacity <= 0)
+        return 0;
+    auto deadline = steady_clock::now() + wait;
+    for (;;) {
+        ssize_t r = ::recv(s.socket.get(), buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
+        if (r > 0)
+            return static_cast<int>(r);
+        if (r == 0)
+            return -1; // the printer closed its side
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            *error = errno;
+            return -1;
+        }
+        int left = remainingMs(deadline);
+        if (left == 0)
+            return 0;
+        pollfd p{s.socket.get(), POLLIN, 0};
+        ::poll(&p, 1, left);
+    }
 }

@@ -5,6 +5,7 @@
 // are safe to call from any thread (they serialise on one lock), but a connection belongs to
 // one action of one thread at a time.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 class MessageTarget;
@@ -40,3 +41,27 @@ struct EthTimeouts {
 };
 void EthSetTimeouts(const EthTimeouts& timeouts);
 EthTimeouts EthGetTimeouts();
+
+// The connection layer's finer calls on the same one connection (port/NetworkConnection).
+
+// errno of the last EthOpen that failed (ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH, ...; EINVAL
+// without EthInit or for an unknown host name), 0 after a success.
+int EthLastError();
+
+struct EthTransfer {
+    int sent = 0;          // bytes handed to the socket
+    int error = 0;         // errno (EPIPE, ECONNRESET, ...), 0 if none
+    bool timedOut = false; // the deadline passed
+    bool stalled = false;  // the printer took nothing for the stall limit
+};
+// Sends every byte before deadline; gives up when the socket took nothing for stallLimit.
+EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length,
+                          std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds stallLimit);
+// Waits until the printer has acknowledged every byte sent (the socket's send queue is
+// empty, SIOCOUTQ) or the deadline passes. Returns the bytes still unacknowledged (0: all
+// in), or -1 with errno in *error when the connection broke (a reset).
+int EthDrain(std::chrono::steady_clock::time_point deadline, int* error);
+// Waits up to `wait` for bytes and returns what is there (up to capacity) at once: > 0 the
+// count, 0 nothing within the wait, -1 the printer closed the connection or it broke
+// (errno in *error, 0 for an orderly close).
+int EthRecvFor(std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait, int* error);

@@ -28,6 +28,8 @@ constexpr milliseconds kWriteWait{5000};
 constexpr milliseconds kCloseWait{100};
 // The drains on stop pick up what is already waiting, three reads as the Windows tool did.
 constexpr int kStopDrains = 3;
+// A pending read looks again this often on a port whose driver raises no poll readiness.
+constexpr int kReadRetryMs = 20;
 
 std::string formatText(const char* format, int value)
 {
@@ -83,6 +85,7 @@ int ParPortCtl::OpenPort(const std::string& portName)
         return 0;
     }
     m_hPort.reset(fd);
+    m_hungUp = false;
     m_LastError = 0;
     m_IsOpen = 1;
     return 1;
@@ -108,6 +111,20 @@ int ParPortCtl::WritePort(const std::uint8_t* data, int length)
     }
     // Not all bytes taken within the wait: the write counts as failed.
     return w.timedOut ? 0 : w.written;
+}
+
+DeadlineWrite ParPortCtl::WriteWithin(const std::uint8_t* data, std::size_t length,
+                                      steady_clock::time_point deadline, milliseconds stallLimit)
+{
+    if (!m_IsOpen || !m_hPort) {
+        DeadlineWrite w;
+        w.error = EBADF;
+        return w;
+    }
+    DeadlineWrite w = writeWithin(m_hPort.get(), data, length, deadline, stallLimit);
+    if (w.error != 0)
+        SetErrorText(formatText("[ParPortCtl] Write fail : %d", w.error));
+    return w;
 }
 
 int ParPortCtl::StartReadThread()
@@ -232,20 +249,35 @@ int ParPortCtl::readPort(std::uint8_t* buffer, int capacity)
         return static_cast<int>(n);
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
         int error = errno;
+        if (error == EIO || error == ENODEV || error == ENXIO)
+            m_hungUp = true;
         SetErrorText(formatText("[ParPortCtl] Read fail : %d\r\n", error));
         m_log.WriteLog("[ParPortCtl] Read fail : %d", error);
         return 0;
     }
     // Nothing yet: wait for the printer, or for a stop request, which ends the wait at once.
+    // ppdev raises no poll readiness without the printer's interrupt, so the read is tried
+    // again every kReadRetry even when poll says nothing.
     for (;;) {
         pollfd fds[2] = {{m_hPort.get(), POLLIN, 0}, {m_hStop.get(), POLLIN, 0}};
-        int ready = ::poll(fds, 2, -1);
+        int ready = ::poll(fds, 2, kReadRetryMs);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0 || (fds[1].revents & POLLIN))
             return 0;
+        if (fds[0].revents & (POLLHUP | POLLERR)) {
+            if (!(fds[0].revents & POLLIN)) {
+                m_hungUp = true;
+                return 0;
+            }
+        }
         if (fds[0].revents)
             break;
+        do {
+            n = ::read(m_hPort.get(), buffer, static_cast<size_t>(capacity));
+        } while (n < 0 && errno == EINTR);
+        if (n > 0)
+            return static_cast<int>(n);
     }
     do {
         n = ::read(m_hPort.get(), buffer, static_cast<size_t>(capacity));
@@ -255,6 +287,8 @@ int ParPortCtl::readPort(std::uint8_t* buffer, int capacity)
     int error = errno;
     if (error == EAGAIN || error == EWOULDBLOCK)
         return 0;
+    if (error == EIO || error == ENODEV || error == ENXIO)
+        m_hungUp = true;
     SetErrorText(formatText("[ParPortCtl] Read fail : %d", error));
     m_log.WriteLog("[ParPortCtl] Read fail : %d", error);
     return 0;

@@ -9,8 +9,11 @@
 // when the printer sends nothing.
 #include "common/UniqueFd.h"
 #include "port/CByteQueue.h"
+#include "port/DeadlineIo.h"
 
 #include <array>
+#include <chrono>
+#include <cstddef>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -40,6 +43,13 @@ public:
     // Writes length bytes, waiting up to 5000 ms for the printer to take them. The count,
     // or 0 (not open, time-out, or "[ParPortCtl] Write fail : %d").
     int WritePort(const std::uint8_t* data, int length);
+
+    // Writes every byte before deadline, giving up when the printer took nothing for
+    // stallLimit (the connection layer's write; WritePort keeps its fixed 5000 ms).
+    DeadlineWrite WriteWithin(const std::uint8_t* data, std::size_t length,
+                              std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds stallLimit);
+    // True once a read found the port gone (the printer or its cable hung up) since OpenPort.
+    bool HungUp() const { return m_hungUp.load(); }
 
     // 1 started, 0 not open or "[ParPortCtl] CreateThread fail : %d". A thread that is
     // already running is kept (1).
@@ -100,4 +110,5 @@ private:
     CByteQueue m_Queue;
     UniqueFd m_hStop;        // eventfd, set to end the thread
     std::atomic<bool> m_running{false};
+    std::atomic<bool> m_hungUp{false};
 };

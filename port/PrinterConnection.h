@@ -92,6 +92,9 @@ struct ReopenPolicy {
 class PrinterConnection {
 public:
     using Ms = std::chrono::milliseconds;
+    // A write gives up when the printer took no byte for this long (out of paper, cover
+    // open, offline), whatever its own deadline: "seconds, not minutes".
+    static constexpr Ms kDefaultStallLimit{15000};
     virtual ~PrinterConnection() = default;
 
     // Serial, Parallel, Usb, Ethernet or File (an output file; "FILE" was resolved at open).
@@ -117,9 +120,34 @@ public:
     virtual IoResult reopen(const ReopenPolicy& policy) = 0;
     // False for an output file: nothing can answer.
     virtual bool canAnswer() const = 0;
+
+    // The no-progress bound of write() (kDefaultStallLimit unless set; tavroctl --stall).
+    void setStallLimit(Ms limit) { m_stallLimit = limit; }
+    Ms stallLimit() const { return m_stallLimit; }
+
+protected:
+    Ms m_stallLimit = kDefaultStallLimit;
 };
 
+// The message of a printer that hung up, for every kind.
+inline constexpr const char* kPrinterClosedText = "the printer closed the connection";
+
+// "the printer took no data for 15 s (out of paper, cover open or offline?)"
+std::string stallText(std::chrono::milliseconds limit);
+
+// reopen() as the policy says, for any implementation: close, the first wait, then one try
+// per pause (a single try when there are none), each failure followed by its pause. Every
+// wait is taken on clock. Returns the last try's result, with the number of tries added to
+// a failure.
+IoResult reopenByPolicy(PrinterConnection& connection, Clock& clock, const ReopenPolicy& policy);
+
+// Writes everything and turns a short result into a failure with context: "failed to
+// write <what> to <describe()>: <reason>". The count of a failure is how far it got.
+IoResult writeAll(PrinterConnection& connection, std::span<const std::uint8_t> bytes,
+                  std::chrono::milliseconds deadline, const std::string& what);
+
 struct ConnectionSettings;
+class CPorts;
 class Prompter;
 class CErrorLog;
 
@@ -129,6 +157,11 @@ struct ConnectionHost {
     Clock& clock;
     Prompter& prompter;
     CErrorLog& log;
+    // The process-wide port object, when the tool has one: serial, USB and parallel
+    // connections then use it (its m_IsOpen, m_QueueRead and m_hNotifyWnd stay what the
+    // tools and dialogs see). Null: the connection keeps a port object of its own,
+    // configured from the settings.
+    CPorts* ports = nullptr;
 };
 
 // The one place that chooses code by the connection kind. Returns a closed connection, or a

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -69,7 +71,42 @@ bool PtyEndpoint::up(SimTime now, std::string* error)
     m_slavePath = pty->slavePath();
     m_pty = std::move(pty);
     m_link = std::make_unique<PrinterLink>(m_host, m_config.link, now);
+    if (m_config.singleOpen)
+        watchOpens();
     return true;
+}
+
+void PtyEndpoint::watchOpens()
+{
+    m_openers = 0;
+    m_opens.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (m_opens && ::inotify_add_watch(m_opens.get(), m_slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0)
+        m_opens.reset();
+    if (!m_opens)
+        m_host.logEvent(m_config.link.via, SimEvent("node").str("action", "cannot-watch-opens").str("error", std::strerror(errno)));
+}
+
+void PtyEndpoint::readOpenEvents()
+{
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(m_opens.get(), buf, sizeof buf);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            if (e->mask & IN_OPEN) {
+                if (++m_openers == 1 && m_pty)
+                    (void)::ioctl(m_pty->slaveHoldFd(), TIOCEXCL);
+                if (m_openers >= 2)
+                    m_host.logEvent(m_config.link.via,
+                                    SimEvent("node").str("action", "second-open").str("path", portPath()));
+            }
+            if ((e->mask & IN_CLOSE) && m_openers > 0 && --m_openers == 0 && m_pty)
+                (void)::ioctl(m_pty->slaveHoldFd(), TIOCNXCL);
+        }
+    }
 }
 
 void PtyEndpoint::down()
@@ -77,6 +114,7 @@ void PtyEndpoint::down()
     if (m_link)
         m_link->finish();
     m_link.reset();
+    m_opens.reset();
     if (m_config.usb) {
         m_config.usb->remove();
     } else if (!m_config.symlinkPath.empty()) {
@@ -116,6 +154,9 @@ void PtyEndpoint::addPollFds(std::vector<pollfd>& fds, SimTime now)
 {
     if (!m_pty || !m_link)
         return;
+    // The opens first: a second open is seen before the requests it came with.
+    if (m_opens)
+        fds.push_back({m_opens.get(), POLLIN, 0});
     short events = 0;
     if (m_link->wantsInput(now))
         events |= POLLIN;
@@ -137,6 +178,10 @@ void PtyEndpoint::flushOutput(SimTime now)
 
 void PtyEndpoint::onReady(const pollfd& ready, SimTime now)
 {
+    if (m_opens && ready.fd == m_opens.get()) {
+        readOpenEvents();
+        return;
+    }
     if (!m_pty || ready.fd != m_pty->master())
         return;
     if (ready.revents & POLLIN) {

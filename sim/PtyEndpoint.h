@@ -23,6 +23,10 @@ public:
         std::unique_ptr<FakeUsbTree> usb;  // USB: the sysfs entries and the node
         bool restartsWithPrinter = false;  // the USB node goes away while the printer restarts
         bool pace = false;
+        // usblp's rule: one open at a time. The node is made exclusive (TIOCEXCL) while the
+        // tool holds it, and a second open that got through anyway (root ignores TIOCEXCL)
+        // is logged as a "node" event with action "second-open".
+        bool singleOpen = false;
     };
 
     PtyEndpoint(SimHost& host, Config config);
@@ -46,6 +50,8 @@ private:
     void down();
     void updatePacing();
     void flushOutput(SimTime now);
+    void watchOpens();
+    void readOpenEvents();
 
     SimHost& m_host;
     Config m_config;
@@ -55,4 +61,6 @@ private:
     std::optional<SimTime> m_backAt;
     std::optional<SimTime> m_asbBackAt;
     bool m_hungUp = false;
+    UniqueFd m_opens; // inotify on the slave: the tool's opens and closes
+    int m_openers = 0;
 };

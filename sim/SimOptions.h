@@ -21,6 +21,7 @@ struct SimOptions {
     bool quiet = false;                    // no per-command lines on stdout
     unsigned usbProductId = 0;             // 0 = the family's USB printer id
     unsigned usbSerialProductId = 0;       // 0 = the family's virtual serial id
+    bool usbSingleOpen = false;            // the USB printer node refuses a second open, as usblp
 
     // With no transport switch the printer offers every transport on its default.
     void defaultTransports()

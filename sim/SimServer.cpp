@@ -159,6 +159,7 @@ bool SimServer::start(std::string* error)
         c.link = {via, true, false};
         c.usb = std::make_unique<FakeUsbTree>(sysfs, dev, kind, 0, port, 0x5A3E, pid);
         c.restartsWithPrinter = true;
+        c.singleOpen = m_options.usbSingleOpen && kind == FakeUsbTree::Kind::Printer;
         c.pace = m_options.settings.pace;
         auto ep = std::make_unique<PtyEndpoint>(*this, std::move(c));
         if (!ep->up(now, &why))

@@ -59,6 +59,9 @@ int main(int argc, char** argv)
     app.add_flag("--serial", o.serial, "Offer the serial port <run dir>/ttySIM0");
     app.add_flag("--parallel", o.parallel, "Offer the parallel port <run dir>/lpSIM0 (automatic status back until GS a 0)");
     app.add_flag("--usb", o.usb, "Offer a USB printer-class node ($TAVRO_DEV_ROOT/usb/lp0, VID 5A3E)");
+    app.add_flag("--usb-single-open", o.usbSingleOpen,
+                 "The USB printer node refuses a second open while one is held (EBUSY, as usblp; for "
+                 "processes without CAP_SYS_ADMIN) and logs every second open it sees");
     app.add_flag("--usb-serial", o.usbSerial, "Offer a USB virtual serial port ($TAVRO_DEV_ROOT/ttyACM0, VID 5A3E)");
     auto* tcpOpt = app.add_option("--tcp", tcpText, "Offer the TCP raw port on [ADDR:]PORT (default 127.0.0.1:6001; port 0 picks a free one)")
                        ->expected(0, 1);

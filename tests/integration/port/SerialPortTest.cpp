@@ -77,8 +77,6 @@ TEST_F(SerialTest, UnsetSettingsFailBeforeTheDeviceIsTouched)
     configureSerial(path);
     ports->m_FlowCtrl = -1;
     EXPECT_EQ(ports->Open(), 0);
-    configureSerial("");
-    EXPECT_EQ(ports->Open(), 0);
     EXPECT_EQ(ports->m_IsOpen, 0);
     EXPECT_EQ(ports->m_hPort, -1);
     termios after = slaveTermios();
@@ -86,6 +84,11 @@ TEST_F(SerialTest, UnsetSettingsFailBeforeTheDeviceIsTouched)
     EXPECT_EQ(before.c_cflag, after.c_cflag);
     EXPECT_EQ(logText().find("CPorts::Open()"), std::string::npos);
     EXPECT_EQ(ports->Close(), 0);
+    // An empty name is a name that cannot be opened, and is logged as every other one.
+    configureSerial("");
+    EXPECT_EQ(ports->Open(), 0);
+    EXPECT_EQ(ports->m_IsOpen, 0);
+    EXPECT_NE(logText().find("CPorts::Open() Invalid Handle\r\n"), std::string::npos);
 }
 
 TEST_F(SerialTest, OpenFailuresAreLoggedAtTheirStep)

@@ -17,7 +17,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include "common/UniqueFd.h"
+
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/wait.h>
 #include <thread>
@@ -193,6 +197,50 @@ TEST_F(SetupSim, UsbWriteSurvivesThePrinterRestart)
     CliRun get = tavroctl(tmp, env, conn + " setup get");
     ASSERT_EQ(get.status, 0) << get.err;
     expectFullSetRead(get.out, true);
+}
+
+// usblp lets one process hold its node. The simulator's node does the same with
+// --usb-single-open (root passes TIOCEXCL, so tavroctl then runs without CAP_SYS_ADMIN).
+TEST_F(SetupSim, UsbNodeThatAllowsOneOpenAnswersEveryRequest)
+{
+    SimProcess sim({"--family", "6", "--usb", "--quiet", "--usb-single-open"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::string env = "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
+                      " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"));
+    std::string unprivileged;
+    if (::geteuid() == 0) {
+        if (::access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "root opens an exclusive tty anyway, and setpriv (util-linux) is not there to drop "
+                            "CAP_SYS_ADMIN";
+        unprivileged = " /usr/bin/setpriv --inh-caps=-sys_admin --bounding-set=-sys_admin";
+    }
+    const std::string node = sim.env("TAVRO_DEV_ROOT") + "/usb/lp0";
+
+    // The switch itself: while one open is held, another is refused; one that gets
+    // through (root) is logged.
+    {
+        UniqueFd held(::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        ASSERT_TRUE(held.valid()) << node;
+        std::this_thread::sleep_for(300ms); // the simulator sees the open
+        std::string probe = unprivileged + " sh -c " + shellQuote("exec 3<>" + shellQuote(node));
+        EXPECT_NE(std::system(probe.c_str()), 0) << "a second open of the node was allowed";
+        if (::geteuid() == 0) {
+            UniqueFd second(::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+            EXPECT_TRUE(sim.waitForEvent("second-open", 5000ms));
+        }
+    }
+    std::size_t before = 0;
+    for (const auto& e : sim.events())
+        before += e.find("second-open") != std::string::npos;
+
+    CliRun get = tavroctl(tmp, env + unprivileged, "--device 'TAVRO46/48 U-II' --port usb setup get");
+    ASSERT_EQ(get.status, 0) << get.out << get.err;
+    for (const char* key : {"paper_width = ", "speed = ", "margin = ", "custom_code = ", "stop_bit = "})
+        EXPECT_NE(get.out.find(key), std::string::npos) << key << "\n" << get.out;
+    std::size_t after = 0;
+    for (const auto& e : sim.events())
+        after += e.find("second-open") != std::string::npos;
+    EXPECT_EQ(after, before) << "the tool opened the USB node a second time";
 }
 
 TEST_F(SetupSim, TcpWriteAndReadBack)

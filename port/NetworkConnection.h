@@ -1,0 +1,32 @@
+#pragma once
+// A printer with an Ethernet or wireless module, over the network library's one TCP
+// connection. A write is done only when the printer acknowledged every byte (the socket's
+// send queue empty); a reset or a closed connection is a failure, never a success.
+#include "app/ConnectionRules.h"
+#include "port/PrinterConnection.h"
+
+class NetworkConnection final : public PrinterConnection {
+public:
+    NetworkConnection(const ConnectionSettings& settings, ConnectionHost host);
+    ~NetworkConnection() override;
+
+    PortKind kind() const override { return PortKind::Ethernet; }
+    // "network printer 10.0.0.5:6001", or "network printer" for the address the network
+    // dialog handed to the library.
+    std::string describe() const override;
+    // With a host in the settings, hands it to the library first (EthInit).
+    IoResult open() override;
+    bool isOpen() const override { return m_open; }
+    IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) override;
+    IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override;
+    void close() override;
+    IoResult reopen(const ReopenPolicy& policy) override;
+    bool canAnswer() const override { return true; }
+
+private:
+    IoResult closedByPrinter(std::size_t count, int error);
+
+    ConnectionSettings m_settings;
+    ConnectionHost m_host;
+    bool m_open = false;
+};

@@ -1,0 +1,57 @@
+#include "port/PrinterConnection.h"
+
+#include "app/ConnectionRules.h"
+#include "port/FileConnection.h"
+#include "port/NetworkConnection.h"
+#include "port/ParallelConnection.h"
+#include "port/SerialConnection.h"
+#include "port/UsbConnection.h"
+
+std::unique_ptr<PrinterConnection> makeConnection(const ConnectionSettings& settings, ConnectionHost host)
+{
+    switch (settings.kind()) {
+    case PortKind::Serial: return std::make_unique<SerialConnection>(settings, host);
+    case PortKind::Parallel: return std::make_unique<ParallelConnection>(settings, host);
+    case PortKind::Usb: return std::make_unique<UsbConnection>(settings, host);
+    case PortKind::Ethernet:
+    case PortKind::Wifi: return std::make_unique<NetworkConnection>(settings, host);
+    case PortKind::PrintToFile:
+    case PortKind::File: return std::make_unique<FileConnection>(settings, host);
+    }
+    return nullptr;
+}
+
+std::string stallText(std::chrono::milliseconds limit)
+{
+    std::string amount = limit.count() % 1000 == 0 ? std::to_string(limit.count() / 1000) + " s"
+                                                   : std::to_string(limit.count()) + " ms";
+    return "the printer took no data for " + amount + " (out of paper, cover open or offline?)";
+}
+
+IoResult reopenByPolicy(PrinterConnection& connection, Clock& clock, const ReopenPolicy& policy)
+{
+    connection.close();
+    if (policy.firstWait.count() > 0)
+        clock.sleep(policy.firstWait);
+    const std::size_t tries = policy.pausesAfterFailure.empty() ? 1 : policy.pausesAfterFailure.size();
+    IoResult last = IoResult::failed("not tried");
+    for (std::size_t i = 0; i < tries; ++i) {
+        last = connection.open();
+        if (last)
+            return last;
+        if (i < policy.pausesAfterFailure.size())
+            clock.sleep(policy.pausesAfterFailure[i]);
+    }
+    return last.context("reopened " + std::to_string(tries) + (tries == 1 ? " time" : " times") + ", in vain");
+}
+
+IoResult writeAll(PrinterConnection& connection, std::span<const std::uint8_t> bytes, std::chrono::milliseconds deadline,
+                  const std::string& what)
+{
+    IoResult r = connection.write(bytes, deadline);
+    if (r && r.count() != bytes.size())
+        return IoResult::failed("failed to write " + what + " to " + connection.describe() + ": only " +
+                                std::to_string(r.count()) + " of " + std::to_string(bytes.size()) + " bytes taken",
+                                0, r.count());
+    return r.context("failed to write " + what + " to " + connection.describe());
+}

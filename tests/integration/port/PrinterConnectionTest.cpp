@@ -1,0 +1,443 @@
+// Every kind of printer connection through the one interface: bytes out and back, the
+// reasons a failure gives (with errno text), a printer that stalls or hangs up, and the
+// reopen rules taken on the test Clock.
+#include "PortTestSupport.h"
+
+#include "LoopbackServer.h"
+#include "app/ConnectionRules.h"
+#include "port/DeviceDiscovery.h"
+#include "port/EthernetLink.h"
+#include "port/ParallelConnection.h"
+#include "port/PrinterConnection.h"
+#include "port/ReopenPolicies.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+
+using namespace porttest;
+using namespace std::chrono;
+
+namespace {
+
+struct ConnectionTest : PortFixture {
+    ConnectionHost host() { return {clock, prompter, log, ports.get()}; }
+    std::unique_ptr<PrinterConnection> make(const ConnectionSettings& s) { return makeConnection(s, host()); }
+    ConnectionSettings serial(const std::string& name)
+    {
+        ConnectionSettings s;
+        s.portName = name;
+        s.baudRate = 9600;
+        s.byteSize = 8;
+        s.parity = 0;
+        s.flowCtrl = 3;
+        s.modelFamily = kFamilyTavro36;
+        return s;
+    }
+    ConnectionSettings usb(const std::string& name = "USB")
+    {
+        ConnectionSettings s;
+        s.portName = name;
+        s.modelFamily = kFamilyTavro36;
+        return s;
+    }
+    // Reads until the connection delivered count bytes or 5 s passed.
+    Bytes readAll(PrinterConnection& c, std::size_t count)
+    {
+        Bytes out;
+        auto end = steady_clock::now() + 5s;
+        while (out.size() < count && steady_clock::now() < end) {
+            std::uint8_t buf[64];
+            IoResult r = c.readFor(buf, 200ms);
+            if (!r)
+                break;
+            out.insert(out.end(), buf, buf + r.count());
+        }
+        return out;
+    }
+    // Holds the slave in XOFF: the pty takes no more output until XON.
+    void stopOutput()
+    {
+        termios t{};
+        ASSERT_EQ(::tcgetattr(pty.slaveHoldFd(), &t), 0);
+        t.c_iflag |= IXON;
+        t.c_cc[VSTOP] = 0x13;
+        t.c_cc[VSTART] = 0x11;
+        ASSERT_EQ(::tcsetattr(pty.slaveHoldFd(), TCSANOW, &t), 0);
+        ASSERT_TRUE(writeMaster(pty.master(), {0x13}));
+        ASSERT_TRUE(waitFor([&] {
+            pollfd p{pty.slaveHoldFd(), POLLOUT, 0};
+            return ::poll(&p, 1, 0) == 0;
+        }));
+    }
+};
+
+// A second pty whose master the test can drop, as a printer that is switched off.
+struct DroppablePty {
+    std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>();
+    void hangUp() { pty.reset(); }
+};
+
+} // namespace
+
+TEST_F(ConnectionTest, FactoryPicksTheKindAndNamesIt)
+{
+    struct Case {
+        ConnectionSettings settings;
+        PortKind kind;
+        std::string described;
+    } cases[] = {
+        {serial("/dev/ttyUSB0"), PortKind::Serial, "serial port /dev/ttyUSB0"},
+        {serial("/dev/lp0"), PortKind::Parallel, "parallel port /dev/lp0"},
+        {usb("/dev/usb/lp1"), PortKind::Usb, "USB printer /dev/usb/lp1"},
+        {usb(), PortKind::Usb, "USB printer"},
+        {[] { ConnectionSettings s; s.portName = "ETHERNET_II"; s.host = "10.0.0.5"; s.tcpPort = 6001; return s; }(),
+         PortKind::Ethernet, "network printer 10.0.0.5:6001"},
+        {[] { ConnectionSettings s; s.portName = "FILE"; s.outputFile = "out.prn"; return s; }(), PortKind::File,
+         "file out.prn"},
+    };
+    for (const auto& c : cases) {
+        auto conn = make(c.settings);
+        ASSERT_TRUE(conn) << c.described;
+        EXPECT_EQ(conn->kind(), c.kind) << c.described;
+        EXPECT_EQ(conn->describe(), c.described);
+        EXPECT_FALSE(conn->isOpen());
+        EXPECT_EQ(conn->canAnswer(), c.kind != PortKind::File);
+    }
+}
+
+TEST_F(ConnectionTest, SerialWritesAndReadsThroughTheWatchThread)
+{
+    std::string port = linkPty("ttyConn0");
+    auto conn = make(serial(port));
+    ports->m_Function = 1; // a tool that would not start the watch thread by itself
+    ASSERT_TRUE(conn->open()) << conn->open().message();
+    EXPECT_EQ(ports->m_IsOpen, 1);
+    EXPECT_TRUE(ports->WatchThreadActive());
+
+    Bytes frame = {0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x05};
+    IoResult w = conn->write(frame, 1s);
+    ASSERT_TRUE(w) << w.message();
+    EXPECT_EQ(w.count(), frame.size());
+    EXPECT_EQ(readMaster(pty.master(), frame.size()), frame);
+
+    ASSERT_TRUE(writeMaster(pty.master(), {0x37, 0x27, 0x05, 0x00}));
+    EXPECT_EQ(readAll(*conn, 4), (Bytes{0x37, 0x27, 0x05, 0x00}));
+    // Nothing more: Done with no bytes once the wait is over.
+    std::uint8_t buf[8];
+    IoResult r = conn->readFor(buf, 50ms);
+    EXPECT_TRUE(r);
+    EXPECT_EQ(r.count(), 0u);
+    conn->close();
+    EXPECT_EQ(ports->m_IsOpen, 0);
+}
+
+TEST_F(ConnectionTest, FailuresCarryTheErrnoText)
+{
+    auto missing = make(serial((dir / "ttyNone0").string()));
+    IoResult r = missing->open();
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.error(), ENOENT);
+    EXPECT_EQ(r.message(), "cannot open serial port " + (dir / "ttyNone0").string() + ": No such file or directory");
+
+    auto file = make([&] { ConnectionSettings s; s.portName = (dir / "no/such/dir.prn").string(); return s; }());
+    r = file->open();
+    EXPECT_EQ(r.error(), ENOENT);
+    EXPECT_NE(r.message().find("cannot create file"), std::string::npos) << r.message();
+
+    // An empty name fails like every other name that cannot be opened.
+    auto empty = make(ConnectionSettings{});
+    r = empty->open();
+    EXPECT_FALSE(r);
+    EXPECT_NE(logText().find("CPorts::Open() Invalid Handle\r\n"), std::string::npos);
+
+    // Context is added on the way up.
+    std::string port = linkPty("ttyConn1");
+    auto conn = make(serial(port));
+    ASSERT_TRUE(conn->open());
+    conn->close();
+    r = writeAll(*conn, Bytes{1, 2, 3}, 1s, "block 3 of 17");
+    EXPECT_EQ(r.message().rfind("failed to write block 3 of 17 to serial port " + port + ": ", 0), 0u) << r.message();
+}
+
+TEST_F(ConnectionTest, SerialPortIsHeldExclusively)
+{
+    std::string port = linkPty("ttyConn2");
+    auto first = make(serial(port));
+    ASSERT_TRUE(first->open());
+    CPorts other(prompter, clock, log);
+    ConnectionHost otherHost{clock, prompter, log, &other};
+    auto second = makeConnection(serial(port), otherHost);
+    IoResult r = second->open();
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.error(), EBUSY);
+    EXPECT_NE(r.message().find("another program"), std::string::npos) << r.message();
+    first->close();
+    EXPECT_TRUE(second->open()) << "the port is free again after close";
+}
+
+TEST_F(ConnectionTest, SerialStallIsReportedAfterTheStallLimitWithTheCount)
+{
+    std::string port = linkPty("ttyConn3");
+    auto conn = make(serial(port));
+    ASSERT_TRUE(conn->open());
+    stopOutput();
+    conn->setStallLimit(300ms);
+    Bytes big(64 * 1024, 0x41);
+    auto start = steady_clock::now();
+    IoResult r = conn->write(big, 60s); // the deadline alone would allow a minute
+    auto took = steady_clock::now() - start;
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::TimedOut);
+    EXPECT_LT(r.count(), big.size());
+    EXPECT_NE(r.message().find("the printer took no data for 300 ms"), std::string::npos) << r.message();
+    EXPECT_NE(r.message().find(std::to_string(r.count()) + " of 65536 bytes sent"), std::string::npos) << r.message();
+    EXPECT_LT(took, 10s);
+    // Close does not wait for the bytes the printer never took.
+    start = steady_clock::now();
+    conn->close();
+    EXPECT_LT(steady_clock::now() - start, 2s);
+}
+
+TEST_F(ConnectionTest, SerialHangUpIsNoticedDuringARead)
+{
+    DroppablePty printer;
+    ASSERT_TRUE(printer.pty->valid());
+    auto link = dir / "ttyGone0";
+    std::filesystem::create_symlink(printer.pty->slavePath(), link);
+    auto conn = make(serial(link.string()));
+    ASSERT_TRUE(conn->open());
+    std::thread off([&] {
+        std::this_thread::sleep_for(100ms);
+        printer.hangUp();
+    });
+    std::uint8_t buf[16];
+    auto start = steady_clock::now();
+    IoResult r = conn->readFor(buf, 5s);
+    off.join();
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::HungUp);
+    EXPECT_EQ(r.message(), "serial port " + link.string() + ": the printer closed the connection");
+    EXPECT_LT(steady_clock::now() - start, 2s);
+    // And a write afterwards is no success either.
+    Bytes one{0x10};
+    EXPECT_FALSE(conn->write(one, 500ms));
+}
+
+TEST_F(ConnectionTest, UsbReadsDecodedAnswersFromTheOneOpenNode)
+{
+    std::string node = fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, pty.slavePath());
+    auto conn = make(usb());
+    ASSERT_TRUE(conn->open());
+    EXPECT_EQ(conn->describe(), "USB printer " + node);
+    Bytes request = {0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x05};
+    ASSERT_TRUE(conn->write(request, 1s));
+    EXPECT_EQ(readMaster(pty.master(), request.size()), request);
+    // 00 and 1B come escaped; an escape at the end of one read pairs with the next.
+    ASSERT_TRUE(writeMaster(pty.master(), {0x37, 0x1B, 0x30, 0x1B}));
+    std::uint8_t buf[16];
+    IoResult r = conn->readFor(buf, 1s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Bytes(buf, buf + r.count()), (Bytes{0x37, 0x00}));
+    ASSERT_TRUE(writeMaster(pty.master(), {0x1B, 0x41}));
+    EXPECT_EQ(readAll(*conn, 2), (Bytes{0x1B, 0x41}));
+}
+
+TEST_F(ConnectionTest, UsbNodeNamedByPathOpensThatPrinter)
+{
+    // A printer with a foreign id: "USB" would not find it, its node path does.
+    std::string node = fake.addUsbPrinter("lp3", 0x1234, 0x0001, std::nullopt, pty.slavePath());
+    auto byId = make(usb());
+    IoResult r = byId->open();
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.message().rfind("no USB printer with the ids of this model is attached", 0), 0u) << r.message();
+    auto byNode = make(usb(node));
+    ASSERT_TRUE(byNode->open()) << byNode->open().message();
+    ASSERT_TRUE(byNode->write(Bytes{0x10, 0x04, 0x01}, 1s));
+    EXPECT_EQ(readMaster(pty.master(), 3), (Bytes{0x10, 0x04, 0x01}));
+}
+
+TEST_F(ConnectionTest, UsbHangUpIsNoticedDuringARead)
+{
+    DroppablePty printer;
+    ASSERT_TRUE(printer.pty->valid());
+    fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, printer.pty->slavePath());
+    auto conn = make(usb());
+    ASSERT_TRUE(conn->open());
+    std::thread off([&] {
+        std::this_thread::sleep_for(100ms);
+        printer.hangUp();
+    });
+    std::uint8_t buf[16];
+    auto start = steady_clock::now();
+    IoResult r = conn->readFor(buf, 5s);
+    off.join();
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::HungUp) << r.message();
+    EXPECT_LT(steady_clock::now() - start, 2s);
+}
+
+TEST_F(ConnectionTest, UsbReopenFollowsThePolicyOnTheClock)
+{
+    std::string node = fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, pty.slavePath());
+    auto conn = make(usb());
+    ASSERT_TRUE(conn->open());
+    clock.clearSleeps();
+    ASSERT_TRUE(conn->reopen(reopenpolicy::usbRestart()));
+    EXPECT_EQ(clock.sleeps(), (std::vector<milliseconds>{3000ms}));
+
+    // The printer does not come back: five tries, each failure followed by its pause.
+    std::filesystem::remove(node);
+    std::filesystem::remove_all(fake.sysfsRoot() / "class/usbmisc/lp0");
+    clock.clearSleeps();
+    IoResult r = conn->reopen(reopenpolicy::usbRestart());
+    EXPECT_FALSE(r);
+    EXPECT_EQ(clock.sleeps(), (std::vector<milliseconds>{3000ms, 500ms, 400ms, 300ms, 200ms, 100ms}));
+    EXPECT_NE(r.message().find("5 times"), std::string::npos) << r.message();
+    EXPECT_FALSE(conn->isOpen());
+    EXPECT_EQ(ports->m_IsOpen, 0);
+}
+
+TEST_F(ConnectionTest, ParallelDeliversDataWithoutStatusReports)
+{
+    std::string port = linkPty("lpConn0");
+    ConnectionSettings s;
+    s.portName = port;
+    auto conn = make(s);
+    ASSERT_TRUE(conn->open());
+    EXPECT_EQ(ports->m_IsOpen, 1);
+    ASSERT_TRUE(conn->write(Bytes{0x1D, 0x61, 0x00}, 1s));
+    EXPECT_EQ(readMaster(pty.master(), 3), (Bytes{0x1D, 0x61, 0x00}));
+    ASSERT_TRUE(writeMaster(pty.master(), {0x18, 0x00, 0x00, 0x0F, 0x41, 0x42}));
+    EXPECT_EQ(readAll(*conn, 2), (Bytes{0x41, 0x42}));
+    auto* par = dynamic_cast<ParallelConnection*>(conn.get());
+    ASSERT_NE(par, nullptr);
+    EXPECT_EQ(par->control().GetAsb(), (std::array<std::uint8_t, 4>{0x18, 0x00, 0x00, 0x0F}));
+
+    clock.clearSleeps();
+    ASSERT_TRUE(conn->reopen(reopenpolicy::parallelAfterWrite()));
+    // The port's own 100 ms close wait, then the printer's 4 s restart.
+    EXPECT_EQ(clock.sleeps(), (std::vector<milliseconds>{100ms, 4000ms}));
+    conn->close();
+    EXPECT_EQ(ports->m_IsOpen, 0);
+}
+
+TEST_F(ConnectionTest, FileTakesTheAskedNameAndAnswersNothing)
+{
+    prompter.setOutputFileName((dir / "asked.prn").string());
+    ConnectionSettings s;
+    s.portName = "FILE";
+    auto conn = make(s);
+    ASSERT_TRUE(conn->open());
+    EXPECT_EQ(ports->m_PortName, (dir / "asked.prn").string());
+    ASSERT_TRUE(conn->write(Bytes{'a', 'b'}, 1s));
+    std::uint8_t buf[4];
+    IoResult r = conn->readFor(buf, 10s);
+    EXPECT_TRUE(r);
+    EXPECT_EQ(r.count(), 0u);
+    conn->close();
+    EXPECT_EQ(readFileBytes(dir / "asked.prn"), "ab");
+}
+
+namespace {
+
+struct NetworkTest : ConnectionTest {
+    LoopbackServer server;
+    ConnectionSettings settings()
+    {
+        ConnectionSettings s;
+        s.portName = "ETHERNET_II";
+        s.host = "127.0.0.1";
+        s.tcpPort = server.port();
+        return s;
+    }
+    void TearDown() override
+    {
+        EthClose();
+        ConnectionTest::TearDown();
+    }
+};
+
+// Closes a socket with a reset instead of an orderly end.
+void resetSocket(UniqueFd& fd)
+{
+    linger l{1, 0};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    fd.reset();
+}
+
+} // namespace
+
+TEST_F(NetworkTest, WritesAreAcknowledgedAndAnswersReadAtOnce)
+{
+    ASSERT_TRUE(server.valid());
+    auto conn = make(settings());
+    ASSERT_TRUE(conn->open()) << conn->open().message();
+    UniqueFd peer = server.accept(5000ms);
+    ASSERT_TRUE(peer.valid());
+    ASSERT_TRUE(conn->write(bytesOf("hello"), 5s));
+    EXPECT_EQ(LoopbackServer::readBytes(peer.get(), 5, 5000ms), "hello");
+    ASSERT_TRUE(LoopbackServer::sendAll(peer.get(), "ab"));
+    std::uint8_t buf[16];
+    auto start = steady_clock::now();
+    IoResult r = conn->readFor(buf, 5s);
+    EXPECT_LT(steady_clock::now() - start, 1s) << "bytes that are there end the wait";
+    ASSERT_TRUE(r);
+    EXPECT_EQ(std::string(buf, buf + r.count()), "ab");
+
+    // The printer closes: noticed at once, and said so.
+    peer.reset();
+    r = conn->readFor(buf, 5s);
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::HungUp);
+    EXPECT_EQ(r.message(), "network printer 127.0.0.1:" + std::to_string(server.port()) +
+                               ": the printer closed the connection");
+}
+
+TEST_F(NetworkTest, ARefusedConnectionSaysWhy)
+{
+    int port = server.port();
+    server.stopListening();
+    ConnectionSettings s = settings();
+    s.tcpPort = port;
+    auto conn = make(s);
+    IoResult r = conn->open();
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.error(), ECONNREFUSED);
+    EXPECT_EQ(r.message(), "cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused");
+}
+
+TEST_F(NetworkTest, APrinterThatResetsMidTransferIsNoSuccess)
+{
+    ASSERT_TRUE(server.valid());
+    auto conn = make(settings());
+    ASSERT_TRUE(conn->open());
+    UniqueFd peer = server.accept(5000ms);
+    ASSERT_TRUE(peer.valid());
+    std::thread printer([&] {
+        // Takes 100 kB, then resets with the rest unread.
+        LoopbackServer::readBytes(peer.get(), 100 * 1024, 5000ms);
+        resetSocket(peer);
+    });
+    Bytes data(300 * 1024, 0x55);
+    IoResult r = conn->write(data, 10s);
+    printer.join();
+    if (r) {
+        // Everything fitted the socket buffers before the reset: the next write must fail.
+        r = conn->write(Bytes(64 * 1024, 0x55), 10s);
+    }
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::HungUp) << r.message();
+}
+
+TEST_F(NetworkTest, AStalledPrinterIsReportedAfterTheStallLimit)
+{
+    ASSERT_TRUE(server.valid());
+    auto conn = make(settings());
+    ASSERT_TRUE(conn->open());
+    UniqueFd peer = server.accept(5000ms);
+    ASSERT_TRUE(peer.valid());
+    conn->setStallLimit(300ms);
+    Bytes data(32 * 1024 * 1024, 0x55); // far more than the socket buffers hold
+    auto start = steady_clock::now();
+    IoResult r = conn->write(data, 60s);
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::TimedOut);
+    EXPECT_NE(r.message().find("the printer took no data for 300 ms"), std::string::npos) << r.message();
+    EXPECT_LT(steady_clock::now() - start, 10s);
+}
