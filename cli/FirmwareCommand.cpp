@@ -55,7 +55,8 @@ int familyOf(const CliOptions& options, const FirmwareArgs& args)
         return args.family;
     if (!options.device.empty())
         return familyForOk(options.device);
-    return 1;
+    // The same model as a download without --device assumes (tavroctl's default entry).
+    return kFamilyTavro36;
 }
 
 std::string hex(std::uint32_t v)
@@ -279,7 +280,7 @@ void installFirmware(CLI::App& app, CliContext& context)
 
     auto* info = fw->add_subcommand("info", "size, signature, boot permission and each area's offset, length and checksum");
     info->add_option("IMAGE", args->image, "firmware image (8 MiB; a flat .bin for the TAVRO15)")->required();
-    info->add_option("--family", args->family, "model family 1..6 (default: from --device, else 1)")->check(CLI::Range(1, 6));
+    info->add_option("--family", args->family, "model family 1..6 (default: from --device, else 5, TAVRO36/38)")->check(CLI::Range(1, 6));
     info->callback([&context, args] { context.action = [&context, args] { return runInfo(context.options, *args); }; });
 
     auto* dl = fw->add_subcommand("download", "write one flash area of the printer from the image");

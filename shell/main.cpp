@@ -64,7 +64,7 @@ int main(int argc, char** argv)
 #endif
 #ifdef TAVRO_HAVE_FIRMWARE_UI
         menuDeps.runFirmware = [&](QWidget* menu, const std::string& summary) {
-            auto connect = [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log}); };
+            auto connect = [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log, &ports}); };
             if (settings.modelFamily == kFamilyTavro15) {
                 FwDownload15DlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, connect, {}, {}};
                 CFwDownload15Dlg dlg(d, menu);

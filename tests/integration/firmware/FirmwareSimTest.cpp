@@ -74,7 +74,8 @@ TEST_F(FirmwareSimTest, ProgramAreaOverSerial)
 {
     SimProcess sim(simArgs(1, {"--serial"}));
     ASSERT_TRUE(sim.ok()) << sim.error();
-    CliRun r = tavroctl(sim, "--port " + shellQuote(sim.serialPort()) + " --flow none firmware download fw.T25 --area program");
+    CliRun r = tavroctl(sim, "--port " + shellQuote(sim.serialPort()) +
+                                 " --flow none firmware download fw.T25 --area program --family 1");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Update Complete."), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("FileSize : 851968 bytes"), std::string::npos) << r.out;
@@ -98,7 +99,7 @@ TEST_F(FirmwareSimTest, ProgramAreaOfATavro46OverUsbAndExtFontOverParallel)
 
     SimProcess lpt(simArgs(1, {"--parallel"}));
     ASSERT_TRUE(lpt.ok()) << lpt.error();
-    r = tavroctl(lpt, "--port " + shellQuote(lpt.parallelPort()) + " --yes firmware download fw.T25 --area ext-font");
+    r = tavroctl(lpt, "--port " + shellQuote(lpt.parallelPort()) + " --yes firmware download fw.T25 --area ext-font --family 1");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(lpt.waitForEvent(expected(0x600000, 0x100000)));
 }
@@ -150,7 +151,7 @@ TEST_F(FirmwareSimTest, WrongFilesAreRefusedBeforeAByteLeaves)
     auto big = image;
     big.resize(kTestImageSize + 1, 0);
     writeTestImage(dir / "big.T25", big);
-    CliRun r = tavroctl(sim, port + "firmware download big.T25 --area program");
+    CliRun r = tavroctl(sim, port + "firmware download big.T25 --area program --family 1");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("FileSize (8388609 bytes) Error!"), std::string::npos) << r.err;
     auto small = image;
@@ -158,7 +159,7 @@ TEST_F(FirmwareSimTest, WrongFilesAreRefusedBeforeAByteLeaves)
     writeTestImage(dir / "small.T25", small);
     r = tavroctl(sim, port + "firmware download small.T25 --area program");
     EXPECT_NE(r.err.find("ERROR : Please check the firmware file."), std::string::npos) << r.err;
-    r = tavroctl(sim, port + "firmware download fw.T25 --area lcd-font");
+    r = tavroctl(sim, port + "firmware download fw.T25 --area lcd-font --family 1");
     EXPECT_NE(r.err.find("TAVRO46/48"), std::string::npos) << r.err;
     usleep(200 * 1000);
     for (auto& line : sim.events())
@@ -175,7 +176,8 @@ TEST_F(FirmwareSimTest, APrinterThatHangsUpIsNeverReportedComplete)
     SimProcess sim(simArgs(1, {"--serial", "--hangup-after", "300000"}));
     ASSERT_TRUE(sim.ok()) << sim.error();
     const auto start = Clock::now();
-    CliRun r = tavroctl(sim, "--port " + shellQuote(sim.serialPort()) + " --flow none firmware download fw.T25 --area program");
+    CliRun r = tavroctl(sim, "--port " + shellQuote(sim.serialPort()) +
+                                 " --flow none firmware download fw.T25 --area program --family 1");
     EXPECT_NE(r.status, 0);
     EXPECT_LT(Clock::now() - start, 40s);
     EXPECT_EQ(r.out.find("Update Complete"), std::string::npos) << r.out;
