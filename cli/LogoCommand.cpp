@@ -1,4 +1,6 @@
-// tavroctl logo raster|preview|list: the logo core from the command line.
+// tavroctl logo raster|preview|list: the logo core from the command line (the printer
+// actions upload|clear|print|settings|test-receipt register from LogoCommandNv.cpp).
+#include "cli/LogoCommand.h"
 #include "cli/CliCommand.h"
 #include "common/FileIo.h"
 #include "common/JsonText.h"
@@ -6,6 +8,7 @@
 
 #include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
+#include "app/AppPaths.h"
 #include "app/Profile.h"
 #include "logo/BitmapList.h"
 #include "logo/LogoPicture.h"
@@ -20,6 +23,12 @@
 #include <memory>
 
 namespace {
+
+std::vector<LogoSubcommandInstaller>& logoSubcommands()
+{
+    static std::vector<LogoSubcommandInstaller> installers;
+    return installers;
+}
 
 struct LogoArgs {
     std::string image;
@@ -127,7 +136,7 @@ int runPreview(const CliContext& context, const LogoArgs& args)
 int runList(const CliContext& context, bool gray)
 {
     const std::filesystem::path profilePath = context.options.profile.empty()
-                                                  ? Profile::defaultPath(std::filesystem::current_path())
+                                                  ? resolveAppPaths(std::filesystem::current_path(), XdgDirs::fromEnvironment()).profile
                                                   : std::filesystem::path(context.options.profile);
     Profile profile(profilePath);
     CliPrompter prompter(context.options.yes);
@@ -168,7 +177,7 @@ int runList(const CliContext& context, bool gray)
 
 void install(CLI::App& app, CliContext& context)
 {
-    auto* logo = app.add_subcommand("logo", "convert, preview and list NV logos");
+    auto* logo = app.add_subcommand("logo", "NV logos: convert, preview, list, upload, clear, print, settings");
     logo->require_subcommand(1);
 
     auto rasterArgs = std::make_shared<LogoArgs>();
@@ -186,8 +195,16 @@ void install(CLI::App& app, CliContext& context)
     auto* list = logo->add_subcommand("list", "show the logo log as the bitmap list restores it");
     list->add_flag("--gray", *listGray, "count sizes for gray printing");
     list->callback([&context, listGray] { context.action = [&context, listGray] { return runList(context, *listGray); }; });
+
+    for (auto installer : logoSubcommands())
+        installer(logo, context);
 }
 
 const CommandRegistrar registrar("logo", install);
 
 } // namespace
+
+LogoSubcommandRegistrar::LogoSubcommandRegistrar(LogoSubcommandInstaller installer)
+{
+    logoSubcommands().push_back(installer);
+}

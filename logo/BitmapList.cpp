@@ -4,6 +4,7 @@
 #include "app/Profile.h"
 #include "logo/BmpImage.h"
 #include "logo/LogoLog.h"
+#include "logo/LogoPicture.h"
 #include "logo/LogoRasterizer.h"
 
 #include <algorithm>
@@ -103,6 +104,18 @@ bool BitmapList::addFile(const std::string& path, int number)
     }
 
     const std::string name = baseName(path);
+    // A picture the upload could not send whole is refused here, while nothing has been
+    // sent: found only during an upload, it would stop it after FS q n had erased the
+    // printer's pictures.
+    if (Status fits = checkNvPictureLimits(uint64_t(image->width()), uint64_t(image->height()), m_options);
+        !fits.ok()) {
+        m_lastError = name + ": " + fits.message();
+        if (number >= 1)
+            recordFailed(number, kMsgLogFileIncorrect);
+        else
+            m_prompter.message(std::string(catalogText(kMsgNotSupported)) + "\r\n(" + m_lastError + ")");
+        return false;
+    }
     const int64_t size = int64_t(LogoRasterizer::predictedSize(uint64_t(image->width()), uint64_t(image->height()),
                                                                m_options.grayPrinting));
     if (int64_t(kNvLimitKB) * 1024 < m_totalBytes + size) {

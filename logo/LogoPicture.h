@@ -30,6 +30,17 @@ struct LogoPicture {
 // endian; gray rasters set A0 in xH.
 std::array<uint8_t, 4> nvPictureHeader(uint32_t w8, uint32_t h8, bool gray);
 
+// The largest picture one NV definition carries: the define command's height field counts
+// bands of eight dots and the printers take at most 288 of them; a picture is at most as wide
+// as the printable area it is printed on.
+inline constexpr uint32_t kMaxNvPictureHeightDots = 288 * 8;
+
+// Whether a W x H picture can be converted and sent whole with these options: within the
+// printable area and the height limit, and within the rasterizer's work plane and output
+// buffer (for a mono picture also once centred, since its auto-centre flag may still change
+// after it is listed). Failure: why, in one line.
+Status checkNvPictureLimits(uint64_t width, uint64_t height, const LogoOptions& options);
+
 // Loads and converts one file with the options (gray when options.grayPrinting, else mono
 // with the given auto-centre flag), using the caller's rasterizer so that its buffers are
 // reused. Failure: the reader's or the rasterizer's message; *fault says whether the file

@@ -1,5 +1,7 @@
 #include "sim/CommandInterpreter.h"
 
+#include "sim/NvLogoStore.h"
+
 #include <algorithm>
 
 namespace {
@@ -98,10 +100,19 @@ size_t CommandInterpreter::feedSome(const uint8_t* data, size_t size)
 {
     size_t i = 0;
     m_pause = false;
+    if (m_state.openDefinition && m_stateKind == State::Idle && size > 0)
+        resumeDefinition();
     while (i < size && !m_pause) {
         if (m_stateKind == State::FsqData) {
             size_t n = std::min(m_def.remaining, size - i);
-            if (!m_def.overflow)
+            if (n > 0 && m_def.readyAtMs >= 0 && m_nowMs < m_def.readyAtMs && !m_def.earlyData) {
+                m_def.earlyData = true;
+                emit(SimEvent("nv-define").num("count", m_def.count)
+                         .num("picture", static_cast<int64_t>(m_def.pictures.size() + 1))
+                         .num("earlyMs", m_def.readyAtMs - m_nowMs)
+                         .str("error", "raster data arrived while the NV memory was still erasing"));
+            }
+            if (!m_def.overflow && m_def.refused.empty())
                 m_def.current.data.insert(m_def.current.data.end(), data + i, data + i + n);
             m_def.remaining -= n;
             i += n;
@@ -143,6 +154,36 @@ void CommandInterpreter::finish()
     backToIdle();
     flushText(false);
     flushRaw();
+}
+
+void CommandInterpreter::suspend()
+{
+    const bool inHeader = m_stateKind == State::Collect && m_collecting == Collecting::FsqHeader;
+    if (m_stateKind != State::FsqData && !inHeader)
+        return;
+    m_def.inData = m_stateKind == State::FsqData;
+    m_def.headerBytes = inHeader ? m_cmd : std::vector<uint8_t>{};
+    emit(SimEvent("nv-define").num("count", m_def.count)
+             .num("received", static_cast<int64_t>(m_def.pictures.size()))
+             .str("note", "connection ended inside the definition; the printer waits for the rest"));
+    m_state.openDefinition = std::move(m_def);
+    m_def = Define{};
+    backToIdle();
+}
+
+void CommandInterpreter::resumeDefinition()
+{
+    m_def = std::move(*m_state.openDefinition);
+    m_state.openDefinition.reset();
+    if (m_def.inData) {
+        m_stateKind = State::FsqData;
+    } else {
+        m_stateKind = State::Collect;
+        m_collecting = Collecting::FsqHeader;
+        m_cmd = m_def.headerBytes;
+        m_need = 4;
+    }
+    m_def.headerBytes.clear();
 }
 
 void CommandInterpreter::backToIdle()
@@ -335,9 +376,11 @@ void CommandInterpreter::completeEsc()
         return;
     case 'i':
         emit(SimEvent("cut").str("mode", "partial"));
+        m_sink.cut();
         return;
     case 'm':
         emit(SimEvent("cut").str("mode", "partial"));
+        m_sink.cut();
         return;
     case 'a':
         m_justify = cmd[2];
@@ -406,6 +449,7 @@ void CommandInterpreter::completeGs()
     }
     case 0x56:
         emit(SimEvent("cut").str("mode", (cmd[2] == 0 || cmd[2] == 48 || cmd[2] == 65) ? "full" : "partial"));
+        m_sink.cut();
         return;
     default:
         emit(SimEvent("gs").hex("bytes", cmd));
@@ -629,6 +673,8 @@ void CommandInterpreter::startDefine(int count, bool star)
     m_def.count = count;
     m_def.star = star;
     m_def.capacity = SettingTable::nvGraphicBytes(m_state.settings);
+    if (m_nowMs >= 0 && m_nvEraseMs > 0)
+        m_def.readyAtMs = m_nowMs + m_nvEraseMs;
     if (count == 0) {
         emit(SimEvent("nv-define").num("count", 0).flag("star", star).str("verdict", "refused: n = 0"));
         return;
@@ -655,17 +701,23 @@ void CommandInterpreter::fsqHeader()
         nextPicture();
         return;
     }
-    if (p.xBytes < 1 || p.xBytes > 1023 || p.yBytes < 1 || p.yBytes > 288) {
-        // Out of range: the printer abandons the definition and takes what follows as normal
-        // data, as ESC/POS printers do, instead of swallowing an absurd amount of input.
+    size_t size = NvPicture::dataSize(p.xBytes, p.yBytes, p.gray);
+    if (std::string why = nv_store::refusal(p.xBytes, p.yBytes, p.gray); !why.empty()) {
+        // The printer cannot take the picture, so the definition fails; its raster bytes are
+        // still the definition's and are skipped, never taken as commands.
         emit(SimEvent("nv-define").num("count", m_def.count).flag("star", m_def.star)
                  .num("picture", static_cast<int64_t>(m_def.pictures.size() + 1))
-                 .num("x", p.xBytes).num("y", p.yBytes)
-                 .str("verdict", "refused: picture size out of range, nothing stored"));
-        backToIdle();
+                 .num("x", p.xBytes).num("y", p.yBytes).flag("gray", p.gray).str("error", why));
+        if (m_def.refused.empty())
+            m_def.refused = "picture " + std::to_string(m_def.pictures.size() + 1) + ": " + why;
+        p.data.clear();
+        m_def.current = p;
+        m_def.remaining = size;
+        m_stateKind = size ? State::FsqData : State::Collect;
+        if (!size)
+            nextPicture();
         return;
     }
-    size_t size = NvPicture::dataSize(p.xBytes, p.yBytes, p.gray);
     m_def.total += size;
     if (m_def.total > m_def.capacity)
         m_def.overflow = true;
@@ -673,12 +725,14 @@ void CommandInterpreter::fsqHeader()
     if (!m_def.overflow)
         m_def.current.data.reserve(size);
     m_def.remaining = size;
-    m_stateKind = State::FsqData;
+    m_stateKind = size ? State::FsqData : State::Collect;
+    if (!size)
+        nextPicture();
 }
 
 void CommandInterpreter::nextPicture()
 {
-    if (m_def.overflow)
+    if (m_def.overflow || !m_def.refused.empty())
         m_def.current.data.clear();
     m_def.pictures.push_back(std::move(m_def.current));
     m_def.current = NvPicture{};
@@ -713,10 +767,18 @@ void CommandInterpreter::finishDefine()
     e.num("count", m_def.count).flag("star", m_def.star).num("defined", defined)
         .num("total", static_cast<int64_t>(m_def.total)).num("capacity", static_cast<int64_t>(m_def.capacity))
         .json("pictures", list);
-    if (m_def.overflow) {
-        // The definition does not fit the NV graphic memory that setting 2 reserves: the
-        // printer refuses it as a whole and keeps what it had.
-        e.str("verdict", "refused: exceeds NV graphic memory, nothing stored");
+    std::string refusal = m_def.refused;
+    if (refusal.empty() && m_def.overflow)
+        refusal = "exceeds NV graphic memory";
+    if (refusal.empty() && m_def.earlyData)
+        refusal = "raster data arrived while the NV memory was still erasing";
+    if (!refusal.empty()) {
+        // FS q n erased the memory before the first picture came: a definition the printer
+        // cannot store leaves it empty.
+        e.str("verdict", "refused: " + refusal + "; NV memory erased");
+        m_state.pictures.clear();
+        m_state.picturesDirty = true;
+        m_sink.stateChanged();
     } else {
         if (defined == 0)
             m_state.pictures.clear();
@@ -743,6 +805,7 @@ void CommandInterpreter::printPicture(int n, int m, bool star)
         e.flag("defined", false);
     }
     emit(std::move(e));
+    m_sink.printedPicture(n, m & 3);
 }
 
 void CommandInterpreter::logoFrame()
@@ -987,6 +1050,7 @@ void CommandInterpreter::flushText(bool eol)
         return;
     SimEvent e("text");
     e.bytes("text", m_text).num("color", m_color).str("align", justifyName(m_justify)).flag("eol", eol);
+    m_sink.printedText(m_text, m_justify);
     m_text.clear();
     emit(std::move(e));
 }

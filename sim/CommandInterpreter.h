@@ -12,6 +12,7 @@
 //
 // Threads: one interpreter belongs to one connection; it is not thread-safe.
 #include "sim/FlashDigest.h"
+#include "sim/NvLogoStore.h"
 #include "sim/PrinterState.h"
 #include "sim/SimEvent.h"
 
@@ -35,6 +36,11 @@ public:
     // a while; `verdict` is "ok" or why the block was refused.
     virtual void flashWriting(const std::string& verdict) { (void)verdict; }
     virtual void stateChanged() {}
+    // What goes on paper, for a receipt model: a text line, a stored picture in a print mode
+    // (0..3), a cut.
+    virtual void printedText(const std::vector<uint8_t>& text, int justify) { (void)text; (void)justify; }
+    virtual void printedPicture(int number, int mode) { (void)number; (void)mode; }
+    virtual void cut() {}
 };
 
 struct InterpreterFaults {
@@ -57,6 +63,16 @@ public:
     void feed(const std::vector<uint8_t>& data) { feed(data.data(), data.size()); }
     // End of the stream (the capture file ended): reports what is still pending.
     void finish();
+    // The connection ended but the printer did not: a definition in progress is kept
+    // printer-wide and continues with the bytes of the next connection (a tool that
+    // reconnects in the middle of an upload).
+    void suspend();
+
+    // The time of the bytes fed next, in ms of any monotonic clock (links set it; captures
+    // have none, and then nothing is timed).
+    void setNowMs(int64_t ms) { m_nowMs = ms; }
+    // How long the NV memory erases after FS q n (0: at once).
+    void setNvEraseMs(int ms) { m_nvEraseMs = ms; }
 
     // The Function 6 answer for a setting, or empty when the printer does not know it.
     static std::vector<uint8_t> settingReply(const PrinterState& state, int number);
@@ -116,16 +132,11 @@ private:
     int m_color = 1;
     int m_justify = 0;
 
-    struct Define {
-        int count = 0;
-        bool star = false;
-        std::vector<NvPicture> pictures;
-        NvPicture current;
-        size_t remaining = 0;
-        size_t total = 0;
-        size_t capacity = 0;
-        bool overflow = false;
-    } m_def;
+    using Define = nv_store::NvDefinition;
+    Define m_def;
+    void resumeDefinition();
+    int64_t m_nowMs = -1;
+    int m_nvEraseMs = 0;
 
     struct Firmware {
         uint8_t code = 0;

@@ -57,3 +57,8 @@ bool NvPicture::writePng(const std::string& path, std::string* error) const
     }
     return true;
 }
+
+bool NvPicture::writeGrayPng(const std::string& path, int width, int height, const uint8_t* pixels)
+{
+    return width > 0 && height > 0 && stbi_write_png(path.c_str(), width, height, 1, pixels, width) != 0;
+}

@@ -27,4 +27,6 @@ struct NvPicture {
     std::vector<uint8_t> toGrayImage() const;
     // Writes it as a PNG file. Returns false (and says why) when it cannot.
     bool writePng(const std::string& path, std::string* error) const;
+    // Writes any 8-bit gray image (width x height bytes, row-major) as a PNG.
+    static bool writeGrayPng(const std::string& path, int width, int height, const uint8_t* pixels);
 };

@@ -1,5 +1,7 @@
 #include "sim/PrinterLink.h"
 
+#include "sim/PaperRoll.h"
+
 #include <algorithm>
 
 namespace {
@@ -16,6 +18,7 @@ PrinterLink::PrinterLink(SimHost& host, LinkOptions options, SimTime now)
       m_interpreter(host.state(), *this, host.settings().interpreterFaults), m_now(now),
       m_readAllowedAt(now), m_writeAllowedAt(now), m_nextAsb(now)
 {
+    m_interpreter.setNvEraseMs(host.settings().nvEraseMs);
     if (m_options.asb)
         setAsb(true, now);
 }
@@ -91,6 +94,7 @@ size_t PrinterLink::consume(const uint8_t* data, size_t size, SimTime now)
     if (!m_stalled && f.stallAfter >= 0)
         take = std::min<size_t>(take, static_cast<size_t>(std::max(0L, f.stallAfter - m_received)));
     if (take > 0) {
+        m_interpreter.setNowMs(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
         take = m_interpreter.feedSome(data, take);
         m_received += static_cast<long>(take);
         if (m_baud > 0)
@@ -111,6 +115,7 @@ size_t PrinterLink::consume(const uint8_t* data, size_t size, SimTime now)
 
 void PrinterLink::finish()
 {
+    m_interpreter.suspend();
     m_interpreter.finish();
 }
 
@@ -177,6 +182,24 @@ void PrinterLink::flashWriting(const std::string& verdict)
 void PrinterLink::stateChanged()
 {
     m_host.stateChanged();
+}
+
+void PrinterLink::printedText(const std::vector<uint8_t>& text, int justify)
+{
+    if (PaperRoll* paper = m_host.paper())
+        paper->text(text, justify);
+}
+
+void PrinterLink::printedPicture(int number, int mode)
+{
+    if (PaperRoll* paper = m_host.paper())
+        paper->picture(number, mode);
+}
+
+void PrinterLink::cut()
+{
+    if (PaperRoll* paper = m_host.paper())
+        paper->cut();
 }
 
 void PrinterLink::setLineRate(int bitsPerSecond, int bitsPerChar)

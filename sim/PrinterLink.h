@@ -69,6 +69,9 @@ private:
     void asbEnabled(bool on) override;
     void flashWriting(const std::string& verdict) override;
     void stateChanged() override;
+    void printedText(const std::vector<uint8_t>& text, int justify) override;
+    void printedPicture(int number, int mode) override;
+    void cut() override;
     void queue(std::vector<uint8_t> bytes, SimTime due);
     size_t consume(const uint8_t* data, size_t size, SimTime now);
 

@@ -11,11 +11,13 @@
 //   nv/index.txt        "<k> <X> <Y> <mono|gray>" per picture; nv/<k>.raw and nv/<k>.png
 //   events.jsonl        the event log (written by EventLog, not here)
 #include "sim/NetworkRecord.h"
+#include "sim/NvLogoStore.h"
 #include "sim/NvPicture.h"
 #include "sim/SettingTable.h"
 
 #include <array>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,8 @@ public:
     std::map<std::string, FlashAreaRecord> flash;
     // Not persisted: the printer leaves user setting mode when it restarts.
     bool userSettingMode = false;
+    // Not persisted: an NV definition whose connection ended before its last picture.
+    std::optional<nv_store::NvDefinition> openDefinition;
 
     // Which parts changed since the last save (so a save does not rewrite every picture).
     bool settingsDirty = false, picturesDirty = false, logoDirty = false, networkDirty = false,

@@ -7,6 +7,8 @@
 #include "sim/SimEvent.h"
 
 #include <chrono>
+
+class PaperRoll;
 #include <string>
 
 using SimClock = std::chrono::steady_clock;
@@ -26,6 +28,7 @@ struct SimSettings {
     int restartMs = 1500;        // how long the USB nodes are gone after a restart
     int flashBusyMs = 1000;      // how long the printer is deaf while it writes its flash
     int asbIntervalMs = 1000;    // automatic status back period on the parallel port
+    int nvEraseMs = 3000;        // the NV bit-image memory erases this long after FS q n
     bool pace = false;           // pace serial links to the line rate set on the slave
     InterpreterFaults interpreterFaults;
     LinkFaults linkFaults;
@@ -39,6 +42,8 @@ public:
     virtual void logEvent(const std::string& via, const SimEvent& e) = 0;
     virtual void printerRestart(const std::string& reason) = 0;
     virtual void stateChanged() = 0;
+    // The printer's paper (receipts as pictures), when the host keeps one.
+    virtual PaperRoll* paper() { return nullptr; }
     // A network module came back from the restart after an applied change (record `index`):
     // the TCP port moves with it.
     virtual void networkSettingsApplied(size_t index, const NetworkRecord& record) { (void)index; (void)record; }

@@ -252,6 +252,8 @@ bool SimServer::start(std::string* error)
     if (!udpText.empty())
         m_env.emplace_back("TAVRO_SIM_UDP", udpText);
     m_env.emplace_back("TAVRO_SIM_STATE", m_stateDir);
+    m_paper = std::make_unique<PaperRoll>(m_state, m_stateDir + "/receipts",
+                                          [this](SimEvent e) { m_log.log("printer", e); });
     m_env.emplace_back("TAVRO_SIM_RUN_DIR", m_runDir);
     return true;
 }
@@ -285,6 +287,8 @@ void SimServer::processDeferred(SimTime now)
         m_log.log("printer", SimEvent("restart").str("reason", reason).num("ms", m_options.settings.restartMs));
         for (auto& e : m_endpoints)
             e->printerRestarting(now, until);
+        if (m_paper)
+            m_paper->powerOn();
     }
     if (m_saveNeeded) {
         m_saveNeeded = false;

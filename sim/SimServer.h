@@ -8,6 +8,7 @@
 #include "common/UniqueFd.h"
 #include "sim/Endpoint.h"
 #include "sim/EventLog.h"
+#include "sim/PaperRoll.h"
 #include "sim/PrinterState.h"
 #include "sim/SimOptions.h"
 
@@ -42,6 +43,7 @@ public:
     void logEvent(const std::string& via, const SimEvent& e) override;
     void printerRestart(const std::string& reason) override;
     void stateChanged() override { m_saveNeeded = true; }
+    PaperRoll* paper() override { return m_paper.get(); }
     void networkSettingsApplied(size_t index, const NetworkRecord& record) override;
 
 private:
@@ -58,6 +60,7 @@ private:
     TcpEndpoint* m_tcp = nullptr; // one of m_endpoints, when offered
     std::vector<std::pair<std::string, std::string>> m_env;
     UniqueFd m_signalFd;
+    std::unique_ptr<PaperRoll> m_paper;
     std::string m_restartReason;
     bool m_saveNeeded = false;
     bool m_cleaned = false;

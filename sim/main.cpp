@@ -88,6 +88,7 @@ int main(int argc, char** argv)
     app.add_option("--restart-ms", o.settings.restartMs, "How long the USB nodes are gone when the printer restarts")->default_val(1500)->check(CLI::Range(0, 600000));
     app.add_option("--flash-busy-ms", o.settings.flashBusyMs, "How long the printer does not read while it writes received firmware")->default_val(1000)->check(CLI::Range(0, 600000));
     app.add_option("--asb-interval-ms", o.settings.asbIntervalMs, "Period of the automatic status back reports on the parallel port")->default_val(1000)->check(CLI::Range(50, 600000));
+    app.add_option("--nv-erase-ms", o.settings.nvEraseMs, "How long the NV bit-image memory erases after FS q n (raster data before that is an error)")->default_val(3000)->check(CLI::Range(0, 600000));
     app.add_flag("--pace", o.settings.pace, "Pace pty links to the line rate the tool set on the port (slow-link rehearsal)");
     // Fault switches.
     app.add_option("--no-answer", noAnswer, "Fault: leave Function 6 requests for these settings (comma list) unanswered");

@@ -163,15 +163,16 @@ TEST_F(BitmapListTest, TheTwoHundredFiftySixthFileIsRefused)
 
 TEST_F(BitmapListTest, NvLimitIsExactlyThreeHundredEightyFourKB)
 {
-    // 1024 x 3064 → 383 bands · 1024 = 392 192; 1016 x 8 → 1016; 1 x 1 → 8: 393 216 in all.
-    ASSERT_TRUE(list.addFile(picture("big.bmp", 1024, 3064), 0));
-    ASSERT_TRUE(list.addFile(picture("mid.bmp", 1016, 8), 0));
-    ASSERT_TRUE(list.addFile(picture("dot.bmp", 1, 1), 0));
+    // Pictures one definition can carry: 576 x 1000 → 72 000 five times, 192 x 1384 → 33 216:
+    // 393 216 in all.
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(list.addFile(picture("big" + std::to_string(i) + ".bmp", 576, 1000), 0));
+    ASSERT_TRUE(list.addFile(picture("small.bmp", 192, 1384), 0));
     EXPECT_EQ(list.totalBytes(), 384 * 1024);
     EXPECT_EQ(list.sizeText(), "384 / 384 KByte");
     EXPECT_TRUE(prompter.boxes().empty());
     EXPECT_FALSE(list.addFile(picture("dot2.bmp", 1, 1), 0));
-    EXPECT_EQ(list.fileCount(), 3);
+    EXPECT_EQ(list.fileCount(), 6);
     EXPECT_EQ(list.totalBytes(), 384 * 1024);
     EXPECT_EQ(prompter.texts(), std::vector<std::string>{"NV-bitimage area too small"});
 }
@@ -179,10 +180,15 @@ TEST_F(BitmapListTest, NvLimitIsExactlyThreeHundredEightyFourKB)
 TEST_F(BitmapListTest, LogEntryBeyondTheNvLimitCountsAsFailed)
 {
     Profile profile(dir / "tavroset.INI");
-    ASSERT_TRUE(LogoLog(profile).write({picture("big.bmp", 1024, 3064), picture("big2.bmp", 1024, 16)}, 0).ok());
+    ASSERT_TRUE(LogoLog(profile)
+                    .write({picture("b0.bmp", 576, 1000), picture("b1.bmp", 576, 1000), picture("b2.bmp", 576, 1000),
+                            picture("b3.bmp", 576, 1000), picture("b4.bmp", 576, 1000), picture("s.bmp", 192, 1384),
+                            picture("one.bmp", 8, 8)},
+                           0)
+                    .ok());
     list.restoreFromLog(profile);
-    EXPECT_EQ(list.fileCount(), 1);
-    EXPECT_EQ(list.failedLogEntries(), std::vector<int>{2});
+    EXPECT_EQ(list.fileCount(), 6);
+    EXPECT_EQ(list.failedLogEntries(), std::vector<int>{7});
     EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Bitmap files that was defined with Log file is incorrect."});
 }
 
@@ -263,4 +269,45 @@ TEST(LogoLog, WritesKeysInOrderAndDeletesStaleOnes)
     EXPECT_EQ(profile.getString("LOGO", "Logofile2", "none"), "none");
     EXPECT_EQ(profile.getString("LOGO", "Logofile3", "none"), "none");
     EXPECT_EQ(profile.getString("USER", "Keep"), "me");
+}
+
+TEST_F(BitmapListTest, PicturesOneDefinitionCannotCarryAreRefusedWhenAdded)
+{
+    // Height: 288 bands of 8 dots at most.
+    EXPECT_TRUE(list.addFile(picture("tall.bmp", 8, 2304), 0));
+    EXPECT_FALSE(list.addFile(picture("taller.bmp", 8, 2305), 0));
+    EXPECT_NE(list.lastError().find("2304"), std::string::npos) << list.lastError();
+    // Width: the printable area.
+    EXPECT_TRUE(list.addFile(picture("wide.bmp", 576, 8), 0));
+    EXPECT_FALSE(list.addFile(picture("wider.bmp", 577, 8), 0));
+    // The converter's work plane: 576 x 1000 fills it, eight more rows overflow it.
+    EXPECT_TRUE(list.addFile(picture("full.bmp", 576, 1000), 0));
+    EXPECT_FALSE(list.addFile(picture("over.bmp", 576, 1008), 0));
+    EXPECT_EQ(list.fileCount(), 3);
+    const auto texts = prompter.texts();
+    ASSERT_EQ(texts.size(), 3u);
+    for (const auto& t : texts)
+        EXPECT_EQ(t.rfind("It is not support bitmap format!\r\n(", 0), 0u) << t;
+}
+
+TEST_F(BitmapListTest, NarrowPaperBoundsTheWidthAndGrayHasNoCentring)
+{
+    options = LogoOptions::defaults(2);
+    EXPECT_TRUE(list.addFile(picture("a.bmp", 384, 8), 0));
+    EXPECT_FALSE(list.addFile(picture("b.bmp", 385, 8), 0));
+    options = LogoOptions::defaults(1);
+    options.grayPrinting = true;
+    // Gray: four bits a dot, never centred: 576 x 512 is the most rows at full width.
+    EXPECT_TRUE(list.addFile(picture("g.bmp", 576, 512), 0));
+    EXPECT_FALSE(list.addFile(picture("g2.bmp", 576, 520), 0));
+}
+
+TEST_F(BitmapListTest, LogEntryTooLargeForOneDefinitionCountsAsFailed)
+{
+    Profile profile(dir / "tavroset.INI");
+    ASSERT_TRUE(LogoLog(profile).write({picture("a.bmp", 8, 8), picture("b.bmp", 1024, 8)}, 0).ok());
+    list.restoreFromLog(profile);
+    EXPECT_EQ(list.fileCount(), 1);
+    EXPECT_EQ(list.failedLogEntries(), std::vector<int>{2});
+    EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Bitmap files that was defined with Log file is incorrect."});
 }

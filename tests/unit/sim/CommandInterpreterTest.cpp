@@ -1,6 +1,7 @@
 // The printer's interpreter, checked against the protocol tables: user setting frames and their
 // value texts, NV pictures, the logo frame, test pages, and input that means nothing.
 #include "SimTestSupport.h"
+#include "sim/NvLogoStore.h"
 #include "sim/SettingTable.h"
 
 #include <gtest/gtest.h>
@@ -239,18 +240,63 @@ TEST(SimNvPictures, DefinitionLargerThanTheGraphicMemoryIsRefusedWhole)
     p.send(hexBytes("1C 71 02") + monoPicture(64, 72, 0x01) + monoPicture(64, 72, 0x02) + textBytes("after\n"));
     auto def = p.sink.named("nv-define").back();
     EXPECT_NE(def.field("verdict").find("refused"), std::string::npos);
-    ASSERT_EQ(p.state.pictures.size(), 1u); // the old memory is intact
-    EXPECT_EQ(p.state.pictures[0].data[0], 0xAA);
+    // FS q erased the memory before the pictures came: nothing is left.
+    EXPECT_TRUE(p.state.pictures.empty());
     // The bytes of the refused definition are consumed, the text after it is printed.
     EXPECT_EQ(p.sink.named("text").back().field("text"), "\"after\"");
 }
 
-TEST(SimNvPictures, OutOfRangeHeaderAbandonsTheDefinition)
+TEST(SimNvPictures, PictureBeyondTheLimitsIsSkippedByItsAnnouncedSize)
 {
     Printer p;
-    p.send(hexBytes("1C 71 01 FF 03 FF FF") + textBytes("hello\n"));
-    EXPECT_NE(p.sink.named("nv-define").back().field("verdict").find("out of range"), std::string::npos);
+    p.send(hexBytes("1C 71 01") + monoPicture(1, 1, 0xAA));
+    // 73 bytes across (584 dots) is wider than the head; its raster holds command bytes
+    // that must not be obeyed, then a valid picture follows inside the same definition.
+    auto wide = monoPicture(73, 1, 0x1B);
+    wide[10] = 0x0A;
+    p.trickle(hexBytes("1C 71 02") + wide + monoPicture(2, 1, 0x0F) + textBytes("hello\n"));
+    auto defs = p.sink.named("nv-define");
+    ASSERT_GE(defs.size(), 2u);
+    EXPECT_NE(defs[defs.size() - 2].field("error").find("584 dots wide"), std::string::npos);
+    EXPECT_NE(defs.back().field("verdict").find("refused: picture 1"), std::string::npos) << defs.back().toJson();
+    EXPECT_NE(defs.back().field("verdict").find("NV memory erased"), std::string::npos);
+    EXPECT_TRUE(p.state.pictures.empty());
+    EXPECT_TRUE(p.sink.named("init").empty());
+    ASSERT_EQ(p.sink.named("text").size(), 1u);
     EXPECT_EQ(p.sink.named("text").back().field("text"), "\"hello\"");
+
+    // The height limit (288 bands) and the picture buffer (0x24000 bytes) hold as well.
+    EXPECT_EQ(nv_store::refusal(1, 288, false), "");
+    EXPECT_NE(nv_store::refusal(1, 289, false), "");
+    EXPECT_EQ(nv_store::refusal(72, 256, false), ""); // 147 456 mono bytes
+    EXPECT_NE(nv_store::refusal(72, 257, false), "");
+    EXPECT_EQ(nv_store::refusal(72, 64, true), "");  // 147 456 gray bytes
+    EXPECT_NE(nv_store::refusal(72, 65, true), "");
+}
+
+TEST(SimNvPictures, RasterBeforeTheEraseEndsIsAnErrorAndLeavesTheMemoryEmpty)
+{
+    Printer p;
+    p.interp.setNvEraseMs(3000);
+    p.interp.setNowMs(10000);
+    p.send(hexBytes("1C 71 01"));
+    p.interp.setNowMs(10020); // a tool that did not wait
+    p.send(monoPicture(2, 1, 0x0F));
+    auto defs = p.sink.named("nv-define");
+    ASSERT_EQ(defs.size(), 2u);
+    EXPECT_NE(defs[0].field("error").find("still erasing"), std::string::npos);
+    EXPECT_EQ(defs[0].field("earlyMs"), "2980");
+    EXPECT_NE(defs[1].field("verdict").find("refused"), std::string::npos);
+    EXPECT_TRUE(p.state.pictures.empty());
+
+    // Headers and empty pictures may come at once (the clear); raster after the wait is fine.
+    p.sink.clear();
+    p.interp.setNowMs(20000);
+    p.send(hexBytes("1C 71 02 00 00 00 00"));
+    p.interp.setNowMs(23500);
+    p.send(monoPicture(2, 1, 0x0F));
+    EXPECT_EQ(p.sink.named("nv-define").back().field("verdict"), "\"stored\"");
+    ASSERT_EQ(p.state.pictures.size(), 2u);
 }
 
 TEST(SimLogoSettings, FrameIsStoredAndRestartsThePrinter)
@@ -345,3 +391,33 @@ TEST(SimRobustness, UnknownBytesAreRawAndRandomInputNeverBreaksTheInterpreter)
 }
 
 } // namespace
+
+TEST(SimNvPictures, DefinitionSplitOverTwoConnectionsIsOneDefinition)
+{
+    PrinterState state;
+    RecordingSink sinkA, sinkB;
+    const auto all = hexBytes("1C 71 02") + monoPicture(2, 1, 0x0F) + monoPicture(3, 2, 0xF0);
+    for (std::size_t cutAt : {std::size_t(5), std::size_t(3 + 4 + 7), std::size_t(3 + 4 + 16 + 2)}) {
+        state.pictures.clear();
+        sinkB.clear();
+        {
+            CommandInterpreter first(state, sinkA);
+            first.feed(all.data(), cutAt);
+            first.suspend(); // the tool's connection ends here
+            first.finish();
+        }
+        ASSERT_TRUE(state.openDefinition.has_value()) << cutAt;
+        CommandInterpreter second(state, sinkB);
+        second.feed(all.data() + cutAt, all.size() - cutAt);
+        ASSERT_EQ(state.pictures.size(), 2u) << cutAt;
+        EXPECT_EQ(state.pictures[1].data, std::vector<uint8_t>(48, 0xF0)) << cutAt;
+        EXPECT_EQ(sinkB.named("nv-define").back().field("verdict"), "\"stored\"") << cutAt;
+        EXPECT_FALSE(state.openDefinition.has_value());
+    }
+    // A capture that ends inside a definition is still reported as cut short.
+    RecordingSink sinkC;
+    CommandInterpreter capture(state, sinkC);
+    capture.feed(all.data(), 10);
+    capture.finish();
+    EXPECT_NE(sinkC.named("nv-define").back().field("verdict").find("stream ended"), std::string::npos);
+}

@@ -1,0 +1,29 @@
+#include "logo/LogoLink.h"
+
+namespace logo_link {
+
+Ms writeDeadline(std::size_t bytes) { return Ms{2000} + Ms{20} * std::int64_t(bytes); }
+
+IoResult send(PrinterConnection& c, std::span<const uint8_t> bytes)
+{
+    return c.write(bytes, writeDeadline(bytes.size()));
+}
+
+IoResult printerCheck(PrinterConnection& c)
+{
+    const auto request = logo_frames::printerCheck();
+    IoResult r = send(c, request);
+    if (!r.ok())
+        return r.context("printer check");
+    if (c.canAnswer()) {
+        uint8_t answer[1];
+        // Whatever comes (or nothing) is fine: the answer is not evaluated. A hang-up shows
+        // at the next write.
+        (void)c.readFor(answer, kCheckAnswerWait);
+    }
+    return IoResult::done();
+}
+
+bool isFileKind(PortKind kind) { return kind == PortKind::File || kind == PortKind::PrintToFile; }
+
+} // namespace logo_link

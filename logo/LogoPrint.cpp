@@ -1,0 +1,170 @@
+#include "logo/LogoPrint.h"
+
+#include "app/Clock.h"
+#include "app/MessageCatalog.h"
+#include "app/Prompter.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kMsgPortOpen = 18;      // "ERROR : Port open."
+constexpr int kMsgWriteToPort = 22;   // "ERROR : Write to port."
+constexpr int kMsgCommunication = 42; // "Communication error. Can not transimitted."
+
+using Ms = std::chrono::milliseconds;
+constexpr Ms kEthernetSettle{500}; // the module passes the data on before the connection ends
+constexpr Ms kUsbRestartWait{3000};
+
+// Opening for Print, Set Logo values and Test: LPT open (Print adds the check); network open;
+// COM, USB and FILE open (Print adds the check), then ESC @.
+Status openForPrinting(LogoEngineDeps& d, bool withCheck)
+{
+    PrinterConnection& c = d.connection;
+    const PortKind kind = c.kind();
+    IoResult r = c.open();
+    if (!r.ok()) {
+        c.close();
+        d.prompter.message(catalogText(kMsgPortOpen));
+        return Status::failure(r.context("cannot open " + c.describe()).message());
+    }
+    if (kind == PortKind::Ethernet)
+        return Status::success();
+    if (withCheck) {
+        r = logo_link::printerCheck(c);
+        if (!r.ok()) {
+            c.close();
+            d.prompter.message(catalogText(kMsgWriteToPort));
+            return Status::failure(r.message());
+        }
+    }
+    if (kind == PortKind::Parallel)
+        return Status::success();
+    r = logo_link::send(c, logo_frames::initialise());
+    if (!r.ok()) {
+        c.close();
+        d.prompter.message(catalogText(kMsgWriteToPort));
+        return Status::failure(r.context("ESC @").message());
+    }
+    return Status::success();
+}
+
+LogoActionResult sendOnce(LogoEngineDeps& d, std::span<const uint8_t> bytes, const std::string& what)
+{
+    LogoActionResult result;
+    PrinterConnection& c = d.connection;
+    Status opened = openForPrinting(d, false);
+    if (!opened.ok()) {
+        result.message = opened.message();
+        return result;
+    }
+    IoResult r = logo_link::send(c, bytes);
+    if (!r.ok()) {
+        c.close();
+        d.prompter.message(catalogText(kMsgWriteToPort));
+        result.message = r.context(what).message();
+        return result;
+    }
+    if (c.kind() == PortKind::Ethernet)
+        d.clock.sleep(kEthernetSettle);
+    c.close();
+    result.ok = true;
+    if (c.kind() == PortKind::Usb) {
+        // The printer applies what it got by restarting; the node it had is gone until then.
+        IoResult back = c.reopen(usbRestartPolicy());
+        c.close();
+        if (!back.ok())
+            result.warning = back.context("the USB printer did not come back after its restart").message();
+    }
+    return result;
+}
+
+} // namespace
+
+ReopenPolicy usbRestartPolicy()
+{
+    return ReopenPolicy{kUsbRestartWait, {Ms{500}, Ms{400}, Ms{300}, Ms{200}, Ms{100}}};
+}
+
+LogoActionResult sendLogoSettings(LogoEngineDeps deps, const logo_frames::LogoSettingsValues& values)
+{
+    const auto frame = logo_frames::logoSettingsFrame(values);
+    return sendOnce(deps, frame, "logo settings frame");
+}
+
+LogoActionResult sendSampleReceipt(LogoEngineDeps deps)
+{
+    const auto receipt = logo_frames::sampleReceipt();
+    return sendOnce(deps, receipt, "sample receipt");
+}
+
+LogoPrintJob::LogoPrintJob(LogoEngineDeps deps, LogoPrintRequest request)
+    : m_deps(deps), m_request(std::move(request))
+{
+    m_count = m_request.numbers.empty() ? kAllCount : int(m_request.numbers.size());
+}
+
+StepResult LogoPrintJob::fail(const std::string& reason)
+{
+    m_outcome = Outcome::Failed;
+    m_phase = Phase::Done;
+    m_deps.connection.close();
+    return StepResult::failed(reason);
+}
+
+StepResult LogoPrintJob::step()
+{
+    switch (m_phase) {
+    case Phase::Begin: {
+        if (m_cancelRequested) {
+            m_outcome = Outcome::Cancelled;
+            m_phase = Phase::Done;
+            return StepResult::finished();
+        }
+        Status opened = openForPrinting(m_deps, true);
+        if (!opened.ok()) {
+            m_outcome = Outcome::Failed;
+            m_phase = Phase::Done;
+            return StepResult::failed(opened.message());
+        }
+        m_deps.progress.report({0, uint64_t(m_count), ""});
+        m_phase = Phase::Printing;
+        return StepResult::again(kPace);
+    }
+    case Phase::Printing: {
+        if (m_cancelRequested) {
+            m_deps.connection.close();
+            m_outcome = Outcome::Cancelled;
+            m_phase = Phase::Done;
+            return StepResult::finished();
+        }
+        const int n = m_request.numbers.empty() ? m_printed + 1 : m_request.numbers[std::size_t(m_printed)];
+        std::vector<uint8_t> bytes;
+        if (m_request.header)
+            bytes = logo_frames::headerLine(n);
+        const auto command = logo_frames::printCommand(n, m_request.mode, m_request.starEmulation);
+        bytes.insert(bytes.end(), command.begin(), command.end());
+        IoResult r = logo_link::send(m_deps.connection, bytes);
+        if (!r.ok()) {
+            m_deps.prompter.message(catalogText(kMsgCommunication));
+            return fail(r.context("printing picture " + std::to_string(n)).message());
+        }
+        ++m_printed;
+        char text[48];
+        std::snprintf(text, sizeof text, "Printing... %d/%d", m_printed, m_count);
+        m_deps.progress.report({uint64_t(m_printed), uint64_t(m_count), text});
+        if (m_printed < m_count)
+            return StepResult::again(kPace);
+        m_phase = Phase::Closing;
+        return StepResult::again(kEndWait);
+    }
+    case Phase::Closing:
+        m_deps.connection.close();
+        m_outcome = Outcome::Finished;
+        m_phase = Phase::Done;
+        return StepResult::finished();
+    case Phase::Done:
+        break;
+    }
+    return m_outcome == Outcome::Failed ? StepResult::failed("printing already ended") : StepResult::finished();
+}

@@ -1,0 +1,77 @@
+#pragma once
+// Printing pictures the printer already holds, the top/bottom logo settings frame and the
+// sample receipt.
+//
+// LogoPrintJob is a StepJob: the connection opened as its kind needs, then one picture every
+// 300 ms (optional header line, FS p n m), and 1000 ms after the last one the port closed.
+// "All" prints images 1..255: the printer skips numbers it does not hold.
+//
+// sendLogoSettings and sendSampleReceipt are single actions; on a USB printer they wait for
+// the restart the printer makes after them and reopen the port (every wait on the Clock).
+//
+// Threads: the driver's thread only.
+#include "app/StepJob.h"
+#include "logo/LogoFrames.h"
+#include "logo/LogoLink.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct LogoPrintRequest {
+    // Empty: "All" (1..255). Otherwise the numbers of a parsed selection, in order.
+    std::vector<int> numbers;
+    logo_frames::PrintMode mode = logo_frames::PrintMode::Normal;
+    bool header = false;
+    bool starEmulation = false;
+};
+
+class LogoPrintJob final : public StepJob {
+public:
+    using Ms = std::chrono::milliseconds;
+    static constexpr Ms kPace{300};     // one picture per tick: the printer prints it meanwhile
+    static constexpr Ms kEndWait{1000}; // the last picture leaves the printer before the close
+    static constexpr int kAllCount = 255;
+
+    enum class Outcome { Running, Finished, Cancelled, Failed };
+
+    LogoPrintJob(LogoEngineDeps deps, LogoPrintRequest request);
+
+    StepResult step() override;
+    void cancel() override { m_cancelRequested = true; }
+
+    Outcome outcome() const { return m_outcome; }
+    int printed() const { return m_printed; }
+    int count() const { return m_count; }
+
+private:
+    enum class Phase { Begin, Printing, Closing, Done };
+    StepResult fail(const std::string& reason);
+
+    LogoEngineDeps m_deps;
+    LogoPrintRequest m_request;
+    Phase m_phase = Phase::Begin;
+    Outcome m_outcome = Outcome::Running;
+    bool m_cancelRequested = false;
+    int m_count = 0;
+    int m_printed = 0;
+};
+
+// The USB printer restarts after the settings frame and after the receipt: its node goes
+// away and comes back. Wait 3000 ms, then try to open again with these pauses after each
+// failed try.
+ReopenPolicy usbRestartPolicy();
+
+struct LogoActionResult {
+    bool ok = false;
+    std::string message; // why it failed
+    // The printer was written to but a USB printer did not come back after its restart.
+    std::string warning;
+};
+
+// Sends the 12-byte frame: LPT open + frame; network open + frame + 500 ms + close; COM, USB
+// and FILE open + ESC @ + frame. Then a USB printer's restart is waited for.
+LogoActionResult sendLogoSettings(LogoEngineDeps deps, const logo_frames::LogoSettingsValues& values);
+// The same for the sample receipt instead of the frame.
+LogoActionResult sendSampleReceipt(LogoEngineDeps deps);

@@ -1,0 +1,324 @@
+#include "logo/NvUpload.h"
+
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "app/MessageCatalog.h"
+#include "app/Prompter.h"
+#include "logo/BitmapList.h"
+#include "logo/LogoLog.h"
+#include "logo/LogoRasterizer.h"
+
+#include <cstdio>
+
+namespace {
+
+// Catalog entries of the upload.
+constexpr int kMsgQuestion = 17;       // "All bit image files are written in the NV Graphics memory ..."
+constexpr int kMsgPortOpen = 18;       // "ERROR : Port open."
+constexpr int kMsgOpenPortOrFile = 19; // "ERROR[%d] - Open port or file."
+constexpr int kMsgPrinterCheck = 20;   // "ERROR : Printer check."
+constexpr int kMsgComplete = 21;       // "Complete the NV bit image definition.\r\nPlease wait some paper feed."
+constexpr int kMsgWriteToPort = 22;    // "ERROR : Write to port."
+constexpr int kMsgClearQuestion = 23;  // "No file selected. \r\nThis work delete all bitmap image in your printer."
+constexpr int kMsgCommunication = 42;  // "Communication error. Can not transimitted."
+
+constexpr const char* kSmallNvNotice = "TAVRO36/38 NV graphic memory size is 128Kbytes.";
+
+std::string updatingText(uint64_t sent, uint64_t total, const std::string& name)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "Updating(%ld/%ld)...", long(sent), long(total));
+    return text + name;
+}
+
+// Opens for the upload and the clear. `reopenFirst`: the clear closes and reopens every kind
+// but the network; the upload does that for the parallel port only.
+Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
+{
+    PrinterConnection& c = d.connection;
+    const PortKind kind = c.kind();
+    if (kind == PortKind::Ethernet) {
+        IoResult r = c.open();
+        if (!r.ok()) {
+            c.close();
+            d.prompter.message(catalogText(kMsgPortOpen));
+            return Status::failure(r.context("cannot connect to " + c.describe()).message());
+        }
+        return Status::success();
+    }
+    if (kind == PortKind::Parallel || reopenFirst)
+        c.close();
+    IoResult r = c.open();
+    if (!r.ok()) {
+        if (kind == PortKind::Parallel || reopenFirst)
+            d.prompter.message(catalogText(kMsgPortOpen));
+        else
+            d.prompter.message(catalogFormat(kMsgOpenPortOrFile, r.error()));
+        return Status::failure(r.context("cannot open " + c.describe()).message());
+    }
+    if (logo_link::isFileKind(kind))
+        return Status::success(); // a capture gets no printer check and no ESC @
+    r = logo_link::printerCheck(c);
+    if (!r.ok()) {
+        d.prompter.message(catalogText(kMsgWriteToPort));
+        c.close();
+        return Status::failure(r.message());
+    }
+    if (kind != PortKind::Parallel) {
+        r = logo_link::send(c, logo_frames::initialise());
+        if (!r.ok()) {
+            d.prompter.message(catalogText(kMsgPrinterCheck));
+            c.close();
+            return Status::failure(r.context("ESC @").message());
+        }
+    }
+    return Status::success();
+}
+
+} // namespace
+
+NvUpload::NvUpload(LogoEngineDeps deps, std::vector<Item> items, const LogoOptions& options, int modelFamily,
+                   uint64_t predictedTotalBytes, Profile* profile, int previousLogCount)
+    : m_deps(deps), m_items(std::move(items)), m_options(options), m_family(modelFamily), m_profile(profile),
+      m_previousLogCount(previousLogCount), m_totalBytes(predictedTotalBytes)
+{
+}
+
+std::vector<NvUpload::Item> NvUpload::itemsOf(const BitmapList& list, const LogoOptions& options)
+{
+    std::vector<Item> items;
+    for (int row : list.uploadOrder()) {
+        const auto& e = list.entries()[std::size_t(row)];
+        items.push_back({e.path, e.name, options.autoCenterOf(row)});
+    }
+    return items;
+}
+
+std::string NvUpload::printerHolds() const
+{
+    const int n = pictureCount();
+    switch (m_outcome) {
+    case Outcome::Completed:
+        return "the printer holds pictures 1.." + std::to_string(n);
+    case Outcome::Cancelled:
+        if (m_sent >= n)
+            return "the printer holds pictures 1.." + std::to_string(n) + " (the logo log was not updated)";
+        if (m_sent == 0)
+            return "the printer's NV bit-image memory is erased (" + std::to_string(n) + " empty pictures)";
+        return "the printer holds pictures 1.." + std::to_string(m_sent) + "; pictures " +
+               std::to_string(m_sent + 1) + ".." + std::to_string(n) + " are empty";
+    case Outcome::Failed:
+        if (!m_defineSent)
+            return "nothing was sent; the printer keeps what it held";
+        return "the printer's NV bit-image memory was erased and the definition is incomplete after picture " +
+               std::to_string(m_sent) + "; upload again";
+    case Outcome::Declined:
+    case Outcome::Running:
+        break;
+    }
+    return "nothing was sent; the printer keeps what it held";
+}
+
+void NvUpload::report(const std::string& text)
+{
+    m_deps.progress.report({m_bytesSent, m_totalBytes, text});
+}
+
+StepResult NvUpload::fail(const std::string& reason)
+{
+    m_outcome = Outcome::Failed;
+    m_phase = Phase::Done;
+    m_deps.connection.close();
+    return StepResult::failed(reason);
+}
+
+StepResult NvUpload::step()
+{
+    switch (m_phase) {
+    case Phase::Begin:
+        return begin();
+    case Phase::Transfer:
+        if (m_cancelRequested)
+            return cancelled();
+        return transferOne();
+    case Phase::Log:
+        if (m_cancelRequested)
+            return cancelled();
+        return finishLog();
+    case Phase::Done:
+        break;
+    }
+    return m_outcome == Outcome::Failed ? StepResult::failed("upload already ended") : StepResult::finished();
+}
+
+StepResult NvUpload::begin()
+{
+    const int n = pictureCount();
+    if (n < 1 || n > BitmapList::kMaxFiles) {
+        m_phase = Phase::Done;
+        m_outcome = Outcome::Failed;
+        return StepResult::failed("an upload takes 1.." + std::to_string(BitmapList::kMaxFiles) + " pictures, not " +
+                                  std::to_string(n));
+    }
+    const uint64_t usedKB = m_totalBytes / 1024 + (m_totalBytes % 1024 ? 1 : 0);
+    if (m_family == kSmallNvFamily && usedKB > uint64_t(kSmallNvKB)) {
+        m_deps.prompter.show(kSmallNvNotice, PromptButtons::Ok, PromptIcon::Information, "Notice");
+        m_phase = Phase::Done;
+        m_outcome = Outcome::Declined;
+        return StepResult::finished();
+    }
+    if (m_cancelRequested || !m_deps.prompter.ask(catalogText(kMsgQuestion), PromptIcon::Question)) {
+        m_phase = Phase::Done;
+        m_outcome = Outcome::Declined;
+        return StepResult::finished();
+    }
+
+    // Every picture is converted before FS q n goes out: a file that changed or vanished
+    // since it was listed stops the upload while the printer still holds its old pictures,
+    // instead of half-way through a definition that has already erased them.
+    {
+        LogoRasterizer rasterizer(m_options);
+        m_pictures.clear();
+        m_pictures.reserve(m_items.size());
+        uint64_t total = 0;
+        for (const Item& item : m_items) {
+            auto picture = rasterizeLogo(rasterizer, item.path, item.autoCenter && !m_options.grayPrinting);
+            if (!picture.ok()) {
+                const std::string why = "cannot convert " + item.path + ": " + picture.message();
+                m_deps.prompter.message(why);
+                m_phase = Phase::Done;
+                m_outcome = Outcome::Failed;
+                return StepResult::failed(why + "; nothing was sent");
+            }
+            total += picture->raster.size();
+            m_pictures.push_back(std::move(*picture));
+        }
+        m_totalBytes = total;
+    }
+
+    Status opened = openForNvDefinition(m_deps, false);
+    if (!opened.ok()) {
+        m_phase = Phase::Done;
+        m_outcome = Outcome::Failed;
+        return StepResult::failed(opened.message());
+    }
+
+    report("Erasing...");
+    IoResult r = logo_link::send(m_deps.connection, logo_frames::defineCommand(n, m_options.starEmulation));
+    if (!r.ok()) {
+        m_deps.prompter.message(catalogText(kMsgCommunication));
+        m_deps.log.WriteLog("CProgress OnInitDialog[%d]", r.error());
+        // Some of the command may have reached the printer: say so rather than guess.
+        m_defineSent = r.count() > 0;
+        return fail(r.context("define command").message());
+    }
+    m_defineSent = true;
+    m_phase = Phase::Transfer;
+    return StepResult::again(kEraseWait);
+}
+
+StepResult NvUpload::transferOne()
+{
+    const std::size_t k = std::size_t(m_sent);
+    const Item& item = m_items[k];
+    const LogoPicture& picture = m_pictures[k];
+    PrinterConnection& c = m_deps.connection;
+
+    report(updatingText(m_bytesSent, m_totalBytes, item.name));
+    const auto header = picture.header();
+    IoResult r = logo_link::send(c, header);
+    if (!r.ok()) {
+        m_deps.prompter.message(catalogText(kMsgCommunication));
+        m_deps.log.WriteLog("CPrograss writeInstruction[%d]", int(r.count()));
+        m_deps.log.WriteLog("CPrograss WriteInstruction [%02X-%02X-%02X-%02X]\n", header[0], header[1], header[2],
+                            header[3]);
+        return fail(r.context("picture " + std::to_string(k + 1) + " header").message());
+    }
+
+    const std::vector<uint8_t>& raster = picture.raster;
+    const std::size_t blocks = (raster.size() + kBlockSize - 1) / kBlockSize;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t offset = b * kBlockSize;
+        const std::size_t length = std::min(kBlockSize, raster.size() - offset);
+        r = logo_link::send(c, std::span<const uint8_t>(raster.data() + offset, length));
+        if (!r.ok()) {
+            // A block that did not reach the printer leaves it inside the definition: this
+            // is a failure, never a success with a picture missing.
+            m_bytesSent += r.count();
+            m_deps.prompter.message(catalogText(kMsgCommunication));
+            m_deps.log.WriteLog("CPrograss writeBlock[%d] picture %d offset %d", int(r.count()), int(k + 1),
+                                int(offset));
+            return fail(r.context("picture " + std::to_string(k + 1) + " (" + item.name + "), block " +
+                                  std::to_string(b + 1) + " of " + std::to_string(blocks))
+                            .message());
+        }
+        m_bytesSent += length;
+        report(updatingText(m_bytesSent, m_totalBytes, item.name));
+        m_deps.clock.sleep(kBlockPause);
+    }
+    ++m_sent;
+    if (m_sent >= pictureCount())
+        m_phase = Phase::Log;
+    return StepResult::again(kStepPause);
+}
+
+StepResult NvUpload::finishLog()
+{
+    if (m_profile) {
+        std::vector<std::string> paths;
+        for (const Item& item : m_items)
+            paths.push_back(item.path);
+        Status s = LogoLog(*m_profile).write(paths, m_previousLogCount);
+        if (!s.ok())
+            m_logWarning = s.message();
+    }
+    m_outcome = Outcome::Completed;
+    m_phase = Phase::Done;
+    report("");
+    m_deps.connection.close();
+    m_deps.prompter.message(catalogText(kMsgComplete), PromptIcon::Information);
+    if (!m_logWarning.empty())
+        m_deps.prompter.message("The pictures are in the printer, but the logo log could not be written:\r\n" +
+                                m_logWarning);
+    return StepResult::finished();
+}
+
+StepResult NvUpload::cancelled()
+{
+    // Pictures k+1..N are still announced by FS q n; the Cancel of the pages has always sent
+    // N - k + 1 empty pictures (one more than is missing, which the printer takes as four
+    // NULs after the definition and ignores).
+    const int n = pictureCount();
+    const int pads = n - m_sent + 1;
+    PrinterConnection& c = m_deps.connection;
+    for (int i = 0; i < pads; ++i) {
+        IoResult r = logo_link::send(c, logo_frames::emptyPicture());
+        if (!r.ok()) {
+            m_deps.prompter.message(catalogText(kMsgWriteToPort));
+            return fail(r.context("completing the cancelled definition (empty picture " + std::to_string(i + 1) +
+                                  " of " + std::to_string(pads) + ")")
+                            .message());
+        }
+    }
+    m_deps.clock.sleep(kCancelWait);
+    c.close();
+    m_outcome = Outcome::Cancelled;
+    m_phase = Phase::Done;
+    return StepResult::finished();
+}
+
+NvClearResult clearNvLogos(LogoEngineDeps deps, bool askFirst)
+{
+    if (askFirst && !deps.prompter.ask(catalogText(kMsgClearQuestion), PromptIcon::Question))
+        return {NvClearOutcome::Declined, {}};
+    Status opened = openForNvDefinition(deps, true);
+    if (!opened.ok())
+        return {NvClearOutcome::Failed, opened.message()};
+    IoResult r = logo_link::send(deps.connection, logo_frames::clearAll());
+    deps.connection.close();
+    if (!r.ok()) {
+        deps.prompter.message(catalogText(kMsgWriteToPort));
+        return {NvClearOutcome::Failed, r.context("clear command").message()};
+    }
+    return {NvClearOutcome::Cleared, {}};
+}

@@ -1,0 +1,117 @@
+#pragma once
+// The NV bit-image upload and the clear: replaces everything the printer holds in its NV
+// bit-image memory with the pictures of the bitmap list, in ascending image number.
+//
+// Sequence: the TAVRO36/38 128 KB notice, the question, every picture converted (a file that
+// no longer loads stops the upload here, before the printer's memory is touched), the
+// connection opened as its kind needs, FS q n, 3500 ms while the printer erases, then one
+// picture per step (header, raster in 512-byte blocks with 10 ms after each), and after the
+// last picture the logo log (keys 1..N, stale keys deleted). Cancel completes the open
+// definition with empty pictures, so the printer is never left waiting for picture data.
+//
+// The upload is a StepJob: the dialog drives it with a timer, the CLI and the tests with
+// runStepJob on a Clock. Messages go to the Prompter as the catalog has them; the failure
+// reasons also come back in the StepResult for the CLI.
+//
+// Threads: the driver's thread only (cancel() from the same thread, or from a signal-safe
+// flag the driver polls).
+#include "app/StepJob.h"
+#include "logo/LogoLink.h"
+#include "logo/LogoOptions.h"
+#include "logo/LogoPicture.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class BitmapList;
+class Profile;
+
+class NvUpload final : public StepJob {
+public:
+    using Ms = std::chrono::milliseconds;
+    static constexpr Ms kEraseWait{3500};  // the printer erases its NV memory after FS q n
+    static constexpr Ms kBlockPause{10};   // after every block: the printer writes it to NV
+    static constexpr Ms kStepPause{10};    // between pictures
+    static constexpr std::size_t kBlockSize = 512;
+    // After the padding that completes a cancelled definition the printer writes what it got
+    // and is deaf meanwhile. Its worst case is the erase of the whole NV memory it did at
+    // FS q n, so we give it as long as that before the port is closed.
+    static constexpr Ms kCancelWait{3500};
+    // The TAVRO36/38 hold 128 KB of NV graphics, less than the list's budget.
+    static constexpr int kSmallNvFamily = 5;
+    static constexpr int kSmallNvKB = 128;
+
+    enum class Outcome {
+        Running,
+        Declined,  // the notice, or No to the question: nothing sent
+        Completed, // every picture sent, logo log written (see logWarning())
+        Cancelled, // padded: the printer holds pictures 1..picturesSent(), the rest are empty
+        Failed,    // see the StepResult message; the logo log is untouched
+    };
+
+    // One picture of the upload, in upload order.
+    struct Item {
+        std::string path;
+        std::string name;
+        bool autoCenter = false;
+    };
+
+    // `items` in upload order (image numbers 1..N); `profile` receives the logo log (none: no
+    // log is written); `previousLogCount` is the number of log keys the last upload of this
+    // run wrote, or that the list read, so that stale keys can be deleted.
+    NvUpload(LogoEngineDeps deps, std::vector<Item> items, const LogoOptions& options, int modelFamily,
+             uint64_t predictedTotalBytes, Profile* profile, int previousLogCount);
+    // The list's pictures in ascending image number with their rows' auto-centre flags.
+    static std::vector<Item> itemsOf(const BitmapList& list, const LogoOptions& options);
+
+    StepResult step() override;
+    void cancel() override { m_cancelRequested = true; }
+
+    Outcome outcome() const { return m_outcome; }
+    int pictureCount() const { return int(m_items.size()); }
+    // Pictures sent whole (k of the progress line).
+    int picturesSent() const { return m_sent; }
+    uint64_t bytesSent() const { return m_bytesSent; }
+    uint64_t totalBytes() const { return m_totalBytes; }
+    // What the printer's NV memory holds after the job, in one sentence for the user.
+    std::string printerHolds() const;
+    // A completed upload whose logo log could not be written: the reason (else empty).
+    const std::string& logWarning() const { return m_logWarning; }
+
+private:
+    enum class Phase { Begin, Transfer, Log, Done };
+    StepResult begin();
+    StepResult transferOne();
+    StepResult finishLog();
+    StepResult cancelled();
+    StepResult fail(const std::string& reason);
+    Status openConnection();
+    void report(const std::string& text);
+
+    LogoEngineDeps m_deps;
+    std::vector<Item> m_items;
+    LogoOptions m_options;
+    int m_family;
+    Profile* m_profile;
+    int m_previousLogCount;
+
+    std::vector<LogoPicture> m_pictures;
+    Phase m_phase = Phase::Begin;
+    Outcome m_outcome = Outcome::Running;
+    bool m_cancelRequested = false;
+    bool m_defineSent = false;
+    int m_sent = 0;
+    uint64_t m_bytesSent = 0;
+    uint64_t m_totalBytes = 0;
+    std::string m_logWarning;
+};
+
+// The clear with an empty list: the question, then FS q 1 with one empty picture.
+enum class NvClearOutcome { Declined, Cleared, Failed };
+struct NvClearResult {
+    NvClearOutcome outcome = NvClearOutcome::Failed;
+    std::string message; // why it failed
+};
+NvClearResult clearNvLogos(LogoEngineDeps deps, bool askFirst = true);

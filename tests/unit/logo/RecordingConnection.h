@@ -1,0 +1,91 @@
+#pragma once
+// A PrinterConnection that keeps every byte written (as a printer or an output file would get
+// them), one entry per call in a journal, and can refuse to open, answer the printer check,
+// hang up after a number of bytes, or stay away after a restart for a number of tries.
+#include "app/Clock.h"
+#include "port/PrinterConnection.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+class RecordingConnection final : public PrinterConnection {
+public:
+    explicit RecordingConnection(PortKind kind, Clock* clock = nullptr) : m_kind(kind), m_clock(clock) {}
+
+    PortKind kind() const override { return m_kind; }
+    std::string describe() const override { return "test printer"; }
+
+    IoResult open() override
+    {
+        journal.push_back("open");
+        if (failOpen)
+            return IoResult::failed("No such file or directory", 2);
+        m_open = true;
+        return IoResult::done();
+    }
+    bool isOpen() const override { return m_open; }
+    IoResult write(std::span<const std::uint8_t> data, Ms deadline) override
+    {
+        journal.push_back("write " + std::to_string(data.size()));
+        deadlines.push_back(deadline);
+        if (!m_open)
+            return IoResult::failed("not open", 9);
+        if (hangUpAfter >= 0 && long(bytes.size() + data.size()) > hangUpAfter) {
+            const std::size_t took = std::size_t(std::max(0L, hangUpAfter - long(bytes.size())));
+            bytes.insert(bytes.end(), data.begin(), data.begin() + std::ptrdiff_t(took));
+            m_open = false;
+            return IoResult::hungUp(took, "the printer closed the connection");
+        }
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        return IoResult::done(data.size());
+    }
+    IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override
+    {
+        journal.push_back("read " + std::to_string(wait.count()));
+        if (!answer.empty() && !buffer.empty()) {
+            buffer[0] = answer.front();
+            answer.erase(answer.begin());
+            return IoResult::done(1);
+        }
+        return IoResult::done(0);
+    }
+    void close() override
+    {
+        journal.push_back("close");
+        m_open = false;
+    }
+    IoResult reopen(const ReopenPolicy& policy) override
+    {
+        journal.push_back("reopen");
+        close();
+        if (m_clock)
+            m_clock->sleep(policy.firstWait);
+        const std::size_t tries = std::max<std::size_t>(1, policy.pausesAfterFailure.size());
+        for (std::size_t i = 0; i < tries; ++i) {
+            if (awayForTries > 0) {
+                --awayForTries;
+                if (m_clock && i < policy.pausesAfterFailure.size())
+                    m_clock->sleep(policy.pausesAfterFailure[i]);
+                continue;
+            }
+            m_open = true;
+            return IoResult::done();
+        }
+        return IoResult::failed("the printer did not come back", 19);
+    }
+    bool canAnswer() const override { return m_kind != PortKind::File && m_kind != PortKind::PrintToFile; }
+
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::string> journal;
+    std::vector<Ms> deadlines;
+    std::vector<std::uint8_t> answer;
+    bool failOpen = false;
+    long hangUpAfter = -1;
+    int awayForTries = 0;
+
+private:
+    PortKind m_kind;
+    Clock* m_clock;
+    bool m_open = false;
+};
