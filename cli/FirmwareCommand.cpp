@@ -33,7 +33,7 @@ std::atomic<bool> g_interrupted{false};
 std::atomic<FirmwareTransfer*> g_transfer{nullptr};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<FirmwareTransfer*>::is_always_lock_free);
 
-extern "C" void onInterrupt(int)
+void onFirmwareInterrupt(int)
 {
     g_interrupted = true;
     if (FirmwareTransfer* t = g_transfer.load())
@@ -42,7 +42,7 @@ extern "C" void onInterrupt(int)
 
 class InterruptGuard {
 public:
-    InterruptGuard() { m_old = std::signal(SIGINT, onInterrupt); }
+    InterruptGuard() { m_old = std::signal(SIGINT, onFirmwareInterrupt); }
     ~InterruptGuard() { std::signal(SIGINT, m_old); }
 
 private:
