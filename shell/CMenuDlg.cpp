@@ -51,6 +51,10 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
         b->setEnabled(false);
         b->setToolTip(kToolNotYet);
     }
+    if (m_deps.runFirmware) {
+        m_firmware->setEnabled(true);
+        m_firmware->setToolTip({});
+    }
     if (settings.modelFamily == kFamilyTavro15) {
         m_setup->setEnabled(false);
         m_setup->setToolTip("The TAVRO15 has no user setup.");
@@ -72,7 +76,16 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     m_setup->setFocus();
 
     connect(m_setup, &QPushButton::clicked, this, &CMenuDlg::onUserSetup);
+    connect(m_firmware, &QPushButton::clicked, this, &CMenuDlg::onFirmware);
     connect(m_back, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CMenuDlg::onFirmware()
+{
+    if (m_deps.setFunction)
+        m_deps.setFunction(kFunctionFirmware);
+    if (m_deps.runFirmware)
+        m_deps.runFirmware(this, m_summary);
 }
 
 void CMenuDlg::onUserSetup()

@@ -18,6 +18,8 @@ struct MenuDlgDeps {
     std::function<void(int function)> setFunction;
     // Runs the user setup dialog modally on top of the menu.
     std::function<void(QWidget* parent, const std::string& summary)> runUserSetup;
+    // Runs the firmware download dialog of the model (TAVRO15: the packet download).
+    std::function<void(QWidget* parent, const std::string& summary)> runFirmware;
 };
 
 class CMenuDlg final : public QDialog {
@@ -34,6 +36,7 @@ public:
     const std::string& summary() const { return m_summary; }
 
     void onUserSetup();
+    void onFirmware();
 
 private:
     MenuDlgDeps m_deps;

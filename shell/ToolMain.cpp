@@ -10,6 +10,12 @@
 #include "shell/CConnectDlg.h"
 #include "shell/CMenuDlg.h"
 #include "shell/CToolApp.h"
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+#include "firmware/ui/CFwDownload15Dlg.h"
+#include "firmware/ui/CFwUpdateDlg.h"
+#include "port/PrinterConnection.h"
+#include <QGuiApplication>
+#endif
 #ifdef TAVRO_HAVE_SETUP_UI
 #include "setup/ui/CUserSetupDlg.h"
 #endif
@@ -58,6 +64,22 @@ int runTavroset(QApplication&)
             if (setup.backToConnection())
                 if (auto* dialog = qobject_cast<QDialog*>(menu))
                     dialog->reject();
+        };
+#endif
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+        menuDeps.runFirmware = [&](QWidget* menu, const std::string& summary) {
+            auto connect = [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log, &ports}); };
+            if (settings.modelFamily == kFamilyTavro15) {
+                FwDownload15DlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, connect, {}, {}};
+                CFwDownload15Dlg dlg(d, menu);
+                dlg.exec();
+                return;
+            }
+            // Service mode: Ctrl held down while the dialog opens.
+            const bool service = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
+            FwUpdateDlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, service, connect, {}, {}};
+            CFwUpdateDlg dlg(d, menu);
+            dlg.exec();
         };
 #endif
         CMenuDlg menu(settings, menuDeps, parent);

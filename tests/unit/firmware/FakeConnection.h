@@ -3,10 +3,14 @@
 // may be answered (the answers come back from readFor in the pieces given), failed or cut
 // short. readFor with nothing to deliver moves the test clock by its wait, as a silent
 // printer would let the time pass.
+#include "app/Progress.h"
 #include "port/PrinterConnection.h"
 #include "TestClock.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <deque>
+#include <mutex>
 #include <functional>
 
 class FakeConnection final : public PrinterConnection {

@@ -1,0 +1,300 @@
+// tavroctl firmware info|download: what a firmware image holds for the chosen model, and the
+// download of one flash area. The checks are those of the F/W Update dialog (signature at
+// choosing, exact size at download, the area rules and questions); TAVRO15 entries use the
+// packet download of that model. The exit status is 0 only when the printer took the whole area.
+#include "cli/CliCommand.h"
+#include "cli/CliSession.h"
+#include "common/JsonText.h"
+
+#include "app/ConnectionRules.h"
+#include "app/MessageCatalog.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/FirmwareTransfer.h"
+#include "firmware/LegacyDownloadJob.h"
+#include "firmware/TransferBlock.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+struct FirmwareArgs {
+    std::string image;
+    std::string area = "program";
+    int family = 0;      // 0: from --device
+    int answerTimeoutMs = 5000;
+};
+
+// Ctrl-C stops a download at its next chunk or packet (never reported as complete).
+std::atomic<bool> g_interrupted{false};
+std::atomic<FirmwareTransfer*> g_transfer{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<FirmwareTransfer*>::is_always_lock_free);
+
+void onFirmwareInterrupt(int)
+{
+    g_interrupted = true;
+    if (FirmwareTransfer* t = g_transfer.load())
+        t->cancel();
+}
+
+class InterruptGuard {
+public:
+    InterruptGuard() { m_old = std::signal(SIGINT, onFirmwareInterrupt); }
+    ~InterruptGuard() { std::signal(SIGINT, m_old); }
+
+private:
+    void (*m_old)(int) = SIG_DFL;
+};
+
+int familyOf(const CliOptions& options, const FirmwareArgs& args)
+{
+    if (args.family > 0)
+        return args.family;
+    if (!options.device.empty())
+        return familyForOk(options.device);
+    // The same model as a download without --device assumes (tavroctl's default entry).
+    return kFamilyTavro36;
+}
+
+std::string hex(std::uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%06X", v);
+    return buf;
+}
+
+std::string checksumText(std::uint16_t sum)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%X", sum);
+    return buf;
+}
+
+// The TAVRO15's flat image: each area's range, packet count and data sum.
+int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
+{
+    std::string rows;
+    bool first = true;
+    for (LegacyArea a : {LegacyArea::Program, LegacyArea::Boot, LegacyArea::Font}) {
+        const auto spec = *legacyAreaSpec(a);
+        auto bytes = loadLegacyImage(args.image, spec);
+        if (!bytes)
+            return cliFail(std::string(catalogText(3)) + " (" + bytes.message() + ")");
+        std::uint32_t sum = 0;
+        for (std::uint32_t i = spec.start; i < spec.end && i < bytes->size(); ++i)
+            sum += (*bytes)[i];
+        const std::uint32_t length = spec.end - spec.start;
+        const bool shortFile = bytes->size() < spec.end;
+        if (options.json) {
+            rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(legacyAreaName(a)) +
+                    ",\"offset\":" + std::to_string(spec.start) + ",\"length\":" + std::to_string(length) +
+                    ",\"packets\":" + std::to_string((length + 511) / 512) + ",\"sum\":" +
+                    jsonQuote(checksumText(static_cast<std::uint16_t>(sum))) +
+                    ",\"padded\":" + (shortFile ? "true" : "false") + "}";
+        } else {
+            std::cout << "  " << legacyAreaName(a) << ": offset " << hex(spec.start) << ", length " << length
+                      << ", " << (length + 511) / 512 << " packets, data sum " << checksumText(static_cast<std::uint16_t>(sum))
+                      << (shortFile ? " (file ends inside the area: zeros are sent for the rest)" : "") << "\n";
+        }
+        first = false;
+    }
+    if (options.json)
+        std::cout << "{\"family\":2,\"protocol\":\"packets\",\"areas\":[" << rows << "]}\n";
+    return 0;
+}
+
+int runInfo(const CliOptions& options, const FirmwareArgs& args)
+{
+    const int family = familyOf(options, args);
+    if (family == 2) {
+        if (!options.json)
+            std::cout << args.image << ": TAVRO15 flat image (packet download)\n";
+        return legacyInfo(options, args);
+    }
+    auto trailer = FirmwareImage::readTrailer(args.image);
+    if (!trailer)
+        return cliFail("ERROR : File Open (" + trailer.message() + ")");
+    FirmwareImage::Fault fault{};
+    std::uint64_t size = 0;
+    auto image = FirmwareImage::load(args.image, &fault, &size);
+
+    std::string rows;
+    if (image) {
+        bool first = true;
+        for (FirmwareArea a : kFirmwareAreas) {
+            const auto spec = firmwareAreaSpec(a, family);
+            auto block = buildTransferBlock(*image, a, family);
+            const std::string sum = checksumText(transferBlockChecksum(block));
+            if (options.json) {
+                rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(firmwareAreaName(a)) +
+                        ",\"offset\":" + std::to_string(spec.offset) + ",\"length\":" + std::to_string(spec.length) +
+                        ",\"checksum\":" + jsonQuote(sum) + "}";
+            }
+            first = false;
+        }
+    }
+    if (options.json) {
+        std::cout << "{\"file\":" << jsonQuote(args.image) << ",\"size\":" << size
+                  << ",\"signature\":" << (trailer->signature ? "true" : "false")
+                  << ",\"bootPermission\":" << int(trailer->bootPermission) << ",\"family\":" << family
+                  << ",\"valid\":" << (image ? "true" : "false");
+        if (!image)
+            std::cout << ",\"error\":" << jsonQuote(image.message());
+        std::cout << ",\"areas\":[" << rows << "]}\n";
+    } else {
+        std::cout << args.image << ": " << size << " bytes, signature " << (trailer->signature ? "QZM2" : "missing")
+                  << ", boot permission " << int(trailer->bootPermission)
+                  << (trailer->bootAllowed() ? " (Boot Area allowed in service mode)" : " (Boot Area locked)") << "\n";
+        if (image) {
+            std::cout << "areas for " << familyLabel(family) << "model family " << family << ":\n";
+            for (FirmwareArea a : kFirmwareAreas) {
+                const auto spec = firmwareAreaSpec(a, family);
+                std::cout << "  " << firmwareAreaName(a) << ": offset " << hex(spec.offset) << ", FileSize "
+                          << spec.length << ", CHECKSUM "
+                          << checksumText(transferBlockChecksum(buildTransferBlock(*image, a, family)))
+                          << (firmwareAreaAllowed(a, family, true, trailer->bootAllowed()) ? "" : " (not for this model/image)")
+                          << "\n";
+            }
+        }
+    }
+    if (!image)
+        return cliFail(image.message());
+    return 0;
+}
+
+int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
+{
+    const CliOptions& options = session.options();
+    auto area = legacyAreaFromName(args.area);
+    std::optional<LegacyAreaSpec> spec = area ? legacyAreaSpec(*area) : std::nullopt;
+    if (!spec)
+        return cliFail("the TAVRO15 takes --area program, boot or font");
+    auto bytes = loadLegacyImage(args.image, *spec);
+    if (!bytes)
+        return cliFail(std::string(catalogText(3)) + " (" + bytes.message() + ")");
+    auto connection = makeConnection(session.settings(), session.host());
+    if (!connection)
+        return cliFail(std::string(catalogText(2)) + " (" + session.where() + ")");
+    LegacyDownloadOptions o;
+    o.ackTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
+    o.eraseAckTimeout = std::max(o.eraseAckTimeout, o.ackTimeout);
+    LegacyDownloadJob job(*connection, *spec, std::move(*bytes), session.clock(), session.progress(), o);
+    InterruptGuard guard;
+    StepResult r = runStepJob(job, session.clock(), [] { return g_interrupted.load(); });
+    if (r.kind != StepResult::Kind::Finished || !job.completed()) {
+        if (options.json)
+            std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":false,\"packets\":"
+                      << job.packetsWritten() << ",\"error\":" << jsonQuote(r.message) << "}\n";
+        return cliFail(r.message);
+    }
+    if (options.json)
+        std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":true,\"packets\":" << job.packetsWritten()
+                  << ",\"bytes\":" << (spec->end - spec->start) << "}\n";
+    else
+        std::cout << catalogText(1) << "\n";
+    return 0;
+}
+
+int runDownload(const CliOptions& options, const FirmwareArgs& args)
+{
+    CliSession session(options);
+    if (Status s = session.configure(); !s)
+        return cliFail(s.message());
+    int family = session.settings().modelFamily;
+    if (args.family > 0)
+        family = args.family;
+    if (family <= 0)
+        family = 1;
+    if (family == 2)
+        return runLegacyDownload(session, args);
+
+    auto area = firmwareAreaFromName(args.area);
+    if (!area)
+        return cliFail("unknown --area " + args.area + " (program, ext-font, lcd-font, downloader or boot)");
+    // What File Open checks: the file opens and carries the signature.
+    auto trailer = FirmwareImage::readTrailer(args.image);
+    if (!trailer)
+        return cliFail("ERROR : File Open (" + trailer.message() + ")");
+    if (!trailer->signature)
+        return cliFail("ERROR : Please check the firmware file.");
+    if (!firmwareAreaAllowed(*area, family, options.service, trailer->bootAllowed())) {
+        if (*area == FirmwareArea::LcdFont)
+            return cliFail("the LCD font area exists only on a TAVRO46/48");
+        if (*area == FirmwareArea::Boot && options.service)
+            return cliFail("this image does not allow a Boot Area download (boot permission " +
+                           std::to_string(trailer->bootPermission) + ", needs 1..10)");
+        return cliFail("--area " + args.area + " needs --service");
+    }
+    // What UPDATE checks: the exact size and the signature of the bytes actually read.
+    FirmwareImage::Fault fault{};
+    auto image = FirmwareImage::load(args.image, &fault);
+    if (!image)
+        return cliFail(image.message());
+    const std::string question = firmwareAreaQuestion(*area, systemDefaultIsKorean());
+    if (!question.empty() && !session.prompter().ask(question))
+        return cliFail("not downloaded: the question was answered No");
+
+    auto block = buildTransferBlock(*image, *area, family);
+    const std::uint32_t length = static_cast<std::uint32_t>(block.size());
+    const std::string checksum = checksumText(transferBlockChecksum(block));
+    if (!options.json)
+        std::cout << "CHECKSUM : " << checksum << "  (" << firmwareAreaName(*area) << ", " << length << " bytes to "
+                  << session.where() << ")\n";
+
+    auto connection = makeConnection(session.settings(), session.host());
+    if (!connection)
+        return cliFail(std::string(catalogText(2)) + " (" + session.where() + ")");
+    FirmwareTransfer transfer(*connection, std::move(block), session.clock(), session.progress());
+    InterruptGuard guard;
+    g_transfer = &transfer;
+    FirmwareTransferOutcome out = transfer.run();
+    g_transfer = nullptr;
+    if (auto* bar = dynamic_cast<CliProgress*>(&session.progress()))
+        bar->finish();
+
+    if (options.json) {
+        std::cout << "{\"area\":" << jsonQuote(firmwareAreaName(*area)) << ",\"family\":" << family
+                  << ",\"checksum\":" << jsonQuote(checksum) << ",\"fileSize\":" << out.sent
+                  << ",\"total\":" << out.total << ",\"completed\":" << (out.completed() ? "true" : "false");
+        if (!out.completed())
+            std::cout << ",\"error\":" << jsonQuote(out.message) << ",\"detail\":" << jsonQuote(out.detail)
+                      << ",\"errno\":" << out.error;
+        std::cout << "}\n";
+    }
+    if (!out.completed())
+        return cliFail(out.message + " (" + out.detail + "; " + std::to_string(out.sent) + " of " +
+                       std::to_string(out.total) + " bytes sent)");
+    if (!options.json)
+        std::cout << "FileSize : " << out.sent << " bytes\n" << out.message << "\n";
+    return 0;
+}
+
+void installFirmware(CLI::App& app, CliContext& context)
+{
+    auto* fw = app.add_subcommand("firmware", "inspect a firmware image and download one flash area");
+    fw->require_subcommand(1);
+    auto args = std::make_shared<FirmwareArgs>();
+
+    auto* info = fw->add_subcommand("info", "size, signature, boot permission and each area's offset, length and checksum");
+    info->add_option("IMAGE", args->image, "firmware image (8 MiB; a flat .bin for the TAVRO15)")->required();
+    info->add_option("--family", args->family, "model family 1..6 (default: from --device, else 5, TAVRO36/38)")->check(CLI::Range(1, 6));
+    info->callback([&context, args] { context.action = [&context, args] { return runInfo(context.options, *args); }; });
+
+    auto* dl = fw->add_subcommand("download", "write one flash area of the printer from the image");
+    dl->add_option("IMAGE", args->image, "firmware image")->required();
+    dl->add_option("--area", args->area,
+                   "program, ext-font, lcd-font (TAVRO46/48), downloader or boot (both need --service); "
+                   "TAVRO15: program, boot or font")
+        ->required();
+    dl->add_option("--family", args->family, "model family 1..6 (default: from --device)")->check(CLI::Range(1, 6));
+    dl->add_option("--answer-timeout", args->answerTimeoutMs, "TAVRO15: ms to wait for each packet's answer (default 5000)")
+        ->check(CLI::Range(50, 600000));
+    dl->callback([&context, args] { context.action = [&context, args] { return runDownload(context.options, *args); }; });
+}
+
+const CommandRegistrar registrar("firmware", installFirmware);
+
+} // namespace

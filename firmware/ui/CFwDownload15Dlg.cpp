@@ -1,0 +1,227 @@
+#include "firmware/ui/CFwDownload15Dlg.h"
+
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "app/Prompter.h"
+#include "qthost/AppIcon.h"
+
+#include <QButtonGroup>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <filesystem>
+
+namespace {
+
+constexpr int kRadioIds[4] = {1003, 1004, 1005, 1011};
+
+template <class W>
+W* named(W* w, int id)
+{
+    w->setObjectName(QString("ctl%1").arg(id));
+    return w;
+}
+
+} // namespace
+
+// The job runs on the GUI thread, so its reports go straight to the controls.
+class CFwDownload15Dlg::Sink final : public ProgressSink {
+public:
+    explicit Sink(CFwDownload15Dlg* dlg) : m_dlg(dlg) {}
+    void report(const ProgressReport& p) override
+    {
+        m_dlg->m_progress->setRange(0, static_cast<int>(p.total));
+        m_dlg->m_progress->setValue(static_cast<int>(p.done));
+        if (!p.text.empty())
+            m_dlg->setWindowTitle(QString::fromStdString(p.text));
+    }
+
+private:
+    CFwDownload15Dlg* m_dlg;
+};
+
+CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
+    : QDialog(parent), m_deps(std::move(deps))
+{
+    setObjectName("CFwDownload15Dlg");
+    setModal(true);
+    setWindowIcon(appIcon());
+    const bool ko = m_deps.korean;
+    // The Korean captions of this dialog are our own; the English ones are the tool's.
+    auto tr8 = [ko](const char* en, const char* kr) { return QString::fromUtf8(ko ? kr : en); };
+
+    m_pathEdit = named(new QLineEdit, 1000);
+    m_nameEdit = named(new QLineEdit, 1001);
+    m_pathEdit->setEnabled(false);
+    m_nameEdit->setEnabled(false);
+    m_pathEdit->setMinimumWidth(320);
+    m_open = named(new QPushButton(tr8("&Open", "열기(&O)")), 1002);
+
+    auto* areaBox = named(new QGroupBox(tr8("SELECT AREA", "영역 선택")), 1013);
+    auto* areaLayout = new QVBoxLayout(areaBox);
+    m_areas = new QButtonGroup(this);
+    const char* en[4] = {"&1.Program", "&2.Ext Font", "&3.Boot", "&4.Font"};
+    const char* kr[4] = {"&1.프로그램", "&2.확장 폰트", "&3.부트", "&4.폰트"};
+    for (int i = 0; i < 4; ++i) {
+        m_radio[i] = named(new QRadioButton(tr8(en[i], kr[i])), kRadioIds[i]);
+        m_areas->addButton(m_radio[i], i);
+        areaLayout->addWidget(m_radio[i]);
+    }
+    m_radio[0]->setChecked(true);
+    m_radio[1]->setEnabled(false);
+
+    auto* deviceBox = new QGroupBox(tr8("DEVICE", "프린터 종류"));
+    auto* deviceLayout = new QVBoxLayout(deviceBox);
+    deviceLayout->addWidget(named(new QLabel(QString::fromStdString(m_deps.summary).replace("\r\n", "\n")), 1019));
+
+    m_progress = named(new QProgressBar, 1006);
+    m_progress->setTextVisible(false);
+    m_ok = named(new QPushButton(tr8("OK", "확인")), 1);
+    m_cancel = named(new QPushButton(tr8("CANCEL", "취소")), 2);
+    for (QPushButton* b : {m_open, m_ok, m_cancel})
+        b->setAutoDefault(false);
+
+    auto* files = new QVBoxLayout;
+    files->addWidget(m_pathEdit);
+    files->addWidget(m_nameEdit);
+    auto* top = new QHBoxLayout;
+    top->addLayout(files, 1);
+    top->addWidget(m_open);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(areaBox);
+    middle->addWidget(deviceBox, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(middle);
+    layout->addWidget(m_progress);
+    layout->addLayout(buttons);
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName("legacyStepTimer");
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &CFwDownload15Dlg::step);
+    connect(m_open, &QPushButton::clicked, this, &CFwDownload15Dlg::onOpen);
+    connect(m_ok, &QPushButton::clicked, this, &CFwDownload15Dlg::onOk);
+    connect(m_cancel, &QPushButton::clicked, this, &CFwDownload15Dlg::reject);
+
+    setWindowTitle(kTitle);
+    m_path = m_deps.profile.getString(kSection, "FOLDER");
+    m_fileName = m_deps.profile.getString(kSection, "FILE");
+    m_pathEdit->setText(QString::fromStdString(m_path));
+    m_nameEdit->setText(QString::fromStdString(m_fileName));
+}
+
+CFwDownload15Dlg::~CFwDownload15Dlg()
+{
+    m_timer->stop();
+    m_job.reset(); // closes the port if the job left it open
+}
+
+LegacyArea CFwDownload15Dlg::area() const
+{
+    const int id = m_areas->checkedId();
+    return static_cast<LegacyArea>(id < 0 ? 0 : id);
+}
+
+void CFwDownload15Dlg::onOpen()
+{
+    std::string chosen;
+    if (m_deps.chooseFile) {
+        chosen = m_deps.chooseFile(this, kFilter);
+    } else {
+        chosen = QFileDialog::getOpenFileName(this, QString(), QString::fromStdString(m_path),
+                                              "BINARY(*.bin);;ALL FILE(*.*)", nullptr, QFileDialog::ReadOnly)
+                     .toStdString();
+    }
+    if (chosen.empty())
+        return;
+    m_path = chosen;
+    m_fileName = std::filesystem::path(chosen).filename().string();
+    m_pathEdit->setText(QString::fromStdString(m_path));
+    m_nameEdit->setText(QString::fromStdString(m_fileName));
+}
+
+void CFwDownload15Dlg::onOk()
+{
+    if (m_job)
+        return;
+    auto spec = legacyAreaSpec(area());
+    if (!spec)
+        return;
+    if (Status s = m_deps.profile.writeString(kSection, "FOLDER", m_path); !s)
+        m_deps.errorLog.WriteLog("firmware: %s", s.message().c_str());
+    if (Status s = m_deps.profile.writeString(kSection, "FILE", m_fileName); !s)
+        m_deps.errorLog.WriteLog("firmware: %s", s.message().c_str());
+    auto image = loadLegacyImage(m_path, *spec);
+    if (!image) {
+        m_deps.errorLog.WriteLog("firmware: %s", image.message().c_str());
+        m_deps.prompter.message(catalogText(3));
+        return;
+    }
+    m_connection = m_deps.connect ? m_deps.connect() : nullptr;
+    if (!m_connection) {
+        m_deps.prompter.message(catalogText(2));
+        return;
+    }
+    m_ok->setEnabled(false);
+    m_sink = std::make_unique<Sink>(this);
+    m_job = std::make_unique<LegacyDownloadJob>(*m_connection, *spec, std::move(*image), m_deps.clock, *m_sink,
+                                                m_deps.options);
+    m_timer->start(0);
+}
+
+void CFwDownload15Dlg::step()
+{
+    if (!m_job)
+        return;
+    StepResult r = m_job->step();
+    if (r.kind == StepResult::Kind::Again) {
+        // The wait is the clock's: the desktop clock keeps the window painting meanwhile.
+        if (r.after.count() > 0)
+            m_deps.clock.sleep(r.after);
+        if (m_job)
+            m_timer->start(0);
+        return;
+    }
+    const bool done = r.kind == StepResult::Kind::Finished && m_job->completed();
+    endJob();
+    if (done) {
+        m_deps.prompter.message(catalogText(1));
+        accept();
+        return;
+    }
+    m_deps.errorLog.WriteLog("firmware: %s", r.message.c_str());
+    m_deps.prompter.message(r.message);
+    setWindowTitle(kTitle);
+    m_ok->setEnabled(true);
+}
+
+void CFwDownload15Dlg::endJob()
+{
+    m_timer->stop();
+    m_job.reset();
+    m_connection.reset();
+}
+
+void CFwDownload15Dlg::reject()
+{
+    if (m_job) {
+        m_job->cancel();
+        endJob();
+    }
+    QDialog::reject();
+}

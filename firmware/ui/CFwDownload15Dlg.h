@@ -1,0 +1,79 @@
+#pragma once
+// The TAVRO15's firmware download dialog (resource 140, "TAVROSet(203dpi) : TAVRO15
+// Firmware Download"): choose a flat image and an area; OK runs the packet download
+// (LegacyDownloadJob) on a timer, so the window keeps painting while the printer erases and
+// acknowledges.
+//
+// Threads: GUI thread only; the job's steps run from the dialog's timer, its waits on the
+// clock (the desktop clock keeps painting while it waits).
+#include "app/ConnectionRules.h"
+#include "firmware/LegacyDownloadJob.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CErrorLog;
+class Clock;
+class Profile;
+class Prompter;
+class QButtonGroup;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+struct FwDownload15DlgDeps {
+    Prompter& prompter;
+    Clock& clock;
+    Profile& profile;
+    CErrorLog& errorLog;
+    ConnectionSettings settings;
+    bool korean = false;
+    std::string summary;
+    std::function<std::unique_ptr<PrinterConnection>()> connect;
+    std::function<std::string(QWidget* parent, const std::string& filter)> chooseFile;
+    LegacyDownloadOptions options;
+};
+
+class CFwDownload15Dlg final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr const char* kTitle = "TAVROSet(203dpi) : TAVRO15 Firmware Download";
+    static constexpr const char* kSection = "FWDN15";
+    static constexpr const char* kFilter = "BINARY(*.bin)|*.bin|ALL FILE(*.*)|*.*|";
+
+    explicit CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent = nullptr);
+    ~CFwDownload15Dlg() override;
+
+    void onOpen();
+    void onOk();
+    void reject() override;
+
+    bool running() const { return m_job != nullptr; }
+    LegacyArea area() const;
+
+private:
+    void step();
+    void endJob();
+
+    FwDownload15DlgDeps m_deps;
+    std::string m_path, m_fileName;
+    QLineEdit* m_pathEdit; // 1000
+    QLineEdit* m_nameEdit; // 1001
+    QPushButton* m_open;   // 1002
+    QButtonGroup* m_areas;
+    QRadioButton* m_radio[4]; // 1003, 1004, 1005, 1011
+    QPushButton* m_ok;     // 1
+    QPushButton* m_cancel; // 2
+    QProgressBar* m_progress; // 1006
+    QTimer* m_timer;
+
+    class Sink;
+    std::unique_ptr<Sink> m_sink;
+    std::unique_ptr<PrinterConnection> m_connection;
+    std::unique_ptr<LegacyDownloadJob> m_job;
+};

@@ -1,0 +1,358 @@
+#include "firmware/ui/CFwUpdateDlg.h"
+
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "app/Prompter.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/TransferBlock.h"
+#include "qthost/AppIcon.h"
+
+#include <QButtonGroup>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <atomic>
+#include <filesystem>
+
+namespace {
+
+constexpr int kRadioIds[5] = {1030, 1045, 1035, 1041, 1033};
+
+template <class W>
+W* named(W* w, int id)
+{
+    w->setObjectName(QString("ctl%1").arg(id));
+    return w;
+}
+
+// "A|*.x|B|*.*|" as Qt's "A;;B".
+QString qtFilter(const std::string& filter)
+{
+    QStringList parts = QString::fromStdString(filter).split('|', Qt::SkipEmptyParts);
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i];
+    return out.join(";;");
+}
+
+} // namespace
+
+// Progress from the worker thread, handed to the GUI thread as a queued call. Reports that
+// arrive faster than the GUI shows them are folded into the latest one.
+class CFwUpdateDlg::Sink final : public ProgressSink {
+public:
+    explicit Sink(CFwUpdateDlg* dlg) : m_dlg(dlg) {}
+    void report(const ProgressReport& p) override
+    {
+        m_done = p.done;
+        m_total = p.total;
+        if (m_pending.exchange(true))
+            return;
+        QPointer<CFwUpdateDlg> dlg(m_dlg);
+        QMetaObject::invokeMethod(
+            m_dlg,
+            [this, dlg] {
+                if (!dlg)
+                    return;
+                m_pending = false;
+                dlg->onProgress(m_done, m_total);
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    CFwUpdateDlg* m_dlg;
+    std::atomic<std::uint64_t> m_done{0}, m_total{0};
+    std::atomic<bool> m_pending{false};
+};
+
+CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(parent), m_deps(std::move(deps))
+{
+    setObjectName("CFwUpdateDlg");
+    setModal(true);
+    setWindowIcon(appIcon());
+    const bool ko = m_deps.korean;
+    auto tr8 = [ko](const char* en, const char* kr) { return QString::fromUtf8(ko ? kr : en); };
+
+    m_pathEdit = named(new QLineEdit, 1022);
+    m_pathEdit->setReadOnly(true);
+    m_pathEdit->setMinimumWidth(360);
+    m_fileOpen = named(new QPushButton("File Open"), 1027);
+
+    auto* areaBox = new QGroupBox("AREA");
+    auto* areaLayout = new QVBoxLayout(areaBox);
+    m_areas = new QButtonGroup(this);
+    for (int i = 0; i < 5; ++i) {
+        const auto a = static_cast<FirmwareArea>(i);
+        m_radio[i] = named(new QRadioButton(QString::fromUtf8(std::string(firmwareAreaCaption(a, ko)).c_str())), kRadioIds[i]);
+        m_areas->addButton(m_radio[i], i);
+        areaLayout->addWidget(m_radio[i]);
+    }
+    m_radio[0]->setChecked(true);
+
+    auto* deviceBox = named(new QGroupBox(tr8("DEVICE", "프린터 종류")), 1049);
+    auto* deviceLayout = new QVBoxLayout(deviceBox);
+    auto* summary = named(new QLabel(QString::fromStdString(m_deps.summary).replace("\r\n", "\n")), 1008);
+    deviceLayout->addWidget(summary);
+
+    m_checksum = named(new QLineEdit, 1068);
+    m_checksum->setReadOnly(true);
+    m_fileSize = named(new QLineEdit, 1067);
+    m_fileSize->setReadOnly(true);
+    auto* info = new QGroupBox("Information");
+    auto* infoLayout = new QGridLayout(info);
+    infoLayout->addWidget(named(new QLabel(tr8("CHECKSUM :", "체크섬")), 1090), 0, 0);
+    infoLayout->addWidget(m_checksum, 0, 1);
+    infoLayout->addWidget(named(new QLabel(tr8("FileSize :", "파일크기")), 1091), 1, 0);
+    infoLayout->addWidget(m_fileSize, 1, 1);
+    infoLayout->addWidget(named(new QLabel(tr8("bytes", "바이트")), 1092), 1, 2);
+    infoLayout->addWidget(new QLabel("(* Header[4] + FileSize[4] + data[n] + CS[2] )"), 2, 0, 1, 3);
+
+    m_progress = named(new QProgressBar, 1023);
+    m_progress->setTextVisible(false);
+    m_update = named(new QPushButton(tr8("UPDATE", "다운로드")), 1017);
+    m_exit = named(new QPushButton("EXIT"), 1069);
+    for (QPushButton* b : {m_fileOpen, m_update, m_exit})
+        b->setAutoDefault(false);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_pathEdit, 1);
+    top->addWidget(m_fileOpen);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(areaBox);
+    auto* right = new QVBoxLayout;
+    right->addWidget(deviceBox);
+    right->addWidget(info);
+    middle->addLayout(right, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_update);
+    buttons->addWidget(m_exit);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(middle);
+    layout->addWidget(m_progress);
+    layout->addLayout(buttons);
+
+    connect(m_fileOpen, &QPushButton::clicked, this, &CFwUpdateDlg::onFileOpen);
+    connect(m_update, &QPushButton::clicked, this, &CFwUpdateDlg::onUpdate);
+    connect(m_exit, &QPushButton::clicked, this, &CFwUpdateDlg::onExit);
+
+    // The opening sequence.
+    setWindowTitle(kTitle);
+    setPath(m_deps.profile.getString(kSection, "FOLDER"));
+    m_fileName = m_deps.profile.getString(kSection, "FILE");
+    m_update->setEnabled(false);
+    m_radio[4]->setEnabled(false);
+    m_radio[3]->setEnabled(false);
+    m_radio[4]->setVisible(false);
+    if (m_deps.serviceMode) {
+        m_radio[4]->setVisible(true);
+        m_radio[3]->setEnabled(true);
+        m_service = true;
+    }
+    if (!m_path.empty()) {
+        // A remembered file that no longer opens is passed over without a message.
+        auto trailer = FirmwareImage::readTrailer(m_path);
+        if (trailer) {
+            if (trailer->signature) {
+                m_update->setEnabled(true);
+            } else {
+                message("ERROR : Please check the firmware file.");
+                m_service = false;
+            }
+            if (m_service)
+                applyBootRule(trailer->bootAllowed());
+        }
+    }
+    if (m_deps.settings.modelFamily != kFamilyTavro46)
+        m_radio[2]->setEnabled(false);
+}
+
+CFwUpdateDlg::~CFwUpdateDlg()
+{
+    stopWorker();
+}
+
+void CFwUpdateDlg::message(const std::string& text, const char* caption)
+{
+    m_deps.prompter.show(text, PromptButtons::Ok, PromptIcon::Exclamation, caption ? caption : kAppDisplayName);
+}
+
+void CFwUpdateDlg::setPath(const std::string& path)
+{
+    m_path = path;
+    m_pathEdit->setText(QString::fromStdString(path));
+}
+
+FirmwareArea CFwUpdateDlg::area() const
+{
+    const int id = m_areas->checkedId();
+    return static_cast<FirmwareArea>(id < 0 ? 0 : id);
+}
+
+void CFwUpdateDlg::applyBootRule(bool bootAllowed)
+{
+    if (bootAllowed) {
+        m_radio[4]->setEnabled(true);
+        return;
+    }
+    if (m_radio[4]->isChecked())
+        m_radio[0]->setChecked(true);
+    m_radio[4]->setEnabled(false);
+}
+
+void CFwUpdateDlg::onFileOpen()
+{
+    m_update->setEnabled(false);
+    std::string chosen;
+    if (m_deps.chooseFile) {
+        chosen = m_deps.chooseFile(this, kFilter);
+    } else {
+        chosen = QFileDialog::getOpenFileName(this, QString(), QString::fromStdString(m_path), qtFilter(kFilter), nullptr,
+                                              QFileDialog::ReadOnly)
+                     .toStdString();
+    }
+    if (chosen.empty())
+        return;
+    setPath(chosen);
+    m_fileName = std::filesystem::path(chosen).filename().string();
+    auto trailer = FirmwareImage::readTrailer(chosen);
+    if (!trailer) {
+        m_deps.errorLog.WriteLog("firmware: %s", (trailer.message()).c_str());
+        message("ERROR : File Open");
+        return;
+    }
+    if (!trailer->signature) {
+        message("ERROR : Please check the firmware file.");
+        return;
+    }
+    m_update->setEnabled(true);
+    if (m_service)
+        applyBootRule(trailer->bootAllowed());
+}
+
+void CFwUpdateDlg::onUpdate()
+{
+    if (m_worker)
+        return;
+    const FirmwareArea chosen = area();
+    if (Status s = m_deps.profile.writeString(kSection, "FOLDER", m_path); !s)
+        m_deps.errorLog.WriteLog("firmware: %s", (s.message()).c_str());
+    if (Status s = m_deps.profile.writeString(kSection, "FILE", m_fileName); !s)
+        m_deps.errorLog.WriteLog("firmware: %s", (s.message()).c_str());
+
+    FirmwareImage::Fault fault{};
+    std::uint64_t size = 0;
+    auto image = FirmwareImage::load(m_path, &fault, &size);
+    if (fault == FirmwareImage::Fault::CannotOpen) {
+        message("ERROR : File Open");
+        m_update->setEnabled(true);
+        return;
+    }
+    m_update->setEnabled(false);
+    if (fault == FirmwareImage::Fault::WrongSize) {
+        message(fileSizeErrorText(size), "Error");
+        return;
+    }
+    const std::string question = firmwareAreaQuestion(chosen, m_deps.korean);
+    if (!question.empty() && !m_deps.prompter.ask(question))
+        return;
+    if (!image) {
+        message(fault == FirmwareImage::Fault::ShortRead ? "ERROR : File Size Error" : "Wrong File!",
+                fault == FirmwareImage::Fault::ShortRead ? nullptr : "Error");
+        m_update->setEnabled(true);
+        return;
+    }
+    // A family that lacks the area never reaches here through the radios; the core's table
+    // is still the one that decides what is cut out.
+    auto block = buildTransferBlock(*image, chosen, m_deps.settings.modelFamily);
+    m_checksum->setText(QString::asprintf("%X", transferBlockChecksum(block)));
+    m_fileSize->clear();
+    const std::uint64_t range = block.size() + kFinalWaitUnits;
+    m_progress->setRange(0, static_cast<int>(range));
+    m_progress->setValue(0);
+    m_fileOpen->setEnabled(false);
+
+    m_connection = m_deps.connect ? m_deps.connect() : nullptr;
+    if (!m_connection) {
+        message(catalogText(2));
+        m_update->setEnabled(true);
+        m_fileOpen->setEnabled(true);
+        return;
+    }
+    m_sink = std::make_unique<Sink>(this);
+    auto transfer = std::make_unique<FirmwareTransfer>(*m_connection, std::move(block), m_deps.clock, *m_sink,
+                                                       m_deps.transferOptions);
+    QPointer<CFwUpdateDlg> self(this);
+    m_worker = std::make_unique<FirmwareTransferWorker>(std::move(transfer), [self](const FirmwareTransferOutcome& o) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, o] {
+                if (self)
+                    self->onTransferEnded(o);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CFwUpdateDlg::onProgress(std::uint64_t position, std::uint64_t range)
+{
+    m_progress->setValue(static_cast<int>(position));
+    setWindowTitle(QString::fromStdString(firmwareProgressTitle(kTitle, position, range)));
+}
+
+void CFwUpdateDlg::onTransferEnded(FirmwareTransferOutcome outcome)
+{
+    if (m_worker)
+        m_worker->join();
+    m_worker.reset();
+    m_connection.reset();
+    m_outcome = outcome;
+    m_fileSize->setText(QString::number(outcome.sent));
+    if (!outcome.completed() && !outcome.detail.empty())
+        m_deps.errorLog.WriteLog("firmware: %s", (outcome.detail).c_str());
+    message(outcome.message);
+    m_progress->setValue(0);
+    // After a failure both buttons come back too, so that the user can try again without
+    // closing the dialog (the printer may be left without a working area otherwise).
+    m_update->setEnabled(true);
+    m_fileOpen->setEnabled(true);
+}
+
+void CFwUpdateDlg::stopWorker()
+{
+    if (!m_worker)
+        return;
+    m_worker->cancel();
+    m_worker->join();
+    m_worker.reset();
+    m_connection.reset();
+}
+
+void CFwUpdateDlg::onExit()
+{
+    reject();
+}
+
+void CFwUpdateDlg::reject()
+{
+    if (m_worker) {
+        // Stopping half-way leaves the area unusable: say so before the dialog goes.
+        if (!m_deps.prompter.ask("The download is not finished. Stop it and close?"))
+            return;
+        stopWorker();
+    }
+    QDialog::reject();
+}

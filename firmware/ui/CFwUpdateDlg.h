@@ -1,0 +1,99 @@
+#pragma once
+// The F/W Update dialog (resource 132, "TAVROSet(203dpi) : Firmware Download"): choose an
+// image, choose a flash area, check what will be written (checksum, FileSize) and send it.
+// Every check and byte goes through the firmware core (FirmwareImage, buildTransferBlock,
+// FirmwareTransfer); the dialog only shows and asks.
+//
+// Threads: the GUI thread owns the dialog. The transfer runs on a FirmwareTransferWorker;
+// its progress and its outcome come back as queued calls, so no widget is touched off the
+// GUI thread. Closing the dialog cancels a running transfer and joins the worker.
+#include "app/ConnectionRules.h"
+#include "firmware/FirmwareArea.h"
+#include "firmware/FirmwareTransfer.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CErrorLog;
+class Clock;
+class Profile;
+class Prompter;
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+struct FwUpdateDlgDeps {
+    Prompter& prompter;
+    Clock& clock;
+    Profile& profile;
+    CErrorLog& errorLog;
+    ConnectionSettings settings;
+    bool korean = false;
+    // The connection summary of the function menu (DEVICE box).
+    std::string summary;
+    // Ctrl was held when the dialog was asked for (the caller reads the keyboard).
+    bool serviceMode = false;
+    // A closed connection for the settings (makeConnection in the tool; tests give their own).
+    std::function<std::unique_ptr<PrinterConnection>()> connect;
+    // The open-file dialog: the chosen path, or empty on cancel. Default: QFileDialog.
+    std::function<std::string(QWidget* parent, const std::string& filter)> chooseFile;
+    FirmwareTransferOptions transferOptions;
+};
+
+class CFwUpdateDlg final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr const char* kTitle = "TAVROSet(203dpi) : Firmware Download";
+    static constexpr const char* kSection = "FWDN20";
+    static constexpr const char* kFilter = "Firmware file(*.T25)|*.T25|ALL FILE(*.*)|*.*|";
+
+    // Runs the opening sequence. GUI thread only.
+    explicit CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent = nullptr);
+    ~CFwUpdateDlg() override;
+
+    // Handlers, public so that tests drive them as the user would.
+    void onFileOpen();
+    void onUpdate();
+    void onExit();
+    void reject() override;
+
+    bool serviceMode() const { return m_service; }
+    bool transferRunning() const { return m_worker != nullptr; }
+    FirmwareArea area() const;
+    // The last transfer's outcome (empty message before the first).
+    const FirmwareTransferOutcome& lastOutcome() const { return m_outcome; }
+
+private:
+    void setPath(const std::string& path);
+    void applyBootRule(bool bootAllowed);
+    void onProgress(std::uint64_t position, std::uint64_t range);
+    void onTransferEnded(FirmwareTransferOutcome outcome);
+    void stopWorker();
+    void message(const std::string& text, const char* caption = nullptr);
+
+    FwUpdateDlgDeps m_deps;
+    bool m_service = false;
+    std::string m_path, m_fileName;
+
+    QLineEdit* m_pathEdit;     // 1022
+    QPushButton* m_fileOpen;   // 1027
+    QButtonGroup* m_areas;
+    QRadioButton* m_radio[5];  // 1030, 1045, 1035, 1041, 1033
+    QLineEdit* m_checksum;     // 1068
+    QLineEdit* m_fileSize;     // 1067
+    QProgressBar* m_progress;  // 1023
+    QPushButton* m_update;     // 1017
+    QPushButton* m_exit;       // 1069
+
+    std::unique_ptr<PrinterConnection> m_connection;
+    std::unique_ptr<FirmwareTransferWorker> m_worker;
+    class Sink;
+    std::unique_ptr<Sink> m_sink;
+    FirmwareTransferOutcome m_outcome;
+};

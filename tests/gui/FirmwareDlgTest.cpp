@@ -1,0 +1,279 @@
+// The two firmware download dialogs over the firmware core: the opening rules, File Open and
+// UPDATE checks with their messages, a whole transfer to a recording connection, and the
+// TAVRO15 packet download driven by the dialog's timer.
+#include "GuiTestSupport.h"
+#include "FirmwareImages.h"
+#include "RecordingPrompter.h"
+#include "TestClock.h"
+#include "../unit/firmware/FakeConnection.h"
+
+#include "app/CErrorLog.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "firmware/TransferBlock.h"
+#include "firmware/ui/CFwDownload15Dlg.h"
+#include "firmware/ui/CFwUpdateDlg.h"
+#include "qthost/QtClock.h"
+#include "shell/CMenuDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class FwUpdateDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        selectCatalog(false);
+        image = makeTestImage();
+        writeTestImage(work / "good.T25", image);
+    }
+    void TearDown() override { selectCatalog(false); }
+
+    std::unique_ptr<CFwUpdateDlg> make(int family = 1, bool service = false, bool korean = false)
+    {
+        ConnectionSettings settings;
+        settings.portName = "/dev/ttyS0";
+        settings.modelFamily = family;
+        FwUpdateDlgDeps deps{prompter, clock, profile, log, settings, korean, "TAVRO25 - /dev/ttyS0", service,
+                             [this]() -> std::unique_ptr<PrinterConnection> {
+                                 auto c = std::make_unique<FakeConnection>(kind, clock);
+                                 // The dialog drops the connection at the end: keep the bytes here.
+                                 c->onWrite = [this](std::span<const std::uint8_t> b, int n) {
+                                     IoResult r = onWrite ? onWrite(b, n) : IoResult::done(b.size());
+                                     stream.insert(stream.end(), b.begin(), b.begin() + std::min(r.count(), b.size()));
+                                     return r;
+                                 };
+                                 ++connections;
+                                 return c;
+                             },
+                             [this](QWidget*, const std::string& filter) {
+                                 filters.push_back(filter);
+                                 return nextFile;
+                             },
+                             {}};
+        return std::make_unique<CFwUpdateDlg>(deps);
+    }
+    bool waitForEnd(CFwUpdateDlg& dlg)
+    {
+        return QtClock::waitUntil([&] { return !dlg.transferRunning(); }, 20s);
+    }
+
+    TempDir work;
+    RecordingPrompter prompter;
+    TestClock clock;
+    CErrorLog log{&clock};
+    Profile profile{work / "tavroset.INI"};
+    std::vector<std::uint8_t> image;
+    PortKind kind = PortKind::Serial;
+    std::function<IoResult(std::span<const std::uint8_t>, int)> onWrite;
+    int connections = 0;
+    std::vector<std::uint8_t> stream; // written by the worker, read after it ended
+    std::string nextFile;
+    std::vector<std::string> filters;
+};
+
+QRadioButton* radio(QWidget* dlg, int id) { return ctl<QRadioButton>(dlg, id); }
+
+} // namespace
+
+TEST_F(FwUpdateDlgTest, OpensWithItsRulesAndCaptions)
+{
+    auto dlg = make(1);
+    EXPECT_EQ(dlg->windowTitle().toStdString(), "TAVROSet(203dpi) : Firmware Download");
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled()); // no remembered file
+    EXPECT_EQ(radio(dlg.get(), 1030)->text(), "Program Area");
+    EXPECT_TRUE(radio(dlg.get(), 1030)->isChecked());
+    EXPECT_TRUE(radio(dlg.get(), 1045)->isEnabled());
+    EXPECT_FALSE(radio(dlg.get(), 1035)->isEnabled()); // LCD font: family 6 only
+    EXPECT_FALSE(radio(dlg.get(), 1041)->isEnabled()); // DOWNLOAD: service only
+    EXPECT_FALSE(radio(dlg.get(), 1033)->isEnabled());
+    EXPECT_TRUE(radio(dlg.get(), 1033)->isHidden());
+    EXPECT_FALSE(dlg->serviceMode());
+
+    auto six = make(6, false, true);
+    EXPECT_TRUE(radio(six.get(), 1035)->isEnabled());
+    EXPECT_EQ(radio(six.get(), 1035)->text().toStdString(), "LCD 폰트 영역");
+    EXPECT_EQ(ctl<QPushButton>(six.get(), 1017)->text().toStdString(), "다운로드");
+    EXPECT_EQ(ctl<QLabel>(six.get(), 1090)->text().toStdString(), "체크섬");
+}
+
+TEST_F(FwUpdateDlgTest, RememberedFileAndServiceModeBootRule)
+{
+    // Boot permission 0: Boot Area shown in service mode but stays disabled.
+    auto locked = makeTestImage(-1, 0);
+    writeTestImage(work / "locked.T25", locked);
+    ASSERT_TRUE(profile.writeString("FWDN20", "FOLDER", (work / "locked.T25").string()));
+    auto dlg = make(1, true);
+    EXPECT_TRUE(dlg->serviceMode());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    EXPECT_FALSE(radio(dlg.get(), 1033)->isHidden());
+    EXPECT_FALSE(radio(dlg.get(), 1033)->isEnabled());
+    EXPECT_TRUE(radio(dlg.get(), 1041)->isEnabled());
+
+    // A file that allows it enables Boot; choosing a locked one again moves the choice to Program.
+    nextFile = (work / "good.T25").string();
+    dlg->onFileOpen();
+    EXPECT_EQ(filters.back(), "Firmware file(*.T25)|*.T25|ALL FILE(*.*)|*.*|");
+    ASSERT_TRUE(radio(dlg.get(), 1033)->isEnabled());
+    radio(dlg.get(), 1033)->setChecked(true);
+    nextFile = (work / "locked.T25").string();
+    dlg->onFileOpen();
+    EXPECT_TRUE(radio(dlg.get(), 1030)->isChecked());
+    EXPECT_FALSE(radio(dlg.get(), 1033)->isEnabled());
+    EXPECT_TRUE(prompter.boxes().empty());
+}
+
+TEST_F(FwUpdateDlgTest, FileOpenRefusesAShortFileAndUpdateRefusesALargeOne)
+{
+    auto dlg = make();
+    auto shortImage = image;
+    shortImage.resize(kTestImageSize - 1);
+    writeTestImage(work / "short.T25", shortImage);
+    nextFile = (work / "short.T25").string();
+    dlg->onFileOpen();
+    ASSERT_EQ(prompter.texts().size(), 1u);
+    EXPECT_EQ(prompter.texts()[0], "ERROR : Please check the firmware file.");
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+
+    auto big = image;
+    big.resize(kTestImageSize + 4096, 0);
+    writeTestImage(work / "big.T25", big);
+    nextFile = (work / "big.T25").string();
+    dlg->onFileOpen();
+    ASSERT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    dlg->onUpdate();
+    auto boxes = prompter.boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "FileSize (8392704 bytes) Error!");
+    EXPECT_EQ(boxes[1].caption, "Error");
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    EXPECT_EQ(connections, 0); // nothing was opened
+    EXPECT_EQ(profile.getString("FWDN20", "FILE"), "big.T25");
+
+    nextFile = (work / "missing.T25").string();
+    dlg->onFileOpen();
+    EXPECT_EQ(prompter.texts().back(), "ERROR : File Open");
+}
+
+TEST_F(FwUpdateDlgTest, UpdateSendsTheBlockOnAWorkerAndShowsChecksumSizeAndCompletion)
+{
+    auto dlg = make();
+    nextFile = (work / "good.T25").string();
+    dlg->onFileOpen();
+    dlg->onUpdate();
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1027)->isEnabled());
+    ASSERT_TRUE(waitForEnd(*dlg));
+    auto expected = buildTransferBlock(*FirmwareImage::parse(image), FirmwareArea::Program, 1);
+    EXPECT_EQ(connections, 1);
+    EXPECT_EQ(stream, expected);
+    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), 1068)->text(), QString::asprintf("%X", transferBlockChecksum(expected)));
+    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), 1067)->text(), "851968");
+    EXPECT_EQ(prompter.texts().back(), "Update Complete.\nPlease wait beep the buzzer.");
+    EXPECT_TRUE(dlg->lastOutcome().completed());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1027)->isEnabled());
+    EXPECT_TRUE(dlg->windowTitle().startsWith("TAVROSet(203dpi) : Firmware Download - "));
+    EXPECT_EQ(profile.getString("FWDN20", "FOLDER"), (work / "good.T25").string());
+    EXPECT_EQ(profile.getString("FWDN20", "FILE"), "good.T25");
+}
+
+TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletion)
+{
+    auto dlg = make();
+    nextFile = (work / "good.T25").string();
+    dlg->onFileOpen();
+    radio(dlg.get(), 1045)->setChecked(true);
+    prompter.scriptAnswers({PromptAnswer::No});
+    dlg->onUpdate();
+    EXPECT_EQ(prompter.texts().back(), "Are you sure the Ext.Font area download?");
+    EXPECT_EQ(connections, 0);
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+
+    kind = PortKind::Parallel;
+    onWrite = [](std::span<const std::uint8_t> b, int n) {
+        return n == 4 ? IoResult::failed("write: Input/output error", EIO) : IoResult::done(b.size());
+    };
+    nextFile = (work / "good.T25").string();
+    dlg->onFileOpen();
+    radio(dlg.get(), 1030)->setChecked(true);
+    dlg->onUpdate();
+    ASSERT_TRUE(waitForEnd(*dlg));
+    EXPECT_EQ(prompter.texts().back(), "LPT Write Error[5]");
+    EXPECT_FALSE(dlg->lastOutcome().completed());
+    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), 1067)->text(), "8192");
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+}
+
+TEST(FwDownload15Dlg, PacketDownloadRunsOnTheTimerToCompleted)
+{
+    selectCatalog(false);
+    TempDir work;
+    RecordingPrompter prompter;
+    TestClock clock;
+    CErrorLog log{&clock};
+    Profile profile{work / "tavroset.INI"};
+    writeFileBytes(work / "fw.bin", std::string(0x200000, '\x5A'));
+    ASSERT_TRUE(profile.writeString("FWDN15", "FOLDER", (work / "fw.bin").string()));
+    ASSERT_TRUE(profile.writeString("FWDN15", "FILE", "fw.bin"));
+    // The dialog drops its connection at the end: keep what was written here.
+    auto written = std::make_shared<std::vector<std::vector<std::uint8_t>>>();
+    ConnectionSettings settings;
+    settings.portName = "/dev/ttyS0";
+    settings.modelFamily = 2;
+    LegacyDownloadOptions options;
+    FwDownload15DlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO15 - /dev/ttyS0",
+                             [&]() -> std::unique_ptr<PrinterConnection> {
+                                 auto c = std::make_unique<FakeConnection>(PortKind::Serial, clock);
+                                 FakeConnection* raw = c.get();
+                                 c->onWrite = [raw, written](std::span<const std::uint8_t> b, int) {
+                                     written->emplace_back(b.begin(), b.end());
+                                     raw->answers.push_back({0x10, 0x06});
+                                     return IoResult::done(b.size());
+                                 };
+                                 return c;
+                             },
+                             {}, options};
+    CFwDownload15Dlg dlg(deps);
+    EXPECT_EQ(dlg.windowTitle().toStdString(), "TAVROSet(203dpi) : TAVRO15 Firmware Download");
+    EXPECT_FALSE(ctl<QRadioButton>(&dlg, 1004)->isEnabled());
+    EXPECT_EQ(ctl<QLineEdit>(&dlg, 1001)->text(), "fw.bin");
+    ctl<QRadioButton>(&dlg, 1005)->setChecked(true); // Boot
+    dlg.onOk();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return !dlg.running(); }, 20s));
+    EXPECT_EQ(prompter.texts().back(), "COMPLETED");
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    ASSERT_EQ(written->size(), 129u);
+    EXPECT_EQ(written->front(), (std::vector<std::uint8_t>{0x40, 0xF2, 0x22, 0x23, 0, 0, 0, 0, 0, 0}));
+    // The erase pauses were taken on the clock: six of 400 ms for Boot.
+    EXPECT_EQ(clock.totalSlept(), 2400ms);
+    EXPECT_EQ(profile.getString("FWDN15", "FILE"), "fw.bin");
+}
+
+TEST(FirmwareMenu, FirmwareButtonSetsFunctionThreeAndRunsTheTool)
+{
+    ConnectionSettings settings;
+    settings.portName = "/dev/ttyS0";
+    settings.modelFamily = 2;
+    int function = 0, runs = 0;
+    MenuDlgDeps deps;
+    deps.setFunction = [&](int f) { function = f; };
+    deps.runFirmware = [&](QWidget*, const std::string& summary) {
+        ++runs;
+        EXPECT_EQ(summary.rfind("TAVRO15 - ", 0), 0u);
+    };
+    CMenuDlg menu(settings, deps);
+    auto* button = ctl<QPushButton>(&menu, 1017);
+    ASSERT_TRUE(button->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(&menu, 1012)->isEnabled());
+    button->click();
+    EXPECT_EQ(function, 3);
+    EXPECT_EQ(runs, 1);
+}

@@ -1,0 +1,228 @@
+// Whole firmware downloads as a technician runs them: tavroctl against the virtual printer
+// over a serial pty, the USB printer node of a fake sysfs tree, a parallel pty, loopback TCP
+// and a capture file. The printer's digest of what it received must equal the digest of
+// the image range the area comes from, so the right bytes from the right offset arrived.
+#include "FirmwareImages.h"
+#include "SimProcess.h"
+#include "TavroctlRun.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string fnv(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to)
+{
+    std::uint64_t h = 0xCBF29CE484222325ULL;
+    for (std::size_t i = from; i < to; ++i) {
+        h ^= bytes[i];
+        h *= 0x100000001B3ULL;
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "\"digest\":\"fnv64-%016llx\"", static_cast<unsigned long long>(h));
+    return buf;
+}
+
+bool haveBinaries()
+{
+    return ::access(TAVRO_BIN_DIR "/tavroctl", X_OK) == 0 && ::access(TAVRO_BIN_DIR "/tavro-sim", X_OK) == 0;
+}
+
+class FirmwareSimTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveBinaries())
+            GTEST_SKIP() << "tavroctl or tavro-sim is not built";
+        image = makeTestImage();
+        writeTestImage(dir / "fw.T25", image);
+    }
+    // The simulator's environment lines as a shell prefix for tavroctl.
+    static std::string envOf(const SimProcess& sim)
+    {
+        std::string env;
+        for (auto& [name, value] : sim.envLines())
+            env += name + "=" + shellQuote(value) + " ";
+        return env;
+    }
+    CliRun tavroctl(const SimProcess& sim, const std::string& args) { return runTavroctl(dir.path(), envOf(sim), args); }
+    // The digest of the L - 10 image bytes from offset: what a good download leaves.
+    std::string expected(std::uint32_t offset, std::uint32_t length) const { return fnv(image, offset, offset + length - 10); }
+
+    TempDir dir;
+    std::vector<std::uint8_t> image;
+};
+
+std::vector<std::string> simArgs(int family, std::vector<std::string> more)
+{
+    std::vector<std::string> args{"--family", std::to_string(family), "--flash-busy-ms", "100", "--restart-ms", "200", "--quiet"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+} // namespace
+
+TEST_F(FirmwareSimTest, ProgramAreaOverSerial)
+{
+    SimProcess sim(simArgs(1, {"--serial"}));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    CliRun r = tavroctl(sim, "--port " + shellQuote(sim.serialPort()) +
+                                 " --flow none firmware download fw.T25 --area program --family 1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Update Complete."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("FileSize : 851968 bytes"), std::string::npos) << r.out;
+    ASSERT_TRUE(sim.waitForEvent(expected(0x500000, 0xD0000))) << sim.events().back();
+    EXPECT_TRUE(sim.waitForEvent("\"verdict\":\"ok\""));
+    // The printer restarts into the new firmware.
+    EXPECT_TRUE(sim.waitForEvent("\"reason\":\"firmware\""));
+}
+
+TEST_F(FirmwareSimTest, ProgramAreaOfATavro46OverUsbAndExtFontOverParallel)
+{
+    SimProcess usb(simArgs(6, {"--usb"}));
+    ASSERT_TRUE(usb.ok()) << usb.error();
+    CliRun r = tavroctl(usb, "--device 'TAVRO46/48 U-II' --json firmware download fw.T25 --area program");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"completed\":true"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"fileSize\":851968"), std::string::npos) << r.out;
+    // --json progress lines on stderr.
+    EXPECT_NE(r.err.find("\"total\":872448"), std::string::npos) << r.err.substr(0, 400);
+    EXPECT_TRUE(usb.waitForEvent(expected(0x400000, 0xD0000)));
+
+    SimProcess lpt(simArgs(1, {"--parallel"}));
+    ASSERT_TRUE(lpt.ok()) << lpt.error();
+    r = tavroctl(lpt, "--port " + shellQuote(lpt.parallelPort()) + " --yes firmware download fw.T25 --area ext-font --family 1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(lpt.waitForEvent(expected(0x600000, 0x100000)));
+}
+
+TEST_F(FirmwareSimTest, ServiceAreasOverTcpAndLcdFontIntoAFile)
+{
+    SimProcess sim(simArgs(5, {"--tcp", "127.0.0.1:0"}));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string tcp = "--device 'TAVRO36/38 E-II' --port tcp://127.0.0.1:" + std::to_string(sim.tcpPort());
+    // Downloader and Boot need service mode; without --yes the question is answered No.
+    CliRun r = tavroctl(sim, tcp + " firmware download fw.T25 --area downloader");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("needs --service"), std::string::npos) << r.err;
+    r = tavroctl(sim, tcp + " --service firmware download fw.T25 --area downloader");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("answered No"), std::string::npos) << r.err;
+    r = tavroctl(sim, tcp + " --service --yes firmware download fw.T25 --area boot");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The Boot block ends in its marker instead of the image's last four bytes of the range.
+    std::vector<std::uint8_t> boot(image.begin() + 0x2E0000, image.begin() + 0x2E0000 + 0x15000 - 10);
+    std::copy_n(std::vector<std::uint8_t>{0x00, 0x80, 0xFE, 0xFF}.begin(), 4, boot.end() - 4);
+    EXPECT_TRUE(sim.waitForEvent(fnv(boot, 0, boot.size())));
+    r = tavroctl(sim, tcp + " --service --yes firmware download fw.T25 --area downloader");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(sim.waitForEvent(expected(0x3D0000, 0x18000)));
+
+    // Into a file, then the simulator explains the capture.
+    r = tavroctl(sim, "--port file:lcd.prn --yes firmware download fw.T25 --area lcd-font --family 6");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(std::filesystem::file_size(dir / "lcd.prn"), 0x200000u);
+    std::string cmd = shellQuote(TAVRO_BIN_DIR "/tavro-sim") + " decode " + shellQuote((dir / "lcd.prn").string()) +
+                      " --family 6 --json --png-dir " + shellQuote((dir / "png").string());
+    FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    ::pclose(p);
+    EXPECT_NE(out.find(expected(0, 0x200000)), std::string::npos) << out;
+    EXPECT_NE(out.find("\"verdict\":\"ok\""), std::string::npos) << out;
+}
+
+TEST_F(FirmwareSimTest, WrongFilesAreRefusedBeforeAByteLeaves)
+{
+    SimProcess sim(simArgs(1, {"--serial"}));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string port = "--port " + shellQuote(sim.serialPort()) + " --flow none ";
+    auto big = image;
+    big.resize(kTestImageSize + 1, 0);
+    writeTestImage(dir / "big.T25", big);
+    CliRun r = tavroctl(sim, port + "firmware download big.T25 --area program --family 1");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("FileSize (8388609 bytes) Error!"), std::string::npos) << r.err;
+    auto small = image;
+    small.resize(100);
+    writeTestImage(dir / "small.T25", small);
+    r = tavroctl(sim, port + "firmware download small.T25 --area program");
+    EXPECT_NE(r.err.find("ERROR : Please check the firmware file."), std::string::npos) << r.err;
+    r = tavroctl(sim, port + "firmware download fw.T25 --area lcd-font --family 1");
+    EXPECT_NE(r.err.find("TAVRO46/48"), std::string::npos) << r.err;
+    usleep(200 * 1000);
+    for (auto& line : sim.events())
+        EXPECT_EQ(line.find("\"firmware\""), std::string::npos) << line;
+
+    r = tavroctl(sim, "firmware info fw.T25 --family 6 --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"signature\":true"), std::string::npos);
+    EXPECT_NE(r.out.find("{\"area\":\"program\",\"offset\":4194304,\"length\":851968,"), std::string::npos) << r.out;
+}
+
+TEST_F(FirmwareSimTest, APrinterThatHangsUpIsNeverReportedComplete)
+{
+    SimProcess sim(simArgs(1, {"--serial", "--hangup-after", "300000"}));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const auto start = Clock::now();
+    CliRun r = tavroctl(sim, "--port " + shellQuote(sim.serialPort()) +
+                                 " --flow none firmware download fw.T25 --area program --family 1");
+    EXPECT_NE(r.status, 0);
+    EXPECT_LT(Clock::now() - start, 40s);
+    EXPECT_EQ(r.out.find("Update Complete"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("bytes sent"), std::string::npos) << r.err;
+}
+
+TEST_F(FirmwareSimTest, Tavro15PacketDownloadWithNaksSplitAnswersAndStrayAcks)
+{
+    std::vector<std::uint8_t> flat(0x200000);
+    for (std::size_t i = 0; i < flat.size(); ++i)
+        flat[i] = static_cast<std::uint8_t>(i * 13 + (i >> 10));
+    writeTestImage(dir / "fw.bin", flat);
+    SimProcess sim(simArgs(2, {"--serial", "--nak-every", "7", "--split-dle", "--stray-ack"}));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    CliRun r = tavroctl(sim, "--device 'TAVRO15 S' --port " + shellQuote(sim.serialPort()) +
+                                 " --baud 38400 --flow none firmware download fw.bin --area boot");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("COMPLETED"), std::string::npos);
+    ASSERT_TRUE(sim.waitForEvent("\"legacy-complete\""));
+    EXPECT_TRUE(sim.waitForEvent(fnv(flat, 0x1F0000, 0x200000)));
+    EXPECT_TRUE(sim.waitForEvent("NAK first try", 5s, 18));
+}
+
+TEST_F(FirmwareSimTest, Tavro15StreamsOverParallelAndStopsOnASilentPrinter)
+{
+    std::vector<std::uint8_t> flat(0x1E0000, 0x3C); // ends inside the Program area: zeros follow
+    writeTestImage(dir / "short.bin", flat);
+    SimProcess lpt(simArgs(2, {"--parallel"}));
+    ASSERT_TRUE(lpt.ok()) << lpt.error();
+    CliRun r = tavroctl(lpt, "--device 'TAVRO15 P' --port " + shellQuote(lpt.parallelPort()) +
+                                 " firmware download short.bin --area program");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::uint8_t> expectedData(0x20000, 0);
+    std::fill(expectedData.begin(), expectedData.begin() + 0x10000, 0x3C);
+    ASSERT_TRUE(lpt.waitForEvent("\"legacy-complete\""));
+    EXPECT_TRUE(lpt.waitForEvent(fnv(expectedData, 0, expectedData.size())));
+
+    // The printer stops reading after the erase packet and a few data packets.
+    SimProcess silent(simArgs(2, {"--serial", "--stall-after", "3000", "--stall-ms", "60000"}));
+    ASSERT_TRUE(silent.ok()) << silent.error();
+    const auto start = Clock::now();
+    r = tavroctl(silent, "--device 'TAVRO15 S' --port " + shellQuote(silent.serialPort()) +
+                             " --baud 38400 --flow none firmware download fw.T25 --area boot --answer-timeout 800");
+    EXPECT_NE(r.status, 0);
+    EXPECT_LT(Clock::now() - start, 30s);
+    EXPECT_EQ(r.out.find("COMPLETED"), std::string::npos);
+    EXPECT_NE(r.err.find("ERROR : Read Fail!"), std::string::npos) << r.err;
+}
