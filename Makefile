@@ -1,10 +1,11 @@
 # The two commands of the README:
 #   make run   installs, builds and runs the tool against the virtual printer
 #   make test  installs, builds and runs every test
+# and for installing: make deb (Debian packages in $(BUILD)/packages), make deb-check.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test clean deb deb-check
 
 all: build
 
@@ -22,6 +23,14 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+deb: build
+	rm -f $(BUILD)/packages/*.deb
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/packages/*.deb
+
+deb-check: deb
+	bash packaging/check-debs.sh $(BUILD)/packages
 
 clean:
 	rm -rf $(BUILD)

@@ -16,7 +16,7 @@ struct CliOptions {
     std::string parity = "none"; // none|odd|even
     int stop = 1;                // 1|2
     std::string flow = "hw";     // hw|sw|none
-    std::string profile;         // profile path; default ./tavroset.INI
+    std::string profile;         // profile path; default: resolveAppPaths (app/AppPaths.h)
     bool yes = false;            // answer Yes to every question
     bool json = false;           // machine-readable output
     bool service = false;        // the service mode that Ctrl unlocks in the desktop tool

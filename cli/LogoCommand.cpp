@@ -8,6 +8,7 @@
 
 #include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
+#include "app/AppPaths.h"
 #include "app/Profile.h"
 #include "logo/BitmapList.h"
 #include "logo/LogoPicture.h"
@@ -135,7 +136,7 @@ int runPreview(const CliContext& context, const LogoArgs& args)
 int runList(const CliContext& context, bool gray)
 {
     const std::filesystem::path profilePath = context.options.profile.empty()
-                                                  ? Profile::defaultPath(std::filesystem::current_path())
+                                                  ? resolveAppPaths(std::filesystem::current_path(), XdgDirs::fromEnvironment()).profile
                                                   : std::filesystem::path(context.options.profile);
     Profile profile(profilePath);
     CliPrompter prompter(context.options.yes);

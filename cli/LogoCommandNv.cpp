@@ -5,6 +5,7 @@
 #include "cli/LogoCommand.h"
 #include "common/JsonText.h"
 
+#include "app/AppPaths.h"
 #include "app/ConnectionRules.h"
 #include "app/Profile.h"
 #include "logo/BitmapList.h"
@@ -53,7 +54,7 @@ private:
 
 std::filesystem::path profilePathOf(const CliOptions& o)
 {
-    return o.profile.empty() ? Profile::defaultPath(std::filesystem::current_path()) : std::filesystem::path(o.profile);
+    return o.profile.empty() ? resolveAppPaths(std::filesystem::current_path(), XdgDirs::fromEnvironment()).profile : std::filesystem::path(o.profile);
 }
 
 // The connection of the options, built but not opened (the engines open it as their action

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     app.add_option("--parity", o.parity, "serial parity")->check(CLI::IsMember({"none", "odd", "even"}));
     app.add_option("--stop", o.stop, "serial stop bits")->check(CLI::IsMember({1, 2}));
     app.add_option("--flow", o.flow, "serial flow control")->check(CLI::IsMember({"hw", "sw", "none"}));
-    app.add_option("--profile", o.profile, "profile (INI) file; default ./tavroset.INI");
+    app.add_option("--profile", o.profile, "profile (INI) file; default ./tavroset.INI when there is one, else $XDG_CONFIG_HOME/tavroset/tavroset.INI");
     app.add_flag("--yes,-y", o.yes, "answer Yes to every question");
     app.add_flag("--json", o.json, "machine-readable output");
     app.add_flag("--service", o.service, "service mode (unlocks the service functions)");

@@ -7,6 +7,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   g++ cmake ninja-build make pkg-config
+  # port access checks (ACLs), packaging: Debian packages, man pages, udev rule checks
+  libacl1-dev help2man lintian udev man-db file
   # libraries
   qt6-base-dev libgl-dev libcli11-dev libsimpleini-dev libstb-dev
   # tests
