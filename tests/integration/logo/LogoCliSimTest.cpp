@@ -35,7 +35,7 @@ protected:
         if (!simAvailable())
             GTEST_SKIP() << "tavro-sim is not built (" << SimProcess::defaultBinary() << ")";
         CliRun help = runTavroctl(tmp.path(), "", "logo --help");
-        if (help.out.find("upload") == std::string::npos)
+        if (help.out.find("store pictures in the printer") == std::string::npos)
             GTEST_SKIP() << "tavroctl has no `logo upload`: the connection layer is not built in";
     }
     TempDir tmp;
@@ -76,7 +76,7 @@ TEST_P(LogoCliSim, UploadStoresTheRastersAndReceiptsShowTheLogos)
     const std::string env = t.needsEnv ? "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
                                              " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"))
                                        : "";
-    const std::string conn = t.conn(sim) + " --yes";
+    const std::string conn = t.conn(sim) + " --yes --profile tavroset.INI";
     const std::string a = picture(tmp, "a.bmp", 100, 50), b = picture(tmp, "b.bmp", 40, 24);
 
     CliRun up = runTavroctl(tmp.path(), env, conn + " logo upload a.bmp b.bmp --center-pictures 2");
@@ -148,7 +148,7 @@ TEST_F(LogoCliFile, PrinterHangingUpMidUploadKeepsTheLogoLog)
     writeFileBytes(tmp / "tavroset.INI", "[LOGO]\nLogofile1=/before/1.bmp\n");
     picture(tmp, "a.bmp", 100, 50);
     const std::string conn = "--device 'TAVRO46/48 E-II' --port tcp://" + sim.tcpHost() + ":" + std::to_string(sim.tcpPort());
-    CliRun up = runTavroctl(tmp.path(), "", conn + " --yes logo upload a.bmp a.bmp a.bmp");
+    CliRun up = runTavroctl(tmp.path(), "", conn + " --yes --profile tavroset.INI logo upload a.bmp a.bmp a.bmp");
     EXPECT_NE(up.status, 0);
     EXPECT_NE(up.err.find("picture"), std::string::npos) << up.err;
     EXPECT_NE(up.err.find("upload again"), std::string::npos) << up.err;
