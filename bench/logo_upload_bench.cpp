@@ -1,0 +1,176 @@
+// logo_upload_bench: how much time the NV upload engine adds to what the line and the
+// printer's waits take. The engine runs with the real clock against a connection that models
+// a 115200-baud 8N1 line (a write returns when its last byte has left, as a drained serial
+// write does) and answers the printer check at once. The time the upload takes is compared
+// with the line time of every byte plus the fixed waits the upload must make (3500 ms erase,
+// 10 ms after each 512-byte block, 10 ms between pictures).
+//
+//   logo_upload_bench [--baud N] [--small N] [--large N] [--json]
+#include "app/CErrorLog.h"
+#include "app/Clock.h"
+#include "app/Progress.h"
+#include "app/Prompter.h"
+#include "logo/NvUpload.h"
+#include "port/PrinterConnection.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+class YesPrompter final : public Prompter {
+public:
+    PromptAnswer show(std::string_view, PromptButtons b, PromptIcon, std::string_view) override
+    {
+        return b == PromptButtons::YesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
+    }
+};
+
+class LineConnection final : public PrinterConnection {
+public:
+    explicit LineConnection(int baud) : m_baud(baud) {}
+    PortKind kind() const override { return PortKind::Serial; }
+    std::string describe() const override { return "modelled serial line"; }
+    IoResult open() override
+    {
+        m_open = true;
+        m_lineFree = SteadyClock::now();
+        return IoResult::done();
+    }
+    bool isOpen() const override { return m_open; }
+    IoResult write(std::span<const std::uint8_t> bytes, Ms) override
+    {
+        const auto start = std::max(SteadyClock::now(), m_lineFree);
+        m_lineFree = start + lineTime(bytes.size());
+        std::this_thread::sleep_until(m_lineFree);
+        m_bytes += bytes.size();
+        return IoResult::done(bytes.size());
+    }
+    IoResult readFor(std::span<std::uint8_t> buffer, Ms) override
+    {
+        if (!buffer.empty())
+            buffer[0] = 0x20;
+        return IoResult::done(buffer.empty() ? 0 : 1);
+    }
+    void close() override { m_open = false; }
+    IoResult reopen(const ReopenPolicy&) override { return open(); }
+    bool canAnswer() const override { return true; }
+
+    std::chrono::nanoseconds lineTime(std::size_t bytes) const
+    {
+        return std::chrono::nanoseconds(std::int64_t(bytes) * 10 * 1000000000LL / m_baud);
+    }
+    std::size_t bytes() const { return m_bytes; }
+
+private:
+    int m_baud;
+    bool m_open = false;
+    std::size_t m_bytes = 0;
+    SteadyClock::time_point m_lineFree{};
+};
+
+// A 24-bit BMP with a pattern (so that the raster is not trivially empty).
+void writeBmp(const std::filesystem::path& file, int w, int h)
+{
+    const int stride = (w * 3 + 3) / 4 * 4;
+    std::vector<unsigned char> out(54 + std::size_t(stride) * std::size_t(h), 0);
+    auto le = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            out[at + std::size_t(i)] = (unsigned char)(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    le(2, std::uint32_t(out.size()), 4);
+    le(10, 54, 4);
+    le(14, 40, 4);
+    le(18, std::uint32_t(w), 4);
+    le(22, std::uint32_t(h), 4);
+    le(26, 1, 2);
+    le(28, 24, 2);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            unsigned char v = (unsigned char)((x * 7 + y * 13) & 0xFF);
+            std::size_t at = 54 + std::size_t(y) * std::size_t(stride) + std::size_t(x) * 3;
+            out[at] = out[at + 1] = out[at + 2] = v;
+        }
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
+}
+
+struct Run {
+    const char* name;
+    int count, w, h;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int baud = 115200, small = 255, large = 5;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--baud") && i + 1 < argc)
+            baud = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--small") && i + 1 < argc)
+            small = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--large") && i + 1 < argc)
+            large = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--json"))
+            json = true;
+        else {
+            std::fprintf(stderr, "usage: logo_upload_bench [--baud N] [--small N] [--large N] [--json]\n");
+            return 2;
+        }
+    }
+    const auto dir = std::filesystem::temp_directory_path() / ("tavro-upload-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::vector<Run> runs = {{"small 64x64", small, 64, 64}, {"large 576x1000", large, 576, 1000}};
+    int status = 0;
+    for (const Run& run : runs) {
+        if (run.count < 1)
+            continue;
+        const auto file = dir / (std::to_string(run.w) + "x" + std::to_string(run.h) + ".bmp");
+        writeBmp(file, run.w, run.h);
+        std::vector<NvUpload::Item> items(std::size_t(run.count), {file.string(), file.filename().string(), false});
+
+        LineConnection line(baud);
+        YesPrompter prompter;
+        CErrorLog log;
+        NullProgress progress;
+        LogoEngineDeps deps{line, SystemClock::instance(), prompter, log, progress};
+        NvUpload upload(deps, items, LogoOptions{}, 1, 0, nullptr, 0);
+        const auto t0 = SteadyClock::now();
+        StepResult r = runStepJob(upload, SystemClock::instance());
+        const auto elapsed = std::chrono::duration<double>(SteadyClock::now() - t0).count();
+        if (r.kind != StepResult::Kind::Finished) {
+            std::fprintf(stderr, "upload failed: %s\n", r.message.c_str());
+            status = 1;
+            continue;
+        }
+        const std::size_t rasterBytes = std::size_t(upload.bytesSent());
+        const std::size_t blocksPerPicture = (rasterBytes / std::size_t(run.count) + 511) / 512;
+        const double waits = 3.5 + 0.010 * double(blocksPerPicture * std::size_t(run.count)) + 0.010 * run.count;
+        const double lineSeconds = std::chrono::duration<double>(line.lineTime(line.bytes())).count();
+        const double expected = lineSeconds + waits;
+        const double overhead = (elapsed - expected) / expected * 100.0;
+        if (json)
+            std::printf("{\"run\":\"%s\",\"pictures\":%d,\"bytes\":%zu,\"lineSeconds\":%.3f,\"waitSeconds\":%.3f,"
+                        "\"elapsedSeconds\":%.3f,\"overheadPercent\":%.3f}\n",
+                        run.name, run.count, line.bytes(), lineSeconds, waits, elapsed, overhead);
+        else
+            std::printf("%-16s %3d pictures %8zu bytes: line %.3f s + waits %.3f s = %.3f s; took %.3f s; "
+                        "overhead %.2f %%\n",
+                        run.name, run.count, line.bytes(), lineSeconds, waits, expected, elapsed, overhead);
+    }
+    std::filesystem::remove_all(dir);
+    return status;
+}

@@ -1,0 +1,156 @@
+// tavroctl logo against tavro-sim over every transport: the pictures the printer stores are
+// the rasters the tool made, the logo settings frame and the sample receipt come out as a
+// receipt with the top and bottom logos, and a printer that hangs up mid-upload leaves a clear
+// error and the logo log as it was.
+#include "BmpBuilder.h"
+#include "SimProcess.h"
+#include "TavroctlRun.h"
+#include "TempDir.h"
+#include "logo/LogoPicture.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+bool simAvailable() { return ::access(SimProcess::defaultBinary().c_str(), X_OK) == 0; }
+
+std::string picture(const TempDir& dir, const std::string& name, int w, int h)
+{
+    BmpSpec s;
+    s.width = w;
+    s.height = h;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            s.pixels.push_back(((x / 4 + y / 3) % 2) ? 0xFFFFFF : 0x000000);
+    writeFileBytes(dir / name, asString(buildBmp(s)));
+    return (dir / name).string();
+}
+
+class LogoCliSim : public testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override
+    {
+        if (!simAvailable())
+            GTEST_SKIP() << "tavro-sim is not built (" << SimProcess::defaultBinary() << ")";
+        CliRun help = runTavroctl(tmp.path(), "", "logo --help");
+        if (help.out.find("store pictures in the printer") == std::string::npos)
+            GTEST_SKIP() << "tavroctl has no `logo upload`: the connection layer is not built in";
+    }
+    TempDir tmp;
+};
+
+struct Transport {
+    std::vector<std::string> simArgs;
+    // Options and environment for tavroctl, given the running simulator.
+    std::function<std::string(const SimProcess&)> conn;
+    bool needsEnv = false;
+};
+
+Transport transportOf(const std::string& name)
+{
+    if (name == "serial")
+        return {{"--serial"}, [](const SimProcess& s) { return "--device 'TAVRO46/48 S' --port " + shellQuote(s.serialPort()); }};
+    if (name == "parallel")
+        return {{"--parallel"},
+                [](const SimProcess& s) { return "--device 'TAVRO46/48 P' --port " + shellQuote(s.parallelPort()); }};
+    if (name == "usb")
+        return {{"--usb", "--restart-ms", "500"}, [](const SimProcess&) { return std::string("--device 'TAVRO46/48 U-II' --port usb"); }, true};
+    if (name == "usbserial")
+        return {{"--usb-serial"}, [](const SimProcess&) { return std::string("--device 'TAVRO46/48 U-I'"); }, true};
+    return {{"--tcp", "127.0.0.1:0"}, [](const SimProcess& s) {
+                return "--device 'TAVRO46/48 E-II' --port tcp://" + s.tcpHost() + ":" + std::to_string(s.tcpPort());
+            }};
+}
+
+} // namespace
+
+TEST_P(LogoCliSim, UploadStoresTheRastersAndReceiptsShowTheLogos)
+{
+    Transport t = transportOf(GetParam());
+    std::vector<std::string> args = {"--family", "6", "--quiet"};
+    args.insert(args.end(), t.simArgs.begin(), t.simArgs.end());
+    SimProcess sim(args);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string env = t.needsEnv ? "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
+                                             " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"))
+                                       : "";
+    const std::string conn = t.conn(sim) + " --yes --profile tavroset.INI";
+    const std::string a = picture(tmp, "a.bmp", 100, 50), b = picture(tmp, "b.bmp", 40, 24);
+
+    CliRun up = runTavroctl(tmp.path(), env, conn + " logo upload a.bmp b.bmp --center-pictures 2");
+    ASSERT_EQ(up.status, 0) << up.out << up.err;
+    ASSERT_TRUE(sim.waitForEvent("\"stored\""));
+    LogoOptions options;
+    for (int k = 1; k <= 2; ++k) {
+        auto expected = rasterizeLogoFile(k == 1 ? a : b, options, k == 2);
+        ASSERT_TRUE(expected.ok());
+        EXPECT_EQ(readFileBytes(sim.stateDir() / "nv" / (std::to_string(k) + ".raw")), asString(expected->raster))
+            << "picture " << k;
+    }
+    EXPECT_NE(readFileBytes(tmp / "tavroset.INI").find("Logofile2"), std::string::npos);
+
+    CliRun set = runTavroctl(tmp.path(), env, conn + " logo settings --top on --top-number 1 --bottom on --bottom-number 2");
+    ASSERT_EQ(set.status, 0) << set.out << set.err;
+    ASSERT_TRUE(sim.waitForEvent("logo-settings"));
+    CliRun receipt = runTavroctl(tmp.path(), env, conn + " logo test-receipt");
+    ASSERT_EQ(receipt.status, 0) << receipt.out << receipt.err;
+    ASSERT_TRUE(sim.waitForEvent("\"receipt\""));
+    std::string line;
+    for (const auto& e : sim.events())
+        if (e.find("\"cmd\":\"receipt\"") != std::string::npos)
+            line = e;
+    EXPECT_NE(line.find("\"top:1\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"bottom:2\""), std::string::npos) << line;
+    EXPECT_TRUE(std::filesystem::exists(sim.stateDir() / "receipts" / "receipt-0001.png"));
+
+    CliRun print = runTavroctl(tmp.path(), env, conn + " logo print 2 --mode dh --header");
+    ASSERT_EQ(print.status, 0) << print.out << print.err;
+    EXPECT_TRUE(sim.waitForEvent("nv-print"));
+    EXPECT_TRUE(sim.events().size() > 0);
+    for (const auto& e : sim.events())
+        EXPECT_EQ(e.find("still erasing"), std::string::npos) << e;
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, LogoCliSim, testing::Values("serial", "parallel", "usb", "usbserial", "tcp"));
+
+class LogoCliFile : public LogoCliSim {};
+
+TEST_F(LogoCliFile, FilePortGetsExactlyTheBytesOfTheUpload)
+{
+    const std::string a = picture(tmp, "a.bmp", 100, 50);
+    CliRun up = runTavroctl(tmp.path(), "", "--port file:out.prn --yes logo upload a.bmp");
+    ASSERT_EQ(up.status, 0) << up.err;
+    auto raster = rasterizeLogoFile(a, LogoOptions{}, false);
+    ASSERT_TRUE(raster.ok());
+    EXPECT_EQ(readFileBytes(tmp / "out.prn"), std::string("\x1C\x71\x01", 3) + asString(raster->uploadBytes()));
+
+    CliRun clear = runTavroctl(tmp.path(), "", "--port file:clear.prn --yes logo clear");
+    ASSERT_EQ(clear.status, 0) << clear.err;
+    EXPECT_EQ(readFileBytes(tmp / "clear.prn"), std::string("\x1C\x71\x01\x00\x00\x00\x00", 7));
+
+    CliRun set = runTavroctl(tmp.path(), "", "--port file:set.prn logo settings --top on --top-number 3 --power-on on --bottom-number 1 --bottom-align left");
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(readFileBytes(tmp / "set.prn"), std::string("\x1B\x40\x1C\x01\x30\x01\x03\x05\x00\x01\x00\x1C\x02\x30", 14));
+
+    CliRun bad = runTavroctl(tmp.path(), "", "--port file:p.prn logo print 3,,5");
+    EXPECT_NE(bad.status, 0);
+    EXPECT_NE(bad.err.find("NV image number is incorrect."), std::string::npos) << bad.err;
+}
+
+TEST_F(LogoCliFile, PrinterHangingUpMidUploadKeepsTheLogoLog)
+{
+    if (!simAvailable())
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--family", "6", "--tcp", "127.0.0.1:0", "--quiet", "--hangup-after", "1500"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    writeFileBytes(tmp / "tavroset.INI", "[LOGO]\nLogofile1=/before/1.bmp\n");
+    picture(tmp, "a.bmp", 100, 50);
+    const std::string conn = "--device 'TAVRO46/48 E-II' --port tcp://" + sim.tcpHost() + ":" + std::to_string(sim.tcpPort());
+    CliRun up = runTavroctl(tmp.path(), "", conn + " --yes --profile tavroset.INI logo upload a.bmp a.bmp a.bmp");
+    EXPECT_NE(up.status, 0);
+    EXPECT_NE(up.err.find("picture"), std::string::npos) << up.err;
+    EXPECT_NE(up.err.find("upload again"), std::string::npos) << up.err;
+    EXPECT_EQ(readFileBytes(tmp / "tavroset.INI"), "[LOGO]\nLogofile1=/before/1.bmp\n");
+}
