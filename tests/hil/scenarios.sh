@@ -237,7 +237,7 @@ s_usb_unplug() {
   [ $RC -eq 143 ] && fail "send still running 40 s after the unplug"
   [ $RC -ge 128 ] && fail "send died on signal $((RC - 128)): $(tr '\n' '|' <"$SIM_DIR/send")"
   [ $RC -ne 0 ] || fail "send reported success although the printer was unplugged"
-  grep -qiE 'No such device|short write|unplug|gone' "$SIM_DIR/send" || fail "unclear error: $(tr '\n' '|' <"$SIM_DIR/send")"
+  grep -qiE 'No such device|short write|unplug|gone|closed the connection' "$SIM_DIR/send" || fail "unclear error: $(tr '\n' '|' <"$SIM_DIR/send")"
   echo "error after $(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')s"
   stop_sim
   echo dummy_udc.0 >$UDC_PRINTER
