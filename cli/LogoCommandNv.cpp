@@ -15,6 +15,7 @@
 #include "logo/LogoSelection.h"
 #include "logo/NvUpload.h"
 
+#include <cstdio>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -54,7 +55,13 @@ private:
 
 std::filesystem::path profilePathOf(const CliOptions& o)
 {
-    return o.profile.empty() ? resolveAppPaths(std::filesystem::current_path(), XdgDirs::fromEnvironment()).profile : std::filesystem::path(o.profile);
+    if (!o.profile.empty())
+        return std::filesystem::path(o.profile);
+    // The upload writes the logo log: an installed tool's XDG folder may not exist yet.
+    const AppPaths paths = resolveAppPaths(std::filesystem::current_path(), XdgDirs::fromEnvironment());
+    if (Status made = prepareAppPaths(paths); !made)
+        std::fprintf(stderr, "tavroctl: %s\n", made.message().c_str());
+    return paths.profile;
 }
 
 // The connection of the options, built but not opened (the engines open it as their action
