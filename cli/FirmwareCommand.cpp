@@ -79,23 +79,23 @@ int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
     std::string rows;
     bool first = true;
     for (LegacyArea a : {LegacyArea::Program, LegacyArea::Boot, LegacyArea::Font}) {
-        const auto spec = *legacyAreaSpec(a);
-        auto bytes = loadLegacyImage(args.image, spec);
+        const auto areaSpec = *legacyAreaSpec(a);
+        auto bytes = loadLegacyImage(args.image, areaSpec);
         if (!bytes)
             return cliFail(std::string(catalogText(3)) + " (" + bytes.message() + ")");
         std::uint32_t sum = 0;
-        for (std::uint32_t i = spec.start; i < spec.end && i < bytes->size(); ++i)
+        for (std::uint32_t i = areaSpec.start; i < areaSpec.end && i < bytes->size(); ++i)
             sum += (*bytes)[i];
-        const std::uint32_t length = spec.end - spec.start;
-        const bool shortFile = bytes->size() < spec.end;
+        const std::uint32_t length = areaSpec.end - areaSpec.start;
+        const bool shortFile = bytes->size() < areaSpec.end;
         if (options.json) {
             rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(legacyAreaName(a)) +
-                    ",\"offset\":" + std::to_string(spec.start) + ",\"length\":" + std::to_string(length) +
+                    ",\"offset\":" + std::to_string(areaSpec.start) + ",\"length\":" + std::to_string(length) +
                     ",\"packets\":" + std::to_string((length + 511) / 512) + ",\"sum\":" +
                     jsonQuote(checksumText(static_cast<std::uint16_t>(sum))) +
                     ",\"padded\":" + (shortFile ? "true" : "false") + "}";
         } else {
-            std::cout << "  " << legacyAreaName(a) << ": offset " << hex(spec.start) << ", length " << length
+            std::cout << "  " << legacyAreaName(a) << ": offset " << hex(areaSpec.start) << ", length " << length
                       << ", " << (length + 511) / 512 << " packets, data sum " << checksumText(static_cast<std::uint16_t>(sum))
                       << (shortFile ? " (file ends inside the area: zeros are sent for the rest)" : "") << "\n";
         }
@@ -125,12 +125,12 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
     if (image) {
         bool first = true;
         for (FirmwareArea a : kFirmwareAreas) {
-            const auto spec = firmwareAreaSpec(a, family);
+            const auto areaSpec = firmwareAreaSpec(a, family);
             auto block = buildTransferBlock(*image, a, family);
             const std::string sum = checksumText(transferBlockChecksum(block));
             if (options.json) {
                 rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(firmwareAreaName(a)) +
-                        ",\"offset\":" + std::to_string(spec.offset) + ",\"length\":" + std::to_string(spec.length) +
+                        ",\"offset\":" + std::to_string(areaSpec.offset) + ",\"length\":" + std::to_string(areaSpec.length) +
                         ",\"checksum\":" + jsonQuote(sum) + "}";
             }
             first = false;
@@ -151,9 +151,9 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
         if (image) {
             std::cout << "areas for " << familyLabel(family) << "model family " << family << ":\n";
             for (FirmwareArea a : kFirmwareAreas) {
-                const auto spec = firmwareAreaSpec(a, family);
-                std::cout << "  " << firmwareAreaName(a) << ": offset " << hex(spec.offset) << ", FileSize "
-                          << spec.length << ", CHECKSUM "
+                const auto areaSpec = firmwareAreaSpec(a, family);
+                std::cout << "  " << firmwareAreaName(a) << ": offset " << hex(areaSpec.offset) << ", FileSize "
+                          << areaSpec.length << ", CHECKSUM "
                           << checksumText(transferBlockChecksum(buildTransferBlock(*image, a, family)))
                           << (firmwareAreaAllowed(a, family, true, trailer->bootAllowed()) ? "" : " (not for this model/image)")
                           << "\n";
@@ -169,10 +169,10 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
 {
     const CliOptions& options = session.options();
     auto area = legacyAreaFromName(args.area);
-    std::optional<LegacyAreaSpec> spec = area ? legacyAreaSpec(*area) : std::nullopt;
-    if (!spec)
+    std::optional<LegacyAreaSpec> areaSpec = area ? legacyAreaSpec(*area) : std::nullopt;
+    if (!areaSpec)
         return cliFail("the TAVRO15 takes --area program, boot or font");
-    auto bytes = loadLegacyImage(args.image, *spec);
+    auto bytes = loadLegacyImage(args.image, *areaSpec);
     if (!bytes)
         return cliFail(std::string(catalogText(3)) + " (" + bytes.message() + ")");
     auto connection = makeConnection(session.settings(), session.host());
@@ -181,7 +181,7 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
     LegacyDownloadOptions o;
     o.ackTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
     o.eraseAckTimeout = std::max(o.eraseAckTimeout, o.ackTimeout);
-    LegacyDownloadJob job(*connection, *spec, std::move(*bytes), session.clock(), session.progress(), o);
+    LegacyDownloadJob job(*connection, *areaSpec, std::move(*bytes), session.clock(), session.progress(), o);
     InterruptGuard guard;
     StepResult r = runStepJob(job, session.clock(), [] { return g_interrupted.load(); });
     if (r.kind != StepResult::Kind::Finished || !job.completed()) {
@@ -192,7 +192,7 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
     }
     if (options.json)
         std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":true,\"packets\":" << job.packetsWritten()
-                  << ",\"bytes\":" << (spec->end - spec->start) << "}\n";
+                  << ",\"bytes\":" << (areaSpec->end - areaSpec->start) << "}\n";
     else
         std::cout << catalogText(1) << "\n";
     return 0;

@@ -3,19 +3,19 @@
 #include <algorithm>
 #include <cassert>
 
-std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image, const FirmwareAreaSpec& spec)
+std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image, const FirmwareAreaSpec& areaSpec)
 {
     assert(image.size() == FirmwareImage::kSize);
-    const std::uint32_t L = spec.length;
+    const std::uint32_t L = areaSpec.length;
     std::vector<std::uint8_t> block(L, 0xFF);
     block[4] = static_cast<std::uint8_t>(L);
     block[5] = static_cast<std::uint8_t>(L >> 8);
     block[6] = static_cast<std::uint8_t>(L >> 16);
     block[7] = static_cast<std::uint8_t>(L >> 24);
-    auto from = image.begin() + spec.offset;
+    auto from = image.begin() + areaSpec.offset;
     std::copy(from, from + (L - kTransferHeaderSize), block.begin() + kTransferHeaderSize);
-    std::copy(spec.header.begin(), spec.header.end(), block.begin());
-    if (spec.area == FirmwareArea::Boot) {
+    std::copy(areaSpec.header.begin(), areaSpec.header.end(), block.begin());
+    if (areaSpec.area == FirmwareArea::Boot) {
         static constexpr std::uint8_t kBootTail[4] = {0x00, 0x80, 0xFE, 0xFF};
         std::copy(std::begin(kBootTail), std::end(kBootTail), block.end() - 4);
     }

@@ -201,7 +201,7 @@ bool DeviceEndpoint::applyLine(int fd, const LineSettings& line, bool isTty, std
     return true;
 }
 
-DeviceEndpoint::DeviceEndpoint(SimHost& host, DeviceSpec spec) : m_host(host), m_spec(std::move(spec)) {}
+DeviceEndpoint::DeviceEndpoint(SimHost& host, DeviceSpec deviceSpec) : m_host(host), m_spec(std::move(deviceSpec)) {}
 
 DeviceEndpoint::~DeviceEndpoint()
 {

@@ -45,13 +45,13 @@ struct DeviceSpec {
 
 class DeviceEndpoint final : public Endpoint {
 public:
-    DeviceEndpoint(SimHost& host, DeviceSpec spec);
+    DeviceEndpoint(SimHost& host, DeviceSpec deviceSpec);
     ~DeviceEndpoint() override;
 
     // Opens the node and applies the line settings. Returns false with a reason.
     bool up(SimTime now, std::string* error);
     bool isUp() const { return m_fd.valid(); }
-    const DeviceSpec& spec() const { return m_spec; }
+    const DeviceSpec& deviceSpec() const { return m_spec; }
 
     void addPollFds(std::vector<pollfd>& fds, SimTime now) override;
     void onReady(const pollfd& ready, SimTime now) override;

@@ -179,10 +179,10 @@ bool SimServer::start(std::string* error)
                 m_options.usbSerialProductId ? m_options.usbSerialProductId : SimOptions::virtualSerialProductId(family)))
         return fail("USB virtual serial port: " + why);
 
-    for (const DeviceSpec& spec : m_options.devices) {
-        auto ep = std::make_unique<DeviceEndpoint>(*this, spec);
+    for (const DeviceSpec& deviceSpec : m_options.devices) {
+        auto ep = std::make_unique<DeviceEndpoint>(*this, deviceSpec);
         if (!ep->up(now, &why))
-            return fail(std::string(spec.via()) + " device: " + why);
+            return fail(std::string(deviceSpec.via()) + " device: " + why);
         m_endpoints.push_back(std::move(ep));
     }
 

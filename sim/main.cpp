@@ -177,12 +177,12 @@ int main(int argc, char** argv)
     for (auto [list, kind] : {std::pair{&gadgetPrinters, Kind::UsbPrinterGadget}, std::pair{&gadgetSerials, Kind::UsbSerialGadget},
                               std::pair{&ttys, Kind::Tty}, std::pair{&parallelEnds, Kind::ParallelFarEnd}}) {
         for (auto& text : *list) {
-            DeviceSpec spec;
-            if (!DeviceSpec::parse(kind, text, &spec, &error)) {
+            DeviceSpec deviceSpec;
+            if (!DeviceSpec::parse(kind, text, &deviceSpec, &error)) {
                 std::fprintf(stderr, "tavro-sim: %s\n", error.c_str());
                 return 2;
             }
-            o.devices.push_back(spec);
+            o.devices.push_back(deviceSpec);
         }
     }
     if (!lanIp.empty()) {

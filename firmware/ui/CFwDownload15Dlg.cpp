@@ -159,14 +159,14 @@ void CFwDownload15Dlg::onOk()
 {
     if (m_job)
         return;
-    auto spec = legacyAreaSpec(area());
-    if (!spec)
+    auto areaSpec = legacyAreaSpec(area());
+    if (!areaSpec)
         return;
     if (Status s = m_deps.profile.writeString(kSection, "FOLDER", m_path); !s)
         m_deps.errorLog.WriteLog("firmware: %s", s.message().c_str());
     if (Status s = m_deps.profile.writeString(kSection, "FILE", m_fileName); !s)
         m_deps.errorLog.WriteLog("firmware: %s", s.message().c_str());
-    auto image = loadLegacyImage(m_path, *spec);
+    auto image = loadLegacyImage(m_path, *areaSpec);
     if (!image) {
         m_deps.errorLog.WriteLog("firmware: %s", image.message().c_str());
         m_deps.prompter.message(catalogText(3));
@@ -179,7 +179,7 @@ void CFwDownload15Dlg::onOk()
     }
     m_ok->setEnabled(false);
     m_sink = std::make_unique<Sink>(this);
-    m_job = std::make_unique<LegacyDownloadJob>(*m_connection, *spec, std::move(*image), m_deps.clock, *m_sink,
+    m_job = std::make_unique<LegacyDownloadJob>(*m_connection, *areaSpec, std::move(*image), m_deps.clock, *m_sink,
                                                 m_deps.options);
     m_timer->start(0);
 }

@@ -137,9 +137,9 @@ TEST(SimDeviceEndpoint, TtyTakesTheLineSettingsAndAnswers)
     ASSERT_TRUE(pty.valid()) << pty.error();
     ASSERT_TRUE(pty.setMasterNonBlocking(true));
     FakeHost host;
-    DeviceSpec spec;
-    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::Tty, pty.slavePath() + ",19200,8N2", &spec, nullptr));
-    DeviceEndpoint ep(host, spec);
+    DeviceSpec deviceSpec;
+    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::Tty, pty.slavePath() + ",19200,8N2", &deviceSpec, nullptr));
+    DeviceEndpoint ep(host, deviceSpec);
     std::string why;
     ASSERT_TRUE(ep.up(SimClock::now(), &why)) << why;
 
@@ -165,9 +165,9 @@ TEST(SimDeviceEndpoint, RefusesAPortThatDoesNotTakeTheLineSettings)
     PtyPair pty;
     ASSERT_TRUE(pty.valid()) << pty.error();
     FakeHost host;
-    DeviceSpec spec;
-    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::Tty, pty.slavePath() + ",9600,7E2", &spec, nullptr));
-    DeviceEndpoint ep(host, spec);
+    DeviceSpec deviceSpec;
+    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::Tty, pty.slavePath() + ",9600,7E2", &deviceSpec, nullptr));
+    DeviceEndpoint ep(host, deviceSpec);
     std::string why;
     EXPECT_FALSE(ep.up(SimClock::now(), &why));
     EXPECT_NE(why.find("does not take 9600,7E2"), std::string::npos) << why;
@@ -193,9 +193,9 @@ TEST(SimDeviceEndpoint, PrinterGadgetEscapesAndRestartsThroughTheUdc)
     const fs::path udc = dir.path / "UDC";
     std::ofstream(udc) << "dummy_udc.0\n";
     FakeHost host;
-    DeviceSpec spec;
-    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::UsbPrinterGadget, pty.slavePath() + "," + udc.string(), &spec, nullptr));
-    DeviceEndpoint ep(host, spec);
+    DeviceSpec deviceSpec;
+    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::UsbPrinterGadget, pty.slavePath() + "," + udc.string(), &deviceSpec, nullptr));
+    DeviceEndpoint ep(host, deviceSpec);
     std::string why;
     ASSERT_TRUE(ep.up(SimClock::now(), &why)) << why;
 
@@ -224,9 +224,9 @@ TEST(SimDeviceEndpoint, GadgetNotBoundIsRefused)
     TempFolder dir;
     std::ofstream(dir.path / "UDC") << "\n";
     FakeHost host;
-    DeviceSpec spec;
-    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::UsbPrinterGadget, pty.slavePath() + "," + (dir.path / "UDC").string(), &spec, nullptr));
-    DeviceEndpoint ep(host, spec);
+    DeviceSpec deviceSpec;
+    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::UsbPrinterGadget, pty.slavePath() + "," + (dir.path / "UDC").string(), &deviceSpec, nullptr));
+    DeviceEndpoint ep(host, deviceSpec);
     std::string why;
     EXPECT_FALSE(ep.up(SimClock::now(), &why));
     EXPECT_NE(why.find("not bound"), std::string::npos) << why;
@@ -240,9 +240,9 @@ TEST(SimDeviceEndpoint, ParallelFarEndReadsAFifo)
     const fs::path fifo = dir.path / "lpt.out";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     FakeHost host;
-    DeviceSpec spec;
-    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::ParallelFarEnd, fifo.string(), &spec, nullptr));
-    DeviceEndpoint ep(host, spec);
+    DeviceSpec deviceSpec;
+    ASSERT_TRUE(DeviceSpec::parse(DeviceSpec::Kind::ParallelFarEnd, fifo.string(), &deviceSpec, nullptr));
+    DeviceEndpoint ep(host, deviceSpec);
     std::string why;
     ASSERT_TRUE(ep.up(SimClock::now(), &why)) << why;
     int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
