@@ -407,6 +407,25 @@ DoctorFinding PortDoctor::checkAccess(const DoctorPort& port) const
     return finding(bad, port.node, "access", who + " may not read and write it " + how, fix);
 }
 
+namespace {
+
+// The folders of the processes under a /proc root (names of at most nine digits, so a pid
+// always fits); an unreadable root gives none.
+std::vector<fs::path> processDirs(const fs::path& procRoot)
+{
+    std::vector<fs::path> dirs;
+    std::error_code ec;
+    fs::directory_iterator procs(procRoot, ec);
+    for (; !ec && procs != fs::directory_iterator(); procs.increment(ec)) {
+        const std::string name = procs->path().filename().string();
+        if (allDigits(name) && name.size() <= 9)
+            dirs.push_back(procs->path());
+    }
+    return dirs;
+}
+
+} // namespace
+
 std::vector<DoctorFinding> PortDoctor::checkHolders(const DoctorPort& port) const
 {
     std::vector<DoctorFinding> out;
@@ -414,21 +433,12 @@ std::vector<DoctorFinding> PortDoctor::checkHolders(const DoctorPort& port) cons
     if (::stat(port.node.c_str(), &node) != 0)
         return out;
     const bool important = port.named || isPrinterHardwareId(port.hardwareId);
-    std::error_code ec;
-    fs::directory_iterator procs(m_roots.proc, ec);
-    if (ec)
-        return out;
-    for (; procs != fs::directory_iterator(); procs.increment(ec)) {
-        if (ec)
-            break;
-        std::string pidText = procs->path().filename().string();
-        if (!allDigits(pidText) || pidText.size() > 9)
-            continue;
-        pid_t pid = static_cast<pid_t>(std::stol(pidText));
-        if (pid == m_roots.selfPid)
+    for (const fs::path& procDir : processDirs(m_roots.proc)) {
+        const std::string pidText = procDir.filename().string();
+        if (static_cast<pid_t>(std::stol(pidText)) == m_roots.selfPid)
             continue;
         std::error_code fdError;
-        fs::directory_iterator fds(procs->path() / "fd", fdError);
+        fs::directory_iterator fds(procDir / "fd", fdError);
         if (fdError)
             continue; // another user's process; the caller notes that it could not look
         bool holds = false;
@@ -447,7 +457,7 @@ std::vector<DoctorFinding> PortDoctor::checkHolders(const DoctorPort& port) cons
         }
         if (!holds)
             continue;
-        std::string name = readFirstLine(procs->path() / "comm");
+        std::string name = readFirstLine(procDir / "comm");
         if (name.empty())
             name = "pid " + pidText;
         std::string fix;
@@ -469,19 +479,9 @@ std::vector<DoctorFinding> PortDoctor::checkHolders(const DoctorPort& port) cons
 std::vector<PortDoctor::Process> PortDoctor::runningNamed(const std::string& comm) const
 {
     std::vector<Process> found;
-    std::error_code ec;
-    fs::directory_iterator procs(m_roots.proc, ec);
-    if (ec)
-        return found;
-    for (; procs != fs::directory_iterator(); procs.increment(ec)) {
-        if (ec)
-            break;
-        std::string pidText = procs->path().filename().string();
-        if (!allDigits(pidText) || pidText.size() > 9)
-            continue;
-        if (readFirstLine(procs->path() / "comm") == comm)
-            found.push_back({static_cast<pid_t>(std::stol(pidText)), comm});
-    }
+    for (const fs::path& procDir : processDirs(m_roots.proc))
+        if (readFirstLine(procDir / "comm") == comm)
+            found.push_back({static_cast<pid_t>(std::stol(procDir.filename().string())), comm});
     return found;
 }
 
