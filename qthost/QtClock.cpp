@@ -44,9 +44,10 @@ void QtClock::sleep(Ms delay)
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     timer.start(static_cast<int>(delay.count()));
-    // During a busy wait the input goes on to QtBusy's filter, which drops it; otherwise it
-    // stays queued until the wait is over.
-    loop.exec(QtBusy::active() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    // During a busy wait the input goes on to QtBusy's filter, which drops it; a serving clock
+    // delivers it; otherwise it stays queued until the wait is over.
+    const bool deliver = m_input == Input::Serve || QtBusy::active();
+    loop.exec(deliver ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
 }
 
 bool QtClock::waitUntil(const std::function<bool()>& done, Ms timeout)

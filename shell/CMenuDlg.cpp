@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -45,15 +46,11 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     m_firmware = makeButton(1017, "&Firmware Download", "펌웨어 전송", 'F', ko);
     m_back = makeButton(1021, "<< &Back  ", "<< 뒤로", 'B', ko);
 
-    // The logo and firmware tools come in later versions; their buttons stay in place but
-    // say so instead of opening anything.
-    for (QPushButton* b : {m_logo, m_firmware}) {
-        b->setEnabled(false);
-        b->setToolTip(kToolNotYet);
-    }
-    if (m_deps.runFirmware) {
-        m_firmware->setEnabled(true);
-        m_firmware->setToolTip({});
+    // A tool this build does not have keeps its button in place but says so instead of
+    // opening anything.
+    for (auto [button, run] : {std::pair{m_logo, bool(m_deps.runLogo)}, std::pair{m_firmware, bool(m_deps.runFirmware)}}) {
+        button->setEnabled(run);
+        button->setToolTip(run ? QString() : QString(kToolNotYet));
     }
     if (settings.modelFamily == kFamilyTavro15) {
         m_setup->setEnabled(false);
@@ -75,9 +72,18 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     layout->addWidget(m_back);
     m_setup->setFocus();
 
+    connect(m_logo, &QPushButton::clicked, this, &CMenuDlg::onLogo);
     connect(m_setup, &QPushButton::clicked, this, &CMenuDlg::onUserSetup);
     connect(m_firmware, &QPushButton::clicked, this, &CMenuDlg::onFirmware);
     connect(m_back, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CMenuDlg::onLogo()
+{
+    if (m_deps.setFunction)
+        m_deps.setFunction(kFunctionLogo);
+    if (m_deps.runLogo)
+        m_deps.runLogo(this, m_summary);
 }
 
 void CMenuDlg::onFirmware()

@@ -18,6 +18,8 @@ struct MenuDlgDeps {
     std::function<void(int function)> setFunction;
     // Runs the user setup dialog modally on top of the menu.
     std::function<void(QWidget* parent, const std::string& summary)> runUserSetup;
+    // Runs the logo tool modally on top of the menu.
+    std::function<void(QWidget* parent, const std::string& summary)> runLogo;
     // Runs the firmware download dialog of the model (TAVRO15: the packet download).
     std::function<void(QWidget* parent, const std::string& summary)> runFirmware;
 };
@@ -35,6 +37,7 @@ public:
     // The connection summary built at initialisation ("\r\n" between lines).
     const std::string& summary() const { return m_summary; }
 
+    void onLogo();
     void onUserSetup();
     void onFirmware();
 

@@ -19,6 +19,10 @@
 #ifdef TAVRO_HAVE_SETUP_UI
 #include "setup/ui/CUserSetupDlg.h"
 #endif
+#ifdef TAVRO_HAVE_LOGO_UI
+#include "logo/ui/CMyProperty.h"
+#include "port/PrinterConnection.h"
+#endif
 
 #include <QApplication>
 
@@ -64,6 +68,17 @@ int runTavroset(QApplication&)
             if (setup.backToConnection())
                 if (auto* dialog = qobject_cast<QDialog*>(menu))
                     dialog->reject();
+        };
+#endif
+#ifdef TAVRO_HAVE_LOGO_UI
+        menuDeps.runLogo = [&](QWidget* menu, const std::string& summary) {
+            LogoSheetDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary,
+                            [&](const ConnectionSettings& s) {
+                                return makeConnection(s, ConnectionHost{clock, prompter, log, &ports});
+                            },
+                            {}};
+            CMyProperty sheet(d, menu);
+            sheet.exec();
         };
 #endif
 #ifdef TAVRO_HAVE_FIRMWARE_UI

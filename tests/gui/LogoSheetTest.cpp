@@ -1,0 +1,549 @@
+// The logo tool's sheet over the logo engines: opening from the logo log, the list's edits,
+// the preview geometry and the as-printed view, the Advanced options reaching the bytes, and
+// upload, cancel, print and the logo settings against tavro-sim over a serial pty and TCP.
+#include "BmpBuilder.h"
+#include "GuiTestSupport.h"
+#include "RecordingPrompter.h"
+#include "SimProcess.h"
+#include "TempDir.h"
+
+#include "app/CErrorLog.h"
+#include "app/MessageCatalog.h"
+#include "app/Profile.h"
+#include "logo/LogoPicture.h"
+#include "logo/LogoPreview.h"
+#include "logo/ui/CMyProperty.h"
+#include "logo/ui/LogoListPanel.h"
+#include "logo/ui/LogoPreviewFrame.h"
+#include "logo/ui/LogoProgressDlg.h"
+#include "port/PrinterConnection.h"
+#include "qthost/QtClock.h"
+#include "qthost/QtStatusLine.h"
+#include "shell/CMenuDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTest>
+#include <QProgressBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool simBuilt() { return std::filesystem::exists(SimProcess::defaultBinary()); }
+
+class LogoSheetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        selectCatalog(false);
+        settings.portName = "/dev/ttyS0";
+        settings.baudRate = 115200;
+        settings.byteSize = 8;
+        settings.parity = 0;
+        settings.flowCtrl = 3;
+        settings.modelFamily = kFamilyTavro46;
+    }
+    void TearDown() override { selectCatalog(false); }
+
+    // A 24-bit picture: stripes with a gray band, so that dithering and the diverging point
+    // both show in the raster.
+    std::string picture(const std::string& name, int w, int h)
+    {
+        BmpSpec s;
+        s.width = w;
+        s.height = h;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                s.pixels.push_back(y < h / 2 ? (((x / 4 + y / 3) % 2) ? 0xFFFFFF : 0x000000) : 0x909090);
+        writeFileBytes(work / name, asString(buildBmp(s)));
+        return (work / name).string();
+    }
+
+    std::unique_ptr<CMyProperty> make(bool korean = false)
+    {
+        LogoSheetDeps deps{prompter, clock, profile, log, settings, korean, "TAVRO46/48 S - " + settings.portName,
+                           [this](const ConnectionSettings& s) {
+                               ++connections;
+                               return makeConnection(s, ConnectionHost{clock, prompter, log, nullptr});
+                           },
+                           [this](QWidget*, const QString& folder) {
+                               folders.push_back(folder);
+                               return nextFiles;
+                           }};
+        auto sheet = std::make_unique<CMyProperty>(deps);
+        sheet->show();
+        return sheet;
+    }
+    template <class W = QWidget>
+    W* on(CMyProperty& sheet, CMyProperty::Page page, int id)
+    {
+        return ctl<W>(sheet.tabs()->widget(int(page)), id);
+    }
+    QTreeWidget* list(CMyProperty& sheet, CMyProperty::Page page)
+    {
+        return on<QTreeWidget>(sheet, page, 1001);
+    }
+    void addFiles(CMyProperty& sheet, QStringList files)
+    {
+        nextFiles = std::move(files);
+        on<QPushButton>(sheet, CMyProperty::kSelection, 1016)->click();
+    }
+    // Clicks Upload and answers the progress window with `onProgress` once it is up.
+    void upload(CMyProperty& sheet, std::function<void(CProgress&)> onProgress = {})
+    {
+        if (onProgress)
+            whenModal([onProgress](QWidget* w) {
+                if (auto* p = qobject_cast<CProgress*>(w))
+                    onProgress(*p);
+            }, &sheet);
+        sheet.showPage(CMyProperty::kUpload);
+        on<QPushButton>(sheet, CMyProperty::kUpload, 1023)->click();
+    }
+    // The bytes the upload puts into an output file with the Advanced page's Print To File.
+    std::string uploadToFile(CMyProperty& sheet, const std::string& file)
+    {
+        prompter.setOutputFileName(file);
+        sheet.showPage(CMyProperty::kSetup);
+        ctl<QCheckBox>(sheet.tabs()->widget(CMyProperty::kSetup), 1064)->setChecked(true);
+        upload(sheet);
+        return readFileBytes(file);
+    }
+    std::vector<std::string> column(QTreeWidget* tree, int c)
+    {
+        std::vector<std::string> out;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            out.push_back(tree->topLevelItem(i)->text(c).toStdString());
+        return out;
+    }
+
+    TempDir work;
+    RecordingPrompter prompter;
+    QtClock clock;
+    CErrorLog log{&clock};
+    Profile profile{work / "tavroset.INI"};
+    ConnectionSettings settings;
+    int connections = 0;
+    QStringList nextFiles;
+    QStringList folders;
+};
+
+} // namespace
+
+TEST_F(LogoSheetTest, OpensOnItsFirstTabWithTheLogAndTheModelsDefaults)
+{
+    const std::string a = picture("a.bmp", 100, 50), b = picture("b.bmp", 40, 24);
+    ASSERT_TRUE(profile.writeString("LOGO", "Logofile1", a));
+    ASSERT_TRUE(profile.writeString("LOGO", "Logofile2", b));
+    auto sheet = make();
+    EXPECT_EQ(sheet->windowTitle().toStdString(), "TAVROSet(203dpi) : Zavon Image Logo Setup");
+    QTabWidget* tabs = sheet->tabs();
+    ASSERT_EQ(tabs->count(), 5);
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    const char* names[] = {"Select Bitmap", "Preview Bitmap", "Upload Bitmap", "Print && Setup", "Advanced"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(tabs->tabText(i).toStdString(), names[i]);
+    QTreeWidget* tree = list(*sheet, CMyProperty::kSelection);
+    EXPECT_EQ(tree->headerItem()->text(1).toStdString(), "   No.");
+    EXPECT_EQ(column(tree, 2), (std::vector<std::string>{"a.bmp", "b.bmp"}));
+    EXPECT_EQ(column(tree, 3), (std::vector<std::string>{"728", "120"}));
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, 1075)->text().toStdString(), "  2 / 255");
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, 1074)->text().toStdString(), "  1 / 384 KByte");
+    EXPECT_EQ(sheet->state().options.maxPrintableArea, 576u);
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSetup, 1066)->text(), "576");
+    EXPECT_TRUE(on<QCheckBox>(*sheet, CMyProperty::kSetup, 1020)->isEnabled());
+    EXPECT_EQ(connections, 0) << "opening the sheet talks to no printer";
+    sheet->accept();
+    EXPECT_EQ(sheet->state().list.fileCount(), 0) << "closing empties the list";
+
+    // The TAVRO15: 384 dots, no gray printing; Korean captions, English list headers.
+    settings.modelFamily = kFamilyTavro15;
+    auto fifteen = make(true);
+    EXPECT_EQ(fifteen->state().options.maxPrintableArea, 384u);
+    EXPECT_FALSE(on<QCheckBox>(*fifteen, CMyProperty::kSetup, 1020)->isEnabled());
+    EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kSelection, 1016)->text().toStdString(), "파일 열기(&O)");
+    EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kUpload, 1023)->text().toStdString(), "전송(&U)");
+    EXPECT_EQ(on<QRadioButton>(*fifteen, CMyProperty::kPrint, 1032)->text().toStdString(), "전체");
+    EXPECT_EQ(list(*fifteen, CMyProperty::kUpload)->headerItem()->text(2).toStdString(), "Name");
+    fifteen->showPage(CMyProperty::kUpload);
+    EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, 1077)->text(), "TAVRO15");
+    EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, 1076)->text(), "/dev/ttyS0");
+}
+
+TEST_F(LogoSheetTest, RemoveAndResetAskFirstAndSortingKeepsEachCheckWithItsPicture)
+{
+    const std::string a = picture("a.bmp", 16, 8), b = picture("b.bmp", 24, 8), c = picture("c.bmp", 32, 8);
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(c)});
+    QTreeWidget* tree = list(*sheet, CMyProperty::kSelection);
+    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    EXPECT_EQ(folders.back(), QString()) << "the first Open File starts nowhere in particular";
+
+    // Name, descending: c, b, a. Checking the first row centres c (entry 2), not entry 0.
+    tree->header()->sectionClicked(2);
+    tree->header()->sectionClicked(2);
+    EXPECT_EQ(column(tree, 2), (std::vector<std::string>{"c.bmp", "b.bmp", "a.bmp"}));
+    tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    EXPECT_TRUE(sheet->state().options.autoCenter[2]);
+    EXPECT_FALSE(sheet->state().options.autoCenter[0]);
+
+    // Remove with nothing selected: the message, nothing asked.
+    tree->clearSelection();
+    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click();
+    ASSERT_EQ(prompter.boxes().size(), 1u);
+    EXPECT_EQ(prompter.boxes()[0].text, "BMP file does not selected.");
+    // Remove b after No, then after Yes; c keeps its check in its new place.
+    tree->topLevelItem(1)->setSelected(true);
+    prompter.scriptAnswers({PromptAnswer::No});
+    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click();
+    EXPECT_EQ(sheet->state().list.fileCount(), 3);
+    EXPECT_EQ(prompter.boxes().back().caption, "Image downloader");
+    EXPECT_EQ(prompter.boxes().back().text, "Remove selected file?");
+    tree->topLevelItem(1)->setSelected(true);
+    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click();
+    EXPECT_EQ(column(tree, 2), (std::vector<std::string>{"c.bmp", "a.bmp"}));
+    EXPECT_TRUE(sheet->state().options.autoCenter[1]) << "c moved to entry 1 with its check";
+    EXPECT_EQ(tree->topLevelItem(0)->checkState(0), Qt::Checked);
+    // A new file takes the freed number 2; the next Open File starts in the last folder.
+    addFiles(*sheet, {QString::fromStdString(b)});
+    EXPECT_EQ(folders.back().toStdString(), work.path().string());
+    EXPECT_EQ(sheet->state().list.entries().back().number, "  2");
+
+    // Reset after Yes: back to the (empty) log.
+    prompter.clear();
+    on<QPushButton>(*sheet, CMyProperty::kSelection, 1014)->click();
+    EXPECT_EQ(prompter.boxes().at(0).text, "Reseting the file. \nContinue it?");
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, 1074)->text().toStdString(), "  0 / 384 KByte");
+}
+
+TEST_F(LogoSheetTest, TheSelectedRowIsSharedAndGrayPrintingScalesTheSizesAndBack)
+{
+    const std::string a = picture("a.bmp", 100, 50), b = picture("b.bmp", 40, 24);
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(a), QString::fromStdString(b)});
+    list(*sheet, CMyProperty::kSelection)->topLevelItem(1)->setSelected(true);
+    sheet->showPage(CMyProperty::kUpload);
+    QTreeWidget* uploadList = list(*sheet, CMyProperty::kUpload);
+    ASSERT_EQ(uploadList->selectedItems().size(), 1);
+    EXPECT_EQ(uploadList->selectedItems()[0]->text(2), "b.bmp");
+
+    sheet->showPage(CMyProperty::kSetup);
+    auto* gray = on<QCheckBox>(*sheet, CMyProperty::kSetup, 1020);
+    gray->setChecked(true);
+    sheet->showPage(CMyProperty::kUpload);
+    EXPECT_EQ(column(uploadList, 3), (std::vector<std::string>{"2912", "480"}));
+    EXPECT_EQ(sheet->state().list.totalBytes(), 4 * (728 + 120));
+    sheet->showPage(CMyProperty::kSetup);
+    gray->setChecked(false);
+    sheet->showPage(CMyProperty::kSelection);
+    EXPECT_EQ(column(list(*sheet, CMyProperty::kSelection), 3), (std::vector<std::string>{"728", "120"}));
+    EXPECT_EQ(sheet->state().list.totalBytes(), 728 + 120);
+}
+
+TEST(LogoPreviewGeometry, HalfTheFrameForTheLongerSideDoubledByTheMode)
+{
+    const QSize frame(400, 200);
+    EXPECT_EQ(logoPreviewSize(frame, {50, 50}, LogoPrintMode::Normal), QSize(100, 100));
+    EXPECT_EQ(logoPreviewSize(frame, {100, 50}, LogoPrintMode::Normal), QSize(200, 100));
+    // Wider, but half the frame's width would make it taller than half the frame's height.
+    EXPECT_EQ(logoPreviewSize(frame, {120, 100}, LogoPrintMode::Normal), QSize(120, 100));
+    EXPECT_EQ(logoPreviewSize(frame, {50, 100}, LogoPrintMode::Normal), QSize(50, 100));
+    EXPECT_EQ(logoPreviewSize(frame, {100, 50}, LogoPrintMode::Quadruple), QSize(400, 200));
+    EXPECT_EQ(logoPreviewSize(frame, {100, 50}, LogoPrintMode::DoubleHeight), QSize(200, 200));
+    EXPECT_EQ(logoPreviewSize(frame, {100, 50}, LogoPrintMode::DoubleWidth), QSize(400, 100));
+    EXPECT_TRUE(logoPreviewSize(frame, {0, 50}, LogoPrintMode::Normal).isEmpty());
+    EXPECT_EQ(logoDotZoom({400, 200}, {104, 56}), 3);
+    EXPECT_EQ(logoDotZoom({400, 200}, {576, 56}), 1) << "never below one pixel per dot";
+}
+
+TEST_F(LogoSheetTest, AsPrintedShowsTheRasterizersDotsWithTheCurrentOptions)
+{
+    const std::string a = picture("a.bmp", 100, 50);
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(a)});
+    list(*sheet, CMyProperty::kSelection)->topLevelItem(0)->setSelected(true);
+    sheet->showPage(CMyProperty::kPreview);
+    QWidget* page = sheet->tabs()->widget(CMyProperty::kPreview);
+    auto* frame = ctl<LogoPreviewFrame>(page, 1017);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->image().size(), QSize(100, 50)) << "the picture itself";
+    ctl<QRadioButton>(page, 1020)->click(); // Quadraple
+    EXPECT_EQ(frame->pictureRect().size(), logoPreviewSize(frame->size(), {100, 50}, LogoPrintMode::Quadruple));
+
+    auto dotsOf = [](const QImage& image) {
+        std::vector<uint8_t> out;
+        for (int y = 0; y < image.height(); ++y)
+            out.insert(out.end(), image.constScanLine(y), image.constScanLine(y) + image.width());
+        return out;
+    };
+    auto expected = [&](const LogoOptions& o, bool centre, LogoPrintMode mode) {
+        auto raster = rasterizeLogoFile(a, o, centre);
+        EXPECT_TRUE(raster.ok());
+        return LogoPreview::render(*raster, mode)->pixels;
+    };
+    page->findChild<QCheckBox*>("asPrinted")->setChecked(true);
+    ctl<QRadioButton>(page, 1019)->click(); // Normal
+    LogoOptions o = sheet->state().options;
+    EXPECT_EQ(frame->image().size(), QSize(104, 56));
+    EXPECT_EQ(dotsOf(frame->image()), expected(o, false, LogoPrintMode::Normal));
+
+    // The diverging point and centring change what is printed, and the view follows.
+    sheet->showPage(CMyProperty::kSetup);
+    on<QSlider>(*sheet, CMyProperty::kSetup, 1067)->setValue(30);
+    sheet->showPage(CMyProperty::kSelection);
+    list(*sheet, CMyProperty::kSelection)->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    sheet->showPage(CMyProperty::kPreview);
+    o.divergingPoint = 30;
+    const auto changed = expected(o, true, LogoPrintMode::Normal);
+    EXPECT_NE(changed, expected(LogoOptions{}, false, LogoPrintMode::Normal));
+    EXPECT_EQ(frame->image().width(), 344) << "centred on 576 dots";
+    EXPECT_EQ(dotsOf(frame->image()), changed);
+    EXPECT_EQ(frame->paperRect().width() * 104 / 576 <= frame->width(), true);
+}
+
+TEST_F(LogoSheetTest, GrayStarSliderAndPrintableAreaReachTheUploadedBytes)
+{
+    const std::string a = picture("a.bmp", 100, 50);
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(a)});
+    sheet->showPage(CMyProperty::kSetup);
+    QWidget* page = sheet->tabs()->widget(CMyProperty::kSetup);
+    auto* slider = ctl<QSlider>(page, 1067);
+    auto* edit = ctl<QLineEdit>(page, 1068);
+    EXPECT_EQ(slider->value(), 128);
+    slider->setValue(200);
+    EXPECT_EQ(edit->text(), "200");
+    edit->setText("50");
+    EXPECT_EQ(slider->value(), 50);
+    ctl<QCheckBox>(page, 1021)->setChecked(true); // star
+
+    // The printable area refuses 577 when the page is left, takes 576.
+    auto* area = ctl<QLineEdit>(page, 1066);
+    area->setText("577");
+    sheet->showPage(CMyProperty::kUpload);
+    EXPECT_EQ(sheet->tabs()->currentIndex(), int(CMyProperty::kSetup));
+    EXPECT_EQ(prompter.boxes().back().text, "Please enter an integer between 1 and 576.");
+    area->setText("400");
+
+    const std::string bytes = uploadToFile(*sheet, (work / "up.prn").string());
+    LogoOptions o;
+    o.divergingPoint = 50;
+    o.maxPrintableArea = 400;
+    auto raster = rasterizeLogoFile(a, o, false);
+    ASSERT_TRUE(raster.ok());
+    EXPECT_EQ(bytes, std::string("\x1B\x1C\x71\x01", 4) + asString(raster->uploadBytes()));
+    EXPECT_NE(raster->raster, rasterizeLogoFile(a, LogoOptions{}, false)->raster) << "50 changes the dots";
+    EXPECT_EQ(sheet->state().portName, "FILE");
+    sheet->showPage(CMyProperty::kPrint);
+    EXPECT_FALSE(on<QPushButton>(*sheet, CMyProperty::kPrint, 1029)->isEnabled()) << "no printing into a file";
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kPrint, 1072)->text(), "To File");
+
+    // Gray: A0 in xH and the 4-bit raster.
+    sheet->showPage(CMyProperty::kSetup);
+    ctl<QCheckBox>(page, 1021)->setChecked(false);
+    ctl<QCheckBox>(page, 1020)->setChecked(true);
+    o.grayPrinting = true;
+    auto gray = rasterizeLogoFile(a, o, false);
+    ASSERT_TRUE(gray.ok());
+    const std::string grayBytes = uploadToFile(*sheet, (work / "gray.prn").string());
+    EXPECT_EQ(grayBytes, std::string("\x1C\x71\x01", 3) + asString(gray->uploadBytes()));
+    EXPECT_EQ(uint8_t(grayBytes[3]), 0x0D);
+    EXPECT_EQ(uint8_t(grayBytes[4]), 0xA0);
+}
+
+TEST_F(LogoSheetTest, PrintPageRulesSelectionAndRefusedNumbers)
+{
+    auto sheet = make();
+    sheet->showPage(CMyProperty::kPrint);
+    QWidget* page = sheet->tabs()->widget(CMyProperty::kPrint);
+    EXPECT_TRUE(ctl<QPushButton>(page, 1029)->isEnabled());
+    EXPECT_TRUE(ctl<QRadioButton>(page, 1032)->isChecked());
+    EXPECT_TRUE(ctl<QRadioButton>(page, 1116)->isChecked());
+    EXPECT_EQ(ctl<QLineEdit>(page, 1118)->text(), "1");
+    EXPECT_EQ(ctl<QLineEdit>(page, 1125)->text(), "2");
+    EXPECT_EQ(ctl<QComboBox>(page, 1127)->currentText(), "CENTER");
+
+    // Entering the edit chooses Selection.
+    sheet->activateWindow();
+    ctl<QLineEdit>(page, 1034)->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ctl<QRadioButton>(page, 1033)->isChecked());
+    ctl<QLineEdit>(page, 1034)->setText("3,,5");
+    ctl<QPushButton>(page, 1029)->click();
+    ASSERT_FALSE(prompter.boxes().empty());
+    EXPECT_EQ(prompter.boxes().back().text, "NV image number is incorrect.");
+    EXPECT_EQ(connections, 0) << "a refused selection opens nothing";
+
+    ctl<QLineEdit>(page, 1118)->setText("256");
+    ctl<QPushButton>(page, 1036)->click();
+    EXPECT_EQ(prompter.boxes().back().text, "Please enter an integer between 1 and 255.");
+    EXPECT_EQ(connections, 0);
+}
+
+TEST_F(LogoSheetTest, MenuOpensTheLogoToolAsFunctionOne)
+{
+    MenuDlgDeps deps;
+    int function = 0, runs = 0;
+    deps.setFunction = [&](int f) { function = f; };
+    deps.runLogo = [&](QWidget*, const std::string&) { ++runs; };
+    CMenuDlg menu(settings, deps);
+    auto* logo = ctl<QPushButton>(&menu, 1007);
+    ASSERT_TRUE(logo->isEnabled());
+    logo->click();
+    EXPECT_EQ(function, CMenuDlg::kFunctionLogo);
+    EXPECT_EQ(runs, 1);
+    CMenuDlg without(settings, MenuDlgDeps{});
+    EXPECT_FALSE(ctl<QPushButton>(&without, 1007)->isEnabled());
+}
+
+// ---- against the virtual printer ----------------------------------------------------------
+
+TEST_F(LogoSheetTest, SerialUploadPrintSettingsAndReceiptReachTheSimulator)
+{
+    if (!simBuilt())
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--serial", "--family", "6", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    settings.portName = sim.serialPort();
+    const std::string a = picture("a.bmp", 100, 50), b = picture("b.bmp", 40, 24), c = picture("c.bmp", 64, 16);
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(c)});
+    QTreeWidget* tree = list(*sheet, CMyProperty::kSelection);
+    tree->topLevelItem(1)->setSelected(true);
+    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click(); // b goes
+    tree->topLevelItem(1)->setCheckState(0, Qt::Checked);            // c centred
+    prompter.clear();
+    upload(*sheet);
+    ASSERT_TRUE(sim.waitForEvent("\"stored\"", 10s)) << sheet->statusLine()->text().toStdString();
+    EXPECT_EQ(sheet->statusLine()->text(), "2 picture(s) uploaded");
+    const auto texts = prompter.texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), catalogText(21)), texts.end()) << "the completion message";
+    LogoOptions o;
+    EXPECT_EQ(readFileBytes(sim.stateDir() / "nv" / "1.raw"), asString(rasterizeLogoFile(a, o, false)->raster));
+    EXPECT_EQ(readFileBytes(sim.stateDir() / "nv" / "2.raw"), asString(rasterizeLogoFile(c, o, true)->raster));
+    EXPECT_EQ(profile.getString("LOGO", "Logofile2"), c);
+    EXPECT_EQ(profile.getString("LOGO", "Logofile3"), "");
+
+    sheet->showPage(CMyProperty::kPrint);
+    QWidget* page = sheet->tabs()->widget(CMyProperty::kPrint);
+    // Top logo 1 left, bottom logo 2 right, then the sample receipt shows them.
+    ctl<QRadioButton>(page, 1115)->click();
+    ctl<QComboBox>(page, 1126)->setCurrentIndex(0);
+    ctl<QRadioButton>(page, 1123)->click();
+    ctl<QComboBox>(page, 1127)->setCurrentIndex(2);
+    ctl<QPushButton>(page, 1036)->click();
+    ASSERT_TRUE(sim.waitForEvent("logo-settings", 5s));
+    ctl<QPushButton>(page, 1038)->click();
+    ASSERT_TRUE(sim.waitForEvent("\"receipt\"", 10s));
+    std::string receipt;
+    for (const auto& e : sim.events())
+        if (e.find("\"cmd\":\"receipt\"") != std::string::npos)
+            receipt = e;
+    EXPECT_NE(receipt.find("\"top:1\""), std::string::npos) << receipt;
+    EXPECT_NE(receipt.find("\"bottom:2\""), std::string::npos) << receipt;
+    EXPECT_EQ(sheet->statusLine()->text(), "Sample receipt sent");
+    // Print the selection "2,1" in Double Height with headers.
+    ctl<QRadioButton>(page, 1033)->click();
+    ctl<QLineEdit>(page, 1034)->setText("2,1");
+    ctl<QRadioButton>(page, 1021)->click();
+    ctl<QRadioButton>(page, 1040)->click();
+    ctl<QPushButton>(page, 1029)->click();
+    ASSERT_TRUE(sim.waitForEvent("nv-print", 5s, 2));
+    std::vector<std::string> prints;
+    for (const auto& e : sim.events())
+        if (e.find("\"cmd\":\"nv-print\"") != std::string::npos)
+            prints.push_back(e);
+    ASSERT_EQ(prints.size(), 2u);
+    EXPECT_NE(prints[0].find("\"n\":2"), std::string::npos) << prints[0];
+    EXPECT_NE(prints[0].find("double-height"), std::string::npos) << prints[0];
+    EXPECT_NE(prints[1].find("\"n\":1"), std::string::npos) << prints[1];
+    EXPECT_EQ(sheet->statusLine()->text(), "2 picture(s) printed");
+
+    for (const auto& e : sim.events())
+        EXPECT_EQ(e.find("still erasing"), std::string::npos) << e;
+}
+
+TEST_F(LogoSheetTest, CancelDuringTheEraseOverTcpPadsEveryPicture)
+{
+    if (!simBuilt())
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--tcp", "127.0.0.1:0", "--family", "6", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    settings.portName = "ETHERNET_II";
+    settings.host = sim.tcpHost();
+    settings.tcpPort = sim.tcpPort();
+    const std::string a = picture("a.bmp", 100, 50), b = picture("b.bmp", 40, 24);
+    ASSERT_TRUE(profile.writeString("LOGO", "Logofile1", "/old/kept.bmp"));
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(a), QString::fromStdString(b)});
+    bool erasing = false;
+    upload(*sheet, [&](CProgress& p) {
+        erasing = p.statusText() == "Erasing...";
+        ctl<QPushButton>(&p, 2)->click();
+        EXPECT_EQ(p.statusText(), "Cancelling...");
+        EXPECT_FALSE(ctl<QPushButton>(&p, 2)->isEnabled());
+    });
+    EXPECT_TRUE(erasing) << "Cancel was pressed while the printer erased";
+    // Nothing was sent whole: N - k + 1 = 3 empty pictures complete the definition of 2.
+    ASSERT_TRUE(sim.waitForEvent("nv-define", 10s));
+    std::string define;
+    for (const auto& e : sim.events())
+        if (e.find("\"cmd\":\"nv-define\"") != std::string::npos)
+            define = e;
+    EXPECT_NE(define.find("\"count\":2"), std::string::npos) << define;
+    EXPECT_NE(define.find("\"defined\":0"), std::string::npos) << define;
+    EXPECT_NE(define.find("cleared"), std::string::npos) << define;
+    EXPECT_EQ(profile.getString("LOGO", "Logofile1"), "/old/kept.bmp") << "a cancelled upload writes no log";
+    EXPECT_NE(sheet->statusLine()->text().indexOf("Upload cancelled"), -1) << sheet->statusLine()->text().toStdString();
+}
+
+TEST_F(LogoSheetTest, CancelBetweenBlocksFinishesThePictureAndPadsTheRest)
+{
+    if (!simBuilt())
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--serial", "--family", "6", "--quiet"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    settings.portName = sim.serialPort();
+    // 576 x 400: 28800 bytes in 57 blocks, long enough to press Cancel in the middle.
+    const std::string big = picture("big.bmp", 576, 400), b = picture("b.bmp", 40, 24), c = picture("c.bmp", 48, 8);
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(big), QString::fromStdString(b), QString::fromStdString(c)});
+    std::string statusAtCancel;
+    upload(*sheet, [&](CProgress& p) {
+        // Once the first picture is under way, a click reaches the button between its blocks:
+        // the engine's pauses serve input.
+        auto* timer = new QTimer(&p);
+        QObject::connect(timer, &QTimer::timeout, &p, [&p, timer, &statusAtCancel] {
+            if (!p.statusText().startsWith("Updating(") || p.bar()->value() < 20)
+                return;
+            timer->stop();
+            statusAtCancel = p.statusText().toStdString();
+            QTest::mouseClick(ctl<QPushButton>(&p, 2), Qt::LeftButton);
+        });
+        timer->start(5);
+    });
+    EXPECT_NE(statusAtCancel.find("big.bmp"), std::string::npos) << statusAtCancel;
+    ASSERT_TRUE(sim.waitForEvent("nv-define", 10s));
+    std::string define;
+    for (const auto& e : sim.events())
+        if (e.find("\"cmd\":\"nv-define\"") != std::string::npos)
+            define = e;
+    EXPECT_NE(define.find("\"count\":3"), std::string::npos) << define;
+    EXPECT_NE(define.find("\"defined\":1"), std::string::npos) << define;
+    EXPECT_NE(define.find("stored"), std::string::npos) << define;
+    EXPECT_EQ(readFileBytes(sim.stateDir() / "nv" / "1.raw"),
+              asString(rasterizeLogoFile(big, LogoOptions{}, false)->raster));
+    EXPECT_NE(sheet->statusLine()->text().indexOf("pictures 2..3 are empty"), -1)
+        << sheet->statusLine()->text().toStdString();
+}
