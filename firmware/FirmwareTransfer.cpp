@@ -111,24 +111,34 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
         std::size_t done = 0;
         // A send the module did not take is offered again from the first byte it lacks, a
         // bounded number of times: a module that never takes it is a failure, not a hang.
+        // Chunks are streamed: the module acknowledges them while the next ones go out.
         for (int attempt = 1;; ++attempt) {
-            IoResult r = m_conn.write(std::span(m_block).subspan(position + done, n - done),
-                                      m_options.chunkDeadline);
+            IoResult r = m_conn.stream(std::span(m_block).subspan(position + done, n - done),
+                                       m_options.chunkDeadline);
             done += std::min(r.count(), n - done);
             m_sent = static_cast<std::uint32_t>(position + done);
             if (r && done == n)
                 break;
-            const std::string where = "failed to send bytes " + std::to_string(position + done) + ".." +
-                                      std::to_string(position + n) + " of " + std::to_string(L) + " to " +
-                                      m_conn.describe() + " (try " + std::to_string(attempt) + " of " +
-                                      std::to_string(m_options.networkAttempts) + ")";
+            const std::string what = done < n ? "failed to send bytes " + std::to_string(position + done) + ".." +
+                                                    std::to_string(position + n)
+                                              : "the bytes before " + std::to_string(position + n) + " are not acknowledged";
+            const std::string where = what + " of " + std::to_string(L) + " to " + m_conn.describe() + " (try " +
+                                      std::to_string(attempt) + " of " + std::to_string(m_options.networkAttempts) + ")";
             if (r.outcome() == IoResult::Outcome::HungUp || attempt >= m_options.networkAttempts || m_cancel)
                 return fail(Kind::WriteFailed, catalogText(48), r, where);
             m_clock.sleep(m_options.networkRetryPause);
         }
         position += n;
-        report(position);
+        if (position < L)
+            report(position);
     }
+    // Every byte is with the connection; the last has left once the module has them all.
+    if (IoResult r = m_conn.drain(m_options.chunkDeadline); !r) {
+        m_sent = static_cast<std::uint32_t>(std::min(r.count(), L));
+        return fail(Kind::WriteFailed, catalogText(48), r,
+                    "the last bytes of " + std::to_string(L) + " did not reach " + m_conn.describe());
+    }
+    report(L);
 
     FirmwareTransferOutcome out;
     out.sent = m_sent;

@@ -4,8 +4,9 @@
 // Serial, parallel, USB and file connections take the block in 2048-byte chunks; each chunk
 // is handed over only when the one before has left (a serial write drains within its
 // deadline: that is what paces a serial port), with a short pause between chunks for the
-// others. The network module takes 4096-byte chunks; a chunk it could not take is offered
-// again a bounded number of times. Then the printer needs floor(2 * L / 20480) ms per step
+// others. The network module takes 4096-byte chunks, streamed (at most the connection's
+// window ahead of the module's acknowledgements, which the progress follows) and the last one
+// drained; a chunk it could not take is offered again a bounded number of times. Then the printer needs floor(2 * L / 20480) ms per step
 // to write its flash: 16 steps after a port transfer, 256 after a network transfer.
 //
 // The transfer is complete only when every byte of the block has left; any failure ends it

@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <linux/sockios.h>
 #include <unistd.h>
 
@@ -251,39 +252,55 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
     return t;
 }
 
-int EthDrain(steady_clock::time_point deadline, int* error)
+EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, milliseconds stallLimit)
 {
     auto& s = state();
     std::lock_guard lock(s.mutex);
-    *error = 0;
+    EthAck ack;
     if (!s.socket) {
-        *error = ENOTCONN;
-        return -1;
+        ack.error = ENOTCONN;
+        return ack;
     }
+    constexpr microseconds kFirstPause{20};
+    constexpr microseconds kLongestPause{2000};
+    microseconds pause = kFirstPause;
+    auto lastProgress = steady_clock::now();
+    int previous = -1;
     for (;;) {
         int soError = 0;
         socklen_t len = sizeof soError;
         if (::getsockopt(s.socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError != 0) {
-            *error = soError;
-            return -1;
+            ack.error = soError;
+            return ack;
         }
         int queued = 0;
         if (::ioctl(s.socket.get(), SIOCOUTQ, &queued) != 0) {
-            *error = errno;
-            return -1;
+            ack.error = errno;
+            return ack;
         }
-        if (queued <= 0)
-            return 0;
+        ack.unacked = std::max(queued, 0);
+        if (static_cast<std::size_t>(ack.unacked) <= inFlight)
+            return ack;
         // A printer that reset closes its side: the unacknowledged bytes will never be.
         pollfd p{s.socket.get(), POLLRDHUP, 0};
         if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP))) {
-            *error = ECONNRESET;
-            return -1;
+            ack.error = ECONNRESET;
+            return ack;
         }
-        int left = remainingMs(deadline);
-        if (left == 0)
-            return queued;
-        ::poll(nullptr, 0, std::min(left, 2));
+        const auto now = steady_clock::now();
+        if (previous < 0 || queued < previous) {
+            lastProgress = now;
+            pause = kFirstPause;
+        }
+        previous = queued;
+        const auto stallAt = lastProgress + stallLimit;
+        const auto until = std::min(deadline, stallAt);
+        if (now >= until) {
+            ack.stalled = stallAt <= deadline;
+            return ack;
+        }
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(pause, until - now));
+        pause = std::min(pause * 2, kLongestPause);
     }
 }
 

@@ -57,10 +57,18 @@ struct EthTransfer {
 // Sends every byte before deadline; gives up when the socket took nothing for stallLimit.
 EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length,
                           std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds stallLimit);
-// Waits until the printer has acknowledged every byte sent (the socket's send queue is
-// empty, SIOCOUTQ) or the deadline passes. Returns the bytes still unacknowledged (0: all
-// in), or -1 with errno in *error when the connection broke (a reset).
-int EthDrain(std::chrono::steady_clock::time_point deadline, int* error);
+struct EthAck {
+    int unacked = 0;      // bytes sent that the printer has not acknowledged yet
+    int error = 0;        // errno when the connection broke (ECONNRESET for a reset), else 0
+    bool stalled = false; // the printer acknowledged nothing for the stall limit
+};
+// Waits until at most inFlight of the bytes sent are still unacknowledged by the printer (the
+// socket's send queue, SIOCOUTQ; 0: every byte acknowledged), the deadline passes, or the
+// printer acknowledges nothing for stallLimit. The count is checked at once, then with a
+// back-off from tens of microseconds to 2 ms that starts again at each acknowledgement: on
+// a fast link the wait costs microseconds, on a slow one a few checks per step.
+EthAck EthDrain(std::size_t inFlight, std::chrono::steady_clock::time_point deadline,
+                std::chrono::milliseconds stallLimit);
 // Waits up to `wait` for bytes and returns what is there (up to capacity) at once: > 0 the
 // count, 0 nothing within the wait, -1 the printer closed the connection or it broke
 // (errno in *error, 0 for an orderly close).

@@ -41,6 +41,7 @@ IoResult NetworkConnection::open()
                                 error);
     }
     m_open = true;
+    m_taken = 0;
     return IoResult::done();
 }
 
@@ -53,11 +54,27 @@ IoResult NetworkConnection::closedByPrinter(std::size_t count, int error)
 
 IoResult NetworkConnection::write(std::span<const std::uint8_t> bytes, Ms deadline)
 {
+    return send(bytes, deadline, 0);
+}
+
+IoResult NetworkConnection::stream(std::span<const std::uint8_t> bytes, Ms deadline)
+{
+    return send(bytes, deadline, kStreamWindow);
+}
+
+IoResult NetworkConnection::drain(Ms deadline)
+{
+    return send({}, deadline, 0);
+}
+
+IoResult NetworkConnection::send(std::span<const std::uint8_t> bytes, Ms deadline, std::size_t inFlight)
+{
     if (!m_open)
         return IoResult::failed("cannot write to " + describe() + ": not connected", ENOTCONN);
     auto until = steady_clock::now() + deadline;
     EthTransfer t = EthSendWithin(bytes.data(), bytes.size(), until, m_stallLimit);
     std::size_t sent = static_cast<std::size_t>(t.sent);
+    m_taken += sent;
     std::string counted = std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes sent";
     if (t.error != 0)
         return closedByPrinter(sent, t.error);
@@ -65,15 +82,20 @@ IoResult NetworkConnection::write(std::span<const std::uint8_t> bytes, Ms deadli
         return IoResult::timedOut(sent, stallText(m_stallLimit) + "; " + counted + " to " + describe());
     if (t.timedOut)
         return IoResult::timedOut(sent, "write to " + describe() + " timed out; " + counted);
-    // In the socket is not at the printer: wait for its acknowledgement of every byte.
-    int error = 0;
-    int unacked = EthDrain(std::min(until, steady_clock::now() + m_stallLimit), &error);
-    if (unacked < 0)
-        return closedByPrinter(0, error);
-    if (unacked > 0) {
-        std::size_t acked = sent > static_cast<std::size_t>(unacked) ? sent - static_cast<std::size_t>(unacked) : 0;
-        return IoResult::timedOut(acked, "the printer did not acknowledge " + std::to_string(unacked) + " of " +
-                                             std::to_string(bytes.size()) + " bytes in time (" + describe() + ")");
+    // In the socket is not at the printer: wait for its acknowledgement.
+    EthAck ack = EthDrain(inFlight, until, m_stallLimit);
+    if (ack.error != 0)
+        return closedByPrinter(0, ack.error);
+    const std::size_t unacked = static_cast<std::size_t>(ack.unacked);
+    if (unacked > inFlight) {
+        // A streamed byte in the socket stays taken; a written one counts once acknowledged,
+        // and a drain counts every byte since open() that arrived.
+        const std::size_t base = bytes.empty() ? m_taken : sent;
+        const std::size_t taken = inFlight > 0 ? sent : base - std::min(base, unacked);
+        std::string what = "the printer did not acknowledge " + std::to_string(unacked) + " bytes";
+        if (ack.stalled)
+            return IoResult::timedOut(taken, stallText(m_stallLimit) + "; " + what + " (" + describe() + ")");
+        return IoResult::timedOut(taken, what + " in time (" + describe() + ")");
     }
     return IoResult::done(bytes.size());
 }

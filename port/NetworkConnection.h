@@ -1,7 +1,8 @@
 #pragma once
 // A printer with an Ethernet or wireless module, over the network library's one TCP
 // connection. A write is done only when the printer acknowledged every byte (the socket's
-// send queue empty); a reset or a closed connection is a failure, never a success.
+// send queue empty); a stream() keeps up to kStreamWindow bytes in flight and drain() waits
+// for them. A reset or a closed connection is a failure, never a success.
 #include "app/ConnectionRules.h"
 #include "port/PrinterConnection.h"
 
@@ -18,6 +19,8 @@ public:
     IoResult open() override;
     bool isOpen() const override { return m_open; }
     IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) override;
+    IoResult stream(std::span<const std::uint8_t> bytes, Ms deadline) override;
+    IoResult drain(Ms deadline) override;
     IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override;
     void close() override;
     IoResult reopen(const ReopenPolicy& policy) override;
@@ -25,8 +28,11 @@ public:
 
 private:
     IoResult closedByPrinter(std::size_t count, int error);
+    // Sends every byte, then waits until at most inFlight bytes are unacknowledged.
+    IoResult send(std::span<const std::uint8_t> bytes, Ms deadline, std::size_t inFlight);
 
     ConnectionSettings m_settings;
     ConnectionHost m_host;
     bool m_open = false;
+    std::size_t m_taken = 0; // bytes the socket took since open()
 };

@@ -95,6 +95,8 @@ public:
     // A write gives up when the printer took no byte for this long (out of paper, cover
     // open, offline), whatever its own deadline: "seconds, not minutes".
     static constexpr Ms kDefaultStallLimit{15000};
+    // How far stream() may run ahead of the printer.
+    static constexpr std::size_t kStreamWindow = 64 * 1024;
     virtual ~PrinterConnection() = default;
 
     // Serial, Parallel, Usb, Ethernet or File (an output file; "FILE" was resolved at open).
@@ -110,6 +112,21 @@ public:
     // for the printer (serial: drained; TCP: acknowledged by the peer); a stall ends in
     // TimedOut with the count that left.
     virtual IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) = 0;
+    // For a long transfer: like write(), but may return while up to kStreamWindow bytes are
+    // still on their way (TCP: in the socket, not yet acknowledged), so the link stays busy
+    // between calls; drain() then waits for the rest. The count is what the connection took:
+    // those bytes reach the printer unless the connection breaks, so a caller that tries
+    // again goes on after them. An empty span only waits for the window. Kinds whose write
+    // already waits for the printer stream by writing.
+    virtual IoResult stream(std::span<const std::uint8_t> bytes, Ms deadline) { return write(bytes, deadline); }
+    // Waits until every byte written has reached the printer (TCP: acknowledged); a stall
+    // ends in TimedOut, a reset in HungUp, with the count of the bytes written since open()
+    // that did reach it. Done at once where write() already waited.
+    virtual IoResult drain(Ms deadline)
+    {
+        (void)deadline;
+        return IoResult::done();
+    }
     // Waits up to `wait` for the printer's bytes and returns what arrived (count 0 and Done
     // when nothing came; HungUp when the printer closed the connection). Bytes are delivered
     // decoded (the USB printer's escape pairs undone) and without parallel status reports.

@@ -441,3 +441,78 @@ TEST_F(NetworkTest, AStalledPrinterIsReportedAfterTheStallLimit)
     EXPECT_NE(r.message().find("the printer took no data for 300 ms"), std::string::npos) << r.message();
     EXPECT_LT(steady_clock::now() - start, 10s);
 }
+
+TEST_F(NetworkTest, StreamedBytesArriveWholeAndInOrderAndDrainWaitsForThem)
+{
+    ASSERT_TRUE(server.valid());
+    auto conn = make(settings());
+    ASSERT_TRUE(conn->open());
+    UniqueFd peer = server.accept(5000ms);
+    ASSERT_TRUE(peer.valid());
+    Bytes data(2 * 1024 * 1024);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
+    std::string got;
+    std::thread printer([&] { got = LoopbackServer::readBytes(peer.get(), data.size(), 20000ms); });
+    for (std::size_t at = 0; at < data.size(); at += 4096) {
+        IoResult r = conn->stream(std::span(data).subspan(at, 4096), 10s);
+        ASSERT_TRUE(r) << r.message();
+        ASSERT_EQ(r.count(), 4096u);
+    }
+    IoResult drained = conn->drain(10s);
+    EXPECT_TRUE(drained) << drained.message();
+    printer.join();
+    EXPECT_TRUE(got == std::string(data.begin(), data.end())) << got.size() << " bytes arrived";
+}
+
+TEST_F(NetworkTest, AResetDuringAStreamIsNeverASuccess)
+{
+    ASSERT_TRUE(server.valid());
+    auto conn = make(settings());
+    ASSERT_TRUE(conn->open());
+    UniqueFd peer = server.accept(5000ms);
+    ASSERT_TRUE(peer.valid());
+    std::thread printer([&] {
+        LoopbackServer::readBytes(peer.get(), 100 * 1024, 5000ms);
+        resetSocket(peer);
+    });
+    // Far more than the socket buffers of both sides hold: the reset must be met on the way
+    // or, at the latest, by the drain.
+    Bytes chunk(4096, 0x55);
+    IoResult r = IoResult::done();
+    for (int i = 0; i < 2048 && r; ++i)
+        r = conn->stream(chunk, 10s);
+    if (r)
+        r = conn->drain(10s);
+    printer.join();
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::HungUp) << r.message();
+}
+
+TEST_F(NetworkTest, AStreamToAPrinterThatTakesNothingEndsAtTheStallLimit)
+{
+    ASSERT_TRUE(server.valid());
+    auto conn = make(settings());
+    ASSERT_TRUE(conn->open());
+    UniqueFd peer = server.accept(5000ms);
+    ASSERT_TRUE(peer.valid());
+    conn->setStallLimit(300ms);
+    Bytes chunk(4096, 0x55);
+    auto start = steady_clock::now();
+    IoResult r = IoResult::done();
+    std::size_t taken = 0;
+    for (int i = 0; i < 8192 && r; ++i) {
+        r = conn->stream(chunk, 60s);
+        taken += r.count();
+    }
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::TimedOut);
+    EXPECT_NE(r.message().find("the printer took no data for 300 ms"), std::string::npos) << r.message();
+    EXPECT_LT(steady_clock::now() - start, 10s);
+    // What stayed in the socket never arrives: the drain says so within the limit, and counts
+    // only the bytes the printer's side acknowledged.
+    start = steady_clock::now();
+    IoResult d = conn->drain(60s);
+    EXPECT_EQ(d.outcome(), IoResult::Outcome::TimedOut) << d.message();
+    EXPECT_LT(d.count(), taken);
+    EXPECT_LT(steady_clock::now() - start, 5s);
+}

@@ -49,6 +49,15 @@ public:
         stream.insert(stream.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(took));
         return r;
     }
+    // drain(): the scripted result (default: everything arrived), counted in drains.
+    IoResult drain(Ms) override
+    {
+        ++drains;
+        if (!m_open)
+            return IoResult::failed("not open", EBADF);
+        return onDrain ? onDrain() : IoResult::done();
+    }
+    std::function<IoResult()> onDrain;
     IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override
     {
         ++reads;
@@ -86,7 +95,7 @@ public:
     std::vector<Bytes> writes;
     Bytes stream;
     std::vector<Ms> deadlines;
-    int opens = 0, closes = 0, reads = 0;
+    int opens = 0, closes = 0, reads = 0, drains = 0;
 
 private:
     PortKind m_kind;

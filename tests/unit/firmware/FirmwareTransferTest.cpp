@@ -150,6 +150,59 @@ TEST(FirmwareTransfer, NetworkResendsOnlyWhatTheModuleDidNotTake)
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 500ms), 2);
 }
 
+TEST(FirmwareTransfer, NetworkIsCompleteOnlyWhenTheModuleHasTheLastByte)
+{
+    // Streamed chunks are with the connection, not yet with the module: one drain after the
+    // last chunk, before the final wait.
+    Rig good(PortKind::Ethernet);
+    good.conn.onDrain = [&] {
+        EXPECT_EQ(good.conn.stream.size(), 0xD0000u) << "drained after the last chunk";
+        EXPECT_TRUE(good.clock.sleeps().empty()) << "drained before the final wait";
+        for (auto& p : good.progress.reports)
+            EXPECT_LT(p.done, 0xD0000u) << "the last byte is shown only once it arrived";
+        return IoResult::done();
+    };
+    ASSERT_TRUE(good.run().completed());
+    EXPECT_EQ(good.conn.drains, 1);
+    EXPECT_EQ(std::count_if(good.progress.reports.begin(), good.progress.reports.end(),
+                            [](const ProgressReport& p) { return p.done == 0xD0000u; }),
+              1);
+
+    // The module resets with the last bytes unacknowledged: a failure, no final wait.
+    Rig reset(PortKind::Ethernet);
+    reset.conn.onDrain = [] { return IoResult::hungUp(0xD0000 - 5000, "reset by peer"); };
+    auto out = reset.run();
+    EXPECT_FALSE(out.completed());
+    EXPECT_EQ(out.kind, Kind::WriteFailed);
+    EXPECT_EQ(out.message, catalogText(48));
+    EXPECT_EQ(out.sent, 0xD0000u - 5000) << "what the module acknowledged, not what was handed over";
+    EXPECT_NE(out.detail.find("reset by peer"), std::string::npos);
+    EXPECT_TRUE(reset.clock.sleeps().empty());
+    EXPECT_FALSE(reset.conn.isOpen());
+
+    // A module that stops acknowledging: the same, never complete.
+    Rig stalled(PortKind::Ethernet);
+    stalled.conn.onDrain = [] { return IoResult::timedOut(0xD0000 - 4096, "the printer took no data for 15 s"); };
+    EXPECT_EQ(stalled.run().kind, Kind::WriteFailed);
+}
+
+TEST(FirmwareTransfer, NetworkWaitsAgainWhenEveryByteWasTakenButTheWindowDidNotOpen)
+{
+    // The module took chunk 3 into the connection but fell behind: the next try hands over
+    // nothing again, it only waits; nothing is sent twice.
+    Rig rig(PortKind::Ethernet);
+    rig.conn.onWrite = [](std::span<const std::uint8_t> b, int n) {
+        if (n == 3)
+            return IoResult::timedOut(b.size(), "the printer did not acknowledge 70000 bytes in time");
+        return IoResult::done(b.size());
+    };
+    auto out = rig.run();
+    ASSERT_TRUE(out.completed()) << out.detail;
+    EXPECT_EQ(rig.conn.stream, programBlock());
+    ASSERT_GT(rig.conn.writes.size(), 4u);
+    EXPECT_TRUE(rig.conn.writes[4].empty()) << "the second try of chunk 3 only waits";
+}
+
 TEST(FirmwareTransfer, NetworkGivesUpAfterBoundedTriesAndNeverReportsComplete)
 {
     Rig rig(PortKind::Ethernet);
