@@ -175,13 +175,14 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
     auto bytes = loadLegacyImage(args.image, *areaSpec);
     if (!bytes)
         return cliFail(std::string(catalogText(3)) + " (" + bytes.message() + ")");
-    auto connection = makeConnection(session.settings(), session.host());
+    // The session's connection carries the --stall bound.
+    auto connection = session.connection();
     if (!connection)
-        return cliFail(std::string(catalogText(2)) + " (" + session.where() + ")");
+        return cliFail(std::string(catalogText(2)) + " (" + connection.message() + ")");
     LegacyDownloadOptions o;
     o.ackTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
     o.eraseAckTimeout = std::max(o.eraseAckTimeout, o.ackTimeout);
-    LegacyDownloadJob job(*connection, *areaSpec, std::move(*bytes), session.clock(), session.progress(), o);
+    LegacyDownloadJob job(**connection, *areaSpec, std::move(*bytes), session.clock(), session.progress(), o);
     InterruptGuard guard;
     StepResult r = runStepJob(job, session.clock(), [] { return g_interrupted.load(); });
     if (r.kind != StepResult::Kind::Finished || !job.completed()) {
@@ -244,10 +245,11 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
         std::cout << "CHECKSUM : " << checksum << "  (" << firmwareAreaName(*area) << ", " << length << " bytes to "
                   << session.where() << ")\n";
 
-    auto connection = makeConnection(session.settings(), session.host());
+    // The session's connection carries the --stall bound.
+    auto connection = session.connection();
     if (!connection)
-        return cliFail(std::string(catalogText(2)) + " (" + session.where() + ")");
-    FirmwareTransfer transfer(*connection, std::move(block), session.clock(), session.progress());
+        return cliFail(std::string(catalogText(2)) + " (" + connection.message() + ")");
+    FirmwareTransfer transfer(**connection, std::move(block), session.clock(), session.progress());
     InterruptGuard guard;
     g_transfer = &transfer;
     FirmwareTransferOutcome out = transfer.run();

@@ -80,6 +80,7 @@ Result<Connected> connectionFor(const CliContext& context)
     c.connection = makeConnection(c.session->settings(), c.session->host());
     if (!c.connection)
         return Status::failure("no connection can use " + c.session->where());
+    c.connection->setStallLimit(c.session->stallLimit());
     return c;
 }
 

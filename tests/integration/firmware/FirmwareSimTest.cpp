@@ -184,6 +184,30 @@ TEST_F(FirmwareSimTest, APrinterThatHangsUpIsNeverReportedComplete)
     EXPECT_NE(r.err.find("bytes sent"), std::string::npos) << r.err;
 }
 
+TEST_F(FirmwareSimTest, ANetworkPrinterThatResetsOrStallsIsNeverReportedComplete)
+{
+    // Reset after 300 kB: what was still in the socket never arrived.
+    SimProcess reset(simArgs(5, {"--tcp", "127.0.0.1:0", "--hangup-after", "300000"}));
+    ASSERT_TRUE(reset.ok()) << reset.error();
+    auto start = Clock::now();
+    CliRun r = tavroctl(reset, "--device 'TAVRO36/38 E-II' --port tcp://127.0.0.1:" + std::to_string(reset.tcpPort()) +
+                                   " firmware download fw.T25 --area program");
+    EXPECT_NE(r.status, 0);
+    EXPECT_LT(Clock::now() - start, 40s);
+    EXPECT_EQ(r.out.find("Update Complete"), std::string::npos) << r.out;
+
+    // Stops reading after 300 kB for a minute: the bounded tries end it long before.
+    SimProcess stalled(simArgs(5, {"--tcp", "127.0.0.1:0", "--stall-after", "300000", "--stall-ms", "60000"}));
+    ASSERT_TRUE(stalled.ok()) << stalled.error();
+    start = Clock::now();
+    r = tavroctl(stalled, "--stall 1 --device 'TAVRO36/38 E-II' --port tcp://127.0.0.1:" +
+                              std::to_string(stalled.tcpPort()) + " firmware download fw.T25 --area program");
+    EXPECT_NE(r.status, 0);
+    EXPECT_LT(Clock::now() - start, 40s);
+    EXPECT_EQ(r.out.find("Update Complete"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("the printer took no data for 1 s"), std::string::npos) << r.err;
+}
+
 TEST_F(FirmwareSimTest, Tavro15PacketDownloadWithNaksSplitAnswersAndStrayAcks)
 {
     std::vector<std::uint8_t> flat(0x200000);
