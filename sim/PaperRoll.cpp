@@ -14,14 +14,43 @@ constexpr int kCellDots = 12;
 
 } // namespace
 
-PaperRoll::PaperRoll(const PrinterState& state, std::string folder, std::function<void(SimEvent)> log)
-    : m_state(state), m_folder(std::move(folder)), m_log(std::move(log))
+PaperRoll::PaperRoll(const PrinterState& state, std::string folder, std::function<void(SimEvent)> log,
+                     int maxRows)
+    : m_state(state), m_folder(std::move(folder)), m_log(std::move(log)), m_maxRows(std::max(maxRows, 1))
 {
 }
 
-void PaperRoll::addRows(int rows)
+void PaperRoll::full()
 {
-    m_dots.resize(m_dots.size() + std::size_t(rows) * kWidthDots, 255);
+    if (m_droppedRows > 0 || m_droppedItems > 0)
+        return; // told once a receipt
+    SimEvent e("paper-full");
+    e.num("receipt", m_receipts + 1).num("rows", int64_t(m_dots.size() / kWidthDots));
+    e.str("note", "the rest of this receipt is taken but not kept");
+    if (m_log)
+        m_log(std::move(e));
+}
+
+int PaperRoll::addRows(int rows)
+{
+    const int have = int(m_dots.size() / kWidthDots);
+    const int added = std::clamp(m_maxRows - have, 0, std::max(rows, 0));
+    if (added < rows) {
+        full();
+        m_droppedRows += rows - added;
+    }
+    m_dots.resize(m_dots.size() + std::size_t(added) * kWidthDots, 255);
+    return added;
+}
+
+void PaperRoll::addItem(std::string item)
+{
+    if (m_items.size() >= kMaxItems) {
+        full();
+        ++m_droppedItems;
+        return;
+    }
+    m_items.push_back(std::move(item));
 }
 
 void PaperRoll::begin()
@@ -41,9 +70,11 @@ void PaperRoll::text(const std::vector<uint8_t>& line, int justify)
     for (char& c : s)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
             c = '?';
-    m_items.push_back("text:" + s);
+    addItem("text:" + s);
     const int top = int(m_dots.size() / kWidthDots);
-    addRows(kLineDots);
+    const int rows = addRows(kLineDots);
+    if (rows == 0)
+        return;
     const int width = int(s.size()) * kCellDots;
     int x0 = 0;
     if (justify == 1 || justify == 49)
@@ -62,7 +93,7 @@ void PaperRoll::text(const std::vector<uint8_t>& line, int justify)
             for (int y = ay * kFontScale; y < by * kFontScale; ++y)
                 for (int x = ax * kFontScale; x < bx * kFontScale; ++x) {
                     const int px = x0 + int(i) * kCellDots + x, py = top + 3 + y;
-                    if (px >= 0 && px < kWidthDots && py >= top && py < top + kLineDots)
+                    if (px >= 0 && px < kWidthDots && py >= top && py < top + rows)
                         m_dots[std::size_t(py) * kWidthDots + std::size_t(px)] = 0;
                 }
         }
@@ -71,7 +102,7 @@ void PaperRoll::text(const std::vector<uint8_t>& line, int justify)
 
 void PaperRoll::addPicture(int number, int mode, int justify, const std::string& role)
 {
-    m_items.push_back(role + ":" + std::to_string(number));
+    addItem(role + ":" + std::to_string(number));
     if (number < 1 || std::size_t(number) > m_state.pictures.size() || m_state.pictures[std::size_t(number - 1)].empty())
         return; // a number the printer does not hold prints nothing
     const NvPicture& p = m_state.pictures[std::size_t(number - 1)];
@@ -84,8 +115,8 @@ void PaperRoll::addPicture(int number, int mode, int justify, const std::string&
     else if (justify == 2)
         x0 = std::max(0, kWidthDots - w);
     const int top = int(m_dots.size() / kWidthDots);
-    addRows(h);
-    for (int y = 0; y < h; ++y)
+    const int rows = addRows(h);
+    for (int y = 0; y < rows; ++y)
         for (int x = 0; x < w && x0 + x < kWidthDots; ++x)
             m_dots[std::size_t(top + y) * kWidthDots + std::size_t(x0 + x)] =
                 img[std::size_t(y / sy) * std::size_t(p.widthDots()) + std::size_t(x / sx)];
@@ -102,7 +133,7 @@ void PaperRoll::powerOn()
     const LogoSettings& s = m_state.logo;
     if (s.topEnable == 1 && (s.topFlags & 0x04)) {
         // The power-on logo is printed before anything else, as a receipt of its own.
-        m_items.push_back("power-on");
+        addItem("power-on");
         m_started = false;
         begin();
         cut();
@@ -123,6 +154,8 @@ void PaperRoll::cut()
     for (std::size_t i = 0; i < m_items.size(); ++i)
         items += (i ? "," : "") + SimEvent::quote(m_items[i]);
     e.json("items", items + "]");
+    if (m_droppedRows > 0 || m_droppedItems > 0)
+        e.num("droppedRows", m_droppedRows).num("droppedItems", m_droppedItems);
     if (!m_folder.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(m_folder, ec);
@@ -138,6 +171,9 @@ void PaperRoll::cut()
     if (m_log)
         m_log(std::move(e));
     m_dots.clear();
+    m_dots.shrink_to_fit();
     m_items.clear();
+    m_droppedRows = 0;
+    m_droppedItems = 0;
     m_started = false;
 }

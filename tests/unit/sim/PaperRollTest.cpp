@@ -12,8 +12,8 @@ namespace {
 
 // The interpreter with a sink that sends the paper effects to a roll, as a link does.
 struct PaperPrinter final : InterpreterSink {
-    explicit PaperPrinter(std::string folder)
-        : roll(state, std::move(folder), [this](SimEvent e) { receipts.push_back(std::move(e)); }),
+    explicit PaperPrinter(std::string folder, int maxRows = PaperRoll::kMaxRows)
+        : roll(state, std::move(folder), [this](SimEvent e) { receipts.push_back(std::move(e)); }, maxRows),
           interp(state, *this)
     {
     }
@@ -99,4 +99,59 @@ TEST(SimPaperRoll, DotsAreWhereThePrinterPutsThem)
     for (std::size_t i = w * 24; i < p.roll.dots().size(); ++i)
         black += p.roll.dots()[i] == 0;
     EXPECT_GT(black, 20);
+}
+
+TEST(SimPaperRoll, AnUncutReceiptKeepsItsHeadAndGoesOnTakingBytes)
+{
+    PaperPrinter p("", 40);
+    const std::size_t w = PaperRoll::kWidthDots;
+    p.interp.feed(hexBytes("1C 71 01") + picture(2, 2, 0xFF)); // 16 x 16 black
+    p.interp.feed(textBytes("FIRST\n"));
+    p.interp.feed(hexBytes("1C 70 01 00")); // 16 rows, only 10 fit under the cap
+    ASSERT_EQ(p.roll.dots().size(), w * 40);
+    EXPECT_EQ(p.roll.dots()[39 * w + 0], 0) << "the picture's head is on the paper";
+    EXPECT_EQ(p.roll.dots()[39 * w + 16], 255);
+    ASSERT_EQ(p.receipts.size(), 1u);
+    EXPECT_EQ(p.receipts[0].cmd(), "paper-full");
+    EXPECT_EQ(p.receipts[0].field("rows"), "30");
+
+    for (int i = 0; i < 5; ++i)
+        p.interp.feed(textBytes("MORE\n"));
+    EXPECT_EQ(p.roll.dots().size(), w * 40);
+    EXPECT_EQ(p.roll.droppedRows(), 6 + 5 * PaperRoll::kLineDots);
+    EXPECT_EQ(p.receipts.size(), 1u) << "the cut-off is told once";
+    // Still a working printer: the interpreter goes on and the cut ends the receipt with
+    // what was left off counted.
+    p.interp.feed(hexBytes("1D 56 00"));
+    ASSERT_EQ(p.receipts.size(), 2u);
+    EXPECT_EQ(p.receipts[1].cmd(), "receipt");
+    EXPECT_EQ(p.receipts[1].field("height"), "40");
+    EXPECT_EQ(p.receipts[1].field("droppedRows"), std::to_string(6 + 5 * PaperRoll::kLineDots + 24));
+    EXPECT_NE(p.receipts[1].field("items").find("text:MORE"), std::string::npos);
+
+    // The next receipt starts with the whole cap again and no cut-off.
+    p.interp.feed(textBytes("NEXT\n"));
+    EXPECT_EQ(p.roll.dots().size(), w * PaperRoll::kLineDots);
+    EXPECT_EQ(p.roll.droppedRows(), 0);
+    EXPECT_EQ(p.roll.items(), (std::vector<std::string>{"text:NEXT"}));
+    EXPECT_EQ(p.receipts.size(), 2u);
+}
+
+TEST(SimPaperRoll, AVeryLongReceiptStaysWithinItsMemory)
+{
+    PaperPrinter p("");
+    std::vector<uint8_t> lines;
+    const std::size_t count = PaperRoll::kMaxItems + 500;
+    for (std::size_t i = 0; i < count; ++i) {
+        auto line = textBytes("LINE " + std::to_string(i) + "\n");
+        lines.insert(lines.end(), line.begin(), line.end());
+    }
+    p.interp.feed(lines);
+    EXPECT_EQ(p.roll.dots().size(), std::size_t(PaperRoll::kMaxRows) * PaperRoll::kWidthDots);
+    EXPECT_EQ(p.roll.items().size(), PaperRoll::kMaxItems);
+    EXPECT_EQ(p.roll.items().front(), "text:LINE 0");
+    EXPECT_EQ(p.roll.droppedItems(), 500);
+    EXPECT_EQ(p.roll.droppedRows(), std::int64_t(count) * PaperRoll::kLineDots - PaperRoll::kMaxRows);
+    ASSERT_EQ(p.receipts.size(), 1u);
+    EXPECT_EQ(p.receipts[0].cmd(), "paper-full");
 }
