@@ -8,6 +8,7 @@
 //       unpaced over loopback TCP; reports MB/s up to the last byte (before the final wait).
 //
 // The simulator is the tavro-sim next to this program (or $TAVRO_SIM_BIN).
+#include "BenchSim.h"
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
 #include "app/ConnectionRules.h"
@@ -32,51 +33,6 @@
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-struct Sim {
-    pid_t pid = -1;
-    std::map<std::string, std::string> env;
-    ~Sim()
-    {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-bool startSim(Sim& sim, const std::string& binary, std::vector<std::string> args)
-{
-    int out[2];
-    if (::pipe(out) != 0)
-        return false;
-    sim.pid = ::fork();
-    if (sim.pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        ::close(out[1]);
-        std::vector<char*> argv{const_cast<char*>(binary.c_str())};
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(binary.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    FILE* f = ::fdopen(out[0], "r");
-    char line[4096];
-    while (std::fgets(line, sizeof line, f)) {
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
-        if (s == "READY")
-            return true; // the pipe stays open (the simulator is --quiet)
-        auto eq = s.find('=');
-        if (eq != std::string::npos)
-            sim.env[s.substr(0, eq)] = s.substr(eq + 1);
-    }
-    return false;
-}
 
 class SilentPrompter final : public Prompter {
 public:
@@ -125,8 +81,7 @@ int main(int argc, char** argv)
     const int baud = std::atoi(arg(argc, argv, "--baud", "115200").c_str());
     const int rounds = serial ? 1 : std::max(1, std::atoi(arg(argc, argv, "--rounds", "5").c_str()));
     const int family = 6;
-    std::string binary = std::getenv("TAVRO_SIM_BIN") ? std::getenv("TAVRO_SIM_BIN")
-                                                      : (std::filesystem::canonical("/proc/self/exe").parent_path() / "tavro-sim").string();
+    const std::string binary = BenchSim::binary();
 
     std::vector<std::uint8_t> bytes(0x800000);
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -136,22 +91,21 @@ int main(int argc, char** argv)
     const auto block = buildTransferBlock(*image, *area, family);
     const double L = static_cast<double>(block.size());
 
-    Sim sim;
+    BenchSim sim;
     std::vector<std::string> simArgs{"--family", std::to_string(family), "--quiet", "--flash-busy-ms", "0"};
     if (serial) {
         simArgs.insert(simArgs.end(), {"--serial", "--pace"});
     } else {
         simArgs.insert(simArgs.end(), {"--tcp", "127.0.0.1:0"});
     }
-    if (!startSim(sim, binary, simArgs)) {
+    if (!sim.start(binary, simArgs)) {
         std::fprintf(stderr, "cannot start %s\n", binary.c_str());
         return 1;
     }
     ConnectionSettings settings;
     settings.modelFamily = family;
     if (serial) {
-        std::string ports = sim.env["TAVRO_EXTRA_PORTS"];
-        settings.portName = ports.substr(0, ports.find(':'));
+        settings.portName = sim.serialPort();
         settings.baudRate = baud;
         settings.byteSize = 8;
         settings.parity = 0;

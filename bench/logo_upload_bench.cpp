@@ -1,13 +1,18 @@
 // logo_upload_bench: how much time the NV upload engine adds to what the line and the
-// printer's waits take. The engine runs with the real clock against a connection that models
-// a 115200-baud 8N1 line (a write returns when its last byte has left, as a drained serial
-// write does) and answers the printer check at once. The time the upload takes is compared
-// with the line time of every byte plus the fixed waits the upload must make (3500 ms erase,
-// 10 ms after each 512-byte block, 10 ms between pictures).
+// printer's waits take. The time the upload takes is compared with the line time of every
+// byte plus the fixed waits the upload must make (3500 ms erase, 10 ms after each 512-byte
+// block, 10 ms between pictures). Two lines:
+//   - modelled (default): a connection in this process that models a 115200-baud 8N1 line (a
+//     write returns when its last byte has left, as a drained serial write does) and answers
+//     the printer check at once;
+//   - --pty: the serial connection to tavro-sim's pty, which reads no faster than the line
+//     rate the tool set (a fresh simulator per run, its events checked for refusals).
 //
-//   logo_upload_bench [--baud N] [--small N] [--large N] [--json]
+//   logo_upload_bench [--baud N] [--small N] [--large N] [--pty] [--json]
+#include "BenchSim.h"
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
+#include "app/ConnectionRules.h"
 #include "app/Progress.h"
 #include "app/Prompter.h"
 #include "logo/NvUpload.h"
@@ -53,7 +58,6 @@ public:
         const auto start = std::max(SteadyClock::now(), m_lineFree);
         m_lineFree = start + lineTime(bytes.size());
         std::this_thread::sleep_until(m_lineFree);
-        m_bytes += bytes.size();
         return IoResult::done(bytes.size());
     }
     IoResult readFor(std::span<std::uint8_t> buffer, Ms) override
@@ -70,14 +74,47 @@ public:
     {
         return std::chrono::nanoseconds(std::int64_t(bytes) * 10 * 1000000000LL / m_baud);
     }
-    std::size_t bytes() const { return m_bytes; }
 
 private:
     int m_baud;
     bool m_open = false;
-    std::size_t m_bytes = 0;
     SteadyClock::time_point m_lineFree{};
 };
+
+// Counts what goes to the printer over another connection.
+class CountingConnection final : public PrinterConnection {
+public:
+    explicit CountingConnection(PrinterConnection& inner) : m_inner(inner) {}
+    PortKind kind() const override { return m_inner.kind(); }
+    std::string describe() const override { return m_inner.describe(); }
+    IoResult open() override { return m_inner.open(); }
+    bool isOpen() const override { return m_inner.isOpen(); }
+    IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) override
+    {
+        IoResult r = m_inner.write(bytes, deadline);
+        m_bytes += r.count();
+        return r;
+    }
+    IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override { return m_inner.readFor(buffer, wait); }
+    void close() override { m_inner.close(); }
+    IoResult reopen(const ReopenPolicy& policy) override { return m_inner.reopen(policy); }
+    bool canAnswer() const override { return m_inner.canAnswer(); }
+    std::size_t bytes() const { return m_bytes; }
+
+private:
+    PrinterConnection& m_inner;
+    std::size_t m_bytes = 0;
+};
+
+// Lines of the simulator's event log that report a refusal or an error.
+int refusalsIn(const std::string& stateDir)
+{
+    std::ifstream in(stateDir + "/events.jsonl");
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        n += line.find("\"refused") != std::string::npos || line.find("\"error\"") != std::string::npos;
+    return n;
+}
 
 // A 24-bit BMP with a pattern (so that the raster is not trivially empty).
 void writeBmp(const std::filesystem::path& file, int w, int h)
@@ -116,7 +153,7 @@ struct Run {
 int main(int argc, char** argv)
 {
     int baud = 115200, small = 255, large = 5;
-    bool json = false;
+    bool json = false, pty = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--baud") && i + 1 < argc)
             baud = std::atoi(argv[++i]);
@@ -126,8 +163,10 @@ int main(int argc, char** argv)
             large = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--json"))
             json = true;
+        else if (!std::strcmp(argv[i], "--pty"))
+            pty = true;
         else {
-            std::fprintf(stderr, "usage: logo_upload_bench [--baud N] [--small N] [--large N] [--json]\n");
+            std::fprintf(stderr, "usage: logo_upload_bench [--baud N] [--small N] [--large N] [--pty] [--json]\n");
             return 2;
         }
     }
@@ -142,10 +181,32 @@ int main(int argc, char** argv)
         writeBmp(file, run.w, run.h);
         std::vector<NvUpload::Item> items(std::size_t(run.count), {file.string(), file.filename().string(), false});
 
-        LineConnection line(baud);
         YesPrompter prompter;
         CErrorLog log;
         NullProgress progress;
+        LineConnection modelled(baud);
+        BenchSim sim;
+        std::unique_ptr<PrinterConnection> serial;
+        if (pty) {
+            if (!sim.start(BenchSim::binary(), {"--family", "6", "--serial", "--pace", "--quiet", "--no-paper"})) {
+                std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+                return 1;
+            }
+            ConnectionSettings settings;
+            settings.modelFamily = 6;
+            settings.portName = sim.serialPort();
+            settings.baudRate = baud;
+            settings.byteSize = 8;
+            settings.parity = 0;
+            settings.stopBits = 0;
+            settings.flowCtrl = 3;
+            serial = makeConnection(settings, ConnectionHost{SystemClock::instance(), prompter, log});
+            if (!serial) {
+                std::fprintf(stderr, "no connection for %s\n", settings.portName.c_str());
+                return 1;
+            }
+        }
+        CountingConnection line(pty ? *serial : static_cast<PrinterConnection&>(modelled));
         LogoEngineDeps deps{line, SystemClock::instance(), prompter, log, progress};
         NvUpload upload(deps, items, LogoOptions{}, 1, 0, nullptr, 0);
         const auto t0 = SteadyClock::now();
@@ -156,20 +217,29 @@ int main(int argc, char** argv)
             status = 1;
             continue;
         }
+        if (pty) {
+            line.close();
+            if (int refused = refusalsIn(sim.env["TAVRO_SIM_STATE"])) {
+                std::fprintf(stderr, "the printer refused or reported %d things (see its events.jsonl)\n", refused);
+                status = 1;
+            }
+        }
         const std::size_t rasterBytes = std::size_t(upload.bytesSent());
         const std::size_t blocksPerPicture = (rasterBytes / std::size_t(run.count) + 511) / 512;
         const double waits = 3.5 + 0.010 * double(blocksPerPicture * std::size_t(run.count)) + 0.010 * run.count;
-        const double lineSeconds = std::chrono::duration<double>(line.lineTime(line.bytes())).count();
+        const double lineSeconds = std::chrono::duration<double>(modelled.lineTime(line.bytes())).count();
         const double expected = lineSeconds + waits;
         const double overhead = (elapsed - expected) / expected * 100.0;
         if (json)
-            std::printf("{\"run\":\"%s\",\"pictures\":%d,\"bytes\":%zu,\"lineSeconds\":%.3f,\"waitSeconds\":%.3f,"
+            std::printf("{\"line\":\"%s\",\"run\":\"%s\",\"pictures\":%d,\"bytes\":%zu,\"lineSeconds\":%.3f,\"waitSeconds\":%.3f,"
                         "\"elapsedSeconds\":%.3f,\"overheadPercent\":%.3f}\n",
-                        run.name, run.count, line.bytes(), lineSeconds, waits, elapsed, overhead);
+                        pty ? "pty" : "modelled", run.name, run.count, line.bytes(), lineSeconds, waits, elapsed,
+                        overhead);
         else
-            std::printf("%-16s %3d pictures %8zu bytes: line %.3f s + waits %.3f s = %.3f s; took %.3f s; "
+            std::printf("%s %-16s %3d pictures %8zu bytes: line %.3f s + waits %.3f s = %.3f s; took %.3f s; "
                         "overhead %.2f %%\n",
-                        run.name, run.count, line.bytes(), lineSeconds, waits, expected, elapsed, overhead);
+                        pty ? "pty" : "modelled", run.name, run.count, line.bytes(), lineSeconds, waits, expected,
+                        elapsed, overhead);
     }
     std::filesystem::remove_all(dir);
     return status;
