@@ -80,3 +80,10 @@ std::string devicePathOf(std::string_view portName)
         return "/dev/lp" + std::to_string(n - 1);
     return std::string(portName);
 }
+
+bool isUsbVirtualSerialPort(std::string_view portName)
+{
+    auto slash = portName.rfind('/');
+    std::string_view base = slash == std::string_view::npos ? portName : portName.substr(slash + 1);
+    return portKindOf(portName) == PortKind::Serial && base.substr(0, 6) == "ttyACM";
+}

@@ -22,6 +22,10 @@ PortKind portKindOf(std::string_view portName);
 // "LPT1" -> "/dev/lp0"; a path is returned unchanged.
 std::string devicePathOf(std::string_view portName);
 
+// A USB virtual serial port (cdc-acm's ttyACM*): it goes away while the printer restarts
+// and comes back under the same name.
+bool isUsbVirtualSerialPort(std::string_view portName);
+
 // Text helpers for the name rules of the tool (ASCII only).
 std::string toUpperAscii(std::string_view text);
 bool startsWithNoCase(std::string_view text, std::string_view prefix);

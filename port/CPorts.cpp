@@ -10,7 +10,6 @@
 #include "app/Prompter.h"
 #include "common/UniqueFd.h"
 #include "port/SerialLine.h"
-#include "port/UsbReplyDecoder.h"
 
 #include "app/ConnectionRules.h"
 
@@ -42,10 +41,6 @@ constexpr milliseconds kMinDeviceWriteDeadline{10000};
 constexpr milliseconds kReopenWait{1000};
 // ThreadWatchComm reads at most this many bytes per block.
 constexpr int kWatchBlock = 2048;
-// ReadUsbReply: four reads of up to 256 bytes, each waiting at most 100 ms for the printer.
-constexpr int kUsbPasses = 4;
-constexpr int kUsbReadSize = 256;
-constexpr int kUsbPassWaitMs = 100;
 // A device whose line is gone (hang-up) keeps reporting it; the watch thread looks again
 // after this pause instead of spinning.
 constexpr int kHangupPauseMs = 100;
@@ -424,49 +419,6 @@ int CPorts::PumpReceived()
         }
     }
     return queued;
-}
-
-int CPorts::ReadUsbReply()
-{
-    // The answers come back on the descriptor the requests went out on: usblp refuses a
-    // second open of its node (EBUSY) while the first is held.
-    if (m_hPort < 0 || m_openKind != PortKind::Usb) {
-        m_prompter.message(m_DevicePath);
-        return 0;
-    }
-    const int fd = m_hPort;
-    UsbReplyDecoder decoder;
-    std::vector<std::uint8_t> decoded;
-    auto deliver = [&] {
-        if (decoded.empty())
-            return;
-        // The queue holds 4095 bytes; what does not fit is dropped rather than wrapping
-        // the ring over unread bytes.
-        for (std::uint8_t b : decoded)
-            if (!m_QueueRead.TryPush(b))
-                break;
-        decoded.clear();
-        notify();
-    };
-    std::uint8_t buffer[kUsbReadSize];
-    for (int pass = 0; pass < kUsbPasses; ++pass) {
-        std::memset(buffer, 0, sizeof buffer);
-        pollfd p{fd, POLLIN, 0};
-        int ready;
-        do {
-            ready = ::poll(&p, 1, kUsbPassWaitMs);
-        } while (ready < 0 && errno == EINTR);
-        if (ready <= 0 || !(p.revents & POLLIN))
-            continue;
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            continue;
-        decoder.feed(buffer, static_cast<int>(n), decoded);
-        deliver();
-    }
-    decoder.finish(decoded);
-    deliver();
-    return 1;
 }
 
 std::vector<std::string> CPorts::EnumPorts(bool parallel)

@@ -97,13 +97,6 @@ public:
     // count, 0 when nothing waits or on error. Used by ThreadWatchComm; the owner may call
     // it only while no watch thread runs.
     int ReadBlock(std::uint8_t* buffer, int capacity);
-    // USB only: reads, from the open node itself, four passes of up to 256 bytes,
-    // each waiting at most 100 ms, decoding the printer's escape pairs (1B 30 -> 00,
-    // 1B 1B -> 1B, 1B x -> x; a 1B that ends one pass pairs with the first byte of the next)
-    // into m_QueueRead, and sends WM_RECEIVE_NOTIFY after each pass that brought bytes.
-    // Returns 1, or 0 (after a message box with the device path) when the node is not open.
-    // (usblp allows one open at a time: a second open of the node fails with EBUSY.)
-    int ReadUsbReply();
     // The serial (parallel == false) or parallel port names of this machine, as device
     // paths. On a serial listing failure logs "Registry open fail".
     std::vector<std::string> EnumPorts(bool parallel);

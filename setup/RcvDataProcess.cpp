@@ -1,11 +1,17 @@
 #include "setup/RcvDataProcess.h"
 
 #include "app/MessageTarget.h"
-#include "port/CByteQueue.h"
-#include "port/ParPortCtl.h"
+#include "port/PrinterConnection.h"
 #include "setup/SetupValueCodec.h"
 
 #include <system_error>
+
+namespace {
+
+// One read takes at most this many bytes; the 18 answers are about 200.
+constexpr std::size_t kReadChunk = 512;
+
+} // namespace
 
 RcvDataProcess::RcvDataProcess(MessageTarget& target, SetupTextSlots& slots) : m_target(target), m_slots(slots) {}
 
@@ -14,7 +20,7 @@ RcvDataProcess::~RcvDataProcess()
     Join();
 }
 
-Status RcvDataProcess::start(std::function<void()> body)
+Status RcvDataProcess::Start(PrinterConnection& connection)
 {
     if (m_running)
         return Status::success();
@@ -23,26 +29,21 @@ Status RcvDataProcess::start(std::function<void()> body)
     m_stopRequest.reset();
     m_threadEnded.reset();
     m_parser.reset();
-    m_flushRequest = false;
+    m_inFrame = false;
+    m_hungUp = false;
+    {
+        std::lock_guard lock(m_reasonMutex);
+        m_endReason.clear();
+    }
     m_running = true;
     try {
-        m_thread = std::thread(std::move(body));
+        m_thread = std::thread([this, &connection] { run(connection); });
     } catch (const std::system_error& e) {
         m_running = false;
         m_threadEnded.set();
         return Status::failure(std::string("cannot start the receive thread: ") + e.what());
     }
     return Status::success();
-}
-
-Status RcvDataProcess::StartOnQueue(CByteQueue& queue, std::function<bool()> keepRunning)
-{
-    return start([this, &queue, keepRunning = std::move(keepRunning)] { runQueue(queue, keepRunning); });
-}
-
-Status RcvDataProcess::StartOnParallel(ParPortCtl& port, std::function<bool()> keepRunning)
-{
-    return start([this, &port, keepRunning = std::move(keepRunning)] { runParallel(port, keepRunning); });
 }
 
 void RcvDataProcess::take(std::uint8_t byte)
@@ -63,48 +64,26 @@ void RcvDataProcess::take(std::uint8_t byte)
 void RcvDataProcess::finish()
 {
     m_dropped.store(m_parser.droppedFrames());
+    m_inFrame = false;
     m_running = false;
     m_threadEnded.set();
 }
 
-void RcvDataProcess::runQueue(CByteQueue& queue, const std::function<bool()>& keepRunning)
+void RcvDataProcess::run(PrinterConnection& connection)
 {
-    while (keepRunning() && !m_stopRequest.isSet()) {
-        if (m_flushRequest.load(std::memory_order_acquire)) {
-            while (!queue.IsEmpty())
-                queue.Pop();
-            m_parser.reset();
-            m_flushRequest.store(false, std::memory_order_release);
+    std::uint8_t buffer[kReadChunk];
+    while (!m_stopRequest.isSet()) {
+        IoResult r = connection.readFor(buffer, kPollPeriod);
+        if (!r) {
+            // The printer hung up or the port failed: nothing more will come this way.
+            m_hungUp = r.outcome() == IoResult::Outcome::HungUp;
+            std::lock_guard lock(m_reasonMutex);
+            m_endReason = r.message();
+            break;
         }
-        while (!queue.IsEmpty() && !m_flushRequest.load(std::memory_order_acquire))
-            take(queue.Pop());
-        if (m_flushRequest.load(std::memory_order_acquire))
-            continue;
-        if (m_stopRequest.wait(kPollPeriod))
-            break;
-    }
-    finish();
-}
-
-void RcvDataProcess::runParallel(ParPortCtl& port, const std::function<bool()>& keepRunning)
-{
-    int emptyPolls = 0;
-    while (keepRunning()) {
-        if (m_stopRequest.isSet())
-            break;
-        int status = 0;
-        std::uint8_t byte = port.PopByte(status);
-        if (status == 1) {
-            emptyPolls = 0;
-            take(byte);
-            continue;
-        }
-        // Nothing queued: the read thread reads only when asked, once per request.
-        if (emptyPolls < 20 || emptyPolls % 10 == 0)
-            port.RequestRead();
-        ++emptyPolls;
-        if (m_stopRequest.wait(kPollPeriod))
-            break;
+        for (std::size_t i = 0; i < r.count() && !m_stopRequest.isSet(); ++i)
+            take(buffer[i]);
+        m_inFrame = m_parser.inFrame();
     }
     finish();
 }
@@ -119,10 +98,17 @@ bool RcvDataProcess::Ended() const
     return m_threadEnded.isSet();
 }
 
+std::string RcvDataProcess::EndReason() const
+{
+    std::lock_guard lock(m_reasonMutex);
+    return m_endReason;
+}
+
 bool RcvDataProcess::WaitEnded(Ms timeout, const std::function<void()>& idle)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!m_threadEnded.wait(kPollPeriod)) {
+    // Short waits: a worker that is not handing anything over ends within one poll period.
+    while (!m_threadEnded.wait(Ms{1})) {
         if (idle)
             idle();
         if (std::chrono::steady_clock::now() >= deadline)
@@ -138,28 +124,4 @@ void RcvDataProcess::Join()
     RequestStop();
     if (m_thread.joinable())
         m_thread.join();
-}
-
-void RcvDataProcess::FlushQueue(CByteQueue& queue)
-{
-    if (!m_running) {
-        if (m_thread.joinable())
-            m_thread.join();
-        queue.Clear();
-        m_parser.reset();
-        return;
-    }
-    m_flushRequest.store(true, std::memory_order_release);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (m_flushRequest.load(std::memory_order_acquire) && m_running &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!m_running && m_flushRequest.load(std::memory_order_acquire)) {
-        // The worker ended before it got to the request: nobody consumes any more.
-        if (m_thread.joinable())
-            m_thread.join();
-        queue.Clear();
-        m_parser.reset();
-        m_flushRequest = false;
-    }
 }

@@ -1,19 +1,18 @@
 #pragma once
 // RcvDataProcess: the worker that turns the printer's answer bytes into setup values. It
-// takes bytes from a receive queue (the setup receive queue for COM, USB and ETHERNET_II;
-// the parallel-port control's own queue for LPT), feeds them to SetupReplyParser, and sends
-// one WM_SETUP_VALUE (wParam setting number, lParam value code) per understood reply to
-// the MessageTarget, synchronously: the handler runs (and takes the text slot) before the
-// worker parses on.
+// reads the connection's one receive path (PrinterConnection::readFor, whatever the kind:
+// the serial watch thread's queue, the parallel read thread, the USB node, the network
+// socket), feeds the bytes to SetupReplyParser, and sends one WM_SETUP_VALUE (wParam setting
+// number, lParam value code) per understood reply to the MessageTarget, synchronously: the
+// handler runs (and takes the text slot) before the worker parses on.
 //
-// Polling: when its queue is empty the worker waits 10 ms (on the stop request, so a stop
-// is seen at once). Over the parallel port it also asks the read thread for the next read
-// while the queue is empty (every poll for the first 200 ms of silence, then every 100 ms,
-// so a port that has gone away does not flood the error log with read failures).
+// Each read waits at most kPollPeriod, so a stop request is seen within one period. A
+// printer that hangs up (or a read that fails) ends the worker; EndReason() then says why.
 //
-// Threads: Start*, RequestStop, WaitEnded, Join and FlushQueue belong to the owner's thread
-// (the GUI thread or the CLI's main thread); the worker is the only consumer of its queue.
-// Destruction requests a stop and joins.
+// Threads: Start, RequestStop, WaitEnded and Join belong to the owner's thread (the GUI
+// thread or the CLI's main thread). While the worker runs, the owner may write to the
+// connection but must not close or reopen it: stop the worker first. Destruction requests a
+// stop and joins.
 #include "app/Event.h"
 #include "app/Result.h"
 #include "setup/SetupReplyParser.h"
@@ -22,11 +21,12 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <string>
 #include <thread>
 
-class CByteQueue;
 class MessageTarget;
-class ParPortCtl;
+class PrinterConnection;
 
 class RcvDataProcess {
 public:
@@ -38,13 +38,10 @@ public:
     RcvDataProcess(const RcvDataProcess&) = delete;
     RcvDataProcess& operator=(const RcvDataProcess&) = delete;
 
-    // Starts the worker over queue; it runs while keepRunning() (the port object's
-    // m_IsOpen, or always for ETHERNET_II) holds and no stop was requested. Resets both
-    // events and the parser. A worker that is still running is kept (success). Fails with
-    // the reason when the thread cannot be created.
-    Status StartOnQueue(CByteQueue& queue, std::function<bool()> keepRunning);
-    // The same over the parallel-port control's queue (ParPortCtl::PopByte).
-    Status StartOnParallel(ParPortCtl& port, std::function<bool()> keepRunning);
+    // Starts the worker on the connection (which must outlive it). Resets both events, the
+    // parser and the end reason. A worker that is still running is kept (success). Fails
+    // with the reason when the thread cannot be created.
+    Status Start(PrinterConnection& connection);
 
     // Sets the stop request; the worker ends within one poll period (after the value
     // notification it may be handing over at that moment).
@@ -52,7 +49,7 @@ public:
     // True once the worker has ended (or none was started).
     bool Ended() const;
     // Waits until the worker has ended, at most timeout. idle, when given, runs between
-    // 10 ms waits: a GUI host passes a function that serves its queued calls, so a worker
+    // short waits: a GUI host passes a function that serves its queued calls, so a worker
     // blocked in WM_SETUP_VALUE can finish. Returns true when the worker ended (and is
     // joined).
     bool WaitEnded(Ms timeout, const std::function<void()>& idle = {});
@@ -61,10 +58,13 @@ public:
     void Join();
     bool Running() const { return m_running.load(); }
 
-    // Empties the setup receive queue and forgets a reply in progress. Called by the
-    // queue's producer: while the worker runs, the worker does the emptying (it is the
-    // consumer) and this waits for it, at most 1 s; otherwise the queue is cleared here.
-    void FlushQueue(CByteQueue& queue);
+    // Why the worker ended by itself: the read's message (the printer closed the
+    // connection, a read failed); empty while it runs and after a requested stop.
+    std::string EndReason() const;
+    // True when the worker ended because the printer hung up.
+    bool HungUp() const { return m_hungUp.load(); }
+    // A reply has begun but is not complete yet: its rest is on the way.
+    bool InFrame() const { return m_inFrame.load(); }
 
     // Replies dropped by the parser (overlong value, bad setting number). Owner thread,
     // after the worker ended.
@@ -73,9 +73,7 @@ public:
     int DispatchedReplies() const { return m_dispatched.load(); }
 
 private:
-    Status start(std::function<void()> body);
-    void runQueue(CByteQueue& queue, const std::function<bool()>& keepRunning);
-    void runParallel(ParPortCtl& port, const std::function<bool()>& keepRunning);
+    void run(PrinterConnection& connection);
     void take(std::uint8_t byte);
     void finish();
 
@@ -85,8 +83,11 @@ private:
     Event m_stopRequest{Event::Reset::Manual};
     Event m_threadEnded{Event::Reset::Manual, true};
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_flushRequest{false};
+    std::atomic<bool> m_hungUp{false};
+    std::atomic<bool> m_inFrame{false};
     std::atomic<int> m_dropped{0};
     std::atomic<int> m_dispatched{0};
+    mutable std::mutex m_reasonMutex;
+    std::string m_endReason;
     std::thread m_thread;
 };

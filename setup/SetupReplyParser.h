@@ -34,6 +34,8 @@ public:
     void reset();
     // Frames dropped so far (overlong value, bad setting number).
     int droppedFrames() const { return m_dropped; }
+    // A frame has begun (its header was seen) and is not complete yet.
+    bool inFrame() const { return m_header; }
 
 private:
     bool m_header = false;

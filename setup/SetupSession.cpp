@@ -2,14 +2,18 @@
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
+#include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
 #include "app/MessageTarget.h"
 #include "app/Prompter.h"
 #include "port/CPorts.h"
-#include "port/EthernetLink.h"
-#include "port/ParPortCtl.h"
+#include "port/ParallelConnection.h"
+#include "port/ReopenPolicies.h"
 #include "setup/SetupValueCodec.h"
 #include "setup/TestPage.h"
+
+#include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -27,10 +31,16 @@ constexpr int kMarginRange = 61;
 
 constexpr const char* kNotice = "Notice";
 
-// ETHERNET_II answers come in pieces of at most 128 bytes; 32 pieces hold far more than the
-// 17 answers, and stop a printer that never stops talking from holding the read forever.
-constexpr int kEthernetReceiveCapacity = 128;
-constexpr int kEthernetMaxReceives = 32;
+using Ms = std::chrono::milliseconds;
+
+// A serial printer is given 100 ms per byte (the printer holding CTS or XOFF runs into it);
+// a parallel, USB or network printer takes a frame at once or is stuck, so it gets at least
+// 10 s before a frame counts as refused.
+Ms writeDeadline(PortKind kind, std::size_t length)
+{
+    Ms perByte = Ms{100} * static_cast<long>(length);
+    return kind == PortKind::Serial ? perByte : std::max(perByte, Ms{10000});
+}
 
 } // namespace
 
@@ -43,21 +53,9 @@ SetupSession::SetupSession(CPorts& ports, MessageTarget& window, Prompter& promp
 
 SetupSession::~SetupSession()
 {
-    m_receiver.RequestStop();
-    waitReceiverEnd();
-    m_receiver.Join();
-    if (m_parallel) {
-        m_parallel->ClosePort();
-        if (m_lptSetIsOpen)
-            m_ports.m_IsOpen = 0;
-    }
-    releaseNotifyWindow();
-}
-
-void SetupSession::releaseNotifyWindow()
-{
-    MessageTarget* ours = &m_window;
-    m_ports.m_hNotifyWnd.compare_exchange_strong(ours, nullptr);
+    stopReceiver();
+    if (m_connection)
+        m_connection->close();
 }
 
 int SetupSession::ModelFamily() const { return m_ports.m_ModelFamily; }
@@ -85,24 +83,52 @@ void SetupSession::ClearAnswered()
 
 bool SetupSession::ConnectionOpen() const
 {
-    switch (m_kind) {
-    case PortKind::Parallel:
-        return m_parallel && m_parallel->IsOpen() && m_ports.m_IsOpen != 0;
-    case PortKind::Ethernet:
+    if (m_kind == PortKind::Ethernet)
         return m_ethernetReachable;
-    default:
-        return m_ports.m_IsOpen != 0;
-    }
+    return m_connection && m_connection->isOpen();
+}
+
+ParPortCtl* SetupSession::parallelControl()
+{
+    auto* parallel = dynamic_cast<ParallelConnection*>(m_connection.get());
+    return parallel ? &parallel->control() : nullptr;
 }
 
 Status SetupSession::startReceiver()
 {
-    if (m_kind == PortKind::Ethernet) {
-        // The network library keeps no connection between actions, so the worker runs
-        // until the session stops it.
-        return m_receiver.StartOnQueue(m_setupQueue, [] { return true; });
-    }
-    return m_receiver.StartOnQueue(m_setupQueue, [this] { return m_ports.m_IsOpen.load() != 0; });
+    if (!m_connection)
+        return Status::failure("no connection to read from");
+    return m_receiver.Start(*m_connection);
+}
+
+void SetupSession::stopReceiver()
+{
+    m_receiver.RequestStop();
+    if (!m_receiver.WaitEnded(kReceiverEndWait, m_idle))
+        m_log.WriteLog("[UserSetup] receive thread did not end within %d ms",
+                       static_cast<int>(kReceiverEndWait.count()));
+}
+
+bool SetupSession::failWith(const IoResult& result)
+{
+    if (result)
+        return true;
+    m_lastFailure = result.message();
+    m_log.WriteLog("[UserSetup] %s", m_lastFailure.c_str());
+    return false;
+}
+
+bool SetupSession::writeAll(const Bytes& bytes)
+{
+    if (!m_connection)
+        return false;
+    IoResult r = m_connection->write(bytes, writeDeadline(m_kind, bytes.size()));
+    // A short count is the deadline running out: the printer did not take the frame,
+    // which is as much a failure as an error.
+    if (r && r.count() != bytes.size())
+        r = IoResult::timedOut(r.count(), "the printer took " + std::to_string(r.count()) + " of " +
+                                              std::to_string(bytes.size()) + " bytes");
+    return failWith(r);
 }
 
 SetupSession::OpenResult SetupSession::Open()
@@ -110,60 +136,58 @@ SetupSession::OpenResult SetupSession::Open()
     m_kind = portKindOf(m_ports.m_PortName);
     ClearAnswered();
     m_stopBitWarning = false;
-
-    if (m_kind == PortKind::Parallel) {
-        m_lptName = m_ports.m_PortName;
-        m_parallel = std::make_unique<ParPortCtl>(m_log, m_clock);
-        if (!m_parallel->OpenPort(m_lptName)) {
-            showText(std::string(catalogText(kInitFail)) + "\n" + m_parallel->GetErrorText());
-            m_parallel.reset();
-            return OpenResult::Failed;
-        }
-        m_ports.m_IsOpen = 1;
-        m_lptSetIsOpen = true;
-        // The printer sends automatic status reports until told not to; they would
-        // otherwise sit between the answers.
-        if (!writeAll(disableAsbFrame())) {
-            show(kPrinterCheckLpt);
-            m_ports.m_IsOpen = 0;
-            m_parallel->ClosePort();
-            return OpenResult::Failed;
-        }
-        return OpenResult::Opened;
-    }
-
-    if (m_kind == PortKind::Ethernet) {
-        int connected = EthOpen();
-        EthClose();
-        if (!connected) {
-            show(kPrinterCheckEthernet);
-            return OpenResult::Failed;
-        }
-        m_ethernetReachable = true;
-        if (Status started = startReceiver(); !started) {
-            m_log.WriteLog("%s", started.message().c_str());
-            show(kCannotCreateReceiveThread);
-            return OpenResult::Failed;
-        }
-        return OpenResult::Opened;
-    }
+    m_lastFailure.clear();
 
     if (m_kind == PortKind::Wifi) {
         // "WIFI" only lives between the connection dialog and its network dialog.
         show(kInitFail);
         return OpenResult::Failed;
     }
-
-    m_ports.m_Function = 2;
-    m_ports.m_hNotifyWnd = &m_window;
-    if (m_ports.m_IsOpen)
-        m_ports.Close();
-    if (!m_ports.Open()) {
-        m_ports.m_hNotifyWnd = nullptr;
+    stopReceiver();
+    if (m_connection)
+        m_connection->close();
+    m_connection = makeConnection(m_ports.Settings(), ConnectionHost{m_clock, m_prompter, m_log, &m_ports});
+    if (!m_connection) {
         show(kInitFail);
         return OpenResult::Failed;
     }
-    m_kind = m_ports.OpenKind();
+
+    if (m_kind == PortKind::Parallel) {
+        IoResult opened = m_connection->open();
+        if (!failWith(opened)) {
+            ParPortCtl* control = parallelControl();
+            showText(std::string(catalogText(kInitFail)) + "\n" + (control ? control->GetErrorText() : opened.message()));
+            m_connection->close();
+            return OpenResult::Failed;
+        }
+        // The printer sends automatic status reports until told not to; they would
+        // otherwise sit between the answers.
+        if (!writeAll(disableAsbFrame())) {
+            show(kPrinterCheckLpt);
+            m_connection->close();
+            return OpenResult::Failed;
+        }
+        return OpenResult::Opened;
+    }
+
+    if (m_kind == PortKind::Ethernet) {
+        // The module takes one connection per action: this one only proves it is there.
+        IoResult connected = m_connection->open();
+        m_connection->close();
+        if (!failWith(connected)) {
+            show(kPrinterCheckEthernet);
+            return OpenResult::Failed;
+        }
+        m_ethernetReachable = true;
+        return OpenResult::Opened;
+    }
+
+    m_ports.m_Function = 2;
+    if (!failWith(m_connection->open())) {
+        show(kInitFail);
+        return OpenResult::Failed;
+    }
+    m_kind = m_connection->kind();
     if (m_kind == PortKind::PrintToFile)
         m_kind = PortKind::File;
     if (m_kind == PortKind::Serial || m_kind == PortKind::Usb) {
@@ -176,40 +200,13 @@ SetupSession::OpenResult SetupSession::Open()
     return OpenResult::Opened;
 }
 
-bool SetupSession::writeAll(const Bytes& bytes)
-{
-    const int length = static_cast<int>(bytes.size());
-    switch (m_kind) {
-    case PortKind::Parallel:
-        return m_parallel && m_parallel->WritePort(bytes.data(), length) == length;
-    case PortKind::Ethernet:
-        return sendEthernet(bytes);
-    default:
-        // A short count is the write deadline running out: the printer did not take the
-        // frame, which is as much a failure as an error.
-        return m_ports.Write(bytes.data(), length) == length;
-    }
-}
-
-bool SetupSession::sendEthernet(const Bytes& bytes)
-{
-    return EthSend(bytes.data(), static_cast<int>(bytes.size())) >= 0;
-}
-
 void SetupSession::closeConnection()
 {
-    switch (m_kind) {
-    case PortKind::Parallel:
-        m_ports.m_IsOpen = 0;
-        break;
-    case PortKind::Ethernet:
-        EthClose();
+    stopReceiver();
+    if (m_connection)
+        m_connection->close();
+    if (m_kind == PortKind::Ethernet)
         m_ethernetReachable = false;
-        break;
-    default:
-        m_ports.Close();
-        break;
-    }
 }
 
 SetupSession::ReadResult SetupSession::readFailure(int code)
@@ -231,22 +228,39 @@ SetupSession::ReadResult SetupSession::readFailure(int code)
     return ReadResult::Failed;
 }
 
+bool SetupSession::waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms limit)
+{
+    auto allIn = [&] { return std::all_of(wanted.begin(), wanted.end(), [&](std::uint8_t n) { return Answered(n); }); };
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!allIn()) {
+        // A printer that hung up sends nothing more.
+        if (m_receiver.Ended() || std::chrono::steady_clock::now() >= deadline)
+            return allIn();
+        if (m_idle)
+            m_idle();
+        std::this_thread::sleep_for(Ms{1});
+    }
+    return true;
+}
+
 SetupSession::ReadResult SetupSession::GetValue()
 {
     ClearAnswered();
+    m_lastFailure.clear();
     const std::vector<std::uint8_t> requests = RequestList();
 
     if (m_kind == PortKind::Parallel) {
-        if (!m_parallel || !writeAll(disableAsbFrame()))
+        // A read that is still being acknowledged ends here; this one asks afresh.
+        stopReceiver();
+        if (!m_connection || !m_connection->isOpen() || !writeAll(disableAsbFrame()))
             return readFailure(1);
         for (std::uint8_t n : requests)
             if (!writeAll(transmitSettingFrame(n)))
                 return readFailure(4);
-        if (!m_parallel->StartReadThread())
+        if (ParPortCtl* control = parallelControl(); !control || !control->StartReadThread())
             return readFailure(2);
         ClearAnswered();
-        if (Status started = m_receiver.StartOnParallel(*m_parallel, [this] { return m_ports.m_IsOpen.load() != 0; });
-            !started) {
+        if (Status started = startReceiver(); !started) {
             m_log.WriteLog("%s", started.message().c_str());
             return readFailure(3);
         }
@@ -256,54 +270,45 @@ SetupSession::ReadResult SetupSession::GetValue()
     if (m_kind == PortKind::Ethernet) {
         // One connection per action; a printer that cannot be reached, or that breaks the
         // connection while the requests go out, is a failed read, not an empty one.
-        if (!EthOpen()) {
-            EthClose();
+        if (!m_connection || !failWith(m_connection->open()))
             return readFailure(0);
-        }
         for (std::uint8_t n : requests) {
-            if (!sendEthernet(transmitSettingFrame(n))) {
-                EthClose();
+            if (!writeAll(transmitSettingFrame(n)))
                 return readFailure(0);
-            }
             m_clock.sleep(kEthernetRequestGap);
         }
         m_clock.sleep(kEthernetAnswerWait);
-        m_receiver.FlushQueue(m_setupQueue);
-        std::uint8_t buffer[kEthernetReceiveCapacity];
-        for (int i = 0; i < kEthernetMaxReceives; ++i) {
-            int n = EthRecv(buffer, kEthernetReceiveCapacity);
-            if (n <= 0)
-                break;
-            for (int k = 0; k < n; ++k)
-                if (!m_setupQueue.TryPush(buffer[k]))
-                    ++m_overflow;
+        if (Status started = startReceiver(); !started) {
+            m_log.WriteLog("%s", started.message().c_str());
+            return readFailure(0);
         }
-        EthClose();
+        // The answers are in the socket already or on their way: take them until the last
+        // one, not until a time-out.
+        waitForAnswers(requests, kEthernetAnswerLimit);
+        closeConnection();
+        m_ethernetReachable = true;
         return ReadResult::Requested;
     }
 
+    if (m_kind == PortKind::Serial || m_kind == PortKind::Usb) {
+        // The receive thread ends with the port; a port reopened since needs it again.
+        if (m_connection && m_connection->isOpen() && !m_receiver.Running()) {
+            if (Status started = startReceiver(); !started)
+                m_log.WriteLog("%s", started.message().c_str());
+        }
+    }
     for (std::uint8_t n : requests)
         if (!writeAll(transmitSettingFrame(n)))
             return readFailure(0);
-    if (m_kind == PortKind::Usb && !m_ports.ReadUsbReply())
-        return readFailure(0);
     return ReadResult::Requested;
-}
-
-void SetupSession::waitReceiverEnd()
-{
-    if (!m_receiver.WaitEnded(kReceiverEndWait, m_idle))
-        m_log.WriteLog("[UserSetup] receive thread did not end within %d ms",
-                       static_cast<int>(kReceiverEndWait.count()));
 }
 
 SetupSession::AckTickResult SetupSession::LptAckTick()
 {
     using Kind = AckTickResult::Kind;
-    if (!m_parallel)
+    if (!parallelControl())
         return {Kind::Failed, Ms{0}, {}};
-    LptAcknowledge::Step step =
-        m_ack.decide(!m_parallel->IsQueueEmpty(), [this](int n) { return Answered(n); });
+    LptAcknowledge::Step step = m_ack.decide(m_receiver.InFrame(), [this](int n) { return Answered(n); });
     switch (step.action) {
     case LptAcknowledge::Action::Wait:
         return {Kind::Rearm, step.interval, {}};
@@ -318,12 +323,48 @@ SetupSession::AckTickResult SetupSession::LptAckTick()
     case LptAcknowledge::Action::Finish:
         break;
     }
-    m_receiver.RequestStop();
-    waitReceiverEnd();
-    m_parallel->StopReadThread();
+    stopReceiver();
+    if (ParPortCtl* control = parallelControl())
+        control->StopReadThread();
     // Five NULs end whatever the printer's parser may still expect after the requests.
     writeAll(Bytes(5, 0x00));
     return {Kind::Finished, Ms{0}, {}};
+}
+
+namespace {
+
+class LptAcknowledgeJob final : public StepJob {
+public:
+    explicit LptAcknowledgeJob(SetupSession& session) : m_session(session) {}
+
+    StepResult step() override
+    {
+        if (!m_started) {
+            m_started = true;
+            return StepResult::again(LptAcknowledge::kFirstInterval);
+        }
+        auto tick = m_session.LptAckTick();
+        switch (tick.kind) {
+        case SetupSession::AckTickResult::Kind::Rearm:
+            return StepResult::again(tick.interval);
+        case SetupSession::AckTickResult::Kind::Finished:
+            return StepResult::finished();
+        case SetupSession::AckTickResult::Kind::Failed:
+            break;
+        }
+        return StepResult::failed("GetValueCmd Fail!");
+    }
+
+private:
+    SetupSession& m_session;
+    bool m_started = false;
+};
+
+} // namespace
+
+std::unique_ptr<StepJob> SetupSession::AcknowledgeJob()
+{
+    return std::make_unique<LptAcknowledgeJob>(*this);
 }
 
 SetupSession::WriteResult SetupSession::writeFailure(SetupOptions& form)
@@ -332,21 +373,6 @@ SetupSession::WriteResult SetupSession::writeFailure(SetupOptions& form)
     closeConnection();
     form.resetEditsAfterFailure();
     return WriteResult::Failed;
-}
-
-bool SetupSession::reopenUsb()
-{
-    if (m_ports.m_IsOpen)
-        m_ports.Close();
-    m_clock.sleep(kUsbRestartWait);
-    for (std::size_t attempt = 0; attempt < kUsbReopenPauses.size(); ++attempt) {
-        if (attempt == 1)
-            m_ports.Close();
-        if (m_ports.Open())
-            return true;
-        m_clock.sleep(kUsbReopenPauses[attempt]);
-    }
-    return false;
 }
 
 SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
@@ -366,12 +392,11 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
     }
     if (frame->customCodeReset)
         form.customCode = "0";
+    m_lastFailure.clear();
 
     if (m_kind == PortKind::Ethernet) {
-        if (!EthOpen()) {
-            EthClose();
+        if (!m_connection || !failWith(m_connection->open()))
             return writeFailure(form);
-        }
     }
     if (!writeAll(enterUserSettingFrame()))
         return writeFailure(form);
@@ -385,32 +410,23 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
         return writeFailure(form);
 
     if (m_kind == PortKind::Parallel) {
+        stopReceiver();
         m_clock.sleep(kLptRestartWait);
-        m_parallel->ClosePort();
-        if (!m_parallel->OpenPort(m_lptName) || !writeAll(disableAsbFrame()))
+        if (!failWith(m_connection->reopen(ReopenPolicy{})) || !writeAll(disableAsbFrame()))
             return writeFailure(form);
     }
 
     if (frame->usbModeChange) {
-        switch (m_kind) {
-        case PortKind::Parallel:
-            m_ports.m_IsOpen = 0;
-            m_parallel->ClosePort();
-            break;
-        case PortKind::Ethernet:
-            EthClose();
-            m_ethernetReachable = false;
-            break;
-        default:
-            if (m_ports.m_IsOpen)
-                m_ports.Close();
-            break;
-        }
+        closeConnection();
         return WriteResult::ConnectionClosed;
     }
 
-    if (m_kind == PortKind::Usb) {
-        if (!reopenUsb()) {
+    // The printer restarts with its new settings. A USB printer's node, and a USB virtual
+    // serial port, go away meanwhile and come back: close, wait, open again.
+    const bool comesBack = m_kind == PortKind::Usb || isUsbVirtualSerialPort(m_ports.m_PortName);
+    if (comesBack) {
+        stopReceiver();
+        if (!failWith(m_connection->reopen(reopenpolicy::usbRestart()))) {
             show(kInitFail);
             return WriteResult::ReopenFailed;
         }
@@ -420,7 +436,7 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
             show(kCannotCreateReceiveThread);
         }
     } else if (m_kind == PortKind::Ethernet) {
-        EthClose();
+        m_connection->close();
         m_clock.sleep(kEthernetRestartWait);
     }
     return WriteResult::Written;
@@ -433,21 +449,20 @@ SetupSession::TestResult SetupSession::PrintTestPage(SetupOptions& form)
         showText(page.message());
         return TestResult::Failed;
     }
+    m_lastFailure.clear();
     auto fail = [&] {
         show(kWriteFail);
         closeConnection();
         form.resetEditsAfterFailure();
         return TestResult::Failed;
     };
-    if (m_kind == PortKind::Ethernet && !EthOpen()) {
-        EthClose();
+    if (m_kind == PortKind::Ethernet && (!m_connection || !failWith(m_connection->open())))
         return fail();
-    }
     for (const auto& block : *page)
         if (!writeAll(block))
             return fail();
     if (m_kind == PortKind::Ethernet)
-        EthClose();
+        m_connection->close();
     m_clock.sleep(kTestPagePause);
     return TestResult::Printed;
 }
@@ -464,39 +479,16 @@ bool SetupSession::Default(SetupOptions& form)
 
 void SetupSession::Exit()
 {
-    m_receiver.RequestStop();
-    m_clock.sleep(kExitWait);
+    // The receive thread is joined: no wait on the chance that it saw the stop request.
+    stopReceiver();
     CloseWindow();
-    waitReceiverEnd();
 }
 
 void SetupSession::CloseWindow()
 {
-    switch (m_kind) {
-    case PortKind::Parallel:
-        if (m_lptSetIsOpen)
-            m_ports.m_IsOpen = 0;
-        if (m_parallel)
-            m_parallel->ClosePort();
-        break;
-    case PortKind::Ethernet:
-        break;
-    default:
-        if (m_ports.m_IsOpen)
-            m_ports.Close();
-        break;
-    }
-    releaseNotifyWindow();
-}
-
-long SetupSession::OnReceiveNotify()
-{
-    while (!m_ports.m_QueueRead.IsEmpty()) {
-        std::uint8_t b = m_ports.m_QueueRead.Pop();
-        if (!m_setupQueue.TryPush(b))
-            ++m_overflow;
-    }
-    return 1;
+    stopReceiver();
+    if (m_connection)
+        m_connection->close();
 }
 
 bool SetupSession::OnSetupValue(SetupOptions& form, std::uintptr_t settingNumber, std::intptr_t valueCode)

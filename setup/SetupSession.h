@@ -1,30 +1,29 @@
 #pragma once
 // SetupSession: the user setup's conversation with the printer, for every connection kind
 // (COM, USB, LPT, ETHERNET_II, FILE). The setup dialog and `tavroctl setup` both drive it;
-// neither talks to a port itself. It opens the connection the way the setup needs it,
-// reads ("Get Value"), writes ("Set Value"), prints the test page ("TEST"), fills the
-// Default form and closes ("EXIT"), with the catalog messages of each failure shown through
-// the Prompter and every specified wait taken on the Clock.
+// neither talks to a port itself, and neither does the session: every open, write, read,
+// reopen and close goes through the PrinterConnection that makeConnection builds from the
+// port object's settings. The session holds the conversation: which requests to send on
+// which kind, the acknowledgement of a parallel-port read, the frames that bracket a write,
+// the waits the printer needs, and the catalog messages of each failure, shown through the
+// Prompter with every specified wait taken on the Clock.
 //
-// The host owns the form (a SetupOptions) and a MessageTarget, which receives:
-//  - WM_RECEIVE_NOTIFY (from the port layer: bytes in CPorts::m_QueueRead). The handler
-//    calls OnReceiveNotify(), which moves them into the setup receive queue.
-//  - WM_SETUP_VALUE (wParam setting number, lParam value code) from RcvDataProcess, sent
-//    synchronously. The handler calls OnSetupValue(form, wParam, lParam), which sets the
-//    setting's received-answer flag and applies the value (taking its text slot), then
-//    refreshes what it shows. Over ETHERNET_II the dialog pauses its buttons for
-//    kEthernetCodePause after setting 255, the last answer of a read.
-// SetupValueCollector is a ready-made MessageTarget for hosts without windows.
+// The host owns the form (a SetupOptions) and a MessageTarget, which receives WM_SETUP_VALUE
+// (wParam setting number, lParam value code) from RcvDataProcess, sent synchronously. The
+// handler calls OnSetupValue(form, wParam, lParam), which sets the setting's received-answer
+// flag and applies the value (taking its text slot), then refreshes what it shows. Over
+// ETHERNET_II the dialog pauses its buttons for kEthernetCodePause after setting 255, the last
+// answer of a read. SetupValueCollector is a ready-made MessageTarget for hosts without
+// windows.
 //
-// Threads: every member except OnReceiveNotify and OnSetupValue belongs to the host's
-// thread (the GUI thread). OnReceiveNotify runs on the thread that handles
-// WM_RECEIVE_NOTIFY (one at a time: the watch thread hands over synchronously), and
-// OnSetupValue on the thread that handles WM_SETUP_VALUE. When that is the GUI thread
+// Threads: every member except OnSetupValue belongs to the host's thread (the GUI thread).
+// OnSetupValue runs on the thread that handles WM_SETUP_VALUE. When that is the GUI thread
 // (Qt: a blocking queued call), give the session an idle hook that serves queued calls
-// (SetIdleHook), because the waits for RcvDataProcess to end (end of an LPT read, EXIT,
-// destruction) must let a notification that is being handed over finish.
+// (SetIdleHook), because the session's waits for RcvDataProcess (its end, the answers of a
+// network read) must let a value that is being handed over arrive.
 #include "app/PortName.h"
-#include "port/CByteQueue.h"
+#include "app/StepJob.h"
+#include "port/PrinterConnection.h"
 #include "setup/LptAcknowledge.h"
 #include "setup/RcvDataProcess.h"
 #include "setup/SetupFrames.h"
@@ -50,16 +49,17 @@ class Prompter;
 class SetupSession {
 public:
     using Ms = std::chrono::milliseconds;
-    // After a write the printer stores the values and restarts.
-    static constexpr Ms kUsbRestartWait{3000};      // before the USB node is opened again
+    // After a write the printer stores the values and restarts (a USB port is reopened as
+    // reopenpolicy::usbRestart() says).
     static constexpr Ms kEthernetRestartWait{3000}; // before "Get Value" is offered again
     static constexpr Ms kLptRestartWait{4000};      // before the parallel port is reopened
-    static constexpr std::array<Ms, 5> kUsbReopenPauses = {Ms{500}, Ms{400}, Ms{300}, Ms{200}, Ms{100}};
     static constexpr Ms kTestPagePause{800};  // the printer is busy printing the page
-    static constexpr Ms kExitWait{300};       // RcvDataProcess sees the stop request
     static constexpr Ms kEthernetCodePause{800};
     static constexpr Ms kEthernetRequestGap{10};
     static constexpr Ms kEthernetAnswerWait{100};
+    // After kEthernetAnswerWait a network read takes the answers as they come and ends as
+    // soon as every requested setting answered, or after this much more.
+    static constexpr Ms kEthernetAnswerLimit{1000};
     // How long the host's thread waits for RcvDataProcess to end before giving up (it
     // ends within one 10 ms poll once the notification in hand is delivered).
     static constexpr Ms kReceiverEndWait{5000};
@@ -70,8 +70,7 @@ public:
     // connection; for ETHERNET_II the network library must have had its EthInit.
     SetupSession(CPorts& ports, MessageTarget& window, Prompter& prompter, Clock& clock, CErrorLog& log,
                  bool korean);
-    // Stops RcvDataProcess (waiting for it), closes what the session opened and takes the
-    // session's window out of m_hNotifyWnd.
+    // Stops RcvDataProcess (waiting for it) and closes what the session opened.
     ~SetupSession();
     SetupSession(const SetupSession&) = delete;
     SetupSession& operator=(const SetupSession&) = delete;
@@ -84,13 +83,12 @@ public:
         Failed,                // the message was shown; the dialog closes
     };
     // The opening of the connection:
-    //  - LPT: the session's parallel-port control opens the port (failure: "Init Fail\n"
-    //    and the control's error text), m_IsOpen is set, 1D 61 00 sent (failure:
-    //    "ERROR : Printer check.").
-    //  - ETHERNET_II: a test connection (failure: "ERROR : Printer check."), then the
-    //    receive thread starts.
-    //  - others: m_hNotifyWnd = the window, m_Function = 2, the port (re)opened (failure:
-    //    "Init Fail"); the receive thread starts for COM and USB.
+    //  - LPT: the port opened (failure: "Init Fail\n" and the parallel-port control's error
+    //    text), m_IsOpen is set, 1D 61 00 sent (failure: "ERROR : Printer check.").
+    //  - ETHERNET_II: a test connection (failure: "ERROR : Printer check."); every action
+    //    then connects for itself.
+    //  - others: m_Function = 2, the port (re)opened (failure: "Init Fail"); the receive
+    //    thread starts for COM and USB.
     OpenResult Open();
     // The connection kind in use (after Open: FILE names are File).
     PortKind Kind() const { return m_kind; }
@@ -99,6 +97,12 @@ public:
     bool GetValueAvailable() const { return true; }
     // The port, parallel control or (for ETHERNET_II) the test connection is usable.
     bool ConnectionOpen() const;
+    // What went wrong in the last failed action, as the connection said it ("serial port
+    // /dev/ttyS0: the printer closed the connection"); empty when it has no such reason.
+    const std::string& LastFailure() const { return m_lastFailure; }
+    // The receive thread ended by itself (the printer hung up or a read failed): why.
+    // Empty while it runs or after the session stopped it.
+    std::string ReceiveFailure() const { return m_receiver.EndReason(); }
 
     enum class ReadResult {
         Requested,  // COM, USB, ETHERNET_II, FILE: the answers arrive as WM_SETUP_VALUE
@@ -107,12 +111,13 @@ public:
     };
     // "Get Value": the Function 6 requests of the connection kind (RequestList()). Clears
     // the received-answer flags first.
-    //  - LPT: 1D 61 00, the 17 requests, the read thread, RcvDataProcess; the host's timer
-    //    finishes the read through LptAckTick (buttons stay disabled until then).
-    //  - ETHERNET_II: one connection: 17 requests 10 ms apart, 100 ms for the answers, the
-    //    setup queue emptied, then every answer received goes into it.
-    //  - COM, USB: 18 requests through the port object; USB then reads the reply
-    //    (ReadUsbReply), which notifies the window.
+    //  - LPT: 1D 61 00, the 17 requests, the read thread, RcvDataProcess; the host drives
+    //    AcknowledgeJob() (or LptAckTick) to finish the read (buttons stay disabled until
+    //    then).
+    //  - ETHERNET_II: one connection: 17 requests 10 ms apart, 100 ms, then the answers as
+    //    they come until every one is in (at most kEthernetAnswerLimit more); closed again.
+    //  - COM, USB: 18 requests; the answers arrive through the receive thread while the host
+    //    waits for them (a USB printer may answer the last ones late).
     // Failure messages: "ERROR : Read Fail!\nPlease check the printer power or connection"
     // (a request or the connection failed), "ERROR : Write to port." (LPT writes),
     // "ERROR : Cannot create receive thread!" (LPT threads).
@@ -130,6 +135,11 @@ public:
     // One tick of the LPT acknowledgement timer (the host kills its timer before calling
     // and arms it again with the interval of a Rearm).
     AckTickResult LptAckTick();
+    // The acknowledgement of the parallel-port read that GetValue started, as a step job:
+    // its first step asks for LptAcknowledge::kFirstInterval, every later one is a tick.
+    // Finished when every setting answered; Failed ("GetValueCmd Fail!", shown already) when
+    // a repeat could not be sent. The job belongs to the session and must not outlive it.
+    std::unique_ptr<StepJob> AcknowledgeJob();
 
     enum class WriteResult {
         Nothing,          // no option had a value, margin 0, code "0": nothing sent
@@ -141,7 +151,8 @@ public:
     };
     // "Set Value": the options of the form that have a value, bracketed by the enter and
     // end user setting mode frames, then the connection's after-effects (LPT reopened after
-    // 4000 ms; USB closed and reopened after 3000 ms with five tries; ETHERNET_II 3000 ms).
+    // 4000 ms; USB, and a USB virtual serial port, closed and reopened after 3000 ms with five
+    // tries; ETHERNET_II 3000 ms).
     // The stop-bit warning is shown once after the stop bit was chosen (NoteStopBitChosen,
     // Default). Changes the form: an invalid code text becomes "0"; a failure resets the
     // image number and lines.
@@ -160,13 +171,11 @@ public:
     void NoteStopBitChosen() { m_stopBitWarning = true; }
     bool StopBitWarningArmed() const { return m_stopBitWarning; }
 
-    // "EXIT": stop request to RcvDataProcess, 300 ms, then the connection closed.
+    // "EXIT": RcvDataProcess stopped (and waited for), then the connection closed.
     void Exit();
     // Closing the window any other way: the connection closed without the stop request.
     void CloseWindow();
 
-    // WM_RECEIVE_NOTIFY: every byte of m_QueueRead into the setup receive queue. Returns 1.
-    long OnReceiveNotify();
     // WM_SETUP_VALUE: the received-answer flag of the setting, then the value into the
     // form (see applySetupValue). Returns whether the form now shows the printer's value.
     bool OnSetupValue(SetupOptions& form, std::uintptr_t settingNumber, std::intptr_t valueCode);
@@ -178,24 +187,20 @@ public:
     std::vector<std::uint8_t> RequestList() const { return readRequestList(m_kind); }
     int ModelFamily() const;
     bool Korean() const { return m_korean; }
-    // The session's parallel-port control (LPT only, after Open; else null).
-    ParPortCtl* ParallelPort() { return m_parallel.get(); }
-    // Bytes dropped because the setup receive queue was full.
-    int ReceiveOverflow() const { return m_overflow.load(); }
     const RcvDataProcess& Receiver() const { return m_receiver; }
 
 private:
     bool writeAll(const Bytes& bytes);
-    bool sendEthernet(const Bytes& bytes);
+    bool failWith(const IoResult& result);
     void show(int catalogEntry, const char* caption = nullptr);
     void showText(const std::string& text, const char* caption = nullptr);
     ReadResult readFailure(int code);
     WriteResult writeFailure(SetupOptions& form);
     void closeConnection();
     Status startReceiver();
-    bool reopenUsb();
-    void waitReceiverEnd();
-    void releaseNotifyWindow();
+    void stopReceiver();
+    bool waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms limit);
+    ParPortCtl* parallelControl();
 
     CPorts& m_ports;
     MessageTarget& m_window;
@@ -204,17 +209,14 @@ private:
     CErrorLog& m_log;
     const bool m_korean;
     PortKind m_kind = PortKind::File;
-    std::string m_lptName;
 
-    CByteQueue m_setupQueue;
     SetupTextSlots m_slots;
+    std::unique_ptr<PrinterConnection> m_connection;
     RcvDataProcess m_receiver;
-    std::unique_ptr<ParPortCtl> m_parallel;
     LptAcknowledge m_ack;
     std::array<std::atomic<bool>, 256> m_answered{};
-    std::atomic<int> m_overflow{0};
+    std::string m_lastFailure;
     bool m_stopBitWarning = false;
-    bool m_lptSetIsOpen = false;
     bool m_ethernetReachable = false;
     std::function<void()> m_idle;
 };

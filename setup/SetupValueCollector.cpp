@@ -10,15 +10,11 @@ void SetupValueCollector::Attach(SetupSession* session)
 
 long SetupValueCollector::SendMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
-    if (msg == WM_RECEIVE_NOTIFY) {
-        // Held across the hand-over, so that Attach(nullptr) waits for a notification in
-        // progress before the host lets the session go.
-        std::lock_guard lock(m_mutex);
-        return m_session ? m_session->OnReceiveNotify() : 0;
-    }
     if (msg != WM_SETUP_VALUE)
         return 0;
     {
+        // Held across the hand-over, so that Attach(nullptr) waits for a value in progress
+        // before the host lets the session go.
         std::lock_guard lock(m_mutex);
         if (!m_session)
             return 0;

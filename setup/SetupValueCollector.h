@@ -1,10 +1,9 @@
 #pragma once
-// A MessageTarget for hosts without windows (tavroctl, tests): it hands WM_RECEIVE_NOTIFY
-// to the session and applies every WM_SETUP_VALUE to a form of its own, on whichever
-// thread delivers it, and lets the host's thread wait for the answers with a time-out.
+// A MessageTarget for hosts without windows (tavroctl, tests): it applies every
+// WM_SETUP_VALUE to a form of its own, through the session, on whichever thread delivers it,
+// and lets the host's thread wait for the answers with a time-out.
 //
-// Threads: SendMessage runs on the notifying threads (the watch thread, RcvDataProcess,
-// the host's thread inside ReadUsbReply); everything else on any thread. All state is
+// Threads: SendMessage runs on RcvDataProcess's thread; everything else on any thread. All state is
 // behind one lock, which is also held while the session handles a message: after
 // Attach(nullptr) returns, no message reaches the old session any more.
 #include "app/MessageTarget.h"
@@ -22,7 +21,7 @@ class SetupSession;
 class SetupValueCollector final : public MessageTarget {
 public:
     SetupValueCollector() = default;
-    // The session whose OnReceiveNotify/OnSetupValue the messages go to. Set it before
+    // The session whose OnSetupValue the messages go to. Set it before
     // the session opens and clear it (nullptr) before the session goes.
     void Attach(SetupSession* session);
 

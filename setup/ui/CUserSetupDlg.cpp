@@ -11,6 +11,7 @@
 #include "qthost/QtMessageTarget.h"
 #include "qthost/QtStatusLine.h"
 #include "port/CPorts.h"
+#include "qthost/QtStepDriver.h"
 #include "setup/SetupSession.h"
 #include "setup/SetupValueCodec.h"
 #include "setup/ui/UserSetupBinding.h"
@@ -125,10 +126,7 @@ CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
 
     m_target = std::make_unique<QtMessageTarget>(
         [this](unsigned msg, std::uintptr_t w, std::intptr_t l) { return handleMessage(msg, w, l); });
-    m_ackTimer = new QTimer(this);
-    m_ackTimer->setObjectName("lptAckTimer");
-    m_ackTimer->setSingleShot(true);
-    connect(m_ackTimer, &QTimer::timeout, this, &CUserSetupDlg::onLptAckTick);
+    m_ack = new QtStepDriver(this, "lptAckTimer");
 
     connectHandlers();
     openingSequence();
@@ -435,15 +433,13 @@ void CUserSetupDlg::openingSequence()
 
 bool CUserSetupDlg::lptReadPending() const
 {
-    return m_ackTimer->isActive() || m_waitCursor;
+    return m_ack->running() || m_waitCursor;
 }
 
 long CUserSetupDlg::handleMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
     if (!m_session)
         return 0;
-    if (msg == WM_RECEIVE_NOTIFY)
-        return m_session->OnReceiveNotify();
     if (msg != WM_SETUP_VALUE)
         return 0;
     // Keep what the user typed in the controls that this value does not touch.
@@ -480,7 +476,7 @@ void CUserSetupDlg::onGetValue()
         m_status->showBusy(text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
         switch (m_session->GetValue()) {
         case SetupSession::ReadResult::LptStarted:
-            m_ackTimer->start(static_cast<int>(LptAcknowledge::kFirstInterval.count()));
+            m_ack->start(m_session->AcknowledgeJob(), [this](const StepResult& r) { lptReadEnded(r); });
             return;
         case SetupSession::ReadResult::Requested:
             break;
@@ -571,26 +567,21 @@ void CUserSetupDlg::reportUnanswered()
 void CUserSetupDlg::onLptAckTick()
 {
     BusyScope busy(*this);
-    m_ackTimer->stop();
-    auto result = m_session->LptAckTick();
-    switch (result.kind) {
-    case SetupSession::AckTickResult::Kind::Rearm:
-        m_ackTimer->start(static_cast<int>(result.interval.count()));
-        return;
-    case SetupSession::AckTickResult::Kind::Finished:
-        m_waitCursor = false;
-        unsetCursor();
+    m_ack->stepNow();
+}
+
+void CUserSetupDlg::lptReadEnded(const StepResult& result)
+{
+    m_waitCursor = false;
+    unsetCursor();
+    if (result.kind == StepResult::Kind::Finished) {
         setActionButtons(true);
         m_status->showDone(text("Settings read from the printer.", "프린터 설정을 읽었습니다."));
         return;
-    case SetupSession::AckTickResult::Kind::Failed:
-        // The read cannot finish; EXIT must still let the user leave.
-        m_waitCursor = false;
-        unsetCursor();
-        m_form->button(1070)->setEnabled(true);
-        m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
-        return;
     }
+    // The read cannot finish; EXIT must still let the user leave.
+    m_form->button(1070)->setEnabled(true);
+    m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
 }
 
 void CUserSetupDlg::onSetValue()
@@ -709,7 +700,7 @@ void CUserSetupDlg::onExit()
         m_closeRequested = true;
         return;
     }
-    m_ackTimer->stop();
+    m_ack->stop();
     if (m_session)
         m_session->Exit();
     closeConnection(true);
@@ -723,7 +714,7 @@ void CUserSetupDlg::reject()
         m_closeRequested = true;
         return;
     }
-    m_ackTimer->stop();
+    m_ack->stop();
     if (m_session && !m_closed)
         m_session->CloseWindow();
     closeConnection(false);
@@ -733,7 +724,7 @@ void CUserSetupDlg::reject()
 
 void CUserSetupDlg::closeConnection(bool)
 {
-    m_ackTimer->stop();
+    m_ack->stop();
     m_waitCursor = false;
     // Release any worker blocked in a hand-over before waiting for it to end.
     m_target->detach();

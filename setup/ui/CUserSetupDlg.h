@@ -5,9 +5,8 @@
 // the form (SetupOptions) and the controls; every byte to and from the printer goes
 // through the setup core's SetupSession.
 //
-// Threads: the GUI thread owns the dialog. RcvDataProcess delivers WM_SETUP_VALUE, and
-// the port layer WM_RECEIVE_NOTIFY, through a QtMessageTarget, so the handlers always run
-// on the GUI thread; every wait of the dialog (EXIT, the end of a parallel-port read, the
+// Threads: the GUI thread owns the dialog. RcvDataProcess delivers WM_SETUP_VALUE through a
+// QtMessageTarget, so the handler always runs on the GUI thread; every wait of the dialog (EXIT, the end of a parallel-port read, the
 // pauses of a write) serves those queued calls, and closing detaches the target before the
 // workers are joined, so neither side can block the other for good.
 #include "setup/SetupOptions.h"
@@ -27,7 +26,8 @@ class Profile;
 class Prompter;
 class QtMessageTarget;
 class QtStatusLine;
-class QTimer;
+class QtStepDriver;
+struct StepResult;
 class SetupSession;
 class UserSetupForm;
 
@@ -81,7 +81,8 @@ public:
     void onExit();
     // The close box and Esc: closes without the stop request.
     void reject() override;
-    // The parallel-port acknowledgement timer's tick (the timer is "lptAckTimer").
+    // The parallel-port acknowledgement's next step at once (what its timer, "lptAckTimer",
+    // does when it fires).
     void onLptAckTick();
 
 protected:
@@ -107,6 +108,7 @@ private:
     void waitForAnswers();
     void reportUnanswered();
     void afterUsbModeChange();
+    void lptReadEnded(const StepResult& result);
     QString text(const char* english, const char* korean) const;
 
     UserSetupDlgDeps m_deps;
@@ -116,7 +118,7 @@ private:
     bool m_backToConnection = false;
     std::unique_ptr<QtMessageTarget> m_target;
     std::unique_ptr<SetupSession> m_session;
-    QTimer* m_ackTimer;
+    QtStepDriver* m_ack;
     SetupOptions m_options;
     bool m_openFailed = false;
     bool m_closed = false;

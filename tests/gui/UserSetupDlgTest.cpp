@@ -572,7 +572,7 @@ TEST_F(UserSetupSerialTest, SetValueWritesWhatTheSimulatorThenHolds)
 }
 
 // The USB printer-class connection against the virtual printer's fake sysfs tree: the
-// answers come back through ReadUsbReply, escaped as the printer sends them over USB.
+// answers come back on the one open node, escaped as the printer sends them over USB.
 TEST_F(UserSetupDlgTest, UsbGetValueReadsThroughTheSimulatorsUsbNode)
 {
     if (!std::filesystem::exists(SimProcess::defaultBinary()))

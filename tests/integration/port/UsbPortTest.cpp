@@ -115,67 +115,6 @@ TEST_F(UsbTest, CPortsOpensTheFamilysPrinterAndWritesToIt)
     EXPECT_EQ(ports->m_IsOpen, 0);
 }
 
-TEST_F(UsbTest, ReadUsbReplyDecodesEscapesAcrossReads)
-{
-    fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, pty.slavePath());
-    ports->m_PortName = "USB";
-    ports->m_ModelFamily = 5;
-    ASSERT_EQ(ports->Open(), 1);
-    DrainingTarget target(*ports);
-    ports->m_hNotifyWnd = &target;
-
-    // The first read ends with an escape; its partner comes only in the next read, sent by
-    // the printer once the first notification was handled.
-    target.onNotify = [&](int n) {
-        if (n == 1)
-            writeMaster(pty.master(), {0x1B});
-    };
-    ASSERT_TRUE(writeMaster(pty.master(), {0x1B, 0x30, 0x41, 0x1B}));
-    ASSERT_TRUE(slaveHasInput(pty));
-    EXPECT_EQ(ports->ReadUsbReply(), 1);
-    EXPECT_EQ(target.bytes(), (Bytes{0x00, 0x41, 0x1B}));
-    EXPECT_EQ(target.notifications(), 2);
-    EXPECT_EQ(ports->m_hUsbRead, -1);
-
-    // The same at the 256-byte boundary of one read: 255 data bytes and an escape.
-    Bytes full(255, 0x41);
-    full.push_back(0x1B);
-    target.onNotify = [&](int n) {
-        if (n == 3)
-            writeMaster(pty.master(), {0x30});
-    };
-    ASSERT_TRUE(writeMaster(pty.master(), full));
-    ASSERT_TRUE(slaveHasInput(pty));
-    EXPECT_EQ(ports->ReadUsbReply(), 1);
-    Bytes expect = {0x00, 0x41, 0x1B};
-    expect.insert(expect.end(), 255, 0x41);
-    expect.push_back(0x00);
-    EXPECT_EQ(target.bytes(), expect);
-}
-
-TEST_F(UsbTest, ReadUsbReplyWithoutAnswerReturnsAfterItsFourWaits)
-{
-    fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, pty.slavePath());
-    ports->m_PortName = "USB";
-    ports->m_ModelFamily = 5;
-    ASSERT_EQ(ports->Open(), 1);
-    DrainingTarget target(*ports);
-    ports->m_hNotifyWnd = &target;
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ports->ReadUsbReply(), 1);
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 350ms);
-    EXPECT_LT(took, 3s);
-    EXPECT_EQ(target.notifications(), 0);
-}
-
-TEST_F(UsbTest, ReadUsbReplyShowsThePathWhenTheNodeIsGone)
-{
-    ports->m_DevicePath = (dir / "dev/usb/lp7").string();
-    EXPECT_EQ(ports->ReadUsbReply(), 0);
-    EXPECT_EQ(prompter.texts(), std::vector<std::string>{ports->m_DevicePath});
-}
-
 TEST_F(UsbTest, VirtualSerialPortIsFoundByItsDevicesId)
 {
     fake.addUsbSerial("ttyACM0", 0x0403, 0x6001, pty.slavePath());
@@ -215,20 +154,3 @@ TEST_F(UsbTest, EnumPortsListsRealSerialAndParallelPortsAndExtras)
     EXPECT_TRUE(q.EnumPorts(true).empty());
 }
 
-TEST_F(UsbTest, ReadUsbReplyNeverOverrunsTheQueue)
-{
-    fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, pty.slavePath());
-    ports->m_PortName = "USB";
-    ports->m_ModelFamily = 5;
-    ASSERT_EQ(ports->Open(), 1);
-    for (int i = 0; i < 4094; ++i)
-        ports->m_QueueRead.Push(0x11);
-    ASSERT_TRUE(writeMaster(pty.master(), {0x41, 0x42, 0x43}));
-    ASSERT_TRUE(slaveHasInput(pty));
-    EXPECT_EQ(ports->ReadUsbReply(), 1);
-    // One byte fits; the rest is dropped instead of wrapping the ring over unread bytes.
-    EXPECT_EQ(ports->m_QueueRead.Count(), 4095);
-    for (int i = 0; i < 4094; ++i)
-        ASSERT_EQ(ports->m_QueueRead.Pop(), 0x11);
-    EXPECT_EQ(ports->m_QueueRead.Pop(), 0x41);
-}

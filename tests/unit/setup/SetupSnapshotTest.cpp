@@ -1,14 +1,15 @@
 // Snapshot keys and values, the acknowledgement decision and the receive worker over a
-// queue.
+// connection.
 #include "setup/LptAcknowledge.h"
 #include "setup/RcvDataProcess.h"
 #include "setup/SetupSnapshot.h"
 
 #include "app/MessageTarget.h"
-#include "port/CByteQueue.h"
+#include "port/PrinterConnection.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -45,12 +46,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Message> m_messages;
 };
-
-void push(CByteQueue& q, const std::string& bytes)
-{
-    for (char c : bytes)
-        q.Push(static_cast<std::uint8_t>(c));
-}
 
 bool waitFor(const std::function<bool()>& done)
 {
@@ -158,33 +153,92 @@ TEST(LptAcknowledge, Decisions)
     EXPECT_EQ(ack.decide(false, isAnswered).action, LptAcknowledge::Action::Finish);
 }
 
-TEST(RcvDataProcess, QueueWorkerDispatchesFlushesAndStops)
+namespace {
+
+// A connection whose printer says what the test hands it, one piece per read, and then
+// hangs up when told to.
+class ScriptedConnection final : public PrinterConnection {
+public:
+    void say(const std::string& bytes)
+    {
+        std::lock_guard lock(m_mutex);
+        m_pieces.push_back(bytes);
+    }
+    void hangUp() { m_hungUp = true; }
+    int reads() const { return m_reads.load(); }
+
+    PortKind kind() const override { return PortKind::Serial; }
+    std::string describe() const override { return "serial port test"; }
+    IoResult open() override { return IoResult::done(); }
+    bool isOpen() const override { return true; }
+    IoResult write(std::span<const std::uint8_t> bytes, Ms) override { return IoResult::done(bytes.size()); }
+    IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override
+    {
+        ++m_reads;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_pieces.empty()) {
+                std::string piece = m_pieces.front();
+                m_pieces.erase(m_pieces.begin());
+                EXPECT_LE(piece.size(), buffer.size());
+                std::copy(piece.begin(), piece.end(), buffer.begin());
+                return IoResult::done(piece.size());
+            }
+        }
+        if (m_hungUp)
+            return IoResult::hungUp(0, "serial port test: the printer closed the connection");
+        std::this_thread::sleep_for(wait);
+        return IoResult::done(0);
+    }
+    void close() override {}
+    IoResult reopen(const ReopenPolicy&) override { return IoResult::done(); }
+    bool canAnswer() const override { return true; }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_pieces;
+    std::atomic<bool> m_hungUp{false};
+    std::atomic<int> m_reads{0};
+};
+
+} // namespace
+
+TEST(RcvDataProcess, ReadsTheConnectionUntilStoppedOrHungUp)
 {
     RecordingTarget target;
     SetupTextSlots slots;
-    CByteQueue queue;
-    std::atomic<bool> open{true};
+    ScriptedConnection printer;
     RcvDataProcess worker(target, slots);
-    ASSERT_TRUE(worker.StartOnQueue(queue, [&] { return open.load(); }));
-    push(queue, std::string("\x00\xFF\x37\x27" "252" "\x1F" "64", 10) + std::string(1, '\0'));
+    ASSERT_TRUE(worker.Start(printer));
+    printer.say(std::string("\x00\xFF\x37\x27" "252" "\x1F" "64", 10) + std::string(1, '\0'));
     ASSERT_TRUE(waitFor([&] { return target.messages().size() == 1; }));
     EXPECT_EQ(target.messages()[0].msg, WM_SETUP_VALUE);
     EXPECT_EQ(target.messages()[0].setting, 252);
     EXPECT_EQ(target.messages()[0].code, 64);
 
-    // Half a frame, then a flush: the rest of it must not complete a reply.
-    push(queue, std::string("\x37\x27" "253" "\x1F", 6));
-    worker.FlushQueue(queue);
-    push(queue, std::string("1", 1) + std::string(1, '\0'));
-    push(queue, std::string("\x37\x27" "3" "\x1F" "6", 5) + std::string(1, '\0'));
+    // A reply split over two reads: in a frame until its terminator comes.
+    printer.say(std::string("\x37\x27" "25", 4));
+    ASSERT_TRUE(waitFor([&] { return worker.InFrame(); }));
+    printer.say(std::string("3" "\x1F" "1", 3) + std::string(1, '\0'));
     ASSERT_TRUE(waitFor([&] { return target.messages().size() == 2; }));
-    EXPECT_EQ(target.messages()[1].setting, 3);
+    EXPECT_EQ(target.messages()[1].setting, 253);
+    EXPECT_EQ(target.messages()[1].code, 2);
+    EXPECT_FALSE(worker.InFrame());
 
-    open = false; // the port closed: the worker ends by itself
-    EXPECT_TRUE(worker.WaitEnded(std::chrono::seconds(5)));
+    // A stop ends it within a few of its short reads, with no reason to report.
+    worker.RequestStop();
+    EXPECT_TRUE(worker.WaitEnded(std::chrono::seconds(1)));
+    EXPECT_TRUE(worker.EndReason().empty());
+    EXPECT_FALSE(worker.HungUp());
     EXPECT_EQ(worker.DispatchedReplies(), 2);
 
-    ASSERT_TRUE(worker.StartOnQueue(queue, [] { return true; }));
-    worker.RequestStop();
-    EXPECT_TRUE(worker.WaitEnded(std::chrono::seconds(5)));
+    // Started again, then the printer hangs up: the worker ends by itself and says why.
+    ASSERT_TRUE(worker.Start(printer));
+    printer.say(std::string("\x37\x27" "3" "\x1F" "6", 5) + std::string(1, '\0'));
+    ASSERT_TRUE(waitFor([&] { return target.messages().size() == 3; }));
+    printer.hangUp();
+    ASSERT_TRUE(waitFor([&] { return worker.Ended(); }));
+    EXPECT_TRUE(worker.HungUp());
+    EXPECT_EQ(worker.EndReason(), "serial port test: the printer closed the connection");
+    EXPECT_TRUE(worker.WaitEnded(std::chrono::seconds(1)));
 }

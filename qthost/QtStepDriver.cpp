@@ -1,0 +1,55 @@
+#include "qthost/QtStepDriver.h"
+
+#include <QTimer>
+
+QtStepDriver::QtStepDriver(QObject* parent, const QString& timerName) : QObject(parent), m_timer(new QTimer(this))
+{
+    m_timer->setObjectName(timerName);
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &QtStepDriver::stepNow);
+}
+
+QtStepDriver::~QtStepDriver() = default;
+
+void QtStepDriver::start(std::unique_ptr<StepJob> job, Done done)
+{
+    stop();
+    m_job = std::move(job);
+    m_done = std::move(done);
+    stepNow();
+}
+
+void QtStepDriver::stepNow()
+{
+    m_timer->stop();
+    if (!m_job)
+        return;
+    std::shared_ptr<StepJob> job = m_job;
+    StepResult r = job->step();
+    if (m_job != job)
+        return; // stopped (or started afresh) during the step
+    if (r.kind == StepResult::Kind::Again) {
+        m_timer->start(static_cast<int>(r.after.count()));
+        return;
+    }
+    Done done = std::move(m_done);
+    m_job.reset();
+    m_done = nullptr;
+    if (done)
+        done(r);
+}
+
+void QtStepDriver::stop()
+{
+    m_timer->stop();
+    m_job.reset();
+    m_done = nullptr;
+}
+
+void QtStepDriver::cancel()
+{
+    if (!m_job)
+        return;
+    m_job->cancel();
+    stepNow();
+}
