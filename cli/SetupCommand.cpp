@@ -4,8 +4,7 @@
 // turns arguments into a form and answers into lines.
 #include "cli/CliCommand.h"
 #include "common/JsonText.h"
-#include "cli/CliConnection.h"
-#include "cli/CliPrompter.h"
+#include "cli/CliSession.h"
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
@@ -35,7 +34,8 @@ struct SetupArgs {
     std::string saveFile;
     std::vector<std::string> assignments;
     std::string fromFile;
-    bool verify = false;
+    bool verify = false;   // --verify: read back, and fail when that cannot be done
+    bool noVerify = false; // --no-verify: do not read back
     std::string diffFile;
 };
 
@@ -75,10 +75,7 @@ struct ReadBack {
 // One connection and its setup session for the length of a command.
 class CliSetup {
 public:
-    explicit CliSetup(const CliOptions& options)
-        : m_options(options), m_prompter(options.yes), m_ports(m_prompter, SystemClock::instance(), theErrorLog())
-    {
-    }
+    explicit CliSetup(const CliOptions& options) : m_cli(options) {}
     ~CliSetup()
     {
         if (m_session)
@@ -90,19 +87,12 @@ public:
     CliSetup& operator=(const CliSetup&) = delete;
 
     // Parses the connection options only (nothing opened).
-    Status configure()
-    {
-        auto connection = configureConnection(m_options, m_ports, m_prompter);
-        if (!connection)
-            return connection.status();
-        m_connection = *connection;
-        return Status::success();
-    }
+    Status configure() { return m_cli.configure(); }
 
     Status open()
     {
-        m_session = std::make_unique<SetupSession>(m_ports, m_collector, m_prompter, SystemClock::instance(),
-                                                   theErrorLog(), systemDefaultIsKorean());
+        m_session = std::make_unique<SetupSession>(m_cli.ports(), m_collector, m_cli.prompter(), m_cli.clock(),
+                                                   m_cli.log(), systemDefaultIsKorean());
         m_collector.Attach(m_session.get());
         switch (m_session->Open()) {
         case SetupSession::OpenResult::Opened:
@@ -112,20 +102,31 @@ public:
         case SetupSession::OpenResult::Failed:
             break;
         }
-        return Status::failure("cannot open " + where());
+        return Status::failure(because("cannot open " + where()));
     }
 
     std::string where() const
     {
-        if (m_connection.kind() == PortKind::PrintToFile)
-            return "file " + m_ports.m_PortName;
-        return m_connection.describe();
+        if (m_cli.settings().kind() == PortKind::PrintToFile)
+            return "file " + m_cli.ports().m_PortName;
+        return m_cli.where();
     }
-    bool isFile() const { return m_connection.kind() == PortKind::PrintToFile || m_connection.kind() == PortKind::File; }
-    int family() const { return m_ports.m_ModelFamily; }
+    // "what: the connection's reason", or what alone when there is none.
+    std::string because(const std::string& what) const
+    {
+        const std::string& why = m_session ? m_session->LastFailure() : std::string();
+        return why.empty() ? what : what + ": " + why;
+    }
+    bool isFile() const
+    {
+        PortKind kind = m_cli.settings().kind();
+        return kind == PortKind::PrintToFile || kind == PortKind::File;
+    }
+    int family() const { return m_cli.ports().m_ModelFamily; }
     SetupSession& session() { return *m_session; }
 
-    // Get Value, then the answers, at most timeout.
+    // Get Value, then the answers, at most timeout. A printer that hangs up ends the wait
+    // at once: its answers will not come.
     Result<ReadBack> read(Ms timeout)
     {
         if (isFile())
@@ -134,29 +135,28 @@ public:
         m_collector.SetForm(SetupOptions());
         const std::vector<std::uint8_t> wanted = m_session->RequestList();
         auto deadline = std::chrono::steady_clock::now() + timeout;
+        auto left = [&] {
+            return std::max(Ms(0), std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now()));
+        };
         SetupSession::ReadResult started = m_session->GetValue();
         if (started == SetupSession::ReadResult::Failed)
-            return Result<ReadBack>::failure("reading the setup from " + where() + " failed");
+            return Result<ReadBack>::failure(because("reading the setup from " + where() + " failed"));
         if (started == SetupSession::ReadResult::LptStarted) {
-            // The parallel port answers through the acknowledgement timer, which asks
-            // again for what is missing; the answers themselves arrive meanwhile.
-            Ms interval = LptAcknowledge::kFirstInterval;
+            // The parallel port answers through the acknowledgement, which asks again for
+            // what is missing; the answers themselves arrive meanwhile.
+            auto job = m_session->AcknowledgeJob();
             for (;;) {
-                auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
-                if (left <= Ms(0))
+                StepResult r = job->step();
+                if (r.kind != StepResult::Kind::Again || !m_session->ReceiveFailure().empty())
                     break;
-                if (interval > left) {
-                    m_collector.WaitFor(wanted, left);
+                if (r.after >= left()) {
+                    waitForAnswers(wanted, left());
                     break;
                 }
-                SystemClock::instance().sleep(interval);
-                auto tick = m_session->LptAckTick();
-                if (tick.kind != SetupSession::AckTickResult::Kind::Rearm)
-                    break;
-                interval = tick.interval;
+                m_cli.clock().sleep(r.after);
             }
         } else {
-            m_collector.WaitFor(wanted, timeout);
+            waitForAnswers(wanted, timeout);
         }
         ReadBack back;
         back.form = m_collector.Form();
@@ -165,6 +165,9 @@ public:
         for (auto n : wanted)
             if (!answered.count(n))
                 back.missing.push_back(n);
+        if (!back.missing.empty() && !m_session->ReceiveFailure().empty())
+            return Result<ReadBack>::failure("reading the setup from " + where() +
+                                             " failed: " + m_session->ReceiveFailure());
         return back;
     }
 
@@ -178,11 +181,17 @@ public:
     }
 
 private:
-    CliOptions m_options;
-    CliPrompter m_prompter;
-    SetupValueCollector m_collector; // outlives the port object's watch thread
-    CPorts m_ports;
-    CliConnection m_connection;
+    void waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms timeout)
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!m_collector.WaitFor(wanted, std::min(timeout, Ms(20)))) {
+            if (!m_session->ReceiveFailure().empty() || std::chrono::steady_clock::now() >= deadline)
+                return;
+        }
+    }
+
+    mutable CliSession m_cli; // its port object is read from const members
+    SetupValueCollector m_collector; // outlives the session's receive thread
     std::unique_ptr<SetupSession> m_session;
 };
 
@@ -278,8 +287,13 @@ int runSet(const CliOptions& options, const SetupArgs& args)
     std::set<std::string> given;
     if (Status s = formFromArgs(args, setup.family(), form, given); !s)
         return cliFail(s.message());
+    if (args.verify && args.noVerify)
+        return cliFail("--verify and --no-verify exclude each other");
     if (args.verify && setup.isFile())
         return cliFail("--verify: a file cannot be read back");
+    // A printer that can answer is read back unless told not to: a frame that was lost on
+    // the way (a hang-up in the middle of it) is caught there, not reported as written.
+    bool verify = !args.noVerify && !setup.isFile();
     if (Status s = setup.open(); !s)
         return cliFail(s.message());
 
@@ -320,18 +334,20 @@ int runSet(const CliOptions& options, const SetupArgs& args)
     case SetupSession::WriteResult::Refused:
         return cliFail("the settings were refused before anything was sent");
     case SetupSession::WriteResult::Failed:
-        return cliFail("writing the setup to " + setup.where() + " failed; the printer may be half-configured, "
-                       "check it and write again");
+        return cliFail(setup.because("writing the setup to " + setup.where() + " failed") +
+                       "; the printer may be half-configured, check it and write again");
     case SetupSession::WriteResult::ReopenFailed:
-        std::cerr << "tavroctl: warning: the settings were written, but the USB printer did not come back after "
-                     "its restart\n";
-        if (args.verify)
-            return cliFail("--verify: the USB printer did not come back after the write");
+        std::cerr << "tavroctl: warning: the settings were sent, but the printer did not come back after its "
+                     "restart\n";
+        if (verify)
+            return cliFail(setup.because("the printer did not come back after the write, so the settings could "
+                                         "not be read back") + " (--no-verify skips the read-back)");
         break;
     case SetupSession::WriteResult::ConnectionClosed:
         std::cerr << "tavroctl: note: usb_mode was written: the printer leaves this interface, connection closed\n";
         if (args.verify)
             return cliFail("--verify: the connection closed with the usb_mode change, nothing to read back");
+        verify = false;
         break;
     case SetupSession::WriteResult::Written:
         break;
@@ -343,16 +359,16 @@ int runSet(const CliOptions& options, const SetupArgs& args)
         if (given.count(line.first) || line.first == "margin" || line.first == "custom_code")
             ++count;
     if (!options.json)
-        std::cout << "wrote " << count << " settings to " << setup.where() << "\n";
+        std::cout << "sent " << count << " settings to " << setup.where() << "\n";
 
-    if (!args.verify) {
+    if (!verify) {
         if (options.json)
             std::cout << "{\"written\":" << count << "}\n";
         return 0;
     }
     auto back = setup.read(timeoutOf(args));
     if (!back)
-        return cliFail("--verify: " + back.message());
+        return cliFail("reading the settings back failed, so the write is not confirmed: " + back.message());
     SnapshotLines reported = snapshotOf(back->form, setup.family(), &back->shown);
     auto valueIn = [](const SnapshotLines& lines, const std::string& key) -> std::optional<std::string> {
         for (const auto& [k, v] : lines)
@@ -361,6 +377,7 @@ int runSet(const CliOptions& options, const SetupArgs& args)
         return std::nullopt;
     };
     std::vector<std::string> differences;
+    std::vector<int> unreported;
     std::size_t verified = 0;
     for (const auto& [key, value] : wrote) {
         if (!(given.count(key) || key == "margin" || key == "custom_code") || !setup.readable(key))
@@ -368,7 +385,9 @@ int runSet(const CliOptions& options, const SetupArgs& args)
         if (key == "speed" && setup.family() != 5 && setup.family() != 6)
             continue; // these printers do not report the speed in a form the tool shows
         auto printer = valueIn(reported, key);
-        if (!printer)
+        if (!printer && std::count(back->missing.begin(), back->missing.end(), settingOfKey(key)))
+            unreported.push_back(settingOfKey(key));
+        else if (!printer)
             differences.push_back(key + ": wrote " + value + ", the printer did not report it");
         else if (*printer != value)
             differences.push_back(key + ": wrote " + value + ", the printer reports " + *printer);
@@ -377,12 +396,15 @@ int runSet(const CliOptions& options, const SetupArgs& args)
     }
     if (options.json)
         std::cout << "{\"written\":" << count << ",\"verified\":" << verified << ",\"differences\":"
-                  << differences.size() << "}\n";
+                  << differences.size() + unreported.size() << "}\n";
     if (!differences.empty()) {
         for (const auto& d : differences)
             std::cerr << "  " << d << "\n";
-        return cliFail("--verify: " + std::to_string(differences.size()) + " setting(s) differ after the write");
+        return cliFail(std::to_string(differences.size()) + " setting(s) did not stick: the printer reports "
+                       "other values after the write");
     }
+    if (!unreported.empty())
+        return cliFail("the write is not confirmed: " + missingText(unreported));
     if (!options.json)
         std::cout << "verified " << verified << " settings\n";
     return 0;
@@ -486,7 +508,10 @@ void installSetup(CLI::App& app, CliContext& context)
     auto* set = setup->add_subcommand("set", "write the settings given (KEY=VALUE ... or --from FILE)");
     set->add_option("KEY=VALUE", args->assignments, "settings to write, e.g. paper_width=58 speed=180");
     set->add_option("--from", args->fromFile, "a snapshot file written by `setup get --save`");
-    set->add_flag("--verify", args->verify, "read the settings back after the write and compare");
+    set->add_flag("--verify", args->verify,
+                  "read the settings back after the write and compare (the default where the printer can answer; "
+                  "with this flag a connection that cannot answer is an error)");
+    set->add_flag("--no-verify", args->noVerify, "do not read the settings back after the write");
     addTimeout(set);
     set->callback([&context, args] { context.action = [&context, args] { return runSet(context.options, *args); }; });
 
