@@ -2,7 +2,8 @@
 # Renders every dialog of the desktop tool in English and in Korean into
 # docs/screenshots/<dialog>-en.png and -ko.png. The language comes from a fake system locale
 # (TAVRO_ETC_ROOT), so the pictures do not depend on this machine's. With tavro-sim built,
-# the user setup dialog shows the values read from the virtual printer.
+# the user setup dialog shows the values read from the virtual printer. The logo tool's pages
+# show a logo the tool draws, in the list, in its preview and as the printer will print it.
 #   scripts/screenshots.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)

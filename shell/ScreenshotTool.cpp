@@ -15,10 +15,21 @@
 #include "port/CPorts.h"
 #include "setup/SetupSession.h"
 #include "setup/ui/CUserSetupDlg.h"
+#ifdef TAVRO_HAVE_LOGO_UI
+#include "logo/ui/CMyProperty.h"
+#include "logo/ui/LogoListPanel.h"
+#include "logo/ui/LogoProgressDlg.h"
+#include "port/PrinterConnection.h"
+#include <QCheckBox>
+#include <QPainter>
+#include <QTabWidget>
+#include <QTreeWidget>
+#endif
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QScrollArea>
 
 #include <cstdio>
 #include <filesystem>
@@ -42,12 +53,86 @@ bool save(QWidget& widget, const QString& dir, const QString& name, const QStrin
     widget.adjustSize();
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
+    // A long form scrolls on a small screen; the picture shows all of it.
+    QSize grow(0, 0);
+    for (QScrollArea* area : widget.findChildren<QScrollArea*>())
+        if (area->widget() && area->isVisible())
+            grow = grow.expandedTo(area->widget()->sizeHint() - area->viewport()->size());
+    if (!grow.isNull()) {
+        widget.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        widget.resize(widget.size() + grow);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
     QString file = QDir(dir).filePath(name + "-" + suffix + ".png");
     bool ok = widget.grab().save(file);
     std::fprintf(stderr, "screenshots: %s %s\n", ok ? "wrote" : "FAILED", file.toLocal8Bit().constData());
     widget.hide();
     return ok;
 }
+
+#ifdef TAVRO_HAVE_LOGO_UI
+// A shop's logo as a user would draw it: an emblem with a gradient (so the dithering shows)
+// and the shop's name.
+QString writeSampleLogo(const QString& dir)
+{
+    QImage image(360, 120, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient shade(QPointF(60, 60), 56);
+    shade.setColorAt(0, QColor(230, 230, 230));
+    shade.setColorAt(1, QColor(40, 40, 40));
+    p.setBrush(shade);
+    p.setPen(QPen(Qt::black, 4));
+    p.drawEllipse(QPointF(60, 60), 52, 52);
+    p.setPen(QPen(Qt::white, 6));
+    p.drawArc(QRectF(34, 30, 52, 52), 200 * 16, 140 * 16);
+    p.setPen(Qt::black);
+    QFont font("DejaVu Sans", 30, QFont::Bold);
+    p.setFont(font);
+    p.drawText(QRect(124, 14, 236, 52), Qt::AlignLeft | Qt::AlignVCenter, "HARBOUR");
+    font.setPointSize(20);
+    font.setBold(false);
+    p.setFont(font);
+    p.drawText(QRect(126, 64, 236, 40), Qt::AlignLeft | Qt::AlignVCenter, "coffee & bakery");
+    p.end();
+    const QString file = QDir(dir).filePath("harbour-logo.bmp");
+    return image.save(file, "BMP") ? file : QString();
+}
+
+// The logo tool's pages with a real logo in the list, the as-printed preview and the
+// Uploading window.
+bool saveLogoTool(Prompter& prompter, QtClock& clock, Profile& profile, CErrorLog& log,
+                  const ConnectionSettings& settings, bool korean, const QString& dir, const QString& suffix)
+{
+    const QString logo = writeSampleLogo(QDir::currentPath());
+    if (logo.isEmpty())
+        return false;
+    LogoSheetDeps deps{prompter, clock, profile, log, settings, korean, connectionSummary(settings),
+                       [&](const ConnectionSettings& s) { return makeConnection(s, ConnectionHost{clock, prompter, log, nullptr}); },
+                       [logo](QWidget*, const QString&) { return QStringList{logo}; }};
+    CMyProperty sheet(deps);
+    auto* first = qobject_cast<CPage1Selection*>(sheet.tabs()->widget(CMyProperty::kSelection));
+    first->onOpenFile();
+    first->panel()->tree()->topLevelItem(0)->setSelected(true);
+    first->panel()->tree()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    bool ok = true;
+    const char* names[] = {"logo-select", "logo-preview", "logo-upload", "logo-print", "logo-advanced"};
+    for (int page = 0; page < 5; ++page) {
+        sheet.showPage(CMyProperty::Page(page));
+        ok &= save(sheet, dir, names[page], suffix);
+    }
+    sheet.showPage(CMyProperty::kPreview);
+    sheet.tabs()->widget(CMyProperty::kPreview)->findChild<QCheckBox*>("asPrinted")->setChecked(true);
+    ok &= save(sheet, dir, "logo-preview-printed", suffix);
+
+    CProgress progress(korean);
+    progress.report({9216, 13680, "Updating(9216/13680)...harbour-logo.bmp"});
+    ok &= save(progress, dir, "logo-uploading", suffix);
+    return ok;
+}
+#endif
 
 } // namespace
 
@@ -95,6 +180,12 @@ int main(int argc, char** argv)
 
     MenuDlgDeps menuDeps;
     menuDeps.korean = korean;
+    // The menu as the tool shows it: every tool this build has is offered.
+    menuDeps.runUserSetup = [](QWidget*, const std::string&) {};
+    menuDeps.runFirmware = [](QWidget*, const std::string&) {};
+#ifdef TAVRO_HAVE_LOGO_UI
+    menuDeps.runLogo = [](QWidget*, const std::string&) {};
+#endif
     CMenuDlg menu(chosen, menuDeps);
     ok &= save(menu, outDir, "menu", suffix);
 
@@ -130,5 +221,10 @@ int main(int argc, char** argv)
         ok &= save(setup, outDir, family == kFamilyTavro36 ? "user-setup-tavro36" : "user-setup", suffix);
         setup.onExit();
     }
+#ifdef TAVRO_HAVE_LOGO_UI
+    ConnectionSettings logoSettings = chosen;
+    logoSettings.modelFamily = kFamilyTavro46;
+    ok &= saveLogoTool(prompter, clock, profile, log, logoSettings, korean, outDir, suffix);
+#endif
     return ok ? 0 : 1;
 }

@@ -702,7 +702,7 @@ CPage5Setup::CPage5Setup(LogoSheetState& state, QWidget* parent) : LogoPage(stat
 
     m_maxArea = named(new QLineEdit(QString::number(s.options.maxPrintableArea)), 1066);
     m_maxArea->setValidator(new QIntValidator(0, 999, m_maxArea));
-    m_maxArea->setMaximumWidth(70);
+    m_maxArea->setFixedWidth(m_maxArea->fontMetrics().horizontalAdvance("0000") + 16);
     m_maxArea->installEventFilter(this);
     m_slider = named(new QSlider(Qt::Horizontal), 1067);
     m_slider->setRange(0, 255);
@@ -725,6 +725,7 @@ CPage5Setup::CPage5Setup(LogoSheetState& state, QWidget* parent) : LogoPage(stat
     sliderRow->addWidget(m_diverging);
     grid->addLayout(sliderRow, 5, 0, 1, 3);
     grid->setColumnStretch(2, 1);
+    grid->setRowStretch(6, 1);
 
     auto* device = new QGroupBox(s.text("Device", "프린터 정보"));
     auto* deviceLayout = new QVBoxLayout(device);
