@@ -398,7 +398,11 @@ void CPage3Upload::onUpload()
                     uint64_t(list.totalBytes()), &m_state.deps.profile, m_state.logKeys);
     // The notice, the question, the conversion of every picture, the opening and FS q n; then
     // the window shows the printer's erase and the pictures.
-    StepResult r = upload.step();
+    StepResult r;
+    {
+        QtBusy busy(this, m_state.status, m_state.text("Preparing the pictures", "이미지 준비 중"));
+        r = upload.step();
+    }
     if (r.kind == StepResult::Kind::Again)
         r = progress.run(upload, r.after);
 

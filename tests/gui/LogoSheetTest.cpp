@@ -453,7 +453,11 @@ TEST_F(LogoSheetTest, SerialUploadPrintSettingsAndReceiptReachTheSimulator)
     EXPECT_NE(receipt.find("\"top:1\""), std::string::npos) << receipt;
     EXPECT_NE(receipt.find("\"bottom:2\""), std::string::npos) << receipt;
     EXPECT_EQ(sheet->statusLine()->text(), "Sample receipt sent");
-    // Print the selection "2,1" in Double Height with headers.
+    // Print the selection "2,1" in Double Height with headers, with the star emulation's
+    // prefix from the Advanced page.
+    sheet->showPage(CMyProperty::kSetup);
+    on<QCheckBox>(*sheet, CMyProperty::kSetup, 1021)->setChecked(true);
+    sheet->showPage(CMyProperty::kPrint);
     ctl<QRadioButton>(page, 1033)->click();
     ctl<QLineEdit>(page, 1034)->setText("2,1");
     ctl<QRadioButton>(page, 1021)->click();
@@ -468,6 +472,7 @@ TEST_F(LogoSheetTest, SerialUploadPrintSettingsAndReceiptReachTheSimulator)
     EXPECT_NE(prints[0].find("\"n\":2"), std::string::npos) << prints[0];
     EXPECT_NE(prints[0].find("double-height"), std::string::npos) << prints[0];
     EXPECT_NE(prints[1].find("\"n\":1"), std::string::npos) << prints[1];
+    EXPECT_NE(prints[0].find("\"star\":true"), std::string::npos) << prints[0];
     EXPECT_EQ(sheet->statusLine()->text(), "2 picture(s) printed");
 
     for (const auto& e : sim.events())
@@ -546,4 +551,68 @@ TEST_F(LogoSheetTest, CancelBetweenBlocksFinishesThePictureAndPadsTheRest)
               asString(rasterizeLogoFile(big, LogoOptions{}, false)->raster));
     EXPECT_NE(sheet->statusLine()->text().indexOf("pictures 2..3 are empty"), -1)
         << sheet->statusLine()->text().toStdString();
+}
+
+// ---- the progress windows over a scripted job ---------------------------------------------
+
+namespace {
+
+// Asks for a long wait first (like the printer's erase), then finishes; records the steps.
+class WaitingJob final : public StepJob {
+public:
+    StepResult step() override
+    {
+        ++steps;
+        if (steps == 1)
+            return StepResult::again(std::chrono::hours(1));
+        cancelledAtStep = cancelRequested ? steps : 0;
+        if (failWith.empty())
+            return StepResult::finished();
+        return StepResult::failed(failWith);
+    }
+    void cancel() override { cancelRequested = true; }
+    int steps = 0;
+    int cancelledAtStep = 0;
+    bool cancelRequested = false;
+    std::string failWith;
+};
+
+} // namespace
+
+TEST(LogoProgressDlg, CancelIsHeardDuringALongWaitAndTheWindowStaysUntilTheJobEnds)
+{
+    CProgress progress(false);
+    WaitingJob job;
+    bool watchdog = false;
+    // Ends a hung wait so that a fault fails the test instead of blocking it for an hour.
+    QTimer::singleShot(30000, &progress, [&] {
+        watchdog = true;
+        job.cancelRequested = true;
+        progress.done(0);
+    });
+    QTimer::singleShot(50, &progress, [&] {
+        progress.report({25600, 51200, "Erasing..."});
+        EXPECT_EQ(progress.bar()->maximum(), 512) << "the bar counts hundreds of bytes";
+        EXPECT_EQ(progress.bar()->value(), 256);
+        EXPECT_EQ(progress.statusText(), "Erasing...");
+        progress.reject();
+        EXPECT_EQ(progress.statusText(), "Cancelling...");
+        // Reports after the Cancel keep saying so.
+        progress.report({25600, 51200, "Updating(25600/51200)...a.bmp"});
+        EXPECT_EQ(progress.statusText(), "Cancelling...");
+    });
+    StepResult r = progress.run(job, std::chrono::milliseconds(0));
+    EXPECT_FALSE(watchdog) << "Cancel waited for the hour the job asked for";
+    EXPECT_EQ(r.kind, StepResult::Kind::Finished);
+    EXPECT_EQ(job.cancelledAtStep, 2);
+    EXPECT_TRUE(progress.cancelRequested());
+
+    CPrintingDlg printing(true);
+    EXPECT_EQ(printing.windowTitle().toStdString(), "인쇄 중");
+    WaitingJob failing;
+    failing.failWith = "the printer closed the connection";
+    QTimer::singleShot(50, &printing, [&] { printing.reject(); });
+    r = printing.run(failing, std::chrono::milliseconds(0));
+    EXPECT_EQ(r.kind, StepResult::Kind::Failed);
+    EXPECT_EQ(r.message, "the printer closed the connection");
 }
