@@ -1,8 +1,11 @@
 #include "qthost/QtStepDriver.h"
 
+#include "app/Clock.h"
+
 #include <QTimer>
 
-QtStepDriver::QtStepDriver(QObject* parent, const QString& timerName) : QObject(parent), m_timer(new QTimer(this))
+QtStepDriver::QtStepDriver(QObject* parent, const QString& timerName, Clock* clock)
+    : QObject(parent), m_timer(new QTimer(this)), m_clock(clock)
 {
     m_timer->setObjectName(timerName);
     m_timer->setSingleShot(true);
@@ -29,12 +32,20 @@ void QtStepDriver::stepNow()
     if (m_job != job)
         return; // stopped (or started afresh) during the step
     if (r.kind == StepResult::Kind::Again) {
+        if (m_clock && r.after.count() > 0) {
+            m_clock->sleep(r.after);
+            if (m_job != job)
+                return; // stopped while the clock served events
+            m_timer->start(0);
+            return;
+        }
         m_timer->start(static_cast<int>(r.after.count()));
         return;
     }
     Done done = std::move(m_done);
     m_job.reset();
     m_done = nullptr;
+    job.reset(); // the job (and the port it may close) is gone before done runs
     if (done)
         done(r);
 }

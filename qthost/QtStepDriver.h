@@ -7,6 +7,9 @@
 //     m_driver = new QtStepDriver(this, "lptAckTimer");
 //     m_driver->start(std::move(job), [this](const StepResult& r) { ... });
 //
+// The waits between steps run on the timer, or on a Clock when one is given (the desktop
+// clock keeps painting while it waits; a test clock makes them instant and countable).
+//
 // GUI thread only. The driver owns the job from start() until it ends or is stopped.
 #include "app/StepJob.h"
 
@@ -15,13 +18,15 @@
 #include <functional>
 #include <memory>
 
+class Clock;
 class QTimer;
 
 class QtStepDriver final : public QObject {
     Q_OBJECT
 public:
     // timerName: the object name of the driver's timer (tests find it by that name).
-    QtStepDriver(QObject* parent, const QString& timerName);
+    // clock: when not null, each wait is taken on it and the next step follows at once.
+    QtStepDriver(QObject* parent, const QString& timerName, Clock* clock = nullptr);
     ~QtStepDriver() override;
 
     using Done = std::function<void(const StepResult&)>;
@@ -40,6 +45,7 @@ public:
 
 private:
     QTimer* m_timer;
+    Clock* m_clock;
     // Shared so that a step which stops the driver (a window closing while the step serves
     // events) does not pull the job from under itself.
     std::shared_ptr<StepJob> m_job;

@@ -6,6 +6,7 @@
 #include "app/Profile.h"
 #include "app/Prompter.h"
 #include "qthost/AppIcon.h"
+#include "qthost/QtStepDriver.h"
 
 #include <QButtonGroup>
 #include <QFileDialog>
@@ -16,7 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -35,6 +35,25 @@ W* named(W* w, int id)
 } // namespace
 
 // The job runs on the GUI thread, so its reports go straight to the controls.
+// The download together with its connection, so that whoever lets the job go (the driver, at
+// the end of a step that was cancelled during its wait) closes the port before the connection
+// goes.
+class CFwDownload15Dlg::DownloadWithConnection final : public StepJob {
+public:
+    DownloadWithConnection(std::unique_ptr<PrinterConnection> connection, const LegacyAreaSpec& area,
+                           std::vector<std::uint8_t> image, FwDownload15DlgDeps& deps, ProgressSink& sink)
+        : m_connection(std::move(connection)),
+          m_job(*m_connection, area, std::move(image), deps.clock, sink, deps.options)
+    {
+    }
+    StepResult step() override { return m_job.step(); }
+    void cancel() override { m_job.cancel(); }
+
+private:
+    std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job
+    LegacyDownloadJob m_job;
+};
+
 class CFwDownload15Dlg::Sink final : public ProgressSink {
 public:
     explicit Sink(CFwDownload15Dlg* dlg) : m_dlg(dlg) {}
@@ -110,10 +129,7 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
     layout->addWidget(m_progress);
     layout->addLayout(buttons);
 
-    m_timer = new QTimer(this);
-    m_timer->setObjectName("legacyStepTimer");
-    m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, &CFwDownload15Dlg::step);
+    m_driver = new QtStepDriver(this, "legacyStepTimer", &m_deps.clock);
     connect(m_open, &QPushButton::clicked, this, &CFwDownload15Dlg::onOpen);
     connect(m_ok, &QPushButton::clicked, this, &CFwDownload15Dlg::onOk);
     connect(m_cancel, &QPushButton::clicked, this, &CFwDownload15Dlg::reject);
@@ -127,8 +143,12 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
 
 CFwDownload15Dlg::~CFwDownload15Dlg()
 {
-    m_timer->stop();
-    m_job.reset(); // closes the port if the job left it open
+    endJob(); // the job closes the port if it left it open
+}
+
+bool CFwDownload15Dlg::running() const
+{
+    return m_driver->running();
 }
 
 LegacyArea CFwDownload15Dlg::area() const
@@ -157,7 +177,7 @@ void CFwDownload15Dlg::onOpen()
 
 void CFwDownload15Dlg::onOk()
 {
-    if (m_job)
+    if (running())
         return;
     auto areaSpec = legacyAreaSpec(area());
     if (!areaSpec)
@@ -172,34 +192,24 @@ void CFwDownload15Dlg::onOk()
         m_deps.prompter.message(catalogText(3));
         return;
     }
-    m_connection = m_deps.connect ? m_deps.connect() : nullptr;
-    if (!m_connection) {
+    std::unique_ptr<PrinterConnection> connection = m_deps.connect ? m_deps.connect() : nullptr;
+    if (!connection) {
         m_deps.prompter.message(catalogText(2));
         return;
     }
     m_ok->setEnabled(false);
     m_sink = std::make_unique<Sink>(this);
-    m_job = std::make_unique<LegacyDownloadJob>(*m_connection, *areaSpec, std::move(*image), m_deps.clock, *m_sink,
-                                                m_deps.options);
-    m_timer->start(0);
+    auto job = std::make_unique<DownloadWithConnection>(std::move(connection), *areaSpec, std::move(*image), m_deps,
+                                                        *m_sink);
+    m_job = job.get();
+    m_driver->start(std::move(job), [this](const StepResult& r) { finished(r); });
 }
 
-void CFwDownload15Dlg::step()
+void CFwDownload15Dlg::finished(const StepResult& r)
 {
-    if (!m_job)
-        return;
-    StepResult r = m_job->step();
-    if (r.kind == StepResult::Kind::Again) {
-        // The wait is the clock's: the desktop clock keeps the window painting meanwhile.
-        if (r.after.count() > 0)
-            m_deps.clock.sleep(r.after);
-        if (m_job)
-            m_timer->start(0);
-        return;
-    }
-    const bool done = r.kind == StepResult::Kind::Finished && m_job->completed();
-    endJob();
-    if (done) {
+    // The job only finishes once the printer took the whole area; everything else fails.
+    m_job = nullptr;
+    if (r.kind == StepResult::Kind::Finished) {
         m_deps.prompter.message(catalogText(1));
         accept();
         return;
@@ -212,14 +222,13 @@ void CFwDownload15Dlg::step()
 
 void CFwDownload15Dlg::endJob()
 {
-    m_timer->stop();
-    m_job.reset();
-    m_connection.reset();
+    m_driver->stop();
+    m_job = nullptr;
 }
 
 void CFwDownload15Dlg::reject()
 {
-    if (m_job) {
+    if (running()) {
         m_job->cancel();
         endJob();
     }

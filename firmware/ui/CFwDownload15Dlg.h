@@ -1,10 +1,10 @@
 #pragma once
 // The TAVRO15's firmware download dialog (resource 140, "TAVROSet(203dpi) : TAVRO15
 // Firmware Download"): choose a flat image and an area; OK runs the packet download
-// (LegacyDownloadJob) on a timer, so the window keeps painting while the printer erases and
-// acknowledges.
+// (LegacyDownloadJob) through a QtStepDriver, so the window keeps painting while the printer
+// erases and acknowledges.
 //
-// Threads: GUI thread only; the job's steps run from the dialog's timer, its waits on the
+// Threads: GUI thread only; the job's steps run from the driver's timer, its waits on the
 // clock (the desktop clock keeps painting while it waits).
 #include "app/ConnectionRules.h"
 #include "firmware/LegacyDownloadJob.h"
@@ -24,7 +24,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QTimer;
+class QtStepDriver;
 
 struct FwDownload15DlgDeps {
     Prompter& prompter;
@@ -53,11 +53,11 @@ public:
     void onOk();
     void reject() override;
 
-    bool running() const { return m_job != nullptr; }
+    bool running() const;
     LegacyArea area() const;
 
 private:
-    void step();
+    void finished(const StepResult& r);
     void endJob();
 
     FwDownload15DlgDeps m_deps;
@@ -70,10 +70,10 @@ private:
     QPushButton* m_ok;     // 1
     QPushButton* m_cancel; // 2
     QProgressBar* m_progress; // 1006
-    QTimer* m_timer;
+    QtStepDriver* m_driver;
 
     class Sink;
+    class DownloadWithConnection;
     std::unique_ptr<Sink> m_sink;
-    std::unique_ptr<PrinterConnection> m_connection;
-    std::unique_ptr<LegacyDownloadJob> m_job;
+    DownloadWithConnection* m_job = nullptr; // owned by m_driver while it runs
 };

@@ -11,6 +11,8 @@
 #include "qthost/QtMessageTarget.h"
 #include "qthost/QtPrompter.h"
 #include "qthost/QtStatusLine.h"
+#include "qthost/QtStepDriver.h"
+#include "TestClock.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +28,8 @@
 #include <QVBoxLayout>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -213,6 +217,75 @@ ShownBox showAndPress(QtPrompter& prompter, PromptButtons buttons, QMessageBox::
     });
     *answer = prompter.show(text, buttons, PromptIcon::Exclamation, kAppDisplayName);
     return shown;
+}
+
+// A job of three steps that records its own end and runs a hook during its second wait.
+class CountingJob final : public StepJob {
+public:
+    CountingJob(int& steps, bool& destroyed) : m_steps(steps), m_destroyed(destroyed) {}
+    ~CountingJob() override { m_destroyed = true; }
+    StepResult step() override
+    {
+        EXPECT_FALSE(m_destroyed);
+        return ++m_steps < 3 ? StepResult::again(std::chrono::milliseconds(100 * m_steps)) : StepResult::finished();
+    }
+
+private:
+    int& m_steps;
+    bool& m_destroyed;
+};
+
+// Stops the driver from inside the clock's wait, as a Cancel click served by the desktop
+// clock does.
+class StoppingClock final : public Clock {
+public:
+    std::chrono::steady_clock::time_point now() override { return {}; }
+    LocalTime localTime() override { return {}; }
+    void sleep(Ms delay) override
+    {
+        slept.push_back(delay);
+        if (onSleep)
+            onSleep();
+    }
+    std::vector<Ms> slept;
+    std::function<void()> onSleep;
+};
+
+TEST(QtStepDriverTest, WaitsOnTheClockWhenGivenAndCallsDoneOnceAfterLettingTheJobGo)
+{
+    TestClock clock;
+    QObject owner;
+    QtStepDriver driver(&owner, "t", &clock);
+    int steps = 0;
+    bool destroyed = false;
+    int dones = 0;
+    driver.start(std::make_unique<CountingJob>(steps, destroyed), [&](const StepResult& r) {
+        ++dones;
+        EXPECT_EQ(r.kind, StepResult::Kind::Finished);
+        EXPECT_TRUE(destroyed); // the job (and so its port) is gone before done runs
+    });
+    ASSERT_TRUE(QtClock::waitUntil([&] { return !driver.running(); }, 5s));
+    EXPECT_EQ(steps, 3);
+    EXPECT_EQ(dones, 1);
+    EXPECT_EQ(clock.totalSlept(), 300ms);
+}
+
+TEST(QtStepDriverTest, AStopDuringTheClocksWaitEndsTheJobWithoutAnotherStepOrDone)
+{
+    StoppingClock clock;
+    QObject owner;
+    QtStepDriver driver(&owner, "t", &clock);
+    int steps = 0;
+    bool destroyed = false;
+    bool done = false;
+    clock.onSleep = [&] { driver.stop(); };
+    driver.start(std::make_unique<CountingJob>(steps, destroyed), [&](const StepResult&) { done = true; });
+    QTest::qWait(50);
+    EXPECT_EQ(steps, 1);
+    EXPECT_FALSE(driver.running());
+    EXPECT_TRUE(destroyed);
+    EXPECT_FALSE(done);
+    EXPECT_FALSE(driver.timer()->isActive());
 }
 
 TEST(QtPrompterTest, KoreanSystemsGetKoreanYesNoOkCancel)
