@@ -37,7 +37,7 @@ skip() {
 log() { echo "hil: $*" >&2; }
 
 [ "$(id -u)" -eq 0 ] || skip "not root (apt-get download into the cache and the VM's device setup need it)"
-for tool in qemu-system-x86_64 busybox cpio dpkg apt-get apt-cache ldd; do
+for tool in qemu-system-x86_64 busybox cpio dpkg apt-get apt-cache ldd python3; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh installs it)"
 done
 [ -x "$BIN/tavroctl" ] && [ -x "$BIN/tavro-sim" ] || skip "tavroctl or tavro-sim is not built in $BIN"
@@ -96,6 +96,9 @@ make_payload() {
   awk -v tag="$1" 'BEGIN { for (i = 1; i <= 20000; i++) printf "%s %06d abcdefghijklm\n", tag, i }' >"$2"
 }
 for tag in USBLP ACM UART LP0 PARPORT0; do make_payload "$tag" "$ROOT/hil/$tag.txt"; done
+# The logo pictures with the rasters the printer must hold, the firmware image with the digest
+# its program area must leave.
+python3 "$HERE/payloads.py" "$ROOT/hil"
 (cd "$ROOT" && find . | cpio -o -H newc --quiet) >"$OUT/initramfs.cpio"
 
 # --- the parallel port's far end: a FIFO served by tavro-sim on this machine ---------------------

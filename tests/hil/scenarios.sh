@@ -25,8 +25,11 @@ skip() { echo "$*" >"$SIM_DIR/verdict"; exit 77; }
 
 # start_sim ARGS...: the virtual printer on the given device nodes, waiting for READY.
 start_sim() {
-  # No receipts rendered: 500 kB of uncut text would take the machine's memory and time.
-  tavro-sim --family 5 --quiet --no-paper --restart-ms 1500 --run-dir "$SIM_DIR/run" --state "$SIM_DIR/state" "$@" \
+  # No receipts rendered unless a scenario asks (PAPER=yes): 500 kB of uncut text would take the
+  # machine's memory and time.
+  paper=--no-paper
+  [ "${PAPER:-}" = yes ] && paper=
+  tavro-sim --family 5 --quiet $paper --restart-ms 1500 --run-dir "$SIM_DIR/run" --state "$SIM_DIR/state" "$@" \
     >"$SIM_DIR/sim.out" 2>"$SIM_DIR/sim.err" &
   SIM_PID=$!
   echo $SIM_PID >>"$SIM_DIR/sim.pids"
@@ -252,6 +255,96 @@ s_acm_setup_get() { sim_acm; setup_get usb-serial --device "TAVRO36/38 U-I"; }
 s_acm_setup_set() { sim_acm; setup_set usb-serial yes --device "TAVRO36/38 U-I"; }
 s_acm_test_page() { sim_acm; test_page usb-serial --device "TAVRO36/38 U-I"; }
 s_acm_send() { sim_acm; send_file usb-serial ACM --device "TAVRO36/38 U-I"; }
+
+# --- NV logos and firmware over the real USB nodes ------------------------------------------------
+# logo_upload ARGS...: two pictures stored; the printer holds exactly the rasters worked out from
+# their pixels when the machine was built (/hil/logo-K.raw), under the numbers given, and no
+# raster byte arrived while its memory was still erasing.
+logo_upload() {
+  tool "$SIM_DIR/upload" 90 "$@" --yes --profile "$SIM_DIR/tavroset.INI" logo upload /hil/logo-1.bmp /hil/logo-2.bmp
+  expect_ok "logo upload" "$SIM_DIR/upload"
+  [ "$(count '"cmd":"nv-define".*"verdict":"stored"')" -eq 1 ] || fail "the printer did not store one definition: $(events | grep nv-define | tr '\n' '|')"
+  i=0
+  until cmp -s "$SIM_DIR/state/nv/index.txt" /hil/logo.index || [ $i -gt 30 ]; do sleep 0.1; i=$((i + 1)); done
+  cmp -s "$SIM_DIR/state/nv/index.txt" /hil/logo.index ||
+    fail "the printer's pictures are $(tr '\n' '|' <"$SIM_DIR/state/nv/index.txt" 2>&1), expected $(tr '\n' '|' </hil/logo.index)"
+  for k in 1 2; do
+    cmp "$SIM_DIR/state/nv/$k.raw" /hil/logo-$k.raw >"$SIM_DIR/cmp$k" 2>&1 || fail "picture $k is not the raster of logo-$k.bmp: $(cat "$SIM_DIR/cmp$k")"
+  done
+  [ "$(count 'still erasing')" -eq 0 ] || fail "raster data arrived while the NV memory was erasing"
+  grep -q '^Logofile2=/hil/logo-2.bmp' "$SIM_DIR/tavroset.INI" || fail "no logo log after the upload: $(tr '\n' '|' <"$SIM_DIR/tavroset.INI")"
+}
+
+# Over the USB printer: the upload, the logo settings frame (the printer restarts: its gadget
+# is unplugged and plugged in again for real, and the tool reopens the new node), then the
+# sample receipt comes out with the top and bottom logos.
+s_usb_logo() {
+  PAPER=yes
+  sim_usb
+  logo_upload --device "TAVRO36/38 U-II" --port usb
+  tool "$SIM_DIR/settings" 60 --device "TAVRO36/38 U-II" --port usb logo settings --top on --top-number 1 --bottom on --bottom-number 2
+  expect_ok "logo settings" "$SIM_DIR/settings"
+  [ "$(count '"cmd":"logo-settings".*"topEnable":true,"topNumber":1,.*"bottomEnable":true,"bottomNumber":2,')" -eq 1 ] ||
+    fail "the printer did not take the settings frame once: $(events | grep logo-settings | tr '\n' '|')"
+  [ "$(count '"action":"unplugged"')" -ge 1 ] || fail "the printer did not restart after the settings frame (no unplug of its gadget)"
+  tool "$SIM_DIR/receipt" 60 --device "TAVRO36/38 U-II" --port usb logo test-receipt
+  expect_ok "logo test-receipt" "$SIM_DIR/receipt"
+  i=0
+  until [ "$(count '"cmd":"receipt"')" -ge 1 ] || [ $i -gt 30 ]; do sleep 0.1; i=$((i + 1)); done
+  line=$(events | grep '"cmd":"receipt"' | tail -n 1)
+  case "$line" in
+    *'"top:1"'*'"bottom:2"'*) ;;
+    *) fail "the sample receipt lacks the top logo 1 or the bottom logo 2: ${line:-no receipt}" ;;
+  esac
+  [ -s "$SIM_DIR/state/receipts/receipt-0001.png" ] || fail "no picture of the receipt: $(ls "$SIM_DIR/state/receipts" 2>&1)"
+}
+
+# Over the USB virtual serial port, found by its id.
+s_acm_logo() {
+  sim_acm
+  logo_upload --device "TAVRO36/38 U-I"
+}
+
+# firmware_ok ARGS...: the program area arrives whole, from the right place of the image.
+firmware_ok() {
+  tool "$SIM_DIR/fw" 120 "$@" --yes firmware download /hil/fw.bin --area program
+  expect_ok "firmware download" "$SIM_DIR/fw"
+  expect_line "Update Complete." "$SIM_DIR/fw"
+  expect_line "FileSize : 655360 bytes" "$SIM_DIR/fw"
+  i=0
+  until [ "$(count '"cmd":"firmware"')" -ge 1 ] || [ $i -gt 30 ]; do sleep 0.1; i=$((i + 1)); done
+  line=$(events | grep '"cmd":"firmware"' | tail -n 1)
+  case "$line" in
+    *"\"digest\":\"$(cat /hil/fw-program.digest)\""*'"verdict":"ok"'*) ;;
+    *) fail "the printer's program area is not the image's 0x300000.. range: ${line:-no firmware event}" ;;
+  esac
+}
+s_usb_firmware() { sim_usb; firmware_ok --device "TAVRO36/38 U-II" --port usb; }
+s_acm_firmware() { sim_acm; firmware_ok --device "TAVRO36/38 U-I"; }
+
+# The USB printer unplugged in the middle of a download: a failure naming what was sent,
+# never "Update Complete.", within a bound; the printer never took a whole area.
+s_usb_firmware_unplug() {
+  sim_usb --stall-after 300000 --stall-ms 60000
+  timeout 60 tavroctl --device "TAVRO36/38 U-II" --port usb --yes firmware download /hil/fw.bin --area program >"$SIM_DIR/fw" 2>&1 &
+  pid=$!
+  i=0
+  until [ "$(count '"fault":"stall"')" -ge 1 ] || [ $i -gt 200 ]; do sleep 0.1; i=$((i + 1)); done
+  [ "$(count '"fault":"stall"')" -ge 1 ] || fail "the download never reached the printer's stall: $(tr '\n' '|' <"$SIM_DIR/fw")"
+  echo >$UDC_PRINTER
+  t0=$(cut -d' ' -f1 /proc/uptime)
+  wait $pid
+  RC=$?
+  t1=$(cut -d' ' -f1 /proc/uptime)
+  [ $RC -eq 143 ] && fail "the download still ran 60 s after the unplug"
+  [ $RC -ge 128 ] && fail "tavroctl died on signal $((RC - 128)): $(tr '\n' '|' <"$SIM_DIR/fw")"
+  [ $RC -ne 0 ] || fail "the download reported success although the printer was unplugged"
+  grep -q 'Update Complete' "$SIM_DIR/fw" && fail "an unplugged download was reported complete: $(tr '\n' '|' <"$SIM_DIR/fw")"
+  sent=$(sed -n 's/.*; \([0-9]*\) of 655360 bytes sent).*/\1/p' "$SIM_DIR/fw")
+  [ -n "$sent" ] && [ "$sent" -lt 655360 ] || fail "the failure does not say how much of the area left: $(tr '\n' '|' <"$SIM_DIR/fw")"
+  [ "$(count '"cmd":"firmware".*"verdict":"ok"')" -eq 0 ] || fail "the printer took a whole area"
+  echo "failure reported after $(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')s, $sent bytes sent"
+}
 
 # --- UART (8250 <-> 8250), the printer on the same line settings ----------------------------------
 sim_uart() {
