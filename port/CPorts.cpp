@@ -383,7 +383,10 @@ int CPorts::Write(const std::uint8_t* data, int length)
 
 int CPorts::writeDevice(const std::uint8_t* data, int length, milliseconds allowed, bool logFailures)
 {
-    DeadlineWrite w = writeBefore(m_hPort, data, length, steady_clock::now() + allowed);
+    const auto until = steady_clock::now() + allowed;
+    DeadlineWrite w = writeBefore(m_hPort, data, length, until);
+    if (m_openKind == PortKind::Usb)
+        awaitWritable(m_hPort, w, until, milliseconds::max());
     if (w.error != 0 && w.written == 0) {
         if (logFailures)
             m_log.WriteLog("WriteFile get error result [%d]", w.error);

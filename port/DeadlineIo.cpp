@@ -36,6 +36,7 @@ DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length, 
         ssize_t n = ::write(fd, data + written, length - written);
         if (n > 0) {
             written += static_cast<std::size_t>(n);
+            result.lastWrite = static_cast<int>(n);
             lastProgress = steady_clock::now();
             pollSaidReady = false;
             continue;
@@ -68,6 +69,38 @@ DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length, 
     }
     result.written = static_cast<int>(std::min<std::size_t>(written, static_cast<std::size_t>(INT32_MAX)));
     return result;
+}
+
+void awaitWritable(int fd, DeadlineWrite& w, steady_clock::time_point deadline, milliseconds stallLimit)
+{
+    if (w.error != 0 || w.timedOut || w.stalled || w.written == 0)
+        return;
+    const auto stallAt =
+        stallLimit == milliseconds::max() ? steady_clock::time_point::max() : steady_clock::now() + stallLimit;
+    for (;;) {
+        const int left = remainingMs(std::min(deadline, stallAt));
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, left);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        // A printer that restarts as soon as it has the bytes (after the logo settings frame)
+        // is gone by now, but its transfer completed: usblp reports that with POLLOUT.
+        if (ready > 0 && (p.revents & POLLOUT))
+            return;
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            w.error = ENODEV;
+            break;
+        }
+        if (ready < 0) {
+            w.error = errno;
+            break;
+        }
+        if (remainingMs(std::min(deadline, stallAt)) == 0) {
+            (deadline <= stallAt ? w.timedOut : w.stalled) = true;
+            break;
+        }
+    }
+    w.written = std::max(0, w.written - w.lastWrite);
 }
 
 int drainSerialOutput(int fd, steady_clock::time_point deadline)

@@ -13,6 +13,7 @@ struct DeadlineWrite {
     int error = 0;         // errno of a failed write, 0 if none
     bool timedOut = false; // the deadline passed with bytes left
     bool stalled = false;  // (writeWithin) the device took nothing for the stall limit
+    int lastWrite = 0;     // bytes the final write() took
 };
 
 // Writes length bytes to fd, waiting for room with poll() until deadline. Stops at the first
@@ -26,6 +27,16 @@ DeadlineWrite writeBefore(int fd, const std::uint8_t* data, int length,
 // per-byte deadline of minutes.
 DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length,
                           std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds stallLimit);
+
+// A USB printer node (usblp) takes a write on a non-blocking descriptor as soon as it has handed
+// the bytes to the USB core, and closing the node cancels a transfer still in flight: the bytes
+// have left only once the node is writable again. After a write that succeeded, waits for that
+// until the deadline, or until stallLimit has passed. When it does not come, the bytes of the
+// last write() are taken back from w.written (they may never arrive) and w says why: timedOut,
+// stalled, or error ENODEV when the node reports that the printer is gone without having
+// completed the transfer.
+void awaitWritable(int fd, DeadlineWrite& w, std::chrono::steady_clock::time_point deadline,
+                   std::chrono::milliseconds stallLimit);
 
 // Waits until a tty's output queue is empty (the bytes left the UART) or the deadline
 // passes. Returns the bytes still queued then (0: drained, or not a tty that can tell).

@@ -38,8 +38,11 @@ IoResult UsbConnection::write(std::span<const std::uint8_t> bytes, Ms deadline)
 {
     if (!isOpen() || m_ports.m_hPort < 0)
         return IoResult::failed("cannot write to " + describe() + ": not open", EBADF);
-    DeadlineWrite w =
-        writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), steady_clock::now() + deadline, m_stallLimit);
+    const auto until = steady_clock::now() + deadline;
+    DeadlineWrite w = writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), until, m_stallLimit);
+    // Done only once the last transfer completed: a close right after (the end of a firmware
+    // download) would otherwise cancel it, and the printer would miss the last bytes.
+    awaitWritable(m_ports.m_hPort, w, until, m_stallLimit);
     if (w.error != 0 || w.timedOut || w.stalled)
         return writeFailure(w.error, static_cast<std::size_t>(w.written), bytes.size(), w.stalled);
     return IoResult::done(bytes.size());

@@ -5,13 +5,17 @@
 
 #include "LoopbackServer.h"
 #include "app/ConnectionRules.h"
+#include "common/UniqueFd.h"
 #include "port/DeviceDiscovery.h"
 #include "port/EthernetLink.h"
 #include "port/ParallelConnection.h"
 #include "port/PrinterConnection.h"
 #include "port/ReopenPolicies.h"
 
+#include <atomic>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <termios.h>
 
@@ -271,6 +275,50 @@ TEST_F(ConnectionTest, UsbHangUpIsNoticedDuringARead)
     IoResult r = conn->readFor(buf, 5s);
     off.join();
     EXPECT_EQ(r.outcome(), IoResult::Outcome::HungUp) << r.message();
+    EXPECT_LT(steady_clock::now() - start, 2s);
+}
+
+// A USB printer node hands a write to the USB core and reports it taken at once; closing the
+// node then cancels the transfer still in flight. A node whose last transfer has not completed
+// is not writable, as a pipe that is full: a write is done only once the printer took it, and a
+// printer that never does makes the write fail without counting those bytes as sent.
+TEST_F(ConnectionTest, UsbWriteIsDoneOnlyWhenThePrinterTookTheLastTransfer)
+{
+    const auto fifo = dir / "usblp-node";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    UniqueFd printer(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+    ASSERT_TRUE(printer.valid());
+    const int capacity = ::fcntl(printer.get(), F_SETPIPE_SZ, 4096);
+    ASSERT_GE(capacity, 4096);
+    fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, fifo.string());
+    auto conn = make(usb());
+    ASSERT_TRUE(conn->open()) << conn->open().message();
+    Bytes block(static_cast<std::size_t>(capacity), 0x5A);
+
+    std::atomic<bool> taken{false};
+    std::thread reader([&] {
+        std::this_thread::sleep_for(300ms);
+        std::vector<std::uint8_t> buf(block.size());
+        std::size_t got = 0;
+        taken = true;
+        while (got < buf.size()) {
+            ssize_t n = ::read(printer.get(), buf.data() + got, buf.size() - got);
+            if (n > 0)
+                got += static_cast<std::size_t>(n);
+        }
+    });
+    IoResult r = conn->write(block, 5s);
+    const bool takenWhenDone = taken;
+    reader.join();
+    ASSERT_TRUE(r) << r.message();
+    EXPECT_TRUE(takenWhenDone) << "the write reported done while the bytes were still in flight";
+
+    // Nobody takes the next block: a stall, and none of its bytes counted as sent.
+    conn->setStallLimit(200ms);
+    auto start = steady_clock::now();
+    r = conn->write(block, 5s);
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::TimedOut) << r.message();
+    EXPECT_EQ(r.count(), 0u) << r.message();
     EXPECT_LT(steady_clock::now() - start, 2s);
 }
 
