@@ -116,7 +116,7 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
-"$BIN/tavro-sim" --family 5 --quiet --no-paper --parallel-far-end "$PAR/lpt.out" --run-dir "$PAR/run" \
+"$BIN/tavro-sim" --family 5 --quiet --parallel-far-end "$PAR/lpt.out" --run-dir "$PAR/run" \
   --state "$PAR/state" >"$PAR/sim.out" 2>"$PAR/sim.err" &
 SIM_PID=$!
 for _ in $(seq 1 100); do

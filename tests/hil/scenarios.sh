@@ -25,11 +25,7 @@ skip() { echo "$*" >"$SIM_DIR/verdict"; exit 77; }
 
 # start_sim ARGS...: the virtual printer on the given device nodes, waiting for READY.
 start_sim() {
-  # No receipts rendered unless a scenario asks (PAPER=yes): 500 kB of uncut text would take the
-  # machine's memory and time.
-  paper=--no-paper
-  [ "${PAPER:-}" = yes ] && paper=
-  tavro-sim --family 5 --quiet $paper --restart-ms 1500 --run-dir "$SIM_DIR/run" --state "$SIM_DIR/state" "$@" \
+  tavro-sim --family 5 --quiet --restart-ms 1500 --run-dir "$SIM_DIR/run" --state "$SIM_DIR/state" "$@" \
     >"$SIM_DIR/sim.out" 2>"$SIM_DIR/sim.err" &
   SIM_PID=$!
   echo $SIM_PID >>"$SIM_DIR/sim.pids"
@@ -252,7 +248,6 @@ s_usb_node_by_path() {
 # is unplugged and plugged in again for real, and the tool reopens the new node), then the
 # sample receipt comes out with the top and bottom logos.
 s_usb_logo() {
-  PAPER=yes
   sim_usb
   logo_upload --device "TAVRO36/38 U-II" --port usb
   tool "$SIM_DIR/settings" 60 --device "TAVRO36/38 U-II" --port usb logo settings --top on --top-number 1 --bottom on --bottom-number 2
