@@ -61,6 +61,8 @@ step --device "TAVRO36/38 S" --port "$SERIAL" setup get
 step --device "TAVRO36/38 S" --port "$SERIAL" setup set paper_width=58 columns=32 speed=150 margin=384 --verify
 step --device "TAVRO36/38 S" --port "$SERIAL" setup get --save "$RUN_DIR/shop.ini"
 step --device "TAVRO36/38 E-II" --port "tcp://$TAVRO_SIM_TCP" setup get --json
+# The write restarted the printer: its USB printer node is gone for a moment.
+for _ in $(seq 1 50); do [ -e "$TAVRO_DEV_ROOT/usb/lp0" ] && break; sleep 0.1; done
 step --device "TAVRO36/38 U-II" --port usb setup diff "$RUN_DIR/shop.ini" || echo "(differences: exit $?)"
 step --device "TAVRO36/38 P" --port "$PARALLEL" setup test-page
 printf '\nThe virtual printer received:\n'
