@@ -1,5 +1,5 @@
 // The Qt host services: the GUI-thread message target and its deadlock guard, the clock
-// that keeps serving queued calls while it waits, busy waits that drop input, message boxes
+// that keeps serving queued calls while it waits, the step-job driver, busy waits that drop input, message boxes
 // in the user's language and wide enough for their caption.
 #include "GuiTestSupport.h"
 
@@ -30,6 +30,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 #include <thread>
 
 namespace {
@@ -122,6 +123,96 @@ struct BusyWindow {
     QtStatusLine* status;
     int clicks = 0;
 };
+
+// A job that plays back its results and counts, outside itself (the driver lets it go at
+// its end), the steps and cancels asked of it.
+struct JobCounts {
+    int steps = 0;
+    int cancels = 0;
+};
+
+class ScriptedJob final : public StepJob {
+public:
+    ScriptedJob(JobCounts& counts, std::vector<StepResult> results, std::function<void()> during = {})
+        : m_counts(counts), m_results(std::move(results)), m_during(std::move(during))
+    {
+    }
+    StepResult step() override
+    {
+        ++m_counts.steps;
+        if (m_during)
+            m_during();
+        return m_results.at(std::min<std::size_t>(m_next++, m_results.size() - 1));
+    }
+    void cancel() override { ++m_counts.cancels; }
+
+private:
+    JobCounts& m_counts;
+    std::vector<StepResult> m_results;
+    std::size_t m_next = 0;
+    std::function<void()> m_during;
+};
+
+TEST(QtStepDriverTest, StepsOnItsTimerWithTheWaitAskedForAndReportsTheEndOnce)
+{
+    QObject owner;
+    QtStepDriver driver(&owner, "jobTimer");
+    JobCounts job;
+    std::vector<StepResult> ends;
+    driver.start(std::make_unique<ScriptedJob>(job, std::vector<StepResult>{StepResult::again(60ms),
+                                                                            StepResult::again(0ms),
+                                                                            StepResult::failed("stuck")}),
+                 [&](const StepResult& r) { ends.push_back(r); });
+    // The first step ran at once; the next waits for the timer with the wait it asked for.
+    EXPECT_EQ(job.steps, 1);
+    QTimer* timer = owner.findChild<QTimer*>("jobTimer");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 60);
+    EXPECT_TRUE(driver.running());
+    ASSERT_TRUE(QtClock::waitUntil([&] { return !driver.running(); }, 5s));
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].kind, StepResult::Kind::Failed);
+    EXPECT_EQ(ends[0].message, "stuck");
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(job.steps, 3);
+    driver.stepNow(); // nothing left to step
+    EXPECT_EQ(ends.size(), 1u);
+    EXPECT_EQ(job.steps, 3);
+}
+
+TEST(QtStepDriverTest, CancelReachesTheJobAndAStopDuringAStepEndsItWithoutAReport)
+{
+    QObject owner;
+    QtStepDriver driver(&owner, "jobTimer");
+    JobCounts job;
+    int ends = 0;
+    driver.start(std::make_unique<ScriptedJob>(job, std::vector<StepResult>{StepResult::again(10s),
+                                                                            StepResult::finished()}),
+                 [&](const StepResult&) { ++ends; });
+    driver.cancel();
+    EXPECT_EQ(job.cancels, 1);
+    EXPECT_EQ(job.steps, 2); // cancel takes the next step at once
+    EXPECT_EQ(ends, 1);
+
+    // A step that closes the window (stops the driver) while it serves events: the job stays
+    // alive until the step returns, nothing is reported and no timer is left armed.
+    bool alive = false;
+    JobCounts stopped;
+    driver.start(std::make_unique<ScriptedJob>(stopped, std::vector<StepResult>{StepResult::again(0ms)},
+                                               [&] {
+                                                   if (driver.running()) {
+                                                       driver.stop();
+                                                       alive = true;
+                                                   }
+                                               }),
+                 [&](const StepResult&) { ++ends; });
+    EXPECT_TRUE(alive);
+    EXPECT_EQ(stopped.steps, 1);
+    EXPECT_FALSE(driver.running());
+    EXPECT_FALSE(owner.findChild<QTimer*>("jobTimer")->isActive());
+    EXPECT_EQ(ends, 1);
+}
 
 TEST(QtBusyTest, InputDuringTheWaitIsDroppedNotReplayed)
 {
