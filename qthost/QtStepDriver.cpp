@@ -9,31 +9,44 @@ QtStepDriver::QtStepDriver(QObject* parent, const QString& timerName, Clock* clo
 {
     m_timer->setObjectName(timerName);
     m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &QtStepDriver::stepNow);
 }
 
 QtStepDriver::~QtStepDriver() = default;
 
-void QtStepDriver::start(std::unique_ptr<StepJob> job, Done done)
+void QtStepDriver::start(std::unique_ptr<StepJob> job, Done done, std::chrono::milliseconds firstWait)
 {
     stop();
     m_job = std::move(job);
     m_done = std::move(done);
-    stepNow();
+    m_cancelled = false;
+    if (firstWait.count() > 0 || m_inStep)
+        m_timer->start(static_cast<int>(firstWait.count()));
+    else
+        stepNow();
 }
 
 void QtStepDriver::stepNow()
 {
+    if (m_inStep)
+        return; // a nested event loop inside the step; the step in progress goes on
     m_timer->stop();
     if (!m_job)
         return;
     std::shared_ptr<StepJob> job = m_job;
+    m_inStep = true;
     StepResult r = job->step();
+    m_inStep = false;
     if (m_job != job)
         return; // stopped (or started afresh) during the step
     if (r.kind == StepResult::Kind::Again) {
+        if (m_cancelled)
+            r.after = {}; // a Cancel heard during the step is served now, not after the pause
         if (m_clock && r.after.count() > 0) {
+            m_inStep = true; // the wait belongs to the step: the timer stays quiet meanwhile
             m_clock->sleep(r.after);
+            m_inStep = false;
             if (m_job != job)
                 return; // stopped while the clock served events
             m_timer->start(0);
@@ -59,8 +72,10 @@ void QtStepDriver::stop()
 
 void QtStepDriver::cancel()
 {
-    if (!m_job)
+    if (!m_job || m_cancelled)
         return;
+    m_cancelled = true;
     m_job->cancel();
-    stepNow();
+    if (!m_inStep)
+        m_timer->start(0);
 }

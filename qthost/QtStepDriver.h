@@ -15,6 +15,8 @@
 
 #include <QObject>
 
+#include <chrono>
+
 #include <functional>
 #include <memory>
 
@@ -30,15 +32,16 @@ public:
     ~QtStepDriver() override;
 
     using Done = std::function<void(const StepResult&)>;
-    // Runs the job's first step now, then each further one after the wait the previous asked
-    // for; done gets the Finished or Failed result (after the job was let go). A job that is
-    // still running is stopped first (without done).
-    void start(std::unique_ptr<StepJob> job, Done done);
+    // Runs the job's first step after firstWait (now when zero), then each further one after
+    // the wait the previous asked for; done gets the Finished or Failed result (after the job
+    // was let go). A job that is still running is stopped first (without done).
+    void start(std::unique_ptr<StepJob> job, Done done, std::chrono::milliseconds firstWait = {});
     // Takes the next step at once instead of waiting for the timer (the timer's own tick).
     void stepNow();
     // Lets the job go without another step; done is not called.
     void stop();
-    // Asks the job to stop (StepJob::cancel) and takes its next step at once.
+    // Asks the job to stop (StepJob::cancel); its next step follows without the pending wait
+    // (from the event loop, or as soon as a step that is running returns).
     void cancel();
     bool running() const { return static_cast<bool>(m_job); }
     QTimer* timer() const { return m_timer; }
@@ -50,4 +53,6 @@ private:
     // events) does not pull the job from under itself.
     std::shared_ptr<StepJob> m_job;
     Done m_done;
+    bool m_inStep = false;
+    bool m_cancelled = false;
 };

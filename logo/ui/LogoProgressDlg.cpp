@@ -1,6 +1,7 @@
 #include "logo/ui/LogoProgressDlg.h"
 
 #include "qthost/AppIcon.h"
+#include "qthost/QtStepDriver.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 namespace {
 
@@ -18,6 +20,17 @@ constexpr int kStatusId = 1057;
 constexpr int kBarId = 1069;
 
 int clampToInt(std::uint64_t v) { return int(std::min<std::uint64_t>(v, INT_MAX)); }
+
+// The caller keeps the job; the driver only borrows it for the dialog's run.
+class BorrowedJob final : public StepJob {
+public:
+    explicit BorrowedJob(StepJob& job) : m_job(job) {}
+    StepResult step() override { return m_job.step(); }
+    void cancel() override { m_job.cancel(); }
+
+private:
+    StepJob& m_job;
+};
 
 } // namespace
 
@@ -50,57 +63,46 @@ StepProgressDlg::StepProgressDlg(const QString& title, bool korean, int statusId
     layout->addWidget(m_bar);
     layout->addLayout(buttons);
 
-    m_timer = new QTimer(this);
-    m_timer->setObjectName("stepTimer");
-    m_timer->setSingleShot(true);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    connect(m_timer, &QTimer::timeout, this, &StepProgressDlg::step);
+    m_driver = new QtStepDriver(this, "stepTimer");
 }
 
 StepResult StepProgressDlg::run(StepJob& job, std::chrono::milliseconds firstWait)
 {
-    m_job = &job;
     m_result = StepResult::finished();
-    m_timer->start(int(std::max<std::int64_t>(firstWait.count(), 0)));
+    m_cancelRequested = false;
+    // Started from the dialog's own event loop, so the window shows before the first step;
+    // the kick ends with this call, so it can never start the job after run() returned.
+    QTimer kick;
+    kick.setSingleShot(true);
+    connect(&kick, &QTimer::timeout, this, [this, &job, firstWait] {
+        m_driver->start(
+            std::make_unique<BorrowedJob>(job),
+            [this](const StepResult& r) {
+                m_result = r;
+                QDialog::accept();
+            },
+            std::max(firstWait, std::chrono::milliseconds(0)));
+    });
+    kick.start(0);
     exec();
-    m_timer->stop();
-    m_job = nullptr;
+    m_driver->stop();
     return m_result;
-}
-
-void StepProgressDlg::step()
-{
-    if (!m_job)
-        return;
-    m_inStep = true;
-    StepResult r = m_job->step();
-    m_inStep = false;
-    if (r.kind == StepResult::Kind::Again) {
-        // A Cancel pressed during the step is served at once instead of after the pause.
-        m_timer->start(m_cancelRequested ? 0 : int(r.after.count()));
-        return;
-    }
-    m_result = r;
-    m_job = nullptr;
-    QDialog::accept();
 }
 
 void StepProgressDlg::reject()
 {
-    if (!m_job) {
+    if (!m_driver->running()) {
         QDialog::reject();
         return;
     }
     if (m_cancelRequested)
         return;
     m_cancelRequested = true;
-    m_job->cancel();
     m_cancel->setEnabled(false);
     m_status->setText(QString::fromUtf8(m_korean ? "취소하는 중..." : "Cancelling..."));
-    // Waiting for the printer's erase or the next picture: the job hears it now. A step that
-    // is running (its block pauses serve input) restarts the timer itself when it returns.
-    if (!m_inStep)
-        m_timer->start(0);
+    // Waiting for the printer's erase or the next picture: the job hears it now; a step that
+    // is running (its block pauses serve input) goes on at once when it returns.
+    m_driver->cancel();
 }
 
 void StepProgressDlg::report(const ProgressReport& p)

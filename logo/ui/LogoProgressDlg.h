@@ -2,8 +2,8 @@
 // The logo tool's two progress dialogs, "Uploading" (CProgress, resource 135) and "Printing"
 // (resource 136): a status line, a bar and Cancel over a StepJob that the dialog drives.
 //
-// The dialog runs each step from a timer and waits the time the step asks for on the timer
-// too, so the window paints and Cancel answers at once during the printer's erase and between
+// The dialog runs the job on a QtStepDriver, which waits the time each step asks for on its
+// timer, so the window paints and Cancel answers at once during the printer's erase and between
 // pictures. Inside a step the engine's own short waits (10 ms after each 512-byte block) are
 // taken on the clock it was given: the sheet gives the upload a QtClock that serves input, so
 // Cancel answers between blocks as well. Cancel does not close the window: the job is told
@@ -21,7 +21,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTimer;
+class QtStepDriver;
 
 class StepProgressDlg : public QDialog, public ProgressSink {
     Q_OBJECT
@@ -47,17 +47,13 @@ protected:
                     QWidget* parent);
 
 private:
-    void step();
-
     QLabel* m_status;
     QProgressBar* m_bar;
     QPushButton* m_cancel;
-    QTimer* m_timer;
-    StepJob* m_job = nullptr;
+    QtStepDriver* m_driver;
     StepResult m_result;
     std::uint64_t m_unitsPerStep;
     bool m_korean;
-    bool m_inStep = false;
     bool m_cancelRequested = false;
 };
 

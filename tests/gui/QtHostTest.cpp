@@ -379,6 +379,45 @@ TEST(QtStepDriverTest, AStopDuringTheClocksWaitEndsTheJobWithoutAnotherStepOrDon
     EXPECT_FALSE(driver.timer()->isActive());
 }
 
+// Cancel pressed while a step serves events (the upload's block pauses do): the step goes on,
+// the job hears it once, and the next step follows without the hour the step asked to wait.
+class LongWaitJob final : public StepJob {
+public:
+    LongWaitJob(int& steps, int& cancels) : steps(steps), cancels(cancels) {}
+    std::function<void()> duringFirstStep;
+    int& steps;
+    int& cancels;
+    StepResult step() override
+    {
+        if (++steps == 1) {
+            if (duringFirstStep)
+                duringFirstStep();
+            return StepResult::again(std::chrono::hours(1));
+        }
+        return cancels ? StepResult::finished() : StepResult::again(std::chrono::hours(1));
+    }
+    void cancel() override { ++cancels; }
+};
+
+TEST(QtStepDriverTest, ACancelDuringAStepIsServedWhenTheStepReturnsNotAfterItsWait)
+{
+    QObject owner;
+    QtStepDriver driver(&owner, "t");
+    int steps = 0;
+    int cancels = 0;
+    auto job = std::make_unique<LongWaitJob>(steps, cancels);
+    job->duringFirstStep = [&] {
+        driver.cancel();
+        driver.cancel();  // a second click changes nothing
+        driver.stepNow(); // nor does the timer's tick arriving inside the step
+    };
+    bool finished = false;
+    driver.start(std::move(job), [&](const StepResult& r) { finished = r.kind == StepResult::Kind::Finished; });
+    ASSERT_TRUE(QtClock::waitUntil([&] { return finished; }, 5s));
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(steps, 2);
+}
+
 TEST(QtPrompterTest, KoreanSystemsGetKoreanYesNoOkCancel)
 {
     QtPrompter prompter;
