@@ -93,6 +93,7 @@ public:
     {
         m_session = std::make_unique<SetupSession>(m_cli.ports(), m_collector, m_cli.prompter(), m_cli.clock(),
                                                    m_cli.log(), systemDefaultIsKorean());
+        m_session->SetStallLimit(m_cli.stallLimit());
         m_collector.Attach(m_session.get());
         switch (m_session->Open()) {
         case SetupSession::OpenResult::Opened:

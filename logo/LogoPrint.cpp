@@ -3,6 +3,7 @@
 #include "app/Clock.h"
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
+#include "port/ReopenPolicies.h"
 
 #include <cstdio>
 
@@ -14,7 +15,6 @@ constexpr int kMsgCommunication = 42; // "Communication error. Can not transimit
 
 using Ms = std::chrono::milliseconds;
 constexpr Ms kEthernetSettle{500}; // the module passes the data on before the connection ends
-constexpr Ms kUsbRestartWait{3000};
 
 // Opening for Print, Set Logo values and Test: LPT open (Print adds the check); network open;
 // COM, USB and FILE open (Print adds the check), then ESC @.
@@ -71,7 +71,7 @@ LogoActionResult sendOnce(LogoEngineDeps& d, std::span<const uint8_t> bytes, con
     result.ok = true;
     if (c.kind() == PortKind::Usb) {
         // The printer applies what it got by restarting; the node it had is gone until then.
-        IoResult back = c.reopen(usbRestartPolicy());
+        IoResult back = c.reopen(reopenpolicy::usbRestart());
         c.close();
         if (!back.ok())
             result.warning = back.context("the USB printer did not come back after its restart").message();
@@ -80,11 +80,6 @@ LogoActionResult sendOnce(LogoEngineDeps& d, std::span<const uint8_t> bytes, con
 }
 
 } // namespace
-
-ReopenPolicy usbRestartPolicy()
-{
-    return ReopenPolicy{kUsbRestartWait, {Ms{500}, Ms{400}, Ms{300}, Ms{200}, Ms{100}}};
-}
 
 LogoActionResult sendLogoSettings(LogoEngineDeps deps, const logo_frames::LogoSettingsValues& values)
 {

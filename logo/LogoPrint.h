@@ -58,11 +58,6 @@ private:
     int m_printed = 0;
 };
 
-// The USB printer restarts after the settings frame and after the receipt: its node goes
-// away and comes back. Wait 3000 ms, then try to open again with these pauses after each
-// failed try.
-ReopenPolicy usbRestartPolicy();
-
 struct LogoActionResult {
     bool ok = false;
     std::string message; // why it failed

@@ -151,6 +151,7 @@ SetupSession::OpenResult SetupSession::Open()
         show(kInitFail);
         return OpenResult::Failed;
     }
+    m_connection->setStallLimit(m_stallLimit);
 
     if (m_kind == PortKind::Parallel) {
         IoResult opened = m_connection->open();

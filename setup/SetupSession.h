@@ -76,6 +76,9 @@ public:
     SetupSession& operator=(const SetupSession&) = delete;
 
     void SetIdleHook(std::function<void()> idle) { m_idle = std::move(idle); }
+    // How long a write may find the printer taking no data (tavroctl --stall); applies to the
+    // connections opened from now on.
+    void SetStallLimit(Ms limit) { m_stallLimit = limit; }
 
     enum class OpenResult {
         Opened,
@@ -219,4 +222,5 @@ private:
     bool m_stopBitWarning = false;
     bool m_ethernetReachable = false;
     std::function<void()> m_idle;
+    Ms m_stallLimit = PrinterConnection::kDefaultStallLimit;
 };
