@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t prefix = in.ConsumeIntegral<uint32_t>();
     const std::vector<uint8_t> cuts = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 8));
     // The fuzzer's bytes go inside the chosen area, where the checksum and digest see them.
-    const FirmwareAreaSpec spec = firmwareAreaSpec(area, family);
-    const uint32_t overlayAt = spec.offset + in.ConsumeIntegral<uint32_t>() % spec.length;
+    const FirmwareAreaSpec areaLayout = firmwareAreaSpec(area, family);
+    const uint32_t overlayAt = areaLayout.offset + in.ConsumeIntegral<uint32_t>() % areaLayout.length;
     const std::vector<uint8_t> overlay = in.ConsumeRemainingBytes<uint8_t>();
 
     const std::size_t fileSize = std::size_t(int64_t(FirmwareImage::kSize) + sizeDelta);
@@ -119,13 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!firmwareAreaAllowed(area, family, true, true))
         return 0;
     const auto block = buildTransferBlock(*image, area, family);
-    const uint32_t L = spec.length;
+    const uint32_t L = areaLayout.length;
     FUZZ_CHECK(block.size() == L);
-    FUZZ_CHECK(std::equal(spec.header.begin(), spec.header.end(), block.begin()));
+    FUZZ_CHECK(std::equal(areaLayout.header.begin(), areaLayout.header.end(), block.begin()));
     FUZZ_CHECK((block[4] | block[5] << 8 | block[6] << 16 | uint32_t(block[7]) << 24) == L);
     const bool boot = area == FirmwareArea::Boot;
     const std::size_t fromImage = L - kTransferHeaderSize - (boot ? 4 : 0);
-    FUZZ_CHECK(std::memcmp(block.data() + kTransferHeaderSize, image->bytes().data() + spec.offset, fromImage) == 0);
+    FUZZ_CHECK(std::memcmp(block.data() + kTransferHeaderSize, image->bytes().data() + areaLayout.offset, fromImage) == 0);
     FUZZ_CHECK(std::equal(overlay.begin(), overlay.begin() + std::min<std::size_t>(overlay.size(), 64),
                           image->bytes().begin() + overlayAt));
     if (boot)
