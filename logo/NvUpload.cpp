@@ -22,8 +22,6 @@ constexpr int kMsgWriteToPort = 22;    // "ERROR : Write to port."
 constexpr int kMsgClearQuestion = 23;  // "No file selected. \r\nThis work delete all bitmap image in your printer."
 constexpr int kMsgCommunication = 42;  // "Communication error. Can not transimitted."
 
-constexpr const char* kSmallNvNotice = "TAVRO36/38 NV graphic memory size is 128Kbytes.";
-
 std::string updatingText(uint64_t sent, uint64_t total, const std::string& name)
 {
     char text[96];

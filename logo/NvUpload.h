@@ -42,6 +42,8 @@ public:
     // The TAVRO36/38 hold 128 KB of NV graphics, less than the list's budget.
     static constexpr int kSmallNvFamily = 5;
     static constexpr int kSmallNvKB = 128;
+    // Shown (Information, "Notice") when a list for them is larger than that.
+    static constexpr const char* kSmallNvNotice = "TAVRO36/38 NV graphic memory size is 128Kbytes.";
 
     enum class Outcome {
         Running,

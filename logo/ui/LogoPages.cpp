@@ -44,8 +44,6 @@ constexpr int kMsgBadSelection = 25;   // "NV image number is incorrect."
 constexpr int kMsgReceiveData = 27;    // "ERROR : Receive data."
 constexpr int kMsgComm = 28;           // "ERROR : Comm."
 
-constexpr const char* kSmallNvNotice = "TAVRO36/38 NV graphic memory size is 128Kbytes.";
-constexpr int kSmallNvKB = 128;
 
 // The last folder Open File used, for the rest of the run.
 QString& lastFolder()
@@ -210,8 +208,8 @@ void CPage1Selection::onSetActive()
 
 void CPage1Selection::smallMemoryNotice()
 {
-    if (m_state.family() == kFamilyTavro36 && m_state.list.usedKB() > kSmallNvKB)
-        m_state.deps.prompter.show(kSmallNvNotice, PromptButtons::Ok, PromptIcon::Information, "Notice");
+    if (m_state.family() == NvUpload::kSmallNvFamily && m_state.list.usedKB() > NvUpload::kSmallNvKB)
+        m_state.deps.prompter.show(NvUpload::kSmallNvNotice, PromptButtons::Ok, PromptIcon::Information, "Notice");
 }
 
 void CPage1Selection::onOpenFile()
