@@ -1,6 +1,7 @@
 // The Network Setting dialog against simulated network modules on loopback: the list as the
 // answers arrive, the row click, Change Setting and its enabling rules, service mode.
 #include "GuiTestSupport.h"
+#include "NetTestSupport.h"
 #include "RecordingPrompter.h"
 #include "SimProcess.h"
 
@@ -28,15 +29,7 @@ using std::chrono::milliseconds;
 
 namespace {
 
-int freeUdpPort()
-{
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    sockaddr_in sa{};
-    SocketUtil::parseIpv4("127.0.0.1", 0, &sa);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-        return 0;
-    return SocketUtil::localPort(fd.get());
-}
+using nettest::freeUdpPort;
 
 UdpSettings loopback(int port, int silenceMs = 300)
 {
