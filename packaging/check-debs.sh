@@ -40,8 +40,9 @@ expect_files "$sim" usr/bin/tavro-sim usr/share/man/man1/tavro-sim.1.gz usr/shar
 if [ -n "$gui" ]; then
   expect_files "$gui" usr/bin/tavroset usr/share/applications/tavroset.desktop \
     usr/share/icons/hicolor/scalable/apps/tavroset.svg usr/share/man/man1/tavroset.1.gz
-  dpkg-deb -f "$gui" Depends | grep -q 'tavroctl (= ' || fail "tavroset does not depend on its tavroctl"
-  dpkg-deb -f "$gui" Depends | grep -q 'libqt6widgets6' || fail "tavroset's Depends lack Qt (dpkg-shlibdeps did not run?)"
+  gui_deps=$(dpkg-deb -f "$gui" Depends)
+  grep -q 'tavroctl (= ' <<<"$gui_deps" || fail "tavroset does not depend on its tavroctl"
+  grep -q 'libqt6widgets6' <<<"$gui_deps" || fail "tavroset's Depends lack Qt (dpkg-shlibdeps did not run?)"
 fi
 for deb in "$ctl" "$sim"; do
   deps=$(dpkg-deb -f "$deb" Depends)
@@ -76,16 +77,21 @@ step "run the installed programs"
 version=$("$root/usr/bin/tavroctl" --version) || fail "tavroctl --version"
 [[ $version == "tavroctl "* ]] || fail "tavroctl --version printed: $version"
 echo "  $version"
-"$root/usr/bin/tavro-sim" --help | grep -q 'virtual TAVRO' || fail "tavro-sim --help"
+# Each program's whole output is taken before it is searched: a grep -q that stops reading at
+# the first match would kill a program still writing (SIGPIPE) and fail the step by chance.
+help=$("$root/usr/bin/tavro-sim" --help) || fail "tavro-sim --help exited $?"
+grep -q 'virtual TAVRO' <<<"$help" || fail "tavro-sim --help does not name the virtual TAVRO printer"
 if [ -n "$gui" ]; then
-  "$root/usr/bin/tavroset" --version | grep -q '^tavroset ' || fail "tavroset --version"
+  gui_version=$("$root/usr/bin/tavroset" --version) || fail "tavroset --version exited $?"
+  grep -q '^tavroset ' <<<"$gui_version" || fail "tavroset --version printed: $gui_version"
 fi
 
 step "man pages"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null || echo "man failed")
   [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
-  LC_ALL=C.UTF-8 MANWIDTH=80 man -E UTF-8 -l "$page" 2>/dev/null | grep -q '^SYNOPSIS\|^NAME' || fail "$(basename "$page") renders empty"
+  rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -E UTF-8 -l "$page" 2>/dev/null) || fail "$(basename "$page"): man exited $?"
+  grep -q '^SYNOPSIS\|^NAME' <<<"$rendered" || fail "$(basename "$page") renders empty"
 done
 
 step "bash completion"

@@ -45,7 +45,7 @@ avail_kb=$(df -Pk "$CACHE" | awk 'NR==2 {print $4}')
 [ "${avail_kb:-0}" -gt 400000 ] || skip "less than 400 MB free in $CACHE"
 
 # --- the kernel ------------------------------------------------------------------------------
-KPKG=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+KPKG=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '!found && /Depends: linux-image-[0-9]/ {print $2; found = 1}')
 [ -n "$KPKG" ] || skip "apt-cache does not know linux-image-amd64's kernel package (apt-get update?)"
 KDIR="$CACHE/$KPKG"
 MODULES=(configfs usb-common usbcore udc-core libcomposite dummy_hcd usb_f_printer usblp
@@ -59,7 +59,7 @@ if [ ! -f "$KDIR/ready" ]; then
   dpkg -x "$CACHE"/dl/*.deb "$CACHE/dl/x"
   cp "$CACHE"/dl/x/boot/vmlinuz-* "$KDIR/vmlinuz"
   for m in "${MODULES[@]}"; do
-    f=$(find "$CACHE/dl/x/lib/modules" -name "$m.ko" -o -name "$m.ko.xz" -o -name "$m.ko.zst" | head -n 1)
+    f=$(find "$CACHE/dl/x/lib/modules" \( -name "$m.ko" -o -name "$m.ko.xz" -o -name "$m.ko.zst" \) -print -quit)
     [ -n "$f" ] || { log "module $m missing in $KPKG"; exit 1; }
     case "$f" in
       *.xz) xz -dc "$f" >"$KDIR/modules/$m.ko" ;;

@@ -85,15 +85,31 @@ scenario() {
          cut -c 1-300 | sed "s/^/HIL-LOG $1 /" ;;
   esac
 }
-# A scenario's printer outlives a failed check in its subshell: stop it from here.
+# A scenario's printer outlives a failed check in its subshell: stop it from here, and wait
+# until each of its processes is gone. A printer that was still ending held /dev/g_printer0
+# (the gadget takes one opener) and the next scenario's printer found it busy.
 stop_sim_of() {
-  for p in $(cat "$1/sim.pids" 2>/dev/null); do kill "$p" 2>/dev/null; done
-  sleep 0.2
+  for p in $(cat "$1/sim.pids" 2>/dev/null); do
+    kill "$p" 2>/dev/null
+    wait_gone "$p" 50 || { kill -9 "$p" 2>/dev/null; wait_gone "$p" 50; } ||
+      echo "HIL-LOG $1 tavro-sim $p did not end" >&2
+  done
   # Scenarios that unplug leave the gadget plugged in again for the next one.
   [ -n "$(cat $UDC_PRINTER)" ] || echo dummy_udc.0 >$UDC_PRINTER
   [ -n "$(cat $UDC_ACM)" ] || echo dummy_udc.1 >$UDC_ACM
   wait_node /dev/usb/lp0
   wait_node '/dev/ttyACM*'
+}
+# wait_gone PID TENTHS: true once the process has ended (gone, or a zombie whose descriptors
+# are closed), false when it still runs after TENTHS tenths of a second.
+wait_gone() {
+  i=0
+  while [ -d "/proc/$1" ] && ! grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null; do
+    [ $i -ge "$2" ] && return 1
+    sleep 0.1
+    i=$((i + 1))
+  done
+  return 0
 }
 # wait_node PATTERN: up to 5 s for a node (the ACM port may come back under another number
 # when the old one was still held open at the unplug).
