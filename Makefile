@@ -2,13 +2,17 @@
 #   make run   installs, builds and runs the tool against the virtual printer
 #   make test  installs, builds and runs every test
 # and for installing: make deb (Debian packages in $(BUILD)/packages), make deb-check.
+# make soak: the whole suite SOAK_RUNS times with SOAK_JOBS tests at once (more than the cores),
+# every test that failed even once listed; SOAK_DEB=1 repeats the package check too.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 # make fuzz: the libFuzzer harnesses in their own clang build, each run for FUZZ_SECONDS.
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
+SOAK_RUNS    ?= 5
+SOAK_JOBS    ?= $(shell echo $$(( $(JOBS) * 2 )))
 
-.PHONY: all deps build run test fuzz clean deb deb-check
+.PHONY: all deps build run test soak fuzz clean deb deb-check
 
 all: build
 
@@ -26,6 +30,9 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+soak: build $(if $(SOAK_DEB),deb)
+	bash scripts/soak.sh $(BUILD) $(SOAK_RUNS) $(SOAK_JOBS) $(if $(SOAK_DEB),--deb-check) $(SOAK_CTEST_ARGS)
 
 $(FUZZ_BUILD)/build.ninja:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

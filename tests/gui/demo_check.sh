@@ -3,13 +3,24 @@
 # replaced by tavroset-demo-check, which runs the same tool and presses OK, User Setup and
 # Get Value without choosing anything. Under Xvfb when it is installed, else on Qt's
 # offscreen platform (the script only needs to see a display).
-#   demo_check.sh SOURCE_DIR BUILD_DIR
+#   demo_check.sh SOURCE_DIR BUILD_DIR [korean]
+# With "korean" the tool runs as on a Korean system (a system locale file saying ko_KR).
 set -u
 SRC=$1
 BUILD=$2
 XVFB_PID=
-cleanup() { [ -n "$XVFB_PID" ] && { kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; }; }
+ETC=
+cleanup() {
+  [ -n "$XVFB_PID" ] && { kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; }
+  [ -n "$ETC" ] && rm -rf "$ETC"
+}
 trap cleanup EXIT
+if [ "${3:-}" = korean ]; then
+  ETC=$(mktemp -d)
+  mkdir -p "$ETC/default"
+  echo 'LANG="ko_KR.UTF-8"' >"$ETC/default/locale"
+  export TAVRO_ETC_ROOT="$ETC"
+fi
 
 if command -v Xvfb >/dev/null 2>&1; then
   FD_FILE=$(mktemp)
