@@ -37,7 +37,10 @@ start_sim() {
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   # Its USB virtual serial port preselects "TAVRO36/38 U-I", its serial pty is listed under
   # PORT for "TAVRO36/38 S", its TCP port answers "TAVRO36/38 E-II" at 127.0.0.1:6001.
-  start_sim
+  # TAVRO_DEMO_SIM_ARGS replaces the transports (the tests' runs take free ports instead of
+  # 6001 and 2918, so that two of them can run at once).
+  read -ra sim_args <<<"${TAVRO_DEMO_SIM_ARGS:-}"
+  start_sim "${sim_args[@]}"
   echo "Virtual printer running: DEVICE \"TAVRO36/38 U-I\" (preselected), or \"TAVRO36/38 S\" with PORT ${TAVRO_EXTRA_PORTS%%:*}" >&2
   cd "$RUN_DIR"
   # A profile in the start-up directory keeps the tool's profile and error log here, in the

@@ -44,6 +44,9 @@ else
 fi
 unset WAYLAND_DISPLAY
 export TAVRO_DEMO_TOOL="$BUILD/bin/tavroset-demo-check"
+# Every transport of the demo's printer, its TCP and UDP ports free ones: the demo's own
+# 127.0.0.1:6001 may be taken by another run of this check or a demo the user started.
+export TAVRO_DEMO_SIM_ARGS="--serial --parallel --usb --usb-serial --tcp 127.0.0.1:0 --udp 127.0.0.2:0"
 bash "$SRC/scripts/run-demo.sh" "$BUILD" </dev/null
 RC=$?
 exit $RC
