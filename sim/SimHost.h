@@ -26,6 +26,7 @@ struct LinkFaults {
 struct SimSettings {
     int family = 1;
     int restartMs = 1500;        // how long the USB nodes are gone after a restart
+    int storeMs = 0;             // how long the printer stores what makes it restart before it goes down
     int flashBusyMs = 1000;      // how long the printer is deaf while it writes its flash
     int asbIntervalMs = 1000;    // automatic status back period on the parallel port
     int nvEraseMs = 3000;        // the NV bit-image memory erases this long after FS q n

@@ -65,9 +65,10 @@ void SimServer::logEvent(const std::string& via, const SimEvent& e)
 
 void SimServer::printerRestart(const std::string& reason)
 {
-    // Carried out after the current command has been handled: the link that saw the command
-    // may be the one that goes away.
+    // Carried out after the current command has been handled, and after the store time: the
+    // link that saw the command may be the one that goes away.
     m_restartReason = reason;
+    m_restartAt = SimClock::now() + std::chrono::milliseconds(m_options.settings.storeMs);
 }
 
 bool SimServer::start(std::string* error)
@@ -290,7 +291,7 @@ void SimServer::networkSettingsApplied(size_t index, const NetworkRecord& record
 
 void SimServer::processDeferred(SimTime now)
 {
-    if (!m_restartReason.empty()) {
+    if (!m_restartReason.empty() && now >= m_restartAt) {
         std::string reason;
         std::swap(reason, m_restartReason);
         m_state.userSettingMode = false;
@@ -324,6 +325,8 @@ int SimServer::run()
         fds.push_back({m_signalFd.get(), POLLIN, 0});
         owners.push_back(nullptr);
         std::optional<SimTime> next;
+        if (!m_restartReason.empty())
+            next = m_restartAt;
         for (auto& e : m_endpoints) {
             e->addPollFds(fds, now);
             owners.resize(fds.size(), e.get());

@@ -62,6 +62,7 @@ private:
     UniqueFd m_signalFd;
     std::unique_ptr<PaperRoll> m_paper;
     std::string m_restartReason;
+    SimTime m_restartAt{};
     bool m_saveNeeded = false;
     bool m_cleaned = false;
 };

@@ -86,6 +86,7 @@ int main(int argc, char** argv)
     app.add_option("--usb-pid", usbPid, "USB printer product id in hex (default by family: 0101, 3004, 3302, 3312)");
     app.add_option("--usb-serial-pid", acmPid, "USB virtual serial product id in hex (default by family: 3301, 3003, 3311)");
     app.add_option("--restart-ms", o.settings.restartMs, "How long the USB nodes are gone when the printer restarts")->default_val(1500)->check(CLI::Range(0, 600000));
+    app.add_option("--store-ms", o.settings.storeMs, "How long the printer stores settings or logo settings before it restarts (a real printer writes its flash first)")->default_val(0)->check(CLI::Range(0, 60000));
     app.add_option("--flash-busy-ms", o.settings.flashBusyMs, "How long the printer does not read while it writes received firmware")->default_val(1000)->check(CLI::Range(0, 600000));
     app.add_option("--asb-interval-ms", o.settings.asbIntervalMs, "Period of the automatic status back reports on the parallel port")->default_val(1000)->check(CLI::Range(50, 600000));
     app.add_option("--nv-erase-ms", o.settings.nvEraseMs, "How long the NV bit-image memory erases after FS q n (raster data before that is an error)")->default_val(3000)->check(CLI::Range(0, 600000));

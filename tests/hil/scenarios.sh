@@ -62,9 +62,12 @@ done
 fail() { echo "$*" >"$SIM_DIR/verdict"; exit 1; }
 skip() { echo "$*" >"$SIM_DIR/verdict"; exit 77; }
 
-# start_sim ARGS...: the virtual printer on the given device nodes, waiting for READY.
+# start_sim ARGS...: the virtual printer on the given device nodes, waiting for READY. It takes
+# 200 ms to store settings before it restarts, as a real printer writes its flash first: one
+# that went off the bus at once could do so on the machine's one CPU while the tool's write of
+# the frame was still in the kernel, and usblp then answers ENODEV for bytes it delivered.
 start_sim() {
-  tavro-sim --family 5 --quiet --restart-ms 1500 --run-dir "$SIM_DIR/run" --state "$SIM_DIR/state" "$@" \
+  tavro-sim --family 5 --quiet --restart-ms 1500 --store-ms 200 --run-dir "$SIM_DIR/run" --state "$SIM_DIR/state" "$@" \
     >"$SIM_DIR/sim.out" 2>"$SIM_DIR/sim.err" &
   SIM_PID=$!
   echo $SIM_PID >>"$SIM_DIR/sim.pids"
