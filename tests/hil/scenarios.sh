@@ -19,17 +19,24 @@ printer_usb_device() {
   done
   return 1
 }
+# within TENTHS COMMAND...: true once COMMAND succeeds, false when it still fails after TENTHS
+# tenths of a second.
+within() {
+  within_tenths=$1
+  shift
+  within_i=0
+  until "$@"; do
+    [ $within_i -ge "$within_tenths" ] && return 1
+    sleep 0.1
+    within_i=$((within_i + 1))
+  done
+}
+absent() { [ ! -e "$1" ]; }
 # Off the bus once the host has let the printer go (its node is gone).
 unplug_printer() {
   d=$(printer_usb_device) || return 1
   echo "$d" >/tmp/printer-unplugged
-  echo 0 >"$d/authorized" || return 1
-  i=0
-  while [ -e /dev/usb/lp0 ]; do
-    [ $i -ge 100 ] && return 1
-    sleep 0.1
-    i=$((i + 1))
-  done
+  echo 0 >"$d/authorized" && within 100 absent /dev/usb/lp0
 }
 # Back on the bus once the host has configured it again (its node is back): before that the
 # gadget refuses to be opened (ENODEV).
@@ -37,13 +44,7 @@ plug_printer() {
   [ -e /tmp/printer-unplugged ] || return 0
   d=$(cat /tmp/printer-unplugged)
   rm -f /tmp/printer-unplugged
-  echo 1 >"$d/authorized" || return 1
-  i=0
-  until [ -e /dev/usb/lp0 ]; do
-    [ $i -ge 100 ] && return 1
-    sleep 0.1
-    i=$((i + 1))
-  done
+  echo 1 >"$d/authorized" && within 100 [ -e /dev/usb/lp0 ]
 }
 
 SIM_PID=
@@ -133,7 +134,7 @@ scenario() {
 stop_sim_of() {
   for p in $(cat "$1/sim.pids" 2>/dev/null); do
     kill "$p" 2>/dev/null
-    wait_gone "$p" 50 || { kill -9 "$p" 2>/dev/null; wait_gone "$p" 50; } ||
+    within 50 ended "$p" || { kill -9 "$p" 2>/dev/null; within 50 ended "$p"; } ||
       echo "HIL-LOG $1 tavro-sim $p did not end" >&2
   done
   # Scenarios that unplug leave the gadget plugged in again for the next one.
@@ -143,23 +144,13 @@ stop_sim_of() {
   wait_node /dev/usb/lp0
   wait_node '/dev/ttyACM*'
 }
-# wait_gone PID TENTHS: true once the process has ended (gone, or a zombie whose descriptors
-# are closed), false when it still runs after TENTHS tenths of a second.
-wait_gone() {
-  i=0
-  while [ -d "/proc/$1" ] && ! grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null; do
-    [ $i -ge "$2" ] && return 1
-    sleep 0.1
-    i=$((i + 1))
-  done
-  return 0
-}
+# ended PID: the process is gone, or a zombie whose descriptors are closed.
+ended() { [ ! -d "/proc/$1" ] || grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null; }
 # wait_node PATTERN: up to 5 s for a node (the ACM port may come back under another number
 # when the old one was still held open at the unplug).
-wait_node() {
-  i=0
-  while ! ls $1 >/dev/null 2>&1 && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
-}
+wait_node() { within 50 exists "$1" || true; }
+# exists PATTERN: a file matches the pattern.
+exists() { ls $1 >/dev/null 2>&1; }
 
 # --- discovery ---------------------------------------------------------------------------------
 s_ports() {
