@@ -1,5 +1,7 @@
 #include "port/DeadlineIo.h"
 
+#include "app/CancelToken.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cerrno>
@@ -16,6 +18,31 @@ int remainingMs(steady_clock::time_point deadline)
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000 * 60 * 60));
 }
 
+int pollUnlessCancelled(int fd, short events, int timeoutMs, const CancelToken* cancel, short* revents,
+                        bool* cancelled)
+{
+    *revents = 0;
+    *cancelled = false;
+    if (cancel && cancel->cancelled()) {
+        *cancelled = true;
+        return 0;
+    }
+    pollfd p[2] = {{fd, events, 0}, {cancel ? cancel->fd() : -1, POLLIN, 0}};
+    // A token without its eventfd is looked at every kTokenLookMs instead.
+    constexpr int kTokenLookMs = 20;
+    const bool blind = cancel && cancel->fd() < 0;
+    const int wait = blind && (timeoutMs < 0 || timeoutMs > kTokenLookMs) ? kTokenLookMs : timeoutMs;
+    const int n = ::poll(p, cancel && !blind ? 2 : 1, wait);
+    if (cancel && cancel->cancelled()) {
+        *cancelled = true;
+        return 0;
+    }
+    if (n < 0)
+        return n;
+    *revents = p[0].revents;
+    return p[0].revents != 0 ? 1 : 0;
+}
+
 DeadlineWrite writeBefore(int fd, const std::uint8_t* data, int length, steady_clock::time_point deadline)
 {
     // Without a stall limit only the deadline ends the wait.
@@ -23,9 +50,13 @@ DeadlineWrite writeBefore(int fd, const std::uint8_t* data, int length, steady_c
 }
 
 DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length, steady_clock::time_point deadline,
-                          milliseconds stallLimit)
+                          milliseconds stallLimit, const CancelToken* cancel)
 {
     DeadlineWrite result;
+    if (cancel && cancel->cancelled() && length > 0) {
+        result.cancelled = true;
+        return result;
+    }
     std::size_t written = 0;
     bool pollSaidReady = false;
     auto lastProgress = steady_clock::now();
@@ -54,13 +85,18 @@ DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length, 
             }
             // Drivers without poll support (lp, ppdev) always report ready: when a write
             // still finds no room after poll said ready, pause 10 ms instead of spinning on a
-            // printer that refuses the bytes.
+            // printer that refuses the bytes. The pause still listens to the token.
+            short revents = 0;
+            bool cancelled = false;
             if (pollSaidReady || n == 0) {
-                ::poll(nullptr, 0, std::min(left, 10));
+                pollUnlessCancelled(-1, 0, std::min(left, 10), cancel, &revents, &cancelled);
                 pollSaidReady = false;
             } else {
-                pollfd p{fd, POLLOUT, 0};
-                pollSaidReady = ::poll(&p, 1, left) > 0;
+                pollSaidReady = pollUnlessCancelled(fd, POLLOUT, left, cancel, &revents, &cancelled) > 0;
+            }
+            if (cancelled) {
+                result.cancelled = true;
+                break;
             }
             continue;
         }
@@ -71,23 +107,29 @@ DeadlineWrite writeWithin(int fd, const std::uint8_t* data, std::size_t length, 
     return result;
 }
 
-void awaitWritable(int fd, DeadlineWrite& w, steady_clock::time_point deadline, milliseconds stallLimit)
+void awaitWritable(int fd, DeadlineWrite& w, steady_clock::time_point deadline, milliseconds stallLimit,
+                   const CancelToken* cancel)
 {
-    if (w.error != 0 || w.timedOut || w.stalled || w.written == 0)
+    if (w.error != 0 || w.timedOut || w.stalled || w.cancelled || w.written == 0)
         return;
     const auto stallAt =
         stallLimit == milliseconds::max() ? steady_clock::time_point::max() : steady_clock::now() + stallLimit;
     for (;;) {
         const int left = remainingMs(std::min(deadline, stallAt));
-        pollfd p{fd, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, left);
+        short revents = 0;
+        bool cancelled = false;
+        const int ready = pollUnlessCancelled(fd, POLLOUT, left, cancel, &revents, &cancelled);
+        if (cancelled) {
+            w.cancelled = true;
+            break;
+        }
         if (ready < 0 && errno == EINTR)
             continue;
         // A printer that restarts as soon as it has the bytes (after the logo settings frame)
         // is gone by now, but its transfer completed: usblp reports that with POLLOUT.
-        if (ready > 0 && (p.revents & POLLOUT))
+        if (ready > 0 && (revents & POLLOUT))
             return;
-        if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        if (ready > 0 && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
             w.error = ENODEV;
             break;
         }
@@ -103,16 +145,24 @@ void awaitWritable(int fd, DeadlineWrite& w, steady_clock::time_point deadline, 
     w.written = std::max(0, w.written - w.lastWrite);
 }
 
-int drainSerialOutput(int fd, steady_clock::time_point deadline)
+int drainSerialOutput(int fd, steady_clock::time_point deadline, const CancelToken* cancel, bool* cancelled)
 {
+    if (cancelled)
+        *cancelled = false;
     for (;;) {
         int queued = 0;
         // Not a tty (or a driver without the count): nothing we can wait for.
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
             return 0;
+        if (cancel && cancel->cancelled()) {
+            if (cancelled)
+                *cancelled = true;
+            return queued;
+        }
         int left = remainingMs(deadline);
         if (left == 0)
             return queued;
+        // The tty signals no readiness for an empty queue: look every 2 ms (and at the token).
         ::poll(nullptr, 0, std::min(left, 2));
     }
 }

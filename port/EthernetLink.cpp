@@ -2,6 +2,8 @@
 
 #include "port/DeadlineIo.h"
 
+#include "app/CancelToken.h"
+
 #include "common/UniqueFd.h"
 
 #include <algorithm>
@@ -47,7 +49,8 @@ EthState& state()
 }
 
 // A connected non-blocking socket, or an invalid fd with the reason in *error.
-UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout, int* error)
+UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout, int* error,
+                       const CancelToken* cancel)
 {
     *error = EINVAL;
     addrinfo hints{};
@@ -71,11 +74,16 @@ UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout, 
             continue;
         }
         if (rc != 0) {
-            pollfd p{fd.get(), POLLOUT, 0};
+            short revents = 0;
+            bool cancelled = false;
             int n;
             do {
-                n = ::poll(&p, 1, remainingMs(deadline));
+                n = pollUnlessCancelled(fd.get(), POLLOUT, remainingMs(deadline), cancel, &revents, &cancelled);
             } while (n < 0 && errno == EINTR);
+            if (cancelled) {
+                *error = ECANCELED;
+                break;
+            }
             if (n <= 0) {
                 *error = n == 0 ? ETIMEDOUT : errno;
                 continue;
@@ -111,7 +119,7 @@ void EthInit(MessageTarget* owner, const char* name, const char* ipAddress, int 
     s.initialised = !s.host.empty() && tcpPort > 0 && tcpPort <= 65535;
 }
 
-int EthOpen()
+int EthOpen(const CancelToken* cancel)
 {
     auto& s = state();
     std::lock_guard lock(s.mutex);
@@ -120,7 +128,7 @@ int EthOpen()
         s.lastError = EINVAL;
         return 0;
     }
-    s.socket = connectWithin(s.host, s.port, s.timeouts.connect, &s.lastError);
+    s.socket = connectWithin(s.host, s.port, s.timeouts.connect, &s.lastError, cancel);
     return s.socket.valid() ? 1 : 0;
 }
 
@@ -207,13 +215,17 @@ int EthLastError()
 }
 
 EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_clock::time_point deadline,
-                          milliseconds stallLimit)
+                          milliseconds stallLimit, const CancelToken* cancel)
 {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     EthTransfer t;
     if (!s.socket) {
         t.error = ENOTCONN;
+        return t;
+    }
+    if (cancel && cancel->cancelled() && length > 0) {
+        t.cancelled = true;
         return t;
     }
     std::size_t sent = 0;
@@ -235,8 +247,14 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
                 (deadline <= stallAt ? t.timedOut : t.stalled) = true;
                 break;
             }
-            pollfd p{s.socket.get(), POLLOUT, 0};
-            if (::poll(&p, 1, left) > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) {
+            short revents = 0;
+            bool cancelled = false;
+            const int ready = pollUnlessCancelled(s.socket.get(), POLLOUT, left, cancel, &revents, &cancelled);
+            if (cancelled) {
+                t.cancelled = true;
+                break;
+            }
+            if (ready > 0 && (revents & (POLLERR | POLLHUP)) && !(revents & POLLOUT)) {
                 int soError = 0;
                 socklen_t len = sizeof soError;
                 ::getsockopt(s.socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len);
@@ -252,7 +270,8 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
     return t;
 }
 
-EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, milliseconds stallLimit)
+EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, milliseconds stallLimit,
+                const CancelToken* cancel)
 {
     auto& s = state();
     std::lock_guard lock(s.mutex);
@@ -299,12 +318,18 @@ EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, millise
             ack.stalled = stallAt <= deadline;
             return ack;
         }
+        // SIOCOUTQ has no readiness to wait for; the longest pause (2 ms) bounds how late a
+        // cancel is seen.
+        if (cancel && cancel->cancelled()) {
+            ack.cancelled = true;
+            return ack;
+        }
         std::this_thread::sleep_for(std::min<steady_clock::duration>(pause, until - now));
         pause = std::min(pause * 2, kLongestPause);
     }
 }
 
-int EthRecvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error)
+int EthRecvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error, const CancelToken* cancel)
 {
     auto& s = state();
     std::lock_guard lock(s.mutex);
@@ -331,7 +356,12 @@ int EthRecvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error
         int left = remainingMs(deadline);
         if (left == 0)
             return 0;
-        pollfd p{s.socket.get(), POLLIN, 0};
-        ::poll(&p, 1, left);
+        short revents = 0;
+        bool cancelled = false;
+        pollUnlessCancelled(s.socket.get(), POLLIN, left, cancel, &revents, &cancelled);
+        if (cancelled) {
+            *error = ECANCELED;
+            return 0;
+        }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "port/EthernetLink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -31,9 +32,11 @@ IoResult NetworkConnection::open()
         close();
     if (!m_settings.host.empty())
         EthInit(nullptr, "Ethernet", m_settings.host.c_str(), m_settings.tcpPort);
-    if (!EthOpen()) {
+    if (!EthOpen(m_cancel)) {
         int error = EthLastError();
         EthClose();
+        if (error == ECANCELED)
+            return IoResult::cancelled(0, "connecting to " + describe() + " cancelled");
         std::string where = m_settings.host.empty() ? describe()
                                                     : m_settings.host + ":" + std::to_string(m_settings.tcpPort);
         return IoResult::failed("cannot connect to " + where + ": " +
@@ -72,20 +75,29 @@ IoResult NetworkConnection::send(std::span<const std::uint8_t> bytes, Ms deadlin
     if (!m_open)
         return IoResult::failed("cannot write to " + describe() + ": not connected", ENOTCONN);
     auto until = steady_clock::now() + deadline;
-    EthTransfer t = EthSendWithin(bytes.data(), bytes.size(), until, m_stallLimit);
+    EthTransfer t = EthSendWithin(bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
     std::size_t sent = static_cast<std::size_t>(t.sent);
     m_taken += sent;
     std::string counted = std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes sent";
     if (t.error != 0)
         return closedByPrinter(sent, t.error);
+    // What the socket took reaches the printer unless the connection breaks: it counts, as
+    // for a stream, so that a caller that completes a definition goes on after it.
+    if (t.cancelled)
+        return cancelledWrite(sent, bytes.size());
     if (t.stalled)
         return IoResult::timedOut(sent, stallText(m_stallLimit) + "; " + counted + " to " + describe());
     if (t.timedOut)
         return IoResult::timedOut(sent, "write to " + describe() + " timed out; " + counted);
     // In the socket is not at the printer: wait for its acknowledgement.
-    EthAck ack = EthDrain(inFlight, until, m_stallLimit);
+    EthAck ack = EthDrain(inFlight, until, m_stallLimit, m_cancel);
     if (ack.error != 0)
         return closedByPrinter(0, ack.error);
+    if (ack.cancelled)
+        return bytes.empty() ? IoResult::cancelled(m_taken - std::min(m_taken, static_cast<std::size_t>(ack.unacked)),
+                                                   "waiting for " + describe() + " to acknowledge " +
+                                                               std::to_string(ack.unacked) + " bytes cancelled")
+                             : cancelledWrite(sent, bytes.size());
     const std::size_t unacked = static_cast<std::size_t>(ack.unacked);
     if (unacked > inFlight) {
         // A streamed byte in the socket stays taken; a written one counts once acknowledged,
@@ -105,7 +117,9 @@ IoResult NetworkConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
     if (!m_open)
         return IoResult::failed("cannot read from " + describe() + ": not connected", ENOTCONN);
     int error = 0;
-    int n = EthRecvFor(buffer.data(), static_cast<int>(buffer.size()), wait, &error);
+    int n = EthRecvFor(buffer.data(), static_cast<int>(buffer.size()), wait, &error, m_cancel);
+    if (n == 0 && error == ECANCELED)
+        return cancelledRead();
     if (n < 0)
         return closedByPrinter(0, error);
     return IoResult::done(static_cast<std::size_t>(n));

@@ -114,14 +114,15 @@ int ParPortCtl::WritePort(const std::uint8_t* data, int length)
 }
 
 DeadlineWrite ParPortCtl::WriteWithin(const std::uint8_t* data, std::size_t length,
-                                      steady_clock::time_point deadline, milliseconds stallLimit)
+                                      steady_clock::time_point deadline, milliseconds stallLimit,
+                                      const CancelToken* cancel)
 {
     if (!m_IsOpen || !m_hPort) {
         DeadlineWrite w;
         w.error = EBADF;
         return w;
     }
-    DeadlineWrite w = writeWithin(m_hPort.get(), data, length, deadline, stallLimit);
+    DeadlineWrite w = writeWithin(m_hPort.get(), data, length, deadline, stallLimit, cancel);
     if (w.error != 0)
         SetErrorText(formatText("[ParPortCtl] Write fail : %d", w.error));
     return w;

@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+class CancelToken;
 class CErrorLog;
 class Clock;
 
@@ -45,9 +46,11 @@ public:
     int WritePort(const std::uint8_t* data, int length);
 
     // Writes every byte before deadline, giving up when the printer took nothing for
-    // stallLimit (the connection layer's write; WritePort keeps its fixed 5000 ms).
+    // stallLimit (the connection layer's write; WritePort keeps its fixed 5000 ms) or when
+    // the token (may be null) is cancelled.
     DeadlineWrite WriteWithin(const std::uint8_t* data, std::size_t length,
-                              std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds stallLimit);
+                              std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds stallLimit,
+                              const CancelToken* cancel = nullptr);
     // True once a read found the port gone (the printer or its cable hung up) since OpenPort.
     bool HungUp() const { return m_hungUp.load(); }
 

@@ -47,8 +47,11 @@ IoResult ParallelConnection::write(std::span<const std::uint8_t> bytes, Ms deadl
 {
     if (!m_control.IsOpen())
         return IoResult::failed("cannot write to " + describe() + ": not open", EBADF);
-    DeadlineWrite w = m_control.WriteWithin(bytes.data(), bytes.size(), steady_clock::now() + deadline, m_stallLimit);
+    DeadlineWrite w =
+        m_control.WriteWithin(bytes.data(), bytes.size(), steady_clock::now() + deadline, m_stallLimit, m_cancel);
     std::size_t sent = static_cast<std::size_t>(w.written);
+    if (w.cancelled)
+        return cancelledWrite(sent, bytes.size());
     std::string counted = std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes sent";
     if (w.error == EIO || w.error == ENODEV || w.error == ENXIO)
         return IoResult::hungUp(sent, describe() + ": " + kPrinterClosedText);
@@ -84,6 +87,8 @@ IoResult ParallelConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
             return IoResult::done(got);
         if (m_control.HungUp())
             return IoResult::hungUp(0, describe() + ": " + kPrinterClosedText);
+        if (cancelRequested())
+            return cancelledRead();
         if (!asked) {
             m_control.RequestRead();
             asked = true;
@@ -91,7 +96,10 @@ IoResult ParallelConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
         int left = remainingMs(until);
         if (left == 0)
             return IoResult::done(0);
-        ::poll(nullptr, 0, std::min(left, kQueueLookMs));
+        short revents = 0;
+        bool cancelled = false;
+        if (pollUnlessCancelled(-1, 0, std::min(left, kQueueLookMs), m_cancel, &revents, &cancelled) == 0 && cancelled)
+            return cancelledRead();
         // The thread answers one request per read; ask again once it has gone idle.
         if (!m_control.ReadThreadRunning())
             return IoResult::failed("cannot read from " + describe() + ": " + m_control.GetErrorText());

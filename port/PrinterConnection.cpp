@@ -7,6 +7,8 @@
 #include "port/SerialConnection.h"
 #include "port/UsbConnection.h"
 
+#include <algorithm>
+
 std::unique_ptr<PrinterConnection> makeConnection(const ConnectionSettings& settings, ConnectionHost host)
 {
     switch (settings.kind()) {
@@ -28,19 +30,39 @@ std::string stallText(std::chrono::milliseconds limit)
     return "the printer took no data for " + amount + " (out of paper, cover open or offline?)";
 }
 
+bool sleepUnlessCancelled(Clock& clock, std::chrono::milliseconds delay, const CancelToken* token)
+{
+    if (!token) {
+        if (delay.count() > 0)
+            clock.sleep(delay);
+        return true;
+    }
+    while (!token->cancelled() && delay.count() > 0) {
+        const auto piece = std::min(delay, kCancelSlice);
+        clock.sleep(piece);
+        delay -= piece;
+    }
+    return !token->cancelled();
+}
+
 IoResult reopenByPolicy(PrinterConnection& connection, Clock& clock, const ReopenPolicy& policy)
 {
+    const CancelToken* token = connection.cancelToken();
+    const auto cancelled = [&] {
+        return IoResult::cancelled(0, "reopening " + connection.describe() + " cancelled");
+    };
     connection.close();
-    if (policy.firstWait.count() > 0)
-        clock.sleep(policy.firstWait);
+    if (!sleepUnlessCancelled(clock, policy.firstWait, token))
+        return cancelled();
     const std::size_t tries = policy.pausesAfterFailure.empty() ? 1 : policy.pausesAfterFailure.size();
     IoResult last = IoResult::failed("not tried");
     for (std::size_t i = 0; i < tries; ++i) {
         last = connection.open();
-        if (last)
+        if (last || last.isCancelled())
             return last;
-        if (i < policy.pausesAfterFailure.size())
-            clock.sleep(policy.pausesAfterFailure[i]);
+        if (i < policy.pausesAfterFailure.size() &&
+            !sleepUnlessCancelled(clock, policy.pausesAfterFailure[i], token))
+            return cancelled();
     }
     return last.context("reopened " + std::to_string(tries) + (tries == 1 ? " time" : " times") + ", in vain");
 }

@@ -12,7 +12,10 @@
 //
 // Threads: one thread at a time drives a connection (the GUI thread, a transfer worker or
 // the CLI's main thread). Implementations that need a receive thread (serial watch thread,
-// parallel read thread) own it and end it in close().
+// parallel read thread) own it and end it in close(). The one exception is the cancel token
+// lent with setCancelToken(): any thread or a signal handler may cancel it, and every
+// blocking wait of the connection then ends within a fraction of a second.
+#include "app/CancelToken.h"
 #include "app/Clock.h"
 #include "app/PortName.h"
 
@@ -31,6 +34,7 @@ public:
         TimedOut, // the deadline passed: count holds what was moved before it
         HungUp,   // the printer closed the connection or the device went away
         Failed,   // any other failure (open refused, write error, ...)
+        Cancelled, // the job's cancel token ended the wait: count holds what was moved before it
     };
 
     static IoResult done(std::size_t count = 0) { return IoResult(Outcome::Done, count, 0, {}); }
@@ -42,6 +46,10 @@ public:
     {
         return IoResult(Outcome::HungUp, count, 0, std::move(message));
     }
+    static IoResult cancelled(std::size_t count, std::string message)
+    {
+        return IoResult(Outcome::Cancelled, count, 0, std::move(message));
+    }
     // error: the errno of the failing call (0 when there is none); the message should already
     // contain its text.
     static IoResult failed(std::string message, int error = 0, std::size_t count = 0)
@@ -50,6 +58,7 @@ public:
     }
 
     bool ok() const { return m_outcome == Outcome::Done; }
+    bool isCancelled() const { return m_outcome == Outcome::Cancelled; }
     explicit operator bool() const { return ok(); }
     Outcome outcome() const { return m_outcome; }
     // Bytes written or read (also on a failure: how far it got).
@@ -142,8 +151,46 @@ public:
     void setStallLimit(Ms limit) { m_stallLimit = limit; }
     Ms stallLimit() const { return m_stallLimit; }
 
+    // The job's cancel token, lent for as long as it is set (null: nothing cancels). Once it is
+    // cancelled, write(), stream(), drain(), readFor(), open() and reopen() end within about
+    // 200 ms with Outcome::Cancelled and the count moved so far (a write that finds the token
+    // already cancelled sends nothing). Set by the driving thread between operations.
+    void setCancelToken(const CancelToken* token) { m_cancel = token; }
+    const CancelToken* cancelToken() const { return m_cancel; }
+
 protected:
+    bool cancelRequested() const { return m_cancel && m_cancel->cancelled(); }
+    // "write to <describe()> cancelled; n of m bytes sent", and the read's counterpart.
+    IoResult cancelledWrite(std::size_t sent, std::size_t total) const
+    {
+        return IoResult::cancelled(sent, "write to " + describe() + " cancelled; " + std::to_string(sent) + " of " +
+                                             std::to_string(total) + " bytes sent");
+    }
+    IoResult cancelledRead(std::size_t count = 0) const
+    {
+        return IoResult::cancelled(count, "read from " + describe() + " cancelled");
+    }
+
     Ms m_stallLimit = kDefaultStallLimit;
+    const CancelToken* m_cancel = nullptr;
+};
+
+// Lends a token to a connection for one scope and puts the previous one back: the NV upload's
+// padding after a cancel must not be cut by the token that asked for it.
+class ScopedCancelToken {
+public:
+    ScopedCancelToken(PrinterConnection& connection, const CancelToken* token)
+        : m_connection(connection), m_previous(connection.cancelToken())
+    {
+        m_connection.setCancelToken(token);
+    }
+    ~ScopedCancelToken() { m_connection.setCancelToken(m_previous); }
+    ScopedCancelToken(const ScopedCancelToken&) = delete;
+    ScopedCancelToken& operator=(const ScopedCancelToken&) = delete;
+
+private:
+    PrinterConnection& m_connection;
+    const CancelToken* m_previous;
 };
 
 // The message of a printer that hung up, for every kind.
@@ -154,9 +201,15 @@ std::string stallText(std::chrono::milliseconds limit);
 
 // reopen() as the policy says, for any implementation: close, the first wait, then one try
 // per pause (a single try when there are none), each failure followed by its pause. Every
-// wait is taken on clock. Returns the last try's result, with the number of tries added to
-// a failure.
+// wait is taken on clock; with the connection's cancel token set, in slices of at most
+// kCancelSlice so that a cancel ends it (Cancelled, nothing opened). Returns the last try's
+// result, with the number of tries added to a failure.
 IoResult reopenByPolicy(PrinterConnection& connection, Clock& clock, const ReopenPolicy& policy);
+// The longest piece of a Clock wait that a cancel cannot cut short.
+inline constexpr std::chrono::milliseconds kCancelSlice{50};
+// Waits `delay` on the clock, in kCancelSlice pieces when a token is given. False when the
+// token was cancelled before or during the wait.
+bool sleepUnlessCancelled(Clock& clock, std::chrono::milliseconds delay, const CancelToken* token);
 
 // Writes everything and turns a short result into a failure with context: "failed to
 // write <what> to <describe()>: <reason>". The count of a failure is how far it got.

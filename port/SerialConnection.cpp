@@ -25,8 +25,16 @@ IoResult SerialConnection::write(std::span<const std::uint8_t> bytes, Ms deadlin
     if (m_ports.LineHungUp())
         return hungUp(0);
     auto until = steady_clock::now() + deadline;
-    DeadlineWrite w = writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), until, m_stallLimit);
+    DeadlineWrite w = writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
     std::size_t taken = static_cast<std::size_t>(w.written);
+    if (w.cancelled) {
+        // What the kernel took stays queued and goes out before anything written next; only
+        // what already left the UART counts. A close now drops the queue instead of waiting
+        // the kernel's closing time for a printer that holds the line.
+        m_ports.NoteOutputStuck();
+        const int queued = drainSerialOutput(m_ports.m_hPort, steady_clock::now());
+        return cancelledWrite(taken - std::min(taken, static_cast<std::size_t>(std::max(queued, 0))), bytes.size());
+    }
     if (w.error != 0 || w.timedOut || w.stalled) {
         m_ports.NoteOutputStuck();
         return writeFailure(w.error, taken, bytes.size(), w.stalled);
@@ -34,7 +42,13 @@ IoResult SerialConnection::write(std::span<const std::uint8_t> bytes, Ms deadlin
     // Taken by the kernel is not yet sent: wait for the UART to empty its queue, no longer
     // than the deadline and the stall bound allow.
     auto drainUntil = std::min(until, steady_clock::now() + m_stallLimit);
-    int queued = drainSerialOutput(m_ports.m_hPort, drainUntil);
+    bool cancelled = false;
+    int queued = drainSerialOutput(m_ports.m_hPort, drainUntil, m_cancel, &cancelled);
+    if (cancelled) {
+        m_ports.NoteOutputStuck();
+        return cancelledWrite(taken > static_cast<std::size_t>(queued) ? taken - static_cast<std::size_t>(queued) : 0,
+                              bytes.size());
+    }
     if (queued > 0) {
         m_ports.NoteOutputStuck();
         std::size_t left = taken > static_cast<std::size_t>(queued) ? taken - static_cast<std::size_t>(queued) : 0;
@@ -57,12 +71,16 @@ IoResult SerialConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
             return IoResult::done(got);
         if (m_ports.LineHungUp())
             return hungUp(0);
+        if (cancelRequested())
+            return cancelledRead();
         int left = remainingMs(until);
         if (left == 0)
             return IoResult::done(0);
-        pollfd p{signal, POLLIN, 0};
+        short revents = 0;
+        bool cancelled = false;
         // Without the signal fd (eventfd failed) look again every 5 ms.
-        if (signal < 0 ? ::poll(nullptr, 0, std::min(left, 5)) : ::poll(&p, 1, left) > 0) {
+        if (signal < 0 ? pollUnlessCancelled(-1, 0, std::min(left, 5), m_cancel, &revents, &cancelled)
+                       : pollUnlessCancelled(signal, POLLIN, left, m_cancel, &revents, &cancelled) > 0) {
             std::uint64_t value;
             while (signal >= 0 && ::read(signal, &value, sizeof value) > 0) {
             }

@@ -39,10 +39,12 @@ IoResult UsbConnection::write(std::span<const std::uint8_t> bytes, Ms deadline)
     if (!isOpen() || m_ports.m_hPort < 0)
         return IoResult::failed("cannot write to " + describe() + ": not open", EBADF);
     const auto until = steady_clock::now() + deadline;
-    DeadlineWrite w = writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), until, m_stallLimit);
+    DeadlineWrite w = writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
     // Done only once the last transfer completed: a close right after (the end of a firmware
     // download) would otherwise cancel it, and the printer would miss the last bytes.
-    awaitWritable(m_ports.m_hPort, w, until, m_stallLimit);
+    awaitWritable(m_ports.m_hPort, w, until, m_stallLimit, m_cancel);
+    if (w.cancelled)
+        return cancelledWrite(static_cast<std::size_t>(w.written), bytes.size());
     if (w.error != 0 || w.timedOut || w.stalled)
         return writeFailure(w.error, static_cast<std::size_t>(w.written), bytes.size(), w.stalled);
     return IoResult::done(bytes.size());
@@ -61,15 +63,18 @@ IoResult UsbConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
             m_decoded.erase(m_decoded.begin(), m_decoded.begin() + static_cast<std::ptrdiff_t>(n));
             return IoResult::done(n);
         }
-        pollfd p{m_ports.m_hPort, POLLIN, 0};
-        int ready = ::poll(&p, 1, remainingMs(until));
+        short revents = 0;
+        bool cancelled = false;
+        int ready = pollUnlessCancelled(m_ports.m_hPort, POLLIN, remainingMs(until), m_cancel, &revents, &cancelled);
+        if (cancelled)
+            return cancelledRead();
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
             return IoResult::done(0);
-        if (!(p.revents & POLLIN)) {
+        if (!(revents & POLLIN)) {
             // usblp reports an unplugged printer as an error; a pty as a hang-up.
-            if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+            if (revents & (POLLHUP | POLLERR | POLLNVAL))
                 return hungUp(0);
             continue;
         }
@@ -82,14 +87,15 @@ IoResult UsbConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
             return IoResult::failed("cannot read from " + describe() + ": " + std::strerror(errno), errno);
         if (n == 0) {
             // End of file with a hang-up: the printer is gone (a pty's far end closed).
-            if (p.revents & (POLLHUP | POLLERR))
+            if (revents & (POLLHUP | POLLERR))
                 return hungUp(0);
             // A zero-length packet from the printer: nothing to deliver, and no reason to
             // spin on a node that keeps reporting it.
             int left = remainingMs(until);
             if (left == 0)
                 return IoResult::done(0);
-            ::poll(nullptr, 0, std::min(left, 5));
+            if (pollUnlessCancelled(-1, 0, std::min(left, 5), m_cancel, &revents, &cancelled) == 0 && cancelled)
+                return cancelledRead();
             continue;
         }
         // An escape that ends this read waits in the decoder for its partner.

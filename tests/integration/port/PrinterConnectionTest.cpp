@@ -564,3 +564,131 @@ TEST_F(NetworkTest, AStreamToAPrinterThatTakesNothingEndsAtTheStallLimit)
     EXPECT_LT(d.count(), taken);
     EXPECT_LT(steady_clock::now() - start, 5s);
 }
+
+// Cancel on every kind that can be faked here: a write that a stalled printer blocks and a read
+// from a silent one end as Cancelled soon after cancel() from another thread, long before the
+// 15 s stall bound, with a count that never claims more than the printer then gets.
+namespace {
+
+enum class Carrier { Serial, Usb, Network };
+template <Carrier C>
+struct On {
+    static constexpr Carrier carrier = C;
+};
+
+template <class T>
+struct CancelConformance : ConnectionTest {
+    static constexpr bool network = T::carrier == Carrier::Network;
+    LoopbackServer server;
+    UniqueFd peer;
+    std::unique_ptr<PrinterConnection> conn;
+    CancelToken token;
+
+    void SetUp() override
+    {
+        ConnectionTest::SetUp();
+        if (IsSkipped())
+            return;
+        ConnectionSettings s;
+        if constexpr (T::carrier == Carrier::Serial) {
+            s = serial(linkPty("ttyCancel0"));
+        } else if constexpr (T::carrier == Carrier::Usb) {
+            fake.addUsbPrinter("lp0", 0x5a3e, 0x3302, std::nullopt, pty.slavePath());
+            s = usb();
+        } else {
+            ASSERT_TRUE(server.valid());
+            s.portName = "ETHERNET_II";
+            s.host = "127.0.0.1";
+            s.tcpPort = server.port();
+        }
+        conn = make(s);
+        IoResult opened = conn->open();
+        ASSERT_TRUE(opened) << opened.message();
+        if (network) {
+            peer = server.accept(5000ms);
+            ASSERT_TRUE(peer.valid());
+        }
+        conn->setCancelToken(&token);
+    }
+    void TearDown() override
+    {
+        conn.reset();
+        EthClose();
+        ConnectionTest::TearDown();
+    }
+    // The printer stops taking data: a serial or USB line held in XOFF; a network peer that
+    // never reads.
+    void stall()
+    {
+        if (!network)
+            stopOutput();
+    }
+    // Lets the printer read again and returns the bytes it gets.
+    Bytes resumeAndCollect(std::size_t atMost)
+    {
+        if (network)
+            return bytesOf(LoopbackServer::readBytes(peer.get(), atMost, 3000ms));
+        EXPECT_TRUE(writeMaster(pty.master(), {0x11}));
+        return readMaster(pty.master(), atMost, 3000ms);
+    }
+    // cancel() from another thread after `after`; returns when it was called.
+    std::thread cancelLater(milliseconds after, steady_clock::time_point& at)
+    {
+        return std::thread([this, after, &at] {
+            std::this_thread::sleep_for(after);
+            at = steady_clock::now();
+            token.cancel();
+        });
+    }
+};
+
+using Carriers = testing::Types<On<Carrier::Serial>, On<Carrier::Usb>, On<Carrier::Network>>;
+TYPED_TEST_SUITE(CancelConformance, Carriers);
+
+} // namespace
+
+TYPED_TEST(CancelConformance, AWriteBlockedByAStalledPrinterEndsSoonAfterCancel)
+{
+    this->stall();
+    // Far more than the pty or both socket buffers hold.
+    Bytes data(this->network ? 32 * 1024 * 1024 : 256 * 1024);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 13 + (i >> 10));
+    steady_clock::time_point cancelledAt;
+    std::thread canceller = this->cancelLater(300ms, cancelledAt);
+    IoResult r = this->conn->write(data, 60s);
+    const auto ended = steady_clock::now();
+    canceller.join();
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::Cancelled) << r.message();
+    EXPECT_LT(ended - cancelledAt, 3s) << "the goal is 200 ms; the stall bound would be 15 s";
+    EXPECT_LT(r.count(), data.size());
+    EXPECT_NE(r.message().find("cancelled; " + std::to_string(r.count()) + " of " + std::to_string(data.size())),
+              std::string::npos)
+        << r.message();
+    // With the token still cancelled, the next write sends nothing.
+    IoResult again = this->conn->write(Bytes{0x1B, 0x40}, 1s);
+    EXPECT_EQ(again.outcome(), IoResult::Outcome::Cancelled);
+    EXPECT_EQ(again.count(), 0u);
+    // What the count claims did reach the printer, as the first bytes of the data.
+    const Bytes got = this->resumeAndCollect(r.count());
+    ASSERT_EQ(got.size(), r.count());
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin()));
+}
+
+TYPED_TEST(CancelConformance, AReadFromASilentPrinterEndsSoonAfterCancel)
+{
+    std::uint8_t buf[16];
+    steady_clock::time_point cancelledAt;
+    std::thread canceller = this->cancelLater(200ms, cancelledAt);
+    IoResult r = this->conn->readFor(buf, 30s);
+    const auto ended = steady_clock::now();
+    canceller.join();
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::Cancelled) << r.message();
+    EXPECT_EQ(r.count(), 0u);
+    EXPECT_LT(ended - cancelledAt, 3s);
+    // A fresh job on the same connection: the token taken back, reads wait their time again.
+    this->token.reset();
+    r = this->conn->readFor(buf, 50ms);
+    EXPECT_TRUE(r) << r.message();
+    EXPECT_EQ(r.count(), 0u);
+}
