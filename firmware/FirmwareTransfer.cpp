@@ -45,6 +45,8 @@ FirmwareTransferOutcome FirmwareTransfer::run()
     m_conn.close();
     IoResult opened = m_conn.open();
     const bool network = m_conn.kind() == PortKind::Ethernet;
+    if (opened.isCancelled())
+        return fail(FirmwareTransferOutcome::Kind::Cancelled, "Cancelled.", opened, "stopped by the user");
     if (!opened)
         return fail(FirmwareTransferOutcome::Kind::OpenFailed, catalogText(network ? 20 : 2), opened,
                     "cannot open " + m_conn.describe());
@@ -59,11 +61,13 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
     const bool serial = m_conn.kind() == PortKind::Serial;
     std::size_t position = 0;
     while (position < L) {
-        if (m_cancel)
+        if (stopRequested())
             return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user");
         const std::size_t n = std::min(L - position, kPortChunk);
         IoResult r = m_conn.write(std::span(m_block).subspan(position, n), m_options.chunkDeadline);
         m_sent += static_cast<std::uint32_t>(std::min(r.count(), n));
+        if (r.isCancelled())
+            return fail(Kind::Cancelled, "Cancelled.", r, "stopped by the user");
         if (!r || r.count() != n) {
             const std::string where = "failed to write bytes " + std::to_string(position) + ".." +
                                       std::to_string(position + n) + " of " + std::to_string(L) + " to " +
@@ -88,7 +92,7 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
     if (m_options.finalWait) {
         const Ms step{finalWaitStepMs(static_cast<std::uint32_t>(L))};
         // Every byte has left; a cancel now only stops waiting for the flash to be written.
-        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !m_cancel; i += 1280) {
+        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !stopRequested(); i += 1280) {
             m_clock.sleep(step);
             report(position + i);
         }
@@ -105,7 +109,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
     const std::size_t L = m_block.size();
     std::size_t position = 0;
     while (position < L) {
-        if (m_cancel)
+        if (stopRequested())
             return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user");
         const std::size_t n = std::min(L - position, kNetworkChunk);
         std::size_t done = 0;
@@ -119,6 +123,8 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
             m_sent = static_cast<std::uint32_t>(position + done);
             if (r && done == n)
                 break;
+            if (r.isCancelled() || stopRequested())
+                return fail(Kind::Cancelled, "Cancelled.", r, "stopped by the user");
             const std::string what = done < n ? "failed to send bytes " + std::to_string(position + done) + ".." +
                                                     std::to_string(position + n)
                                               : "the bytes before " + std::to_string(position + n) + " are not acknowledged";
@@ -135,6 +141,8 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
     // Every byte is with the connection; the last has left once the module has them all.
     if (IoResult r = m_conn.drain(m_options.chunkDeadline); !r) {
         m_sent = static_cast<std::uint32_t>(std::min(r.count(), L));
+        if (r.isCancelled())
+            return fail(Kind::Cancelled, "Cancelled.", r, "stopped by the user");
         return fail(Kind::WriteFailed, catalogText(48), r,
                     "the last bytes of " + std::to_string(L) + " did not reach " + m_conn.describe());
     }
@@ -145,7 +153,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
     out.total = static_cast<std::uint32_t>(L);
     if (m_options.finalWait) {
         const Ms step{finalWaitStepMs(static_cast<std::uint32_t>(L))};
-        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !m_cancel; i += 80) {
+        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !stopRequested(); i += 80) {
             m_clock.sleep(step);
             report(position + i + 4096);
         }

@@ -75,7 +75,8 @@ public:
 
     // The whole transfer and the final wait. Progress goes from 0 to L + 20480.
     FirmwareTransferOutcome run();
-    // Any thread: stop at the next chunk (never reported as complete).
+    // Any thread: stop at the next chunk (never reported as complete). A cancel token lent to
+    // the connection does the same and also ends a chunk's write within a fraction of a second.
     void cancel() { m_cancel = true; }
 
     std::uint64_t progressRange() const { return m_block.size() + 20480; }
@@ -86,6 +87,10 @@ private:
     FirmwareTransferOutcome fail(FirmwareTransferOutcome::Kind kind, std::string message, const IoResult& r,
                                  std::string what);
     void report(std::uint64_t position);
+    bool stopRequested() const
+    {
+        return m_cancel || (m_conn.cancelToken() && m_conn.cancelToken()->cancelled());
+    }
 
     PrinterConnection& m_conn;
     std::vector<std::uint8_t> m_block;

@@ -70,6 +70,8 @@ StepResult LegacyDownloadJob::finish()
 StepResult LegacyDownloadJob::sendCurrent()
 {
     IoResult r = m_conn.write(m_packet, m_options.writeDeadline);
+    if (r.isCancelled())
+        return failWith("Cancelled: the area is only partly written.", r.message());
     if (!r || r.count() != m_packet.size()) {
         char where[80];
         std::snprintf(where, sizeof where, "failed to write the packet at 0x%X", m_packetIsErase ? m_area.start : m_position - static_cast<std::uint32_t>(m_packet.size() - 10));
@@ -107,6 +109,8 @@ StepResult LegacyDownloadJob::step()
     switch (m_phase) {
     case Phase::Open: {
         IoResult r = m_conn.open();
+        if (r.isCancelled())
+            return failWith("Cancelled: the area is only partly written.", r.message());
         if (!r) {
             m_phase = Phase::Failed;
             return StepResult::failed(std::string(catalogText(2)) + "\n(" + r.message() + ")");
@@ -154,6 +158,8 @@ StepResult LegacyDownloadJob::step()
     case Phase::WaitAnswer: {
         std::uint8_t buffer[256];
         IoResult r = m_conn.readFor(buffer, m_options.poll);
+        if (r.isCancelled())
+            return failWith("Cancelled: the area is only partly written.", r.message());
         if (r.outcome() == IoResult::Outcome::HungUp || r.outcome() == IoResult::Outcome::Failed)
             return failWith(catalogText(60), r.context("the printer's answer").message());
         for (LegacyAckParser::Answer a : m_parser.feed(std::span(buffer, r.count()))) {

@@ -49,6 +49,12 @@ IoResult send(PrinterConnection& c, std::span<const uint8_t> bytes);
 // Fails only when the request cannot be written.
 IoResult printerCheck(PrinterConnection& c);
 
+// True when the job's cancel token lent to the connection was cancelled.
+inline bool cancelled(const PrinterConnection& c)
+{
+    return c.cancelToken() && c.cancelToken()->cancelled();
+}
+
 // The kind as the logo tool's rules see it (a "FILE" that was resolved is a file too).
 bool isFileKind(PortKind kind);
 

@@ -118,7 +118,7 @@ StepResult LogoPrintJob::step()
         }
         Status opened = openForPrinting(m_deps, true);
         if (!opened.ok()) {
-            m_outcome = Outcome::Failed;
+            m_outcome = logo_link::cancelled(m_deps.connection) ? Outcome::Cancelled : Outcome::Failed;
             m_phase = Phase::Done;
             return StepResult::failed(opened.message());
         }
@@ -140,6 +140,14 @@ StepResult LogoPrintJob::step()
         const auto command = logo_frames::printCommand(n, m_request.mode, m_request.starEmulation);
         bytes.insert(bytes.end(), command.begin(), command.end());
         IoResult r = logo_link::send(m_deps.connection, bytes);
+        if (r.isCancelled()) {
+            // A print command cut short is only part of a command: the printer takes the
+            // rest of what follows as its parameters, so nothing more is sent.
+            m_deps.connection.close();
+            m_outcome = Outcome::Cancelled;
+            m_phase = Phase::Done;
+            return StepResult::finished();
+        }
         if (!r.ok()) {
             m_deps.prompter.message(catalogText(kMsgCommunication));
             return fail(r.context("printing picture " + std::to_string(n)).message());

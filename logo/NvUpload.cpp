@@ -8,6 +8,7 @@
 #include "logo/LogoLog.h"
 #include "logo/LogoRasterizer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -39,7 +40,8 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
         IoResult r = c.open();
         if (!r.ok()) {
             c.close();
-            d.prompter.message(catalogText(kMsgPortOpen));
+            if (!r.isCancelled())
+                d.prompter.message(catalogText(kMsgPortOpen));
             return Status::failure(r.context("cannot connect to " + c.describe()).message());
         }
         return Status::success();
@@ -47,6 +49,8 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
     if (kind == PortKind::Parallel || reopenFirst)
         c.close();
     IoResult r = c.open();
+    if (r.isCancelled())
+        return Status::failure(r.message());
     if (!r.ok()) {
         if (kind == PortKind::Parallel || reopenFirst)
             d.prompter.message(catalogText(kMsgPortOpen));
@@ -58,14 +62,16 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
         return Status::success(); // a capture gets no printer check and no ESC @
     r = logo_link::printerCheck(c);
     if (!r.ok()) {
-        d.prompter.message(catalogText(kMsgWriteToPort));
+        if (!r.isCancelled())
+            d.prompter.message(catalogText(kMsgWriteToPort));
         c.close();
         return Status::failure(r.message());
     }
     if (kind != PortKind::Parallel) {
         r = logo_link::send(c, logo_frames::initialise());
         if (!r.ok()) {
-            d.prompter.message(catalogText(kMsgPrinterCheck));
+            if (!r.isCancelled())
+                d.prompter.message(catalogText(kMsgPrinterCheck));
             c.close();
             return Status::failure(r.context("ESC @").message());
         }
@@ -99,13 +105,31 @@ std::string NvUpload::printerHolds() const
     case Outcome::Completed:
         return "the printer holds pictures 1.." + std::to_string(n);
     case Outcome::Cancelled:
+        if (!m_defineSent)
+            return "nothing was sent; the printer keeps what it held";
+        if (m_defineCut)
+            return "the printer's NV bit-image memory may be erased (then it holds " + std::to_string(n) +
+                   " empty pictures)";
         if (m_sent >= n)
             return "the printer holds pictures 1.." + std::to_string(n) + " (the logo log was not updated)";
+        if (m_cutRemainder > 0) {
+            const int cut = m_sent + 1;
+            std::string text = m_sent > 0 ? "the printer holds pictures 1.." + std::to_string(m_sent) + " and " : "the printer holds ";
+            text += "picture " + std::to_string(cut) + " cut short (its rest blank)";
+            if (cut + 1 == n)
+                text += "; picture " + std::to_string(n) + " is empty";
+            else if (cut < n)
+                text += "; pictures " + std::to_string(cut + 1) + ".." + std::to_string(n) + " are empty";
+            return text;
+        }
         if (m_sent == 0)
             return "the printer's NV bit-image memory is erased (" + std::to_string(n) + " empty pictures)";
         return "the printer holds pictures 1.." + std::to_string(m_sent) + "; pictures " +
                std::to_string(m_sent + 1) + ".." + std::to_string(n) + " are empty";
     case Outcome::Failed:
+        if (m_paddingFailed)
+            return "the printer's NV bit-image memory was erased and the printer still waits for picture data; "
+                   "switch the printer off and on, then upload again";
         if (!m_defineSent)
             return "nothing was sent; the printer keeps what it held";
         return "the printer's NV bit-image memory was erased and the definition is incomplete after picture " +
@@ -197,12 +221,27 @@ StepResult NvUpload::begin()
     Status opened = openForNvDefinition(m_deps, false);
     if (!opened.ok()) {
         m_phase = Phase::Done;
+        if (logo_link::cancelled(m_deps.connection)) {
+            // Cut before the define command: the printer keeps what it held.
+            m_deps.connection.close();
+            m_outcome = Outcome::Cancelled;
+            return StepResult::finished();
+        }
         m_outcome = Outcome::Failed;
         return StepResult::failed(opened.message());
     }
 
     report("Erasing...");
     IoResult r = logo_link::send(m_deps.connection, logo_frames::defineCommand(n, m_options.starEmulation));
+    if (r.isCancelled()) {
+        // Some of the command may be on its way: pad as for a cancel during the erase, after
+        // the erase wait, which completes the definition if it arrived and is ignored if not.
+        m_defineSent = true;
+        m_defineCut = true;
+        m_cancelRequested = true;
+        m_phase = Phase::Transfer;
+        return StepResult::again(kEraseWait);
+    }
     if (!r.ok()) {
         m_deps.prompter.message(catalogText(kMsgCommunication));
         m_deps.log.WriteLog("CProgress OnInitDialog[%d]", r.error());
@@ -225,6 +264,8 @@ StepResult NvUpload::transferOne()
     report(updatingText(m_bytesSent, m_totalBytes, item.name));
     const auto header = picture.header();
     IoResult r = logo_link::send(c, header);
+    if (r.isCancelled())
+        return cutShort(r.count());
     if (!r.ok()) {
         m_deps.prompter.message(catalogText(kMsgCommunication));
         m_deps.log.WriteLog("CPrograss writeInstruction[%d]", int(r.count()));
@@ -239,6 +280,10 @@ StepResult NvUpload::transferOne()
         const std::size_t offset = b * kBlockSize;
         const std::size_t length = std::min(kBlockSize, raster.size() - offset);
         r = logo_link::send(c, std::span<const uint8_t>(raster.data() + offset, length));
+        if (r.isCancelled()) {
+            m_bytesSent += r.count();
+            return cutShort(header.size() + offset + r.count());
+        }
         if (!r.ok()) {
             // A block that did not reach the printer leaves it inside the definition: this
             // is a failure, never a success with a picture missing.
@@ -281,23 +326,51 @@ StepResult NvUpload::finishLog()
     return StepResult::finished();
 }
 
+StepResult NvUpload::cutShort(std::size_t taken)
+{
+    const std::size_t whole = m_pictures[std::size_t(m_sent)].header().size() +
+                              m_pictures[std::size_t(m_sent)].raster.size();
+    // Never less than one byte: the cut write may have delivered more than it could confirm
+    // (a serial queue, a USB transfer in flight), and zeros beyond the picture are empty
+    // pictures or ignored NULs.
+    m_cutRemainder = whole - std::min(whole, taken);
+    if (m_cutRemainder == 0)
+        m_cutRemainder = 1;
+    m_cancelRequested = true;
+    return cancelled();
+}
+
 StepResult NvUpload::cancelled()
 {
     // Pictures k+1..N are still announced by FS q n; the Cancel of the pages has always sent
     // N - k + 1 empty pictures (one more than is missing, which the printer takes as four
-    // NULs after the definition and ignores).
+    // NULs after the definition and ignores). A picture cut mid-way is finished with zeros
+    // first and counts as one of the k + 1.
     const int n = pictureCount();
-    const int pads = n - m_sent + 1;
+    const int pads = n - m_sent + (m_cutRemainder > 0 ? 0 : 1);
     PrinterConnection& c = m_deps.connection;
+    // The token that asked for this must not cut it; the printer's own stall ends it instead.
+    ScopedCancelToken uncut(c, nullptr);
+    const auto stallLimit = c.stallLimit();
+    c.setStallLimit(std::min(stallLimit, kPaddingStall));
+    const auto padFailed = [&](const IoResult& r, const std::string& what) {
+        c.setStallLimit(stallLimit);
+        m_paddingFailed = true;
+        m_deps.prompter.message(catalogText(kMsgWriteToPort));
+        return fail(r.context("completing the cancelled definition (" + what + ")").message());
+    };
+    if (m_cutRemainder > 0) {
+        const std::vector<uint8_t> rest(m_cutRemainder, 0x00);
+        IoResult r = logo_link::send(c, rest);
+        if (!r.ok())
+            return padFailed(r, "the rest of picture " + std::to_string(m_sent + 1));
+    }
     for (int i = 0; i < pads; ++i) {
         IoResult r = logo_link::send(c, logo_frames::emptyPicture());
-        if (!r.ok()) {
-            m_deps.prompter.message(catalogText(kMsgWriteToPort));
-            return fail(r.context("completing the cancelled definition (empty picture " + std::to_string(i + 1) +
-                                  " of " + std::to_string(pads) + ")")
-                            .message());
-        }
+        if (!r.ok())
+            return padFailed(r, "empty picture " + std::to_string(i + 1) + " of " + std::to_string(pads));
     }
+    c.setStallLimit(stallLimit);
     m_deps.clock.sleep(kCancelWait);
     c.close();
     m_outcome = Outcome::Cancelled;

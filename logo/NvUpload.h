@@ -13,6 +13,11 @@
 // runStepJob on a Clock. Messages go to the Prompter as the catalog has them; the failure
 // reasons also come back in the StepResult for the CLI.
 //
+// A write that the connection's cancel token cuts short (Outcome::Cancelled) moves the job to
+// its cancel path at once, whatever step it is in: the rest of a picture cut mid-way is sent
+// as zeros (blank) before the empty pictures, so that the definition is complete whatever
+// part of the cut write reached the printer (surplus NULs after it are ignored).
+//
 // Threads: the driver's thread only (cancel() from the same thread, or from a signal-safe
 // flag the driver polls).
 #include "app/StepJob.h"
@@ -39,6 +44,11 @@ public:
     // and is deaf meanwhile. Its worst case is the erase of the whole NV memory it did at
     // FS q n, so we give it as long as that before the port is closed.
     static constexpr Ms kCancelWait{3500};
+    // The padding after a cancel is written without the job's (already cancelled) token, but
+    // the printer must keep taking it: one that takes no byte for this long has stopped
+    // reading (flow control held, stalled), and Ctrl-C must not wait for the 15 s stall bound.
+    // A printer that is only busy writing its last block to NV pauses for tens of ms.
+    static constexpr Ms kPaddingStall{2000};
     // The TAVRO36/38 hold 128 KB of NV graphics, less than the list's budget.
     static constexpr int kSmallNvFamily = 5;
     static constexpr int kSmallNvKB = 128;
@@ -88,6 +98,8 @@ private:
     StepResult transferOne();
     StepResult finishLog();
     StepResult cancelled();
+    // A write of picture m_sent + 1 was cut after `taken` bytes of its header and raster.
+    StepResult cutShort(std::size_t taken);
     StepResult fail(const std::string& reason);
     Status openConnection();
     void report(const std::string& text);
@@ -104,6 +116,9 @@ private:
     Outcome m_outcome = Outcome::Running;
     bool m_cancelRequested = false;
     bool m_defineSent = false;
+    bool m_defineCut = false;      // the define command itself was cut: it may not have arrived
+    std::size_t m_cutRemainder = 0; // bytes of a cut picture still owed to the printer
+    bool m_paddingFailed = false;   // the printer did not take the padding
     int m_sent = 0;
     uint64_t m_bytesSent = 0;
     uint64_t m_totalBytes = 0;

@@ -1,6 +1,7 @@
 // The NV upload and the clear against a recording connection: the bytes per connection kind,
 // the blocks and waits, Cancel's padding, failures that must leave the logo log alone.
 #include "LogoEngineSupport.h"
+#include "app/CancelToken.h"
 #include "app/Profile.h"
 #include "logo/LogoLog.h"
 #include "logo/LogoPicture.h"
@@ -180,6 +181,60 @@ TEST_F(NvUploadTest, CancelBeforeTheFirstPictureCompletesTheDefinitionWithEmptyP
     up->cancel();
     ASSERT_EQ(runStepJob(*up, host->clock).kind, StepResult::Kind::Finished);
     EXPECT_EQ(host->connection.bytes, concat({{0x1C, 0x71, 0x03}, Bytes(16, 0)}));
+}
+
+// Ctrl-C while the printer stalls cuts a write mid-picture: the rest of that picture goes as
+// zeros, then the empty pictures, all written without the (cancelled) token under the short
+// padding bound, so the printer's definition ends exactly with the last byte sent.
+TEST_F(NvUploadTest, AWriteCutByCancelFinishesThePictureWithZerosThenPads)
+{
+    struct Case {
+        long cutAfter; // bytes the printer got before the stall (the define is 3)
+        const char* where;
+    };
+    for (const Case& c : {Case{3 + 2, "in the header"}, Case{3 + 4 + 600, "in the second block"}}) {
+        SCOPED_TRACE(c.where);
+        useKind(PortKind::File);
+        const std::string a = host->picture("a.bmp", 100, 50);
+        const std::size_t whole = 4 + raster(a).size(); // header and 728 raster bytes
+        CancelToken token;
+        host->connection.setCancelToken(&token);
+        host->connection.setStallLimit(Ms{15000});
+        host->connection.cutAfter = c.cutAfter;
+        auto up = makeUpload({a, a});
+        StepResult r = runStepJob(*up, host->clock);
+        ASSERT_EQ(r.kind, StepResult::Kind::Finished) << r.message;
+        EXPECT_EQ(up->outcome(), NvUpload::Outcome::Cancelled);
+        const Bytes& got = host->connection.bytes;
+        // Picture 1 complete with zeros, then two empty pictures (one more than is missing).
+        ASSERT_EQ(got.size(), 3 + whole + 2 * 4);
+        EXPECT_EQ(Bytes(got.begin() + c.cutAfter, got.end()), Bytes(got.size() - std::size_t(c.cutAfter), 0));
+        EXPECT_EQ(host->connection.cancelToken(), &token) << "the token is lent back after the padding";
+        EXPECT_LE(host->connection.stallLimits.back(), NvUpload::kPaddingStall);
+        EXPECT_EQ(host->connection.stallLimit(), Ms{15000});
+        EXPECT_EQ(host->clock.sleeps().back(), NvUpload::kCancelWait);
+        EXPECT_EQ(host->connection.journal.back(), "close");
+        EXPECT_EQ(up->printerHolds(), "the printer holds picture 1 cut short (its rest blank); picture 2 is empty");
+    }
+}
+
+TEST_F(NvUploadTest, PaddingThePrinterDoesNotTakeFailsSayingWhatToDo)
+{
+    const std::string a = host->picture("a.bmp", 100, 50);
+    CancelToken token;
+    host->connection.setCancelToken(&token);
+    host->connection.cutAfter = 3 + 4 + 100;
+    host->connection.stallsAfterCut = true;
+    auto up = makeUpload({a});
+    StepResult r = runStepJob(*up, host->clock);
+    ASSERT_EQ(r.kind, StepResult::Kind::Failed);
+    EXPECT_EQ(up->outcome(), NvUpload::Outcome::Failed);
+    EXPECT_NE(r.message.find("completing the cancelled definition"), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find("took no data for 2000 ms"), std::string::npos) << r.message;
+    EXPECT_NE(up->printerHolds().find("switch the printer off and on, then upload again"), std::string::npos)
+        << up->printerHolds();
+    EXPECT_EQ(host->prompter.texts().back(), "ERROR : Write to port.");
+    EXPECT_EQ(host->connection.journal.back(), "close");
 }
 
 TEST_F(NvUploadTest, PrinterHangingUpMidUploadFailsClosesAndKeepsTheLog)

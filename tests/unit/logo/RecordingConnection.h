@@ -1,7 +1,8 @@
 #pragma once
 // A PrinterConnection that keeps every byte written (as a printer or an output file would get
 // them), one entry per call in a journal, and can refuse to open, answer the printer check,
-// hang up after a number of bytes, or stay away after a restart for a number of tries.
+// hang up after a number of bytes, stay away after a restart for a number of tries, or act as
+// a printer that stalls at a byte count until the job's cancel token cuts the write there.
 #include "app/Clock.h"
 #include "port/PrinterConnection.h"
 
@@ -31,6 +32,17 @@ public:
         deadlines.push_back(deadline);
         if (!m_open)
             return IoResult::failed("not open", 9);
+        stallLimits.push_back(stallLimit());
+        if (cutAfter >= 0 && long(bytes.size() + data.size()) > cutAfter) {
+            const std::size_t took = std::size_t(std::max(0L, cutAfter - long(bytes.size())));
+            // Only a lent token ends the wait; without one the printer's stall bound does.
+            if (cancelToken()) {
+                bytes.insert(bytes.end(), data.begin(), data.begin() + std::ptrdiff_t(took));
+                return IoResult::cancelled(took, "write to test printer cancelled");
+            }
+            if (stallsAfterCut)
+                return IoResult::timedOut(0, "took no data for " + std::to_string(stallLimit().count()) + " ms");
+        }
         if (hangUpAfter >= 0 && long(bytes.size() + data.size()) > hangUpAfter) {
             const std::size_t took = std::size_t(std::max(0L, hangUpAfter - long(bytes.size())));
             bytes.insert(bytes.end(), data.begin(), data.begin() + std::ptrdiff_t(took));
@@ -82,6 +94,9 @@ public:
     std::vector<std::uint8_t> answer;
     bool failOpen = false;
     long hangUpAfter = -1;
+    long cutAfter = -1;          // the printer stalls once it has this many bytes ...
+    bool stallsAfterCut = false; // ... and takes nothing more even without a token
+    std::vector<Ms> stallLimits; // the stall bound of every write
     int awayForTries = 0;
 
 private:
