@@ -210,6 +210,8 @@ Status sendRaw(PrinterConnection& connection, const std::vector<std::uint8_t>& b
                 return Status::failure("short write to " + where + ": " + counted);
             case IoResult::Outcome::HungUp:
                 return Status::failure(where + ": " + kPrinterClosedText + " (" + counted + ")");
+            case IoResult::Outcome::Cancelled:
+                return Status::failure("interrupted; " + counted + " to " + where);
             default:
                 return Status::failure(r.message());
             }

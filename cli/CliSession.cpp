@@ -34,6 +34,7 @@ Result<std::shared_ptr<PrinterConnection>> CliSession::connection()
     if (!c)
         return Result<std::shared_ptr<PrinterConnection>>::failure("cannot use " + where());
     c->setStallLimit(stallLimit());
+    c->setCancelToken(&m_cancel);
     return c;
 }
 

@@ -2,7 +2,8 @@
 // The one thing every tavroctl command that talks to a printer starts from: the connection
 // options turned into ConnectionSettings, the host services (prompter, clock, error log),
 // the one CPorts configured from the settings, the progress display, and the connection
-// built from the settings.
+// built from the settings. The session's cancel token is what Ctrl-C cancels while the
+// session exists; every connection it builds is given it.
 //
 //     CliSession session(ctx.options);
 //     auto conn = session.connect();          // opened, or a one-line reason
@@ -10,9 +11,11 @@
 //     (*conn)->write(bytes, deadline) ...
 //     CliSession session(ctx.options);
 //     if (Status s = session.configure(); !s) return cliFail(s.message());
+#include "app/CancelToken.h"
 #include "app/ConnectionRules.h"
 #include "app/Result.h"
 #include "cli/CliCommand.h"
+#include "cli/CliInterrupt.h"
 #include "cli/CliPrompter.h"
 #include "cli/CliProgress.h"
 #include "port/CPorts.h"
@@ -34,8 +37,8 @@ public:
     // opened). A failure is one line for cliFail.
     Status configure();
 
-    // A connection built from the settings and opened. Failure: "cannot open <what>:
-    // <reason>".
+    // A connection built from the settings (with the --stall bound and the session's cancel
+    // token) and opened. Failure: "cannot open <what>: <reason>".
     Result<std::shared_ptr<PrinterConnection>> connect();
     // The same, not opened yet.
     Result<std::shared_ptr<PrinterConnection>> connection();
@@ -47,6 +50,8 @@ public:
     Clock& clock() { return m_clock; }
     CErrorLog& log() { return m_log; }
     ProgressSink& progress() { return m_progress; }
+    // Cancelled by Ctrl-C or SIGTERM while this session runs.
+    CancelToken& cancelToken() { return m_cancel; }
     ConnectionHost host() { return {m_clock, m_prompter, m_log, &m_ports}; }
     // --stall: how long a printer may take no data before a write gives up.
     std::chrono::milliseconds stallLimit() const
@@ -58,6 +63,8 @@ public:
 
 private:
     CliOptions m_options;
+    CancelToken m_cancel;
+    InterruptCancels m_interrupt{m_cancel};
     Clock& m_clock;
     CErrorLog& m_log;
     CliPrompter m_prompter;

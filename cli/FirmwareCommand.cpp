@@ -13,8 +13,6 @@
 #include "firmware/LegacyDownloadJob.h"
 #include "firmware/TransferBlock.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -26,27 +24,6 @@ struct FirmwareArgs {
     std::string area = "program";
     int family = 0;      // 0: from --device
     int answerTimeoutMs = 5000;
-};
-
-// Ctrl-C stops a download at its next chunk or packet (never reported as complete).
-std::atomic<bool> g_interrupted{false};
-std::atomic<FirmwareTransfer*> g_transfer{nullptr};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<FirmwareTransfer*>::is_always_lock_free);
-
-void onFirmwareInterrupt(int)
-{
-    g_interrupted = true;
-    if (FirmwareTransfer* t = g_transfer.load())
-        t->cancel();
-}
-
-class InterruptGuard {
-public:
-    InterruptGuard() { m_old = std::signal(SIGINT, onFirmwareInterrupt); }
-    ~InterruptGuard() { std::signal(SIGINT, m_old); }
-
-private:
-    void (*m_old)(int) = SIG_DFL;
 };
 
 int familyOf(const CliOptions& options, const FirmwareArgs& args)
@@ -183,8 +160,10 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
     o.ackTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
     o.eraseAckTimeout = std::max(o.eraseAckTimeout, o.ackTimeout);
     LegacyDownloadJob job(**connection, *areaSpec, std::move(*bytes), session.clock(), session.progress(), o);
-    InterruptGuard guard;
-    StepResult r = runStepJob(job, session.clock(), [] { return g_interrupted.load(); });
+    // Ctrl-C cancels the session's token: the job stops at its next packet or answer, never
+    // reported as complete.
+    const CancelToken& cancel = session.cancelToken();
+    StepResult r = runStepJob(job, session.clock(), [&] { return cancel.cancelled(); });
     if (r.kind != StepResult::Kind::Finished || !job.completed()) {
         if (options.json)
             std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":false,\"packets\":"
@@ -250,10 +229,9 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
     if (!connection)
         return cliFail(std::string(catalogText(2)) + " (" + connection.message() + ")");
     FirmwareTransfer transfer(**connection, std::move(block), session.clock(), session.progress());
-    InterruptGuard guard;
-    g_transfer = &transfer;
+    // Ctrl-C cancels the session's token, which the connection carries: the transfer ends
+    // within a fraction of a second, never reported as complete.
     FirmwareTransferOutcome out = transfer.run();
-    g_transfer = nullptr;
     if (auto* bar = dynamic_cast<CliProgress*>(&session.progress()))
         bar->finish();
 

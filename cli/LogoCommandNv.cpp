@@ -16,42 +16,11 @@
 #include "logo/NvUpload.h"
 
 #include <cstdio>
-#include <atomic>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 
 namespace {
-
-// Ctrl-C during a job is the dialog's Cancel button: the job is told at its next step and
-// finishes what it must (an upload completes the open definition).
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void onInterrupt(int) { g_interrupted.store(true); }
-
-class InterruptAsCancel {
-public:
-    InterruptAsCancel()
-    {
-        g_interrupted = false;
-        struct sigaction sa {};
-        sa.sa_handler = onInterrupt;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &m_oldInt);
-        sigaction(SIGTERM, &sa, &m_oldTerm);
-    }
-    ~InterruptAsCancel()
-    {
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-    }
-    bool interrupted() const { return g_interrupted.load(); }
-
-private:
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
 
 std::filesystem::path profilePathOf(const CliOptions& o)
 {
@@ -81,6 +50,8 @@ Result<Connected> connectionFor(const CliContext& context)
     if (!c.connection)
         return Status::failure("no connection can use " + c.session->where());
     c.connection->setStallLimit(c.session->stallLimit());
+    // Ctrl-C is the dialog's Cancel: it also ends a write the printer does not take.
+    c.connection->setCancelToken(&c.session->cancelToken());
     return c;
 }
 
@@ -149,8 +120,9 @@ int runUpload(const CliContext& context, const UploadArgs& args)
 
     NvUpload upload(depsOf(*c), NvUpload::itemsOf(list, options), options, family, uint64_t(list.totalBytes()),
                     &profile, previousLogCount);
-    InterruptAsCancel interrupt;
-    StepResult r = runStepJob(upload, c->session->clock(), [&] { return interrupt.interrupted(); });
+    // Ctrl-C is the dialog's Cancel: the job pads the open definition before it ends.
+    const CancelToken& cancel = c->session->cancelToken();
+    StepResult r = runStepJob(upload, c->session->clock(), [&] { return cancel.cancelled(); });
     const std::string where = c->session->where();
     switch (upload.outcome()) {
     case NvUpload::Outcome::Completed:
@@ -217,8 +189,8 @@ int runPrint(const CliContext& context, const PrintArgs& args)
     if (!c.ok())
         return cliFail(c.message());
     LogoPrintJob job(depsOf(*c), request);
-    InterruptAsCancel interrupt;
-    StepResult r = runStepJob(job, c->session->clock(), [&] { return interrupt.interrupted(); });
+    const CancelToken& cancel = c->session->cancelToken();
+    StepResult r = runStepJob(job, c->session->clock(), [&] { return cancel.cancelled(); });
     if (job.outcome() == LogoPrintJob::Outcome::Finished) {
         if (context.options.json)
             std::cout << "{\"printed\":" << job.printed() << "}\n";

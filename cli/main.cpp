@@ -2,6 +2,7 @@
 #include "cli/CliCommand.h"
 
 #include "app/Version.h"
+#include "cli/CliInterrupt.h"
 
 #include <algorithm>
 #include <csignal>
@@ -27,6 +28,7 @@ int cliFail(const std::string& message)
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    installInterruptHandler();
     CliContext context;
     CLI::App app{"tavroctl - configure TAVRO 203-dpi receipt printers from the command line", "tavroctl"};
     app.set_version_flag("--version", std::string("tavroctl ") + kVersionText + kVersionSuffix);
