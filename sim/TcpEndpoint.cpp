@@ -25,6 +25,14 @@ bool TcpEndpoint::listen(const std::string& address, int port, std::string* erro
     }
     int one = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (m_host.settings().linkFaults.stallAfter >= 0) {
+        // A printer's network module buffers a few kB. Without this, loopback's receive window
+        // (hundreds of kB) would take a whole upload while the stalled printer reads nothing,
+        // and the tool would never meet the back-pressure the stall is meant to show. Set on
+        // the listener so that accepted connections start with it.
+        int small = kStalledReceiveBuffer;
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    }
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd.get(), 8) != 0) {
         if (error)
             *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);

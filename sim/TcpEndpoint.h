@@ -12,6 +12,10 @@
 
 class TcpEndpoint final : public Endpoint {
 public:
+    // The receive buffer (bytes, before the kernel doubles it) of connections while a stall
+    // fault is switched on.
+    static constexpr int kStalledReceiveBuffer = 8192;
+
     explicit TcpEndpoint(SimHost& host) : m_host(host) {}
 
     // Listens on `address` ("127.0.0.1") and `port` (0 picks a free one). Returns false with a

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -158,3 +160,53 @@ TEST_F(LogoCliFile, PrinterHangingUpMidUploadKeepsTheLogoLog)
     EXPECT_NE(up.err.find("upload again"), std::string::npos) << up.err;
     EXPECT_EQ(readFileBytes(tmp / "tavroset.INI"), "[LOGO]\nLogofile1=/before/1.bmp\n");
 }
+
+namespace {
+
+class LogoCliInterrupt : public LogoCliSim {};
+
+} // namespace
+
+// Ctrl-C while the printer has stopped reading for 30 s: the blocked write ends at once, the
+// padding gets its own short bound, and tavroctl exits saying what the printer holds, long
+// before the printer reads again (it used to take 10 s over a serial line).
+TEST_P(LogoCliInterrupt, CtrlCDuringAStalledUploadEndsWithinSeconds)
+{
+    Transport t = transportOf(GetParam());
+    std::vector<std::string> args = t.simArgs;
+    for (const char* a : {"--family", "6", "--quiet", "--stall-after", "12000", "--stall-ms", "30000"})
+        args.push_back(a);
+    SimProcess sim(args);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string env = t.needsEnv ? "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
+                                             " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"))
+                                       : "";
+    // Five pictures of 72 kB (the converter's largest): more than a stalled network printer's
+    // receive window takes.
+    picture(tmp, "big.bmp", 576, 1000);
+    BackgroundTavroctl run(tmp.path(), env,
+                           t.conn(sim) + " --json --yes --profile tavroset.INI logo upload big.bmp big.bmp big.bmp "
+                                         "big.bmp big.bmp");
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(sim.waitForEvent("\"stall\"", std::chrono::milliseconds(30000)));
+    // Blocked once the progress lines stop coming (a block goes every 10 ms while it moves).
+    std::string seen;
+    for (int quiet = 0; quiet < 10;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string now = run.errorText();
+        quiet = now == seen ? quiet + 1 : 0;
+        seen = now;
+    }
+    const auto interrupted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.signal(SIGINT));
+    CliRun r = run.wait(std::chrono::milliseconds(20000));
+    const auto took = std::chrono::steady_clock::now() - interrupted;
+    EXPECT_LT(took, std::chrono::seconds(4)) << "the padding bound is 2 s; it used to take 10 s";
+    EXPECT_EQ(r.status, 1) << r.err;
+    // The printer took no padding: it still waits for picture data, and the user is told so.
+    EXPECT_NE(r.err.find("completing the cancelled definition"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("switch the printer off and on, then upload again"), std::string::npos) << r.err;
+    EXPECT_EQ(readFileBytes(tmp / "tavroset.INI").find("Logofile"), std::string::npos) << "no log for a cut upload";
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, LogoCliInterrupt, testing::Values("serial", "usb", "tcp"));
