@@ -30,8 +30,14 @@ void installInterruptHandler()
     struct sigaction sa {};
     sa.sa_handler = onInterrupt;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (int signal : {SIGINT, SIGTERM}) {
+        // A signal the parent ignores stays ignored: a shell starts background jobs with
+        // SIGINT ignored so that Ctrl-C at the prompt does not reach them.
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal, &sa, nullptr);
+    }
 }
 
 InterruptCancels::InterruptCancels(CancelToken& token) : m_previous(g_running.exchange(&token)) {}

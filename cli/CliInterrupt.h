@@ -11,7 +11,8 @@
 #include "app/CancelToken.h"
 
 // Installs the handler for SIGINT and SIGTERM (without SA_RESTART: a blocking read of a
-// question's answer returns). Call once from the main thread before any command runs.
+// question's answer returns), except for a signal that is ignored (a background job's
+// SIGINT). Call once from the main thread before any command runs.
 void installInterruptHandler();
 
 // Lends the token to the handler for the scope's lifetime and puts the previous one back.

@@ -34,7 +34,7 @@ Result<std::shared_ptr<PrinterConnection>> CliSession::connection()
     if (!c)
         return Result<std::shared_ptr<PrinterConnection>>::failure("cannot use " + where());
     c->setStallLimit(stallLimit());
-    c->setCancelToken(&m_cancel);
+    lendCancelToken(*c);
     return c;
 }
 
@@ -46,6 +46,13 @@ Result<std::shared_ptr<PrinterConnection>> CliSession::connect()
     if (IoResult opened = (*c)->open(); !opened)
         return Result<std::shared_ptr<PrinterConnection>>::failure(opened.message());
     return c;
+}
+
+void CliSession::lendCancelToken(PrinterConnection& connection)
+{
+    connection.setCancelToken(&m_cancel);
+    if (!m_interrupt)
+        m_interrupt.emplace(m_cancel);
 }
 
 std::string CliSession::where() const

@@ -2,8 +2,8 @@
 // The one thing every tavroctl command that talks to a printer starts from: the connection
 // options turned into ConnectionSettings, the host services (prompter, clock, error log),
 // the one CPorts configured from the settings, the progress display, and the connection
-// built from the settings. The session's cancel token is what Ctrl-C cancels while the
-// session exists; every connection it builds is given it.
+// built from the settings. Every connection it builds is given the session's cancel token,
+// which Ctrl-C and SIGTERM then cancel.
 //
 //     CliSession session(ctx.options);
 //     auto conn = session.connect();          // opened, or a one-line reason
@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CliSession {
@@ -50,8 +51,12 @@ public:
     Clock& clock() { return m_clock; }
     CErrorLog& log() { return m_log; }
     ProgressSink& progress() { return m_progress; }
-    // Cancelled by Ctrl-C or SIGTERM while this session runs.
+    // Cancelled by Ctrl-C or SIGTERM once the session lent it to a connection.
     CancelToken& cancelToken() { return m_cancel; }
+    // Gives the connection the session's cancel token and, from now on, lets Ctrl-C and
+    // SIGTERM cancel it (until then, and for commands whose engines take no token, the
+    // signals end the program as they always did).
+    void lendCancelToken(PrinterConnection& connection);
     ConnectionHost host() { return {m_clock, m_prompter, m_log, &m_ports}; }
     // --stall: how long a printer may take no data before a write gives up.
     std::chrono::milliseconds stallLimit() const
@@ -64,7 +69,7 @@ public:
 private:
     CliOptions m_options;
     CancelToken m_cancel;
-    InterruptCancels m_interrupt{m_cancel};
+    std::optional<InterruptCancels> m_interrupt;
     Clock& m_clock;
     CErrorLog& m_log;
     CliPrompter m_prompter;

@@ -51,7 +51,7 @@ Result<Connected> connectionFor(const CliContext& context)
         return Status::failure("no connection can use " + c.session->where());
     c.connection->setStallLimit(c.session->stallLimit());
     // Ctrl-C is the dialog's Cancel: it also ends a write the printer does not take.
-    c.connection->setCancelToken(&c.session->cancelToken());
+    c.session->lendCancelToken(*c.connection);
     return c;
 }
 
