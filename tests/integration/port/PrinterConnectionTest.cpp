@@ -643,7 +643,14 @@ struct CancelConformance : ConnectionTest {
 };
 
 using Carriers = testing::Types<On<Carrier::Serial>, On<Carrier::Usb>, On<Carrier::Network>>;
-TYPED_TEST_SUITE(CancelConformance, Carriers);
+struct CarrierName {
+    template <class T>
+    static std::string GetName(int)
+    {
+        return T::carrier == Carrier::Serial ? "Serial" : T::carrier == Carrier::Usb ? "Usb" : "Network";
+    }
+};
+TYPED_TEST_SUITE(CancelConformance, Carriers, CarrierName);
 
 } // namespace
 
@@ -691,4 +698,14 @@ TYPED_TEST(CancelConformance, AReadFromASilentPrinterEndsSoonAfterCancel)
     r = this->conn->readFor(buf, 50ms);
     EXPECT_TRUE(r) << r.message();
     EXPECT_EQ(r.count(), 0u);
+}
+
+TYPED_TEST(CancelConformance, AReopenAfterCancelWaitsNothingAndOpensNothing)
+{
+    this->token.cancel();
+    this->clock.clearSleeps();
+    IoResult r = this->conn->reopen(ReopenPolicy{2000ms, {500ms, 500ms}});
+    EXPECT_EQ(r.outcome(), IoResult::Outcome::Cancelled) << r.message();
+    EXPECT_FALSE(this->conn->isOpen());
+    EXPECT_TRUE(this->clock.sleeps().empty());
 }

@@ -1,6 +1,7 @@
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/TransferBlock.h"
 
+#include "app/CancelToken.h"
 #include "app/MessageCatalog.h"
 #include "FakeConnection.h"
 #include "FirmwareImages.h"
@@ -129,6 +130,32 @@ TEST(FirmwareTransfer, SerialChunkThatNeverLeavesIsPrinterNotReady)
     EXPECT_EQ(rig.conn.deadlines.front(), 1234ms);
     EXPECT_FALSE(rig.conn.isOpen());
     EXPECT_EQ(out.sent, 3u * 2048 + 512);
+}
+
+// A chunk that the cancel token cuts ends the transfer as cancelled on both paths, not as a
+// printer that is not ready, and a network chunk is not offered again.
+TEST(FirmwareTransfer, AChunkCutByTheCancelTokenEndsAsCancelled)
+{
+    for (PortKind kind : {PortKind::Serial, PortKind::Ethernet}) {
+        SCOPED_TRACE(kind == PortKind::Serial ? "serial" : "network");
+        Rig rig(kind);
+        CancelToken token;
+        rig.conn.setCancelToken(&token);
+        rig.conn.onWrite = [&](std::span<const std::uint8_t> b, int n) {
+            if (n < 3)
+                return IoResult::done(b.size());
+            token.cancel();
+            return IoResult::cancelled(100, "write to fake port cancelled");
+        };
+        auto out = rig.run();
+        const std::uint32_t chunk = kind == PortKind::Serial ? 2048 : 4096;
+        EXPECT_EQ(out.kind, Kind::Cancelled);
+        EXPECT_EQ(out.message, "Cancelled.");
+        EXPECT_EQ(rig.conn.writes.size(), 4u);
+        EXPECT_EQ(out.sent, 3 * chunk + 100);
+        EXPECT_FALSE(rig.conn.isOpen());
+        EXPECT_TRUE(rig.clock.sleeps().empty()) << "no final wait";
+    }
 }
 
 TEST(FirmwareTransfer, NetworkResendsOnlyWhatTheModuleDidNotTake)
