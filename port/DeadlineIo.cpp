@@ -28,19 +28,27 @@ int pollUnlessCancelled(int fd, short events, int timeoutMs, const CancelToken* 
         return 0;
     }
     pollfd p[2] = {{fd, events, 0}, {cancel ? cancel->fd() : -1, POLLIN, 0}};
-    // A token without its eventfd is looked at every kTokenLookMs instead.
+    // A token without its eventfd is looked at every kTokenLookMs instead, until the timeout.
     constexpr int kTokenLookMs = 20;
     const bool blind = cancel && cancel->fd() < 0;
-    const int wait = blind && (timeoutMs < 0 || timeoutMs > kTokenLookMs) ? kTokenLookMs : timeoutMs;
-    const int n = ::poll(p, cancel && !blind ? 2 : 1, wait);
-    if (cancel && cancel->cancelled()) {
-        *cancelled = true;
-        return 0;
+    const auto until = timeoutMs < 0 ? steady_clock::time_point::max() : steady_clock::now() + milliseconds(timeoutMs);
+    for (;;) {
+        const int left = timeoutMs < 0 ? -1 : remainingMs(until);
+        const int wait = blind && (left < 0 || left > kTokenLookMs) ? kTokenLookMs : left;
+        const int n = ::poll(p, cancel && !blind ? 2 : 1, wait);
+        if (cancel && cancel->cancelled()) {
+            *cancelled = true;
+            return 0;
+        }
+        if (n < 0)
+            return n;
+        if (n > 0 && p[0].revents != 0) {
+            *revents = p[0].revents;
+            return 1;
+        }
+        if (!blind || wait == left)
+            return 0;
     }
-    if (n < 0)
-        return n;
-    *revents = p[0].revents;
-    return p[0].revents != 0 ? 1 : 0;
 }
 
 DeadlineWrite writeBefore(int fd, const std::uint8_t* data, int length, steady_clock::time_point deadline)

@@ -152,9 +152,11 @@ public:
     Ms stallLimit() const { return m_stallLimit; }
 
     // The job's cancel token, lent for as long as it is set (null: nothing cancels). Once it is
-    // cancelled, write(), stream(), drain(), readFor(), open() and reopen() end within about
-    // 200 ms with Outcome::Cancelled and the count moved so far (a write that finds the token
-    // already cancelled sends nothing). Set by the driving thread between operations.
+    // cancelled, write(), stream(), drain(), readFor(), a network open() and reopen()'s waits
+    // end within about 200 ms with Outcome::Cancelled and the count moved so far (a write that
+    // finds the token already cancelled sends nothing). Not cut short: a parallel port's open,
+    // which the kernel holds while another program has the port claimed, and the 100 ms a
+    // parallel close gives the printer. Set by the driving thread between operations.
     void setCancelToken(const CancelToken* token) { m_cancel = token; }
     const CancelToken* cancelToken() const { return m_cancel; }
 
