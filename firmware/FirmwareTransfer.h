@@ -14,6 +14,7 @@
 //
 // Threads: run() blocks; it is meant for a worker thread (FirmwareTransferWorker) or the
 // CLI's main thread. It touches nothing but the connection, the clock and the sink.
+#include "app/CancelToken.h"
 #include "app/Clock.h"
 #include "app/Progress.h"
 #include "port/PrinterConnection.h"
@@ -75,9 +76,14 @@ public:
 
     // The whole transfer and the final wait. Progress goes from 0 to L + 20480.
     FirmwareTransferOutcome run();
-    // Any thread: stop at the next chunk (never reported as complete). A cancel token lent to
-    // the connection does the same and also ends a chunk's write within a fraction of a second.
-    void cancel() { m_cancel = true; }
+    // Any thread: stop (never reported as complete). A chunk's write that waits for the printer
+    // ends within a fraction of a second: run() lends the connection a token of its own when
+    // the caller lent none. A token the caller lent to the connection stops it the same way.
+    void cancel()
+    {
+        m_cancel = true;
+        m_ownToken.cancel();
+    }
 
     std::uint64_t progressRange() const { return m_block.size() + 20480; }
 
@@ -98,6 +104,7 @@ private:
     ProgressSink& m_progress;
     FirmwareTransferOptions m_options;
     std::atomic<bool> m_cancel{false};
+    CancelToken m_ownToken;
     std::uint32_t m_sent = 0;
 };
 

@@ -277,11 +277,16 @@ TEST(FirmwareTransfer, WorkerRunsOffTheCallersThreadAndCancelStopsIt)
     TestClock clock;
     FakeConnection conn(PortKind::Serial, clock);
     RecordingProgress progress;
-    std::atomic<bool> release{false};
+    // The third chunk meets a printer that stalls: as in a real connection, only the
+    // connection's cancel token ends that wait (or, if it never comes, a 5 s stall).
     conn.onWrite = [&](std::span<const std::uint8_t> b, int n) {
-        while (n == 2 && !release)
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (n == 2 && !(conn.cancelToken() && conn.cancelToken()->cancelled())) {
+            if (std::chrono::steady_clock::now() > end)
+                return IoResult::timedOut(0, "stalled");
             std::this_thread::yield();
-        return IoResult::done(b.size());
+        }
+        return n == 2 ? IoResult::cancelled(0, "cancelled") : IoResult::done(b.size());
     };
     std::promise<FirmwareTransferOutcome> result;
     std::thread::id workerThread;
@@ -292,7 +297,6 @@ TEST(FirmwareTransfer, WorkerRunsOffTheCallersThreadAndCancelStopsIt)
         result.set_value(o);
     });
     raw->cancel();
-    release = true;
     auto out = result.get_future().get();
     worker.join();
     EXPECT_NE(workerThread, std::this_thread::get_id());
@@ -300,4 +304,5 @@ TEST(FirmwareTransfer, WorkerRunsOffTheCallersThreadAndCancelStopsIt)
     EXPECT_FALSE(out.completed());
     EXPECT_LT(conn.writes.size(), 416u);
     EXPECT_FALSE(conn.isOpen());
+    EXPECT_EQ(conn.cancelToken(), nullptr) << "the transfer's own token is not left lent";
 }
