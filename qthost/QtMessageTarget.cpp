@@ -3,10 +3,20 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include <memory>
+#include <condition_variable>
+#include <mutex>
+
+struct QtMessageTarget::Shared {
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool detached = false;
+    // Bumped by each detach so that a waiter from before the detach is released even when
+    // attach() follows at once.
+    unsigned generation = 0;
+};
 
 QtMessageTarget::QtMessageTarget(Handler handler, QObject* parent)
-    : QObject(parent), m_handler(std::move(handler))
+    : QObject(parent), m_handler(std::move(handler)), m_shared(std::make_shared<Shared>())
 {
 }
 
@@ -17,30 +27,35 @@ QtMessageTarget::~QtMessageTarget()
 
 void QtMessageTarget::detach()
 {
-    std::lock_guard lock(m_mutex);
-    m_detached = true;
-    ++m_generation;
-    m_cond.notify_all();
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->detached = true;
+        ++m_shared->generation;
+    }
+    m_shared->cond.notify_all();
 }
 
 void QtMessageTarget::attach()
 {
-    std::lock_guard lock(m_mutex);
-    m_detached = false;
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->detached = false;
 }
 
 bool QtMessageTarget::attached() const
 {
-    std::lock_guard lock(m_mutex);
-    return !m_detached;
+    std::lock_guard lock(m_shared->mutex);
+    return !m_shared->detached;
 }
 
 long QtMessageTarget::SendMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
+    // The worker keeps the shared state alive for its whole wait; `this` is only touched on
+    // the GUI thread, by a posted call that Qt drops once the object is gone.
+    std::shared_ptr<Shared> shared = m_shared;
     if (QThread::currentThread() == thread()) {
         {
-            std::lock_guard lock(m_mutex);
-            if (m_detached)
+            std::lock_guard lock(shared->mutex);
+            if (shared->detached)
                 return 0;
         }
         return m_handler(msg, wParam, lParam);
@@ -53,29 +68,29 @@ long QtMessageTarget::SendMessage(unsigned msg, std::uintptr_t wParam, std::intp
     auto call = std::make_shared<Call>();
     unsigned generation;
     {
-        std::lock_guard lock(m_mutex);
-        if (m_detached)
+        std::lock_guard lock(shared->mutex);
+        if (shared->detached)
             return 0;
-        generation = m_generation;
+        generation = shared->generation;
     }
-    // The posted call holds only the shared state, so it is harmless when it runs after the
-    // worker gave up waiting; Qt drops it when this object is destroyed first.
     QMetaObject::invokeMethod(
         this,
-        [this, call, generation, msg, wParam, lParam] {
+        [this, shared, call, generation, msg, wParam, lParam] {
             {
-                std::lock_guard lock(m_mutex);
-                if (m_detached || m_generation != generation)
+                std::lock_guard lock(shared->mutex);
+                if (shared->detached || shared->generation != generation)
                     return;
             }
             long result = m_handler(msg, wParam, lParam);
-            std::lock_guard lock(m_mutex);
-            call->result = result;
-            call->done = true;
-            m_cond.notify_all();
+            {
+                std::lock_guard lock(shared->mutex);
+                call->result = result;
+                call->done = true;
+            }
+            shared->cond.notify_all();
         },
         Qt::QueuedConnection);
-    std::unique_lock lock(m_mutex);
-    m_cond.wait(lock, [&] { return call->done || m_generation != generation; });
+    std::unique_lock lock(shared->mutex);
+    shared->cond.wait(lock, [&] { return call->done || shared->generation != generation; });
     return call->done ? call->result : 0;
 }

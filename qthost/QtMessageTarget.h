@@ -11,9 +11,8 @@
 
 #include <QObject>
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
 
 class QtMessageTarget final : public QObject, public MessageTarget {
     Q_OBJECT
@@ -34,11 +33,9 @@ public:
     bool attached() const;
 
 private:
+    // Shared with the waiting workers and the posted calls: a worker released by the
+    // destructor wakes up on state that is still there.
+    struct Shared;
     Handler m_handler;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cond;
-    bool m_detached = false;
-    // Bumped by each detach so that a waiter from before the detach is released even when
-    // attach() follows at once.
-    unsigned m_generation = 0;
+    std::shared_ptr<Shared> m_shared;
 };

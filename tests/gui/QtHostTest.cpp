@@ -79,6 +79,26 @@ TEST(QtMessageTargetTest, DetachReleasesAWorkerThatTheGuiThreadWouldOtherwiseDea
     EXPECT_EQ(target.SendMessage(0x401, 0, 0), 0) << "detached: nothing runs";
     target.attach();
     EXPECT_EQ(target.SendMessage(0x401, 0, 0), 1);
+
+    // A window that goes while a worker waits in SendMessage: the worker wakes on state the
+    // window no longer owns, returns 0, and the handler never runs.
+    auto closing = std::make_unique<QtMessageTarget>([&](unsigned, std::uintptr_t, std::intptr_t) -> long {
+        return ++handled;
+    });
+    sending = false;
+    result = -1;
+    std::thread late([&, raw = closing.get()] {
+        sending = true;
+        result = raw->SendMessage(0x401, 0, 0);
+    });
+    while (!sending)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(200ms); // the worker is inside its wait by now
+    closing.reset();
+    late.join();
+    EXPECT_EQ(result, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(handled, 1);
 }
 
 TEST(QtClockTest, SleepServesQueuedCallsAndWaitsAtLeastTheDelay)
