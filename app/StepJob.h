@@ -1,9 +1,10 @@
 #pragma once
 // A timed sequence (NV upload, logo printing, the parallel acknowledgement, the legacy
 // firmware download) written as a step machine: each step does a bounded piece of work and
-// says when it wants to run again. The desktop tool drives a job with a timer that keeps the
-// window painting; the CLI and the tests drive it with runStepJob on a Clock (the test Clock
-// records the waits and returns at once).
+// says when it wants to run again. The desktop tool drives a job on a worker thread of its
+// own (qthost/QtStepDriver), so a step that blocks on the printer never stops the window; the
+// CLI and the tests drive it with runStepJob on a Clock (the test Clock records the waits and
+// returns at once).
 #include "app/Clock.h"
 
 #include <chrono>
@@ -27,10 +28,11 @@ struct StepResult {
 class StepJob {
 public:
     virtual ~StepJob() = default;
-    // One step. Called on the driver's thread only.
+    // One step. Called on the driver's thread only, one step at a time.
     virtual StepResult step() = 0;
     // The user asked to stop (Cancel button, Ctrl-C). The job decides what stopping means
-    // (an upload pads the open definition first) and says so from its next step().
+    // (an upload pads the open definition first) and says so from its next step(). Any
+    // thread may call it, also while a step runs: it only sets an atomic flag and returns.
     virtual void cancel() {}
 };
 

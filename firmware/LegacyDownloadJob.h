@@ -9,7 +9,8 @@
 // with a message and the port closed. Completion is reported only after the last packet was
 // acknowledged (or, with nobody to answer, written whole).
 //
-// Threads: step() runs on the driver's thread (a dialog's timer, the CLI, a test).
+// Threads: step() runs on the driver's thread (the dialog's worker, the CLI, a test);
+// cancel() from any thread (an atomic flag, read at the next step).
 #include "app/Clock.h"
 #include "app/Progress.h"
 #include "app/Result.h"

@@ -9,11 +9,13 @@
 // sendLogoSettings and sendSampleReceipt are single actions; on a USB printer they wait for
 // the restart the printer makes after them and reopen the port (every wait on the Clock).
 //
-// Threads: the driver's thread only.
+// Threads: the driver's thread only, but LogoPrintJob::cancel(), which any thread may call (an
+// atomic flag, read at the next step).
 #include "app/StepJob.h"
 #include "logo/LogoFrames.h"
 #include "logo/LogoLink.h"
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -53,7 +55,7 @@ private:
     LogoPrintRequest m_request;
     Phase m_phase = Phase::Begin;
     Outcome m_outcome = Outcome::Running;
-    bool m_cancelRequested = false;
+    std::atomic<bool> m_cancelRequested{false};
     int m_count = 0;
     int m_printed = 0;
 };

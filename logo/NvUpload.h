@@ -9,7 +9,7 @@
 // last picture the logo log (keys 1..N, stale keys deleted). Cancel completes the open
 // definition with empty pictures, so the printer is never left waiting for picture data.
 //
-// The upload is a StepJob: the dialog drives it with a timer, the CLI and the tests with
+// The upload is a StepJob: the dialog drives it on a worker thread, the CLI and the tests with
 // runStepJob on a Clock. Messages go to the Prompter as the catalog has them; the failure
 // reasons also come back in the StepResult for the CLI.
 //
@@ -18,13 +18,14 @@
 // as zeros (blank) before the empty pictures, so that the definition is complete whatever
 // part of the cut write reached the printer (surplus NULs after it are ignored).
 //
-// Threads: the driver's thread only (cancel() from the same thread, or from a signal-safe
-// flag the driver polls).
+// Threads: step() and the getters on the driver's thread only (the getters after the job has
+// ended); cancel() from any thread (an atomic flag, read at the next step).
 #include "app/StepJob.h"
 #include "logo/LogoLink.h"
 #include "logo/LogoOptions.h"
 #include "logo/LogoPicture.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -114,7 +115,7 @@ private:
     std::vector<LogoPicture> m_pictures;
     Phase m_phase = Phase::Begin;
     Outcome m_outcome = Outcome::Running;
-    bool m_cancelRequested = false;
+    std::atomic<bool> m_cancelRequested{false};
     bool m_defineSent = false;
     bool m_defineCut = false;      // the define command itself was cut: it may not have arrived
     std::size_t m_cutRemainder = 0; // bytes of a cut picture still owed to the printer

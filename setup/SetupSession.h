@@ -142,6 +142,9 @@ public:
     // its first step asks for LptAcknowledge::kFirstInterval, every later one is a tick.
     // Finished when every setting answered; Failed ("GetValueCmd Fail!", shown already) when
     // a repeat could not be sent. The job belongs to the session and must not outlive it.
+    // Its steps may run on a worker thread: while the job runs, that thread alone uses the
+    // session's connection and receiver; the answers it checks are atomic flags, set by the
+    // window's WM_SETUP_VALUE handler. It has no cancel of its own: EXIT stops its driver.
     std::unique_ptr<StepJob> AcknowledgeJob();
 
     enum class WriteResult {
