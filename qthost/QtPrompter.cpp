@@ -2,12 +2,13 @@
 
 #include "app/MessageCatalog.h"
 #include "qthost/QtDialogs.h"
+#include "qthost/QtGuiCall.h"
 
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QMetaObject>
-#include <QThread>
+
+#include <memory>
 
 namespace {
 
@@ -23,11 +24,6 @@ QMessageBox::Icon qtIcon(PromptIcon icon)
     return QMessageBox::NoIcon;
 }
 
-bool onGuiThread()
-{
-    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 } // namespace
 
 PromptAnswer QtPrompter::show(std::string_view text, PromptButtons buttons, PromptIcon icon,
@@ -35,14 +31,13 @@ PromptAnswer QtPrompter::show(std::string_view text, PromptButtons buttons, Prom
 {
     QString qText = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     QString qCaption = QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
-    if (onGuiThread() || !QCoreApplication::instance())
+    if (onGuiThread())
         return showOnGuiThread(qText, buttons, icon, qCaption);
-    PromptAnswer answer = PromptAnswer::Cancel;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [&] { answer = showOnGuiThread(qText, buttons, icon, qCaption); },
-        Qt::BlockingQueuedConnection);
-    return answer;
+    // The box owns its texts: a released worker does not wait for it.
+    auto answer = std::make_shared<PromptAnswer>();
+    if (callOnGuiThread([=] { *answer = showOnGuiThread(qText, buttons, icon, qCaption); }))
+        return *answer;
+    return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Cancel;
 }
 
 PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons buttons, PromptIcon icon,
@@ -77,8 +72,8 @@ PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons butt
 
 std::optional<std::string> QtPrompter::askOutputFileName()
 {
-    std::optional<std::string> result;
-    auto ask = [&] {
+    auto result = std::make_shared<std::optional<std::string>>();
+    auto ask = [result] {
         for (;;) {
             QInputDialog input(QApplication::activeWindow());
             input.setWindowTitle("Print to File");
@@ -92,7 +87,7 @@ std::optional<std::string> QtPrompter::askOutputFileName()
                 return;
             QString name = input.textValue();
             if (!name.trimmed().isEmpty()) {
-                result = name.trimmed().toStdString();
+                *result = name.trimmed().toStdString();
                 return;
             }
             // An empty name keeps the question open, as the Windows dialog did.
@@ -100,9 +95,7 @@ std::optional<std::string> QtPrompter::askOutputFileName()
                             PromptIcon::Exclamation, kAppDisplayName);
         }
     };
-    if (onGuiThread())
-        ask();
-    else
-        QMetaObject::invokeMethod(QCoreApplication::instance(), ask, Qt::BlockingQueuedConnection);
-    return result;
+    if (!callOnGuiThread(ask))
+        return std::nullopt;
+    return *result;
 }

@@ -6,6 +6,7 @@
 #include "app/Profile.h"
 #include "app/Prompter.h"
 #include "qthost/AppIcon.h"
+#include "qthost/QtProgressSink.h"
 #include "qthost/QtStepDriver.h"
 
 #include <QButtonGroup>
@@ -34,16 +35,15 @@ W* named(W* w, int id)
 
 } // namespace
 
-// The job runs on the GUI thread, so its reports go straight to the controls.
-// The download together with its connection, so that whoever lets the job go (the driver, at
-// the end of a step that was cancelled during its wait) closes the port before the connection
-// goes.
+// The download together with its connection, so that the driver's worker, which lets the job
+// go, closes the port before the connection goes.
 class CFwDownload15Dlg::DownloadWithConnection final : public StepJob {
 public:
     DownloadWithConnection(std::unique_ptr<PrinterConnection> connection, const LegacyAreaSpec& area,
                            std::vector<std::uint8_t> image, FwDownload15DlgDeps& deps, ProgressSink& sink)
         : m_connection(std::move(connection)),
-          m_job(*m_connection, area, std::move(image), deps.clock, sink, deps.options)
+          m_job(*m_connection, area, std::move(image), deps.jobClock ? *deps.jobClock : SystemClock::instance(), sink,
+                deps.options)
     {
     }
     StepResult step() override { return m_job.step(); }
@@ -52,21 +52,6 @@ public:
 private:
     std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job
     LegacyDownloadJob m_job;
-};
-
-class CFwDownload15Dlg::Sink final : public ProgressSink {
-public:
-    explicit Sink(CFwDownload15Dlg* dlg) : m_dlg(dlg) {}
-    void report(const ProgressReport& p) override
-    {
-        m_dlg->m_progress->setRange(0, static_cast<int>(p.total));
-        m_dlg->m_progress->setValue(static_cast<int>(p.done));
-        if (!p.text.empty())
-            m_dlg->setWindowTitle(QString::fromStdString(p.text));
-    }
-
-private:
-    CFwDownload15Dlg* m_dlg;
 };
 
 CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
@@ -129,7 +114,13 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
     layout->addWidget(m_progress);
     layout->addLayout(buttons);
 
-    m_driver = new QtStepDriver(this, "legacyStepTimer", &m_deps.clock);
+    m_driver = new QtStepDriver(this, "legacyStepDriver", m_deps.jobClock);
+    m_sink = std::make_unique<QtProgressSink>(this, [this](const ProgressReport& p) {
+        m_progress->setRange(0, static_cast<int>(p.total));
+        m_progress->setValue(static_cast<int>(p.done));
+        if (!p.text.empty())
+            setWindowTitle(QString::fromStdString(p.text));
+    });
     connect(m_open, &QPushButton::clicked, this, &CFwDownload15Dlg::onOpen);
     connect(m_ok, &QPushButton::clicked, this, &CFwDownload15Dlg::onOk);
     connect(m_cancel, &QPushButton::clicked, this, &CFwDownload15Dlg::reject);
@@ -143,7 +134,7 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
 
 CFwDownload15Dlg::~CFwDownload15Dlg()
 {
-    endJob(); // the job closes the port if it left it open
+    endJob(); // the job closes the port if it left it open, before the sink it reports to goes
 }
 
 bool CFwDownload15Dlg::running() const
@@ -198,17 +189,14 @@ void CFwDownload15Dlg::onOk()
         return;
     }
     m_ok->setEnabled(false);
-    m_sink = std::make_unique<Sink>(this);
     auto job = std::make_unique<DownloadWithConnection>(std::move(connection), *areaSpec, std::move(*image), m_deps,
                                                         *m_sink);
-    m_job = job.get();
     m_driver->start(std::move(job), [this](const StepResult& r) { finished(r); });
 }
 
 void CFwDownload15Dlg::finished(const StepResult& r)
 {
     // The job only finishes once the printer took the whole area; everything else fails.
-    m_job = nullptr;
     if (r.kind == StepResult::Kind::Finished) {
         m_deps.prompter.message(catalogText(1));
         accept();
@@ -223,13 +211,14 @@ void CFwDownload15Dlg::finished(const StepResult& r)
 void CFwDownload15Dlg::endJob()
 {
     m_driver->stop();
-    m_job = nullptr;
 }
 
 void CFwDownload15Dlg::reject()
 {
     if (running()) {
-        m_job->cancel();
+        // The job hears it at once; the step in progress (a packet on its way at 9600 baud,
+        // a 20 ms listen for the answer) returns, and no further step is taken.
+        m_driver->cancel();
         endJob();
     }
     QDialog::reject();

@@ -4,8 +4,9 @@
 // (LegacyDownloadJob) through a QtStepDriver, so the window keeps painting while the printer
 // erases and acknowledges.
 //
-// Threads: GUI thread only; the job's steps run from the driver's timer, its waits on the
-// clock (the desktop clock keeps painting while it waits).
+// Threads: GUI thread only; the job's steps and its waits run on the driver's worker thread,
+// which alone drives the connection until the job has ended. EXIT cancels the job and closes
+// the window once the step in progress has returned (the window paints meanwhile).
 #include "app/ConnectionRules.h"
 #include "firmware/LegacyDownloadJob.h"
 
@@ -24,6 +25,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QtProgressSink;
 class QtStepDriver;
 
 struct FwDownload15DlgDeps {
@@ -37,6 +39,10 @@ struct FwDownload15DlgDeps {
     std::function<std::unique_ptr<PrinterConnection>()> connect;
     std::function<std::string(QWidget* parent, const std::string& filter)> chooseFile;
     LegacyDownloadOptions options;
+    // The clock of the download on its worker, and of the waits between its steps (tests: a
+    // test clock). Null: the system's plain clock, with waits that EXIT ends at once. Not
+    // `clock`, which serves the GUI thread's event loop.
+    Clock* jobClock = nullptr;
 };
 
 class CFwDownload15Dlg final : public QDialog {
@@ -72,8 +78,6 @@ private:
     QProgressBar* m_progress; // 1006
     QtStepDriver* m_driver;
 
-    class Sink;
     class DownloadWithConnection;
-    std::unique_ptr<Sink> m_sink;
-    DownloadWithConnection* m_job = nullptr; // owned by m_driver while it runs
+    std::unique_ptr<QtProgressSink> m_sink;
 };

@@ -1,6 +1,7 @@
 #include "logo/ui/LogoPages.h"
 
 #include "app/CErrorLog.h"
+#include "app/Clock.h"
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
 #include "logo/LogoPrint.h"
@@ -11,6 +12,7 @@
 #include "logo/ui/LogoProgressDlg.h"
 #include "qthost/QtBusy.h"
 #include "qthost/QtDialogs.h"
+#include "qthost/QtGuiCall.h"
 #include "qthost/QtStatusLine.h"
 
 #include <QButtonGroup>
@@ -142,6 +144,11 @@ std::unique_ptr<PrinterConnection> LogoSheetState::connect()
     if (!c)
         deps.prompter.message(catalogText(kMsgPortOpen));
     return c;
+}
+
+Clock& LogoSheetState::jobClock()
+{
+    return SystemClock::instance();
 }
 
 LogoEngineDeps LogoSheetState::engineDeps(PrinterConnection& connection, Clock& clock, ProgressSink& progress)
@@ -370,7 +377,9 @@ void CPage3Upload::clearPrinter()
     auto connection = m_state.connect();
     if (!connection)
         return;
-    NvClearResult r = clearNvLogos(m_state.engineDeps(*connection, m_state.deps.clock, m_state.noProgress()));
+    // The question is asked from the worker; the window keeps painting while the port opens.
+    NvClearResult r;
+    runOnWorker([&] { r = clearNvLogos(m_state.engineDeps(*connection, m_state.jobClock(), m_state.noProgress())); });
     if (!m_state.status)
         return;
     if (r.outcome == NvClearOutcome::Cleared)
@@ -391,18 +400,20 @@ void CPage3Upload::onUpload()
     if (!connection)
         return;
     CProgress progress(m_state.deps.korean, window());
-    NvUpload upload(m_state.engineDeps(*connection, m_state.servingClock, progress),
+    NvUpload upload(m_state.engineDeps(*connection, m_state.jobClock(), progress),
                     NvUpload::itemsOf(list, m_state.options), m_state.options, m_state.family(),
                     uint64_t(list.totalBytes()), &m_state.deps.profile, m_state.logKeys);
-    // The notice, the question, the conversion of every picture, the opening and FS q n; then
-    // the window shows the printer's erase and the pictures.
+    // The notice, the question, the conversion of every picture, the opening and FS q n, on a
+    // worker while this window waits busy (the boxes are asked from there); then the
+    // progress window shows the printer's erase and the pictures. The erase is the printer's
+    // time: a Cancel during it is heard at once but acted on after it.
     StepResult r;
     {
         QtBusy busy(this, m_state.status, m_state.text("Preparing the pictures", "이미지 준비 중"));
-        r = upload.step();
+        runOnWorker([&] { r = upload.step(); });
     }
     if (r.kind == StepResult::Kind::Again)
-        r = progress.run(upload, r.after);
+        r = progress.run(upload, r.after, QtStepDriver::FirstWait::KeptOnCancel);
 
     QtStatusLine* status = m_state.status;
     const QString holds = QString::fromStdString(upload.printerHolds());
@@ -604,7 +615,7 @@ void CPage4Print::onPrint()
     if (!connection)
         return;
     CPrintingDlg printing(m_state.deps.korean, window());
-    LogoPrintJob job(m_state.engineDeps(*connection, m_state.deps.clock, printing), request);
+    LogoPrintJob job(m_state.engineDeps(*connection, m_state.jobClock(), printing), request);
     StepResult r = printing.run(job, std::chrono::milliseconds(0));
     if (!m_state.status)
         return;
@@ -660,7 +671,8 @@ void runLogoAction(LogoSheetState& s, QWidget* page, const QString& busyText,
     LogoActionResult r;
     {
         QtBusy busy(page, s.status, busyText);
-        r = action(s.engineDeps(*connection, s.deps.clock, s.noProgress()));
+        // The send and the USB printer's restart wait run on a worker; the window paints.
+        runOnWorker([&] { r = action(s.engineDeps(*connection, s.jobClock(), s.noProgress())); });
     }
     if (!s.status)
         return;
@@ -809,28 +821,35 @@ void CPage5Setup::checkPrinter()
         return;
     Prompter& prompter = m_state.deps.prompter;
     QtBusy busy(this, m_state.status, m_state.text("Looking for the printer", "프린터 확인 중"));
-    IoResult r = connection->open();
+    // Up to a second for the answer, more for a port that does not open: on a worker, so
+    // the window paints meanwhile.
+    runOnWorker([&] { lookForPrinter(*connection, kind, prompter); });
+}
+
+void CPage5Setup::lookForPrinter(PrinterConnection& connection, PortKind kind, Prompter& prompter)
+{
+    IoResult r = connection.open();
     if (!r.ok()) {
         prompter.message(catalogText(kMsgPortOpen));
-        connection->close();
+        connection.close();
         return;
     }
     if (kind != PortKind::Parallel) {
-        r = logo_link::send(*connection, logo_frames::initialise());
+        r = logo_link::send(connection, logo_frames::initialise());
         if (r.ok())
-            r = logo_link::send(*connection, logo_frames::printerCheck());
+            r = logo_link::send(connection, logo_frames::printerCheck());
         if (!r.ok()) {
             prompter.message(catalogText(kMsgWriteToPort));
-        } else if (connection->canAnswer()) {
+        } else if (connection.canAnswer()) {
             uint8_t answer = 0;
-            IoResult read = connection->readFor(std::span<uint8_t>(&answer, 1), std::chrono::milliseconds(1000));
+            IoResult read = connection.readFor(std::span<uint8_t>(&answer, 1), std::chrono::milliseconds(1000));
             if (read.outcome() == IoResult::Outcome::HungUp)
                 prompter.message(catalogText(kMsgComm));
             else if (!read.ok())
                 prompter.message(catalogText(kMsgReceiveData));
         }
     }
-    connection->close();
+    connection.close();
 }
 
 bool CPage5Setup::onKillActive()

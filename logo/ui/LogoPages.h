@@ -18,7 +18,6 @@
 #include "logo/LogoLink.h"
 #include "logo/LogoOptions.h"
 #include "logo/LogoPreview.h"
-#include "qthost/QtClock.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -74,8 +73,10 @@ public:
     // m_PortName: the main dialog's, or "FILE" while Print To File is checked.
     std::string portName;
     QtStatusLine* status = nullptr;
-    // The upload's clock: its 10 ms pauses between blocks serve the Cancel button.
-    QtClock servingClock{QtClock::Input::Serve};
+    // The clock of what runs on a worker thread (the upload, printing, the logo settings):
+    // a plain one. The desktop clock serves the GUI thread's event loop and is for waits
+    // there; from a worker it would only sleep.
+    Clock& jobClock();
 
     int family() const { return deps.settings.modelFamily; }
     ConnectionSettings connectionSettings() const;
@@ -205,6 +206,8 @@ private:
     void onPrintToFile(bool on);
     void onGray(bool on);
     void checkPrinter();
+    // Worker thread: the look itself; the boxes go through the prompter.
+    static void lookForPrinter(PrinterConnection& connection, PortKind kind, Prompter& prompter);
 
     QCheckBox* m_printToFile; // 1064
     QCheckBox* m_gray;        // 1020

@@ -1,6 +1,7 @@
 #include "logo/ui/LogoProgressDlg.h"
 
 #include "qthost/AppIcon.h"
+#include "qthost/QtProgressSink.h"
 #include "qthost/QtStepDriver.h"
 
 #include <QHBoxLayout>
@@ -63,10 +64,18 @@ StepProgressDlg::StepProgressDlg(const QString& title, bool korean, int statusId
     layout->addWidget(m_bar);
     layout->addLayout(buttons);
 
-    m_driver = new QtStepDriver(this, "stepTimer");
+    m_driver = new QtStepDriver(this, "stepDriver");
+    m_sink = std::make_unique<QtProgressSink>(this, [this](const ProgressReport& p) { show(p); });
 }
 
-StepResult StepProgressDlg::run(StepJob& job, std::chrono::milliseconds firstWait)
+StepProgressDlg::~StepProgressDlg()
+{
+    // The job reports to this window from its worker: it must be gone before the window.
+    m_driver->stop();
+}
+
+StepResult StepProgressDlg::run(StepJob& job, std::chrono::milliseconds firstWait,
+                                QtStepDriver::FirstWait firstWaitRule)
 {
     m_result = StepResult::finished();
     m_cancelRequested = false;
@@ -74,14 +83,14 @@ StepResult StepProgressDlg::run(StepJob& job, std::chrono::milliseconds firstWai
     // the kick ends with this call, so it can never start the job after run() returned.
     QTimer kick;
     kick.setSingleShot(true);
-    connect(&kick, &QTimer::timeout, this, [this, &job, firstWait] {
+    connect(&kick, &QTimer::timeout, this, [this, &job, firstWait, firstWaitRule] {
         m_driver->start(
             std::make_unique<BorrowedJob>(job),
             [this](const StepResult& r) {
                 m_result = r;
                 QDialog::accept();
             },
-            std::max(firstWait, std::chrono::milliseconds(0)));
+            std::max(firstWait, std::chrono::milliseconds(0)), firstWaitRule);
     });
     kick.start(0);
     exec();
@@ -100,12 +109,17 @@ void StepProgressDlg::reject()
     m_cancelRequested = true;
     m_cancel->setEnabled(false);
     m_status->setText(QString::fromUtf8(m_korean ? "취소하는 중..." : "Cancelling..."));
-    // Waiting for the printer's erase or the next picture: the job hears it now; a step that
-    // is running (its block pauses serve input) goes on at once when it returns.
+    // The job hears it now, also in the middle of a step; a wait for the next picture ends
+    // at once, and the window stays until the job has ended.
     m_driver->cancel();
 }
 
 void StepProgressDlg::report(const ProgressReport& p)
+{
+    m_sink->report(p);
+}
+
+void StepProgressDlg::show(const ProgressReport& p)
 {
     if (p.total > 0) {
         m_bar->setRange(0, std::max(1, clampToInt(p.total / m_unitsPerStep)));

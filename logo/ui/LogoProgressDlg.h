@@ -2,35 +2,41 @@
 // The logo tool's two progress dialogs, "Uploading" (CProgress, resource 135) and "Printing"
 // (resource 136): a status line, a bar and Cancel over a StepJob that the dialog drives.
 //
-// The dialog runs the job on a QtStepDriver, which waits the time each step asks for on its
-// timer, so the window paints and Cancel answers at once during the printer's erase and between
-// pictures. Inside a step the engine's own short waits (10 ms after each 512-byte block) are
-// taken on the clock it was given: the sheet gives the upload a QtClock that serves input, so
-// Cancel answers between blocks as well. Cancel does not close the window: the job is told
-// and driven to its end (an upload completes the open definition with empty pictures and
-// waits for the printer), and the window closes when the job has ended.
+// The dialog runs the job on a QtStepDriver: the steps and the waits between them run on the
+// driver's worker thread, so the window paints and hears Cancel at once also while a step
+// blocks on a printer that stopped reading. Cancel does not close the window: the job is told
+// at once and driven to its end (an upload completes the open definition with empty pictures
+// after the printer's erase and waits for the printer), and the window closes when the job
+// has ended.
 //
-// GUI thread only.
+// GUI thread only, but for report(), which the job calls from its worker.
 #include "app/Progress.h"
 #include "app/StepJob.h"
+#include "qthost/QtStepDriver.h"
 
 #include <QDialog>
 
 #include <chrono>
+#include <memory>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QtStepDriver;
+class QtProgressSink;
 
 class StepProgressDlg : public QDialog, public ProgressSink {
     Q_OBJECT
 public:
-    // Runs the job modally: its next step after firstWait. Returns the job's last result
-    // (Finished or Failed).
-    StepResult run(StepJob& job, std::chrono::milliseconds firstWait);
+    ~StepProgressDlg() override;
 
-    // ProgressSink: the bar and the status text (an empty text keeps the last one).
+    // Runs the job modally: its next step after firstWait. Returns the job's last result
+    // (Finished or Failed). firstWaitRule: whether a Cancel cuts firstWait short (an
+    // upload's first wait is the printer's erase, which it does not).
+    StepResult run(StepJob& job, std::chrono::milliseconds firstWait,
+                   QtStepDriver::FirstWait firstWaitRule = QtStepDriver::FirstWait::EndsOnCancel);
+
+    // ProgressSink, any thread: the bar and the status text (an empty text keeps the last
+    // one). From the job's worker it is shown by the GUI thread soon after.
     void report(const ProgressReport& progress) override;
     // Cancel, Escape and the window's close button: the job is told, the window stays until
     // the job has ended.
@@ -46,11 +52,16 @@ protected:
     StepProgressDlg(const QString& title, bool korean, int statusId, int barId, std::uint64_t unitsPerStep,
                     QWidget* parent);
 
+    QtStepDriver* driver() const { return m_driver; }
+
 private:
+    void show(const ProgressReport& progress);
+
     QLabel* m_status;
     QProgressBar* m_bar;
     QPushButton* m_cancel;
     QtStepDriver* m_driver;
+    std::unique_ptr<QtProgressSink> m_sink;
     StepResult m_result;
     std::uint64_t m_unitsPerStep;
     bool m_korean;

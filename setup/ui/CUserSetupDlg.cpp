@@ -7,6 +7,7 @@
 #include "app/CErrorLog.h"
 #include "qthost/QtBusy.h"
 #include "qthost/QtClock.h"
+#include "qthost/QtGuiCall.h"
 #include "qthost/QtDialogs.h"
 #include "qthost/QtMessageTarget.h"
 #include "qthost/QtStatusLine.h"
@@ -126,7 +127,9 @@ CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
 
     m_target = std::make_unique<QtMessageTarget>(
         [this](unsigned msg, std::uintptr_t w, std::intptr_t l) { return handleMessage(msg, w, l); });
-    m_ack = new QtStepDriver(this, "lptAckTimer");
+    // The acknowledgement's ticks run on the driver's worker: a resend to a parallel port
+    // whose printer is busy must not stop the window.
+    m_ack = new QtStepDriver(this, "lptAck");
 
     connectHandlers();
     openingSequence();
@@ -416,8 +419,13 @@ void CUserSetupDlg::openingSequence()
     m_session = std::make_unique<SetupSession>(m_deps.ports, *m_target, m_deps.prompter, m_deps.clock,
                                                m_deps.errorLog, m_deps.korean);
     // The session's waits for its receive thread must let a value that is being handed to
-    // this dialog (a queued call to the GUI thread) arrive, or both would wait for good.
-    m_session->SetIdleHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    // this dialog (a queued call to the GUI thread) arrive, or both would wait for good. The
+    // acknowledgement's end waits so on the driver's worker, where the GUI thread is free to
+    // take the value and there are no events of its own to serve.
+    m_session->SetIdleHook([] {
+        if (onGuiThread())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
     if (m_session->Open() == SetupSession::OpenResult::Failed) {
         m_openFailed = true;
         closeConnection(false);

@@ -8,7 +8,9 @@
 // Threads: the GUI thread owns the dialog. RcvDataProcess delivers WM_SETUP_VALUE through a
 // QtMessageTarget, so the handler always runs on the GUI thread; every wait of the dialog (EXIT, the end of a parallel-port read, the
 // pauses of a write) serves those queued calls, and closing detaches the target before the
-// workers are joined, so neither side can block the other for good.
+// workers are joined, so neither side can block the other for good. The parallel-port
+// acknowledgement runs on a QtStepDriver's worker: while it runs, it alone writes to the
+// session's connection (the action buttons are off).
 #include "setup/SetupOptions.h"
 #include "setup/SetupTextSlots.h"
 
@@ -81,8 +83,8 @@ public:
     void onExit();
     // The close box and Esc: closes without the stop request.
     void reject() override;
-    // The parallel-port acknowledgement's next step at once (what its timer, "lptAckTimer",
-    // does when it fires).
+    // The parallel-port acknowledgement's next tick at once, when its driver ("lptAck") is
+    // waiting for it; the tick runs on the driver's worker and its end comes back queued.
     void onLptAckTick();
 
 protected:

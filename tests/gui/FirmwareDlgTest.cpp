@@ -1,6 +1,6 @@
 // The two firmware download dialogs over the firmware core: the opening rules, File Open and
 // UPDATE checks with their messages, a whole transfer to a recording connection, and the
-// TAVRO15 packet download driven by the dialog's timer.
+// TAVRO15 packet download on the dialog's worker.
 #include "GuiTestSupport.h"
 #include "FirmwareImages.h"
 #include "RecordingPrompter.h"
@@ -212,7 +212,7 @@ TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletio
     EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
 }
 
-TEST(FwDownload15Dlg, PacketDownloadRunsOnTheTimerToCompleted)
+TEST(FwDownload15Dlg, PacketDownloadRunsOnTheWorkerToCompleted)
 {
     selectCatalog(false);
     TempDir work;
@@ -241,6 +241,7 @@ TEST(FwDownload15Dlg, PacketDownloadRunsOnTheTimerToCompleted)
                                  return c;
                              },
                              {}, options};
+    deps.jobClock = &clock;
     CFwDownload15Dlg dlg(deps);
     EXPECT_EQ(dlg.windowTitle().toStdString(), "TAVROSet(203dpi) : TAVRO15 Firmware Download");
     EXPECT_FALSE(ctl<QRadioButton>(&dlg, 1004)->isEnabled());

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -80,3 +82,31 @@ inline void whenModal(std::function<void(QWidget*)> action, QWidget* notThis = n
     });
     timer->start(20);
 }
+
+// The longest pause of the GUI thread's event loop while it lives: a 10 ms timer on the GUI
+// thread and the longest time between two of its ticks. A window that freezes shows here.
+class LoopGapMeter {
+public:
+    LoopGapMeter()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const auto now = std::chrono::steady_clock::now();
+            if (m_ticks++ > 0)
+                m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_timer.start();
+    }
+    std::chrono::milliseconds longest() const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(m_longest);
+    }
+    int ticks() const { return m_ticks; }
+
+private:
+    QTimer m_timer;
+    std::chrono::steady_clock::time_point m_last{};
+    std::chrono::steady_clock::duration m_longest{};
+    int m_ticks = 0;
+};

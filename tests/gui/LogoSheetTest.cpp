@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
@@ -562,18 +564,19 @@ class WaitingJob final : public StepJob {
 public:
     StepResult step() override
     {
-        ++steps;
-        if (steps == 1)
+        const int n = ++steps;
+        if (n == 1)
             return StepResult::again(std::chrono::hours(1));
-        cancelledAtStep = cancelRequested ? steps : 0;
+        cancelledAtStep = cancelRequested ? n : 0;
         if (failWith.empty())
             return StepResult::finished();
         return StepResult::failed(failWith);
     }
     void cancel() override { cancelRequested = true; }
-    int steps = 0;
-    int cancelledAtStep = 0;
-    bool cancelRequested = false;
+    // Steps run on the window's worker, Cancel comes from the GUI thread.
+    std::atomic<int> steps{0};
+    std::atomic<int> cancelledAtStep{0};
+    std::atomic<bool> cancelRequested{false};
     std::string failWith;
 };
 

@@ -1,6 +1,7 @@
 // The Qt host services: the GUI-thread message target and its deadlock guard, the clock
-// that keeps serving queued calls while it waits, the step-job driver, busy waits that drop input, message boxes
-// in the user's language and wide enough for their caption.
+// that keeps serving queued calls while it waits, busy waits that drop input, message boxes
+// in the user's language and wide enough for their caption. The step-job driver and the
+// calls from workers have their own file.
 #include "GuiTestSupport.h"
 
 #include "app/MessageCatalog.h"
@@ -11,8 +12,6 @@
 #include "qthost/QtMessageTarget.h"
 #include "qthost/QtPrompter.h"
 #include "qthost/QtStatusLine.h"
-#include "qthost/QtStepDriver.h"
-#include "TestClock.h"
 
 #include <gtest/gtest.h>
 
@@ -144,97 +143,6 @@ struct BusyWindow {
     int clicks = 0;
 };
 
-// A job that plays back its results and counts, outside itself (the driver lets it go at
-// its end), the steps and cancels asked of it.
-struct JobCounts {
-    int steps = 0;
-    int cancels = 0;
-};
-
-class ScriptedJob final : public StepJob {
-public:
-    ScriptedJob(JobCounts& counts, std::vector<StepResult> results, std::function<void()> during = {})
-        : m_counts(counts), m_results(std::move(results)), m_during(std::move(during))
-    {
-    }
-    StepResult step() override
-    {
-        ++m_counts.steps;
-        if (m_during)
-            m_during();
-        return m_results.at(std::min<std::size_t>(m_next++, m_results.size() - 1));
-    }
-    void cancel() override { ++m_counts.cancels; }
-
-private:
-    JobCounts& m_counts;
-    std::vector<StepResult> m_results;
-    std::size_t m_next = 0;
-    std::function<void()> m_during;
-};
-
-TEST(QtStepDriverTest, StepsOnItsTimerWithTheWaitAskedForAndReportsTheEndOnce)
-{
-    QObject owner;
-    QtStepDriver driver(&owner, "jobTimer");
-    JobCounts job;
-    std::vector<StepResult> ends;
-    driver.start(std::make_unique<ScriptedJob>(job, std::vector<StepResult>{StepResult::again(60ms),
-                                                                            StepResult::again(0ms),
-                                                                            StepResult::failed("stuck")}),
-                 [&](const StepResult& r) { ends.push_back(r); });
-    // The first step ran at once; the next waits for the timer with the wait it asked for.
-    EXPECT_EQ(job.steps, 1);
-    QTimer* timer = owner.findChild<QTimer*>("jobTimer");
-    ASSERT_NE(timer, nullptr);
-    EXPECT_TRUE(timer->isActive());
-    EXPECT_EQ(timer->interval(), 60);
-    EXPECT_TRUE(driver.running());
-    ASSERT_TRUE(QtClock::waitUntil([&] { return !driver.running(); }, 5s));
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].kind, StepResult::Kind::Failed);
-    EXPECT_EQ(ends[0].message, "stuck");
-    EXPECT_FALSE(timer->isActive());
-    EXPECT_EQ(job.steps, 3);
-    driver.stepNow(); // nothing left to step
-    EXPECT_EQ(ends.size(), 1u);
-    EXPECT_EQ(job.steps, 3);
-}
-
-TEST(QtStepDriverTest, CancelReachesTheJobAndAStopDuringAStepEndsItWithoutAReport)
-{
-    QObject owner;
-    QtStepDriver driver(&owner, "jobTimer");
-    JobCounts job;
-    int ends = 0;
-    driver.start(std::make_unique<ScriptedJob>(job, std::vector<StepResult>{StepResult::again(10s),
-                                                                            StepResult::finished()}),
-                 [&](const StepResult&) { ++ends; });
-    driver.cancel();
-    EXPECT_EQ(job.cancels, 1);
-    // The next step follows from the event loop at once, not after the 10 s the step asked.
-    ASSERT_TRUE(QtClock::waitUntil([&] { return ends == 1; }, 2s));
-    EXPECT_EQ(job.steps, 2);
-
-    // A step that closes the window (stops the driver) while it serves events: the job stays
-    // alive until the step returns, nothing is reported and no timer is left armed.
-    bool alive = false;
-    JobCounts stopped;
-    driver.start(std::make_unique<ScriptedJob>(stopped, std::vector<StepResult>{StepResult::again(0ms)},
-                                               [&] {
-                                                   if (driver.running()) {
-                                                       driver.stop();
-                                                       alive = true;
-                                                   }
-                                               }),
-                 [&](const StepResult&) { ++ends; });
-    EXPECT_TRUE(alive);
-    EXPECT_EQ(stopped.steps, 1);
-    EXPECT_FALSE(driver.running());
-    EXPECT_FALSE(owner.findChild<QTimer*>("jobTimer")->isActive());
-    EXPECT_EQ(ends, 1);
-}
-
 TEST(QtBusyTest, InputDuringTheWaitIsDroppedNotReplayed)
 {
     BusyWindow w;
@@ -329,114 +237,6 @@ ShownBox showAndPress(QtPrompter& prompter, PromptButtons buttons, QMessageBox::
     });
     *answer = prompter.show(text, buttons, PromptIcon::Exclamation, kAppDisplayName);
     return shown;
-}
-
-// A job of three steps that records its own end and runs a hook during its second wait.
-class CountingJob final : public StepJob {
-public:
-    CountingJob(int& steps, bool& destroyed) : m_steps(steps), m_destroyed(destroyed) {}
-    ~CountingJob() override { m_destroyed = true; }
-    StepResult step() override
-    {
-        EXPECT_FALSE(m_destroyed);
-        return ++m_steps < 3 ? StepResult::again(std::chrono::milliseconds(100 * m_steps)) : StepResult::finished();
-    }
-
-private:
-    int& m_steps;
-    bool& m_destroyed;
-};
-
-// Stops the driver from inside the clock's wait, as a Cancel click served by the desktop
-// clock does.
-class StoppingClock final : public Clock {
-public:
-    std::chrono::steady_clock::time_point now() override { return {}; }
-    LocalTime localTime() override { return {}; }
-    void sleep(Ms delay) override
-    {
-        slept.push_back(delay);
-        if (onSleep)
-            onSleep();
-    }
-    std::vector<Ms> slept;
-    std::function<void()> onSleep;
-};
-
-TEST(QtStepDriverTest, WaitsOnTheClockWhenGivenAndCallsDoneOnceAfterLettingTheJobGo)
-{
-    TestClock clock;
-    QObject owner;
-    QtStepDriver driver(&owner, "t", &clock);
-    int steps = 0;
-    bool destroyed = false;
-    int dones = 0;
-    driver.start(std::make_unique<CountingJob>(steps, destroyed), [&](const StepResult& r) {
-        ++dones;
-        EXPECT_EQ(r.kind, StepResult::Kind::Finished);
-        EXPECT_TRUE(destroyed); // the job (and so its port) is gone before done runs
-    });
-    ASSERT_TRUE(QtClock::waitUntil([&] { return !driver.running(); }, 5s));
-    EXPECT_EQ(steps, 3);
-    EXPECT_EQ(dones, 1);
-    EXPECT_EQ(clock.totalSlept(), 300ms);
-}
-
-TEST(QtStepDriverTest, AStopDuringTheClocksWaitEndsTheJobWithoutAnotherStepOrDone)
-{
-    StoppingClock clock;
-    QObject owner;
-    QtStepDriver driver(&owner, "t", &clock);
-    int steps = 0;
-    bool destroyed = false;
-    bool done = false;
-    clock.onSleep = [&] { driver.stop(); };
-    driver.start(std::make_unique<CountingJob>(steps, destroyed), [&](const StepResult&) { done = true; });
-    QTest::qWait(50);
-    EXPECT_EQ(steps, 1);
-    EXPECT_FALSE(driver.running());
-    EXPECT_TRUE(destroyed);
-    EXPECT_FALSE(done);
-    EXPECT_FALSE(driver.timer()->isActive());
-}
-
-// Cancel pressed while a step serves events (the upload's block pauses do): the step goes on,
-// the job hears it once, and the next step follows without the hour the step asked to wait.
-class LongWaitJob final : public StepJob {
-public:
-    LongWaitJob(int& steps, int& cancels) : steps(steps), cancels(cancels) {}
-    std::function<void()> duringFirstStep;
-    int& steps;
-    int& cancels;
-    StepResult step() override
-    {
-        if (++steps == 1) {
-            if (duringFirstStep)
-                duringFirstStep();
-            return StepResult::again(std::chrono::hours(1));
-        }
-        return cancels ? StepResult::finished() : StepResult::again(std::chrono::hours(1));
-    }
-    void cancel() override { ++cancels; }
-};
-
-TEST(QtStepDriverTest, ACancelDuringAStepIsServedWhenTheStepReturnsNotAfterItsWait)
-{
-    QObject owner;
-    QtStepDriver driver(&owner, "t");
-    int steps = 0;
-    int cancels = 0;
-    auto job = std::make_unique<LongWaitJob>(steps, cancels);
-    job->duringFirstStep = [&] {
-        driver.cancel();
-        driver.cancel();  // a second click changes nothing
-        driver.stepNow(); // nor does the timer's tick arriving inside the step
-    };
-    bool finished = false;
-    driver.start(std::move(job), [&](const StepResult& r) { finished = r.kind == StepResult::Kind::Finished; });
-    ASSERT_TRUE(QtClock::waitUntil([&] { return finished; }, 5s));
-    EXPECT_EQ(cancels, 1);
-    EXPECT_EQ(steps, 2);
 }
 
 TEST(QtPrompterTest, KoreanSystemsGetKoreanYesNoOkCancel)

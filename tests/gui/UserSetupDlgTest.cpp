@@ -11,6 +11,7 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "qthost/QtClock.h"
+#include "qthost/QtStepDriver.h"
 #include "common/PtyPair.h"
 #include "port/CPorts.h"
 #include "port/EthernetLink.h"
@@ -499,7 +500,7 @@ TEST_F(UserSetupSerialTest, CloseBoxDuringAPendingReadReturnsPromptly)
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
 }
 
-TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementTimer)
+TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementWorker)
 {
     PtyPrinter printer(pty);
     std::filesystem::create_symlink(pty.slavePath(), work / "lpSIM0");
@@ -508,19 +509,19 @@ TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementTimer)
     ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
     UserSetupForm& f = dlg->form();
     dlg->onGetValue();
-    auto* timer = dlg->findChild<QTimer*>("lptAckTimer");
-    ASSERT_NE(timer, nullptr);
-    EXPECT_TRUE(timer->isActive());
-    EXPECT_EQ(timer->interval(), 3000);
+    auto* ack = dlg->findChild<QtStepDriver*>("lptAck");
+    ASSERT_NE(ack, nullptr);
+    ASSERT_TRUE(QtClock::waitUntil([&] { return ack->waiting(); }, 5s));
+    EXPECT_EQ(ack->currentWait(), 3000ms);
     EXPECT_TRUE(dlg->lptReadPending());
     for (int id : {1032, 1035, 1052, 1070, 1059})
         EXPECT_FALSE(f.button(id)->isEnabled()) << id;
     EXPECT_EQ(dlg->cursor().shape(), Qt::WaitCursor);
     ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
-    // The tick the timer would give after 3 s: every answer is in, the read ends.
+    // The tick the driver would take after 3 s, now: every answer is in, the read ends.
     dlg->onLptAckTick();
-    EXPECT_FALSE(timer->isActive());
-    EXPECT_FALSE(dlg->lptReadPending());
+    ASSERT_TRUE(QtClock::waitUntil([&] { return !dlg->lptReadPending(); }, 10s));
+    EXPECT_FALSE(ack->running());
     for (int id : {1032, 1035, 1052, 1070, 1059})
         EXPECT_TRUE(f.button(id)->isEnabled()) << id;
     EXPECT_EQ(f.edit(1063)->text(), "300");
