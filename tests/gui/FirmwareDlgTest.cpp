@@ -8,6 +8,7 @@
 #include "../unit/firmware/FakeConnection.h"
 
 #include "app/CErrorLog.h"
+#include "app/Event.h"
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "firmware/TransferBlock.h"
@@ -22,6 +23,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -256,6 +261,73 @@ TEST(FwDownload15Dlg, PacketDownloadRunsOnTheWorkerToCompleted)
     // The erase pauses were taken on the clock: six of 400 ms for Boot.
     EXPECT_EQ(clock.totalSlept(), 2400ms);
     EXPECT_EQ(profile.getString("FWDN15", "FILE"), "fw.bin");
+}
+
+TEST(FwDownload15Dlg, ExitOrClosingDuringABlockedPacketEndsTheDownloadWithoutFreezingTheWindow)
+{
+    selectCatalog(false);
+    TempDir work;
+    RecordingPrompter prompter;
+    TestClock clock;
+    CErrorLog log{&clock};
+    Profile profile{work / "tavroset.INI"};
+    writeFileBytes(work / "fw.bin", std::string(0x200000, '\x5A'));
+    ASSERT_TRUE(profile.writeString("FWDN15", "FOLDER", (work / "fw.bin").string()));
+    ASSERT_TRUE(profile.writeString("FWDN15", "FILE", "fw.bin"));
+    // The fourth packet blocks as a write to a printer that stopped reading does, until the
+    // gate opens (at most 10 s).
+    auto blocked = std::make_shared<Event>();
+    auto gate = std::make_shared<Event>();
+    auto written = std::make_shared<std::atomic<int>>(0);
+    ConnectionSettings settings;
+    settings.portName = "/dev/ttyS0";
+    settings.modelFamily = 2;
+    FwDownload15DlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO15 - /dev/ttyS0",
+                             [&]() -> std::unique_ptr<PrinterConnection> {
+                                 auto c = std::make_unique<FakeConnection>(PortKind::Serial, clock);
+                                 FakeConnection* raw = c.get();
+                                 c->onWrite = [raw, blocked, gate, written](std::span<const std::uint8_t> b, int n) {
+                                     if (n == 3) {
+                                         blocked->set();
+                                         gate->wait(10s);
+                                     }
+                                     ++*written;
+                                     raw->answers.push_back({0x10, 0x06});
+                                     return IoResult::done(b.size());
+                                 };
+                                 return c;
+                             },
+                             {}, LegacyDownloadOptions{}};
+    deps.jobClock = &clock;
+    for (bool closeWindow : {false, true}) {
+        SCOPED_TRACE(closeWindow ? "the window is destroyed" : "EXIT");
+        blocked->reset();
+        gate->reset();
+        *written = 0;
+        prompter.clear();
+        auto dlg = std::make_unique<CFwDownload15Dlg>(deps);
+        dlg->show();
+        dlg->onOk();
+        ASSERT_TRUE(QtClock::waitUntil([&] { return blocked->isSet(); }, 10s));
+        LoopGapMeter meter;
+        // Opened by a timer of the GUI thread: a window that waited for the worker without
+        // serving its event loop would sit here for the gate's 10 s.
+        QTimer::singleShot(200, [gate] { gate->set(); });
+        const auto before = std::chrono::steady_clock::now();
+        if (closeWindow) {
+            dlg.reset();
+        } else {
+            dlg->reject();
+            EXPECT_EQ(dlg->result(), QDialog::Rejected);
+            EXPECT_FALSE(dlg->running());
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+        EXPECT_LT(meter.longest(), 1s);
+        QTest::qWait(50);
+        EXPECT_EQ(written->load(), 4) << "no packet after the blocked one";
+        for (const auto& text : prompter.texts())
+            EXPECT_NE(text, "COMPLETED");
+    }
 }
 
 TEST(FirmwareMenu, FirmwareButtonSetsFunctionThreeAndRunsTheTool)

@@ -98,9 +98,13 @@ public:
         });
         m_timer.start();
     }
+    // The stretch since the last tick counts too: a loop that froze until now shows.
     std::chrono::milliseconds longest() const
     {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(m_longest);
+        auto longest = m_longest;
+        if (m_ticks > 0)
+            longest = std::max(longest, std::chrono::steady_clock::now() - m_last);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
     }
     int ticks() const { return m_ticks; }
 

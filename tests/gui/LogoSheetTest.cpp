@@ -8,10 +8,12 @@
 #include "TempDir.h"
 
 #include "app/CErrorLog.h"
+#include "app/Event.h"
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "logo/LogoPicture.h"
 #include "logo/LogoPreview.h"
+#include "logo/NvUpload.h"
 #include "logo/ui/CMyProperty.h"
 #include "logo/ui/LogoListPanel.h"
 #include "logo/ui/LogoPreviewFrame.h"
@@ -495,13 +497,18 @@ TEST_F(LogoSheetTest, CancelDuringTheEraseOverTcpPadsEveryPicture)
     auto sheet = make();
     addFiles(*sheet, {QString::fromStdString(a), QString::fromStdString(b)});
     bool erasing = false;
+    std::chrono::steady_clock::time_point cancelledAt{};
     upload(*sheet, [&](CProgress& p) {
         erasing = p.statusText() == "Erasing...";
+        cancelledAt = std::chrono::steady_clock::now();
         ctl<QPushButton>(&p, 2)->click();
         EXPECT_EQ(p.statusText(), "Cancelling...");
         EXPECT_FALSE(ctl<QPushButton>(&p, 2)->isEnabled());
     });
     EXPECT_TRUE(erasing) << "Cancel was pressed while the printer erased";
+    // The padding waits for the end of the erase the window was showing, and the printer
+    // then gets its time to store: the Cancel is heard at once but not acted on early.
+    EXPECT_GE(std::chrono::steady_clock::now() - cancelledAt, NvUpload::kCancelWait + 2s);
     // Nothing was sent whole: N - k + 1 = 3 empty pictures complete the definition of 2.
     ASSERT_TRUE(sim.waitForEvent("nv-define", 10s));
     std::string define;
@@ -618,4 +625,72 @@ TEST(LogoProgressDlg, CancelIsHeardDuringALongWaitAndTheWindowStaysUntilTheJobEn
     r = printing.run(failing, std::chrono::milliseconds(0));
     EXPECT_EQ(r.kind, StepResult::Kind::Failed);
     EXPECT_EQ(r.message, "the printer closed the connection");
+}
+
+namespace {
+
+// Reports a picture under way, then blocks in its first step as a write to a printer that
+// stopped reading does, until the gate opens (at most 10 s); ends at the next step once
+// cancelled.
+class StalledJob final : public StepJob {
+public:
+    StepResult step() override
+    {
+        if (++steps == 1) {
+            progress->report({2000, 10000, "Updating(2000/10000)...big.bmp"});
+            entered.set();
+            gate.wait(std::chrono::seconds(10));
+            return StepResult::again(std::chrono::hours(1));
+        }
+        return cancelled ? StepResult::finished() : StepResult::again(std::chrono::hours(1));
+    }
+    void cancel() override { cancelled = true; }
+    ProgressSink* progress = nullptr;
+    std::atomic<int> steps{0};
+    std::atomic<bool> cancelled{false};
+    Event entered, gate;
+};
+
+} // namespace
+
+TEST(LogoProgressDlg, WhileAStepBlocksTheWindowPaintsCancelIsTakenAtOnceAndTheWindowStaysUntilTheEnd)
+{
+    CProgress progress(false);
+    StalledJob job;
+    job.progress = &progress;
+    LoopGapMeter meter;
+    QString statusBeforeCancel;
+    bool clicking = false, cancelTaken = false, visibleAfterCancel = false;
+    std::chrono::steady_clock::duration cancelTook{};
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!job.entered.isSet() || clicking)
+            return;
+        clicking = true;
+        {
+            QTest::qWait(300); // the step stays blocked meanwhile
+            statusBeforeCancel = progress.statusText();
+            const auto t0 = std::chrono::steady_clock::now();
+            QTest::mouseClick(ctl<QPushButton>(&progress, 2), Qt::LeftButton);
+            cancelTook = std::chrono::steady_clock::now() - t0;
+            cancelTaken = job.cancelled && progress.statusText() == "Cancelling..." &&
+                          !ctl<QPushButton>(&progress, 2)->isEnabled();
+            visibleAfterCancel = progress.isVisible();
+            job.gate.set();
+        }
+    });
+    watch.start();
+    // A fault must fail the test, not hang it.
+    QTimer::singleShot(30000, &progress, [&] { progress.done(0); });
+    StepResult r = progress.run(job, std::chrono::milliseconds(0));
+    EXPECT_EQ(r.kind, StepResult::Kind::Finished);
+    EXPECT_EQ(statusBeforeCancel, "Updating(2000/10000)...big.bmp") << "the worker's report reached the window";
+    EXPECT_EQ(progress.bar()->value(), 20);
+    EXPECT_TRUE(cancelTaken);
+    EXPECT_LT(cancelTook, std::chrono::milliseconds(500)) << "Cancel waited for the blocked step";
+    EXPECT_TRUE(visibleAfterCancel) << "Cancel closed the window before the job ended";
+    EXPECT_EQ(job.steps, 2);
+    EXPECT_FALSE(progress.isVisible());
+    EXPECT_LT(meter.longest(), std::chrono::seconds(1)) << "the window froze while the step blocked";
 }

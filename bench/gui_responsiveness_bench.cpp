@@ -1,0 +1,227 @@
+// How the desktop tool's window behaves while a printer stalls: the logo tool uploads one
+// large picture to tavro-sim over its serial pty, and the simulated printer stops reading
+// after --stall-after bytes for --stall-ms. On the offscreen platform we measure
+//   - the longest pause of the GUI thread's event loop during the upload (a 5 ms timer), and
+//     the longest while the Uploading window was open before the Cancel (the stall);
+//   - how late a Cancel click due during the stall is handled (it is due --cancel-at ms
+//     after the Uploading window opened, which falls inside the stall);
+//   - the time from that click to the end of the job (the window closing).
+//
+//   gui_responsiveness_bench [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]
+//
+// Builds only with the desktop tool (Qt); needs tavro-sim next to it or $TAVRO_SIM_BIN.
+#include "BenchSim.h"
+#include "app/CErrorLog.h"
+#include "app/ConnectionRules.h"
+#include "app/Profile.h"
+#include "app/Prompter.h"
+#include "logo/ui/CMyProperty.h"
+#include "logo/ui/LogoProgressDlg.h"
+#include "port/PrinterConnection.h"
+#include "qthost/QtClock.h"
+#include "qthost/QtStatusLine.h"
+
+#include <QApplication>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Answers every question Yes and every box OK, from any thread, and keeps the texts.
+class AnsweringPrompter final : public Prompter {
+public:
+    PromptAnswer show(std::string_view text, PromptButtons b, PromptIcon, std::string_view) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_texts.emplace_back(text);
+        return b == PromptButtons::YesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
+    }
+    std::vector<std::string> texts()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_texts;
+};
+
+void writeBmp(const std::filesystem::path& file, int w, int h)
+{
+    const int stride = (w * 3 + 3) / 4 * 4;
+    std::vector<unsigned char> out(54 + std::size_t(stride) * std::size_t(h), 0);
+    auto le = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            out[at + std::size_t(i)] = (unsigned char)(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    le(2, std::uint32_t(out.size()), 4);
+    le(10, 54, 4);
+    le(14, 40, 4);
+    le(18, std::uint32_t(w), 4);
+    le(22, std::uint32_t(h), 4);
+    le(26, 1, 2);
+    le(28, 24, 2);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            unsigned char v = (unsigned char)((x * 7 + y * 13) & 0xFF);
+            std::size_t at = 54 + std::size_t(y) * std::size_t(stride) + std::size_t(x) * 3;
+            out[at] = out[at + 1] = out[at + 2] = v;
+        }
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
+}
+
+template <class W>
+W* control(QWidget* within, int id)
+{
+    return within->findChild<W*>(QString("ctl%1").arg(id));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    long stallAfter = 12000;
+    int stallMs = 30000, cancelAt = 6000;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--stall-after") && i + 1 < argc)
+            stallAfter = std::atol(argv[++i]);
+        else if (!std::strcmp(argv[i], "--stall-ms") && i + 1 < argc)
+            stallMs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--cancel-at") && i + 1 < argc)
+            cancelAt = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--json"))
+            json = true;
+        else {
+            std::fprintf(stderr,
+                         "usage: gui_responsiveness_bench [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]\n");
+            return 2;
+        }
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    BenchSim sim;
+    if (!sim.start(BenchSim::binary(), {"--family", "6", "--serial", "--quiet", "--stall-after",
+                                        std::to_string(stallAfter), "--stall-ms", std::to_string(stallMs)})) {
+        std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+        return 1;
+    }
+    const auto dir = std::filesystem::temp_directory_path() / ("tavro-gui-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    // 576 x 1000 dots: 72000 bytes, far more than the printer takes before it stalls plus
+    // what the pty buffers.
+    const auto picture = dir / "large.bmp";
+    writeBmp(picture, 576, 1000);
+
+    AnsweringPrompter prompter;
+    QtClock clock;
+    CErrorLog log;
+    Profile profile{dir / "bench.INI"};
+    ConnectionSettings settings;
+    settings.portName = sim.serialPort();
+    settings.baudRate = 115200;
+    settings.byteSize = 8;
+    settings.parity = 0;
+    settings.flowCtrl = 3;
+    settings.modelFamily = 6;
+    LogoSheetDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 S - " + settings.portName,
+                       [&](const ConnectionSettings& s) {
+                           return makeConnection(s, ConnectionHost{clock, prompter, log, nullptr});
+                       },
+                       [&](QWidget*, const QString&) { return QStringList{QString::fromStdString(picture.string())}; }};
+    CMyProperty sheet(deps);
+    sheet.show();
+    control<QPushButton>(sheet.tabs()->widget(CMyProperty::kSelection), 1016)->click();
+    sheet.showPage(CMyProperty::kUpload);
+
+    // Everything below is measured from the GUI thread's own timers: a frozen loop shows as
+    // a long gap, and a click due in the freeze is handled late.
+    SteadyClock::time_point last{}, windowAt{}, dueAt{}, clickedAt{}, heardAt{};
+    SteadyClock::duration longest{}, longestBeforeCancel{};
+    bool clicked = false, heard = false;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto now = SteadyClock::now();
+        if (last != SteadyClock::time_point{}) {
+            longest = std::max(longest, now - last);
+            if (windowAt != SteadyClock::time_point{} && !clicked)
+                longestBeforeCancel = std::max(longestBeforeCancel, now - last);
+        }
+        last = now;
+        auto* progress = qobject_cast<CProgress*>(QApplication::activeModalWidget());
+        if (!progress || clicked)
+            return;
+        if (windowAt == SteadyClock::time_point{}) {
+            windowAt = now;
+            dueAt = now + std::chrono::milliseconds(cancelAt);
+        }
+        if (now < dueAt)
+            return;
+        clicked = true;
+        clickedAt = now;
+        control<QPushButton>(progress, 2)->click();
+        heard = progress->statusText() == "Cancelling...";
+        heardAt = SteadyClock::now();
+    });
+    watch.start();
+    const auto start = SteadyClock::now();
+    control<QPushButton>(sheet.tabs()->widget(CMyProperty::kUpload), 1023)->click(); // runs the upload modally
+    const auto endAt = SteadyClock::now();
+    watch.stop();
+    // A loop frozen until the job ended gets no tick after the freeze: count the last stretch.
+    const SteadyClock::duration lastStretch = endAt - last;
+    longest = std::max(longest, lastStretch);
+
+    const std::string outcome = sheet.statusLine()->text().toStdString();
+    std::filesystem::remove_all(dir);
+    // A window that stays frozen until the job gives up never gets to the click at all.
+    if (!clicked && windowAt != SteadyClock::time_point{})
+        longestBeforeCancel = std::max(longestBeforeCancel, lastStretch);
+    const double gap = ms(longest), upload = ms(endAt - start), windowGap = ms(longestBeforeCancel);
+    const double late = clicked ? ms(clickedAt - dueAt) : -1, toEnd = clicked ? ms(endAt - clickedAt) : -1;
+    if (json) {
+        std::printf("{\"stall_after\":%ld,\"stall_ms\":%d,\"cancel_at_ms\":%d,\"longest_gap_ms\":%.1f,"
+                    "\"longest_gap_uploading_ms\":%.1f,\"cancel_clicked\":%s,\"cancel_late_ms\":%.1f,\"cancel_heard\":%s,\"cancel_to_end_ms\":%.1f,"
+                    "\"upload_ms\":%.1f}\n",
+                    stallAfter, stallMs, cancelAt, gap, windowGap, clicked ? "true" : "false", late, heard ? "true" : "false", toEnd,
+                    upload);
+    } else {
+        std::printf("printer stalls after %ld bytes for %d ms; Cancel due %d ms after the window opened\n", stallAfter,
+                    stallMs, cancelAt);
+        std::printf("longest GUI event-loop gap   %8.1f ms (whole upload)\n", gap);
+        std::printf("                             %8.1f ms (Uploading window open, before Cancel)\n", windowGap);
+        if (clicked) {
+            std::printf("Cancel click handled late by %8.1f ms (\"Cancelling...\" shown: %s, within %.1f ms)\n", late,
+                        heard ? "yes" : "no", ms(heardAt - clickedAt));
+            std::printf("Cancel to the job's end      %8.1f ms\n", toEnd);
+        } else {
+            std::printf("Cancel click never handled: the window was frozen until the job ended\n");
+        }
+        std::printf("whole upload                 %8.1f ms\n", upload);
+        std::printf("status line: %s\n", outcome.c_str());
+    }
+    return 0;
+}
