@@ -3,7 +3,9 @@
 // windows keep painting and queued calls from worker threads (setup values, receive
 // notifications) are served while the dialog waits; mouse and key input stays queued until
 // the wait is over, or, inside a QtBusy scope, is dropped (or, for a clock made with
-// Input::Serve, is delivered). On any other thread it sleeps plainly.
+// Input::Serve, is delivered). On any other thread it sleeps plainly; engines that run on a
+// worker (the step jobs of QtStepDriver, runOnWorker) are given the plain SystemClock instead,
+// so that no wait of theirs depends on which thread happens to call it.
 #include "app/Clock.h"
 
 #include <functional>

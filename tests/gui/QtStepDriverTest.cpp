@@ -267,17 +267,29 @@ TEST(QtStepDriverTest, StopAndDestructionDuringAStepAreSafeAndNeverCallDone)
     Answers answers;
     auto owner = std::make_unique<QObject>();
     auto* driver = new QtStepDriver(owner.get(), "job");
-    int dones = 0;
-    bool destroyedWhileBoxUp = false;
-    whenModal([](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click(); });
-    driver->start(std::make_unique<AskingJob>(prompter, answers), [&](const StepResult&) { ++dones; });
-    ASSERT_TRUE(QtClock::waitUntil([&] { return answers.size() == 1; }, 10s));
-    whenModal([&](QWidget* box) {
-        owner.reset(); // destroys the driver while the step waits for this box
-        destroyedWhileBoxUp = true;
-        qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+    int dones = 0, boxes = 0;
+    bool answering = false, destroyedWhileBoxUp = false;
+    // One answerer for both boxes, armed before the job starts: the second box can come up
+    // while the GUI thread is still inside the first wait.
+    QTimer answerer;
+    answerer.setInterval(20);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || answering || box->property("answered").toBool())
+            return;
+        answering = true; // destroying the driver serves events, this timer's among them
+        box->setProperty("answered", true);
+        if (++boxes == 2) {
+            owner.reset(); // destroys the driver while the step waits for this box
+            destroyedWhileBoxUp = true;
+        }
+        box->button(QMessageBox::Yes)->click();
+        answering = false;
     });
+    answerer.start();
+    driver->start(std::make_unique<AskingJob>(prompter, answers), [&](const StepResult&) { ++dones; });
     ASSERT_TRUE(QtClock::waitUntil([&] { return destroyedWhileBoxUp; }, 10s));
+    answerer.stop();
     QTest::qWait(50);
     ASSERT_EQ(answers.size(), 2u);
     EXPECT_EQ(answers.list[0], PromptAnswer::Yes);
