@@ -34,6 +34,10 @@ public:
     // (an upload pads the open definition first) and says so from its next step(). Any
     // thread may call it, also while a step runs: it only sets an atomic flag and returns.
     virtual void cancel() {}
+    // After cancel(): the printer takes nothing of what the running step is writing (it stalls
+    // or holds off flow control), so the step's wait on it ends now (the job's cancel token)
+    // and the job goes on with what stopping means. Any thread may call it.
+    virtual void abort() { cancel(); }
 };
 
 // Runs the job to its end on the clock: step, wait what it asked, step again. Returns the

@@ -11,6 +11,7 @@
 //
 // Threads: step() runs on the driver's thread (the dialog's worker, the CLI, a test);
 // cancel() from any thread (an atomic flag, read at the next step).
+#include "app/CancelToken.h"
 #include "app/Clock.h"
 #include "app/Progress.h"
 #include "app/Result.h"
@@ -52,7 +53,11 @@ public:
     ~LegacyDownloadJob() override;
 
     StepResult step() override;
-    void cancel() override { m_cancel = true; }
+    void cancel() override
+    {
+        m_cancel = true;
+        m_ownToken.cancel();
+    }
 
     // The dialog's title text: "Erasing...", "Erasing....", ..., "Writing...(1D0200)".
     const std::string& title() const { return m_title; }
@@ -77,6 +82,7 @@ private:
     ProgressSink& m_progress;
     LegacyDownloadOptions m_options;
     std::atomic<bool> m_cancel{false};
+    CancelToken m_ownToken; // lent to the connection during a step when the caller lent none
 
     Phase m_phase = Phase::Open;
     bool m_stream = false;

@@ -11,6 +11,7 @@
 //
 // Threads: the driver's thread only, but LogoPrintJob::cancel(), which any thread may call (an
 // atomic flag, read at the next step).
+#include "app/CancelToken.h"
 #include "app/StepJob.h"
 #include "logo/LogoFrames.h"
 #include "logo/LogoLink.h"
@@ -41,7 +42,13 @@ public:
     LogoPrintJob(LogoEngineDeps deps, LogoPrintRequest request);
 
     StepResult step() override;
+    // Cancel stops after the picture being printed; abort() cuts a write the printer does not take.
     void cancel() override { m_cancelRequested = true; }
+    void abort() override
+    {
+        m_cancelRequested = true;
+        m_ownToken.cancel();
+    }
 
     Outcome outcome() const { return m_outcome; }
     int printed() const { return m_printed; }
@@ -56,6 +63,7 @@ private:
     Phase m_phase = Phase::Begin;
     Outcome m_outcome = Outcome::Running;
     std::atomic<bool> m_cancelRequested{false};
+    CancelToken m_ownToken; // lent to the connection during a step when the caller lent none
     int m_count = 0;
     int m_printed = 0;
 };

@@ -20,6 +20,7 @@
 //
 // Threads: step() and the getters on the driver's thread only (the getters after the job has
 // ended); cancel() from any thread (an atomic flag, read at the next step).
+#include "app/CancelToken.h"
 #include "app/StepJob.h"
 #include "logo/LogoLink.h"
 #include "logo/LogoOptions.h"
@@ -80,7 +81,14 @@ public:
     static std::vector<Item> itemsOf(const BitmapList& list, const LogoOptions& options);
 
     StepResult step() override;
+    // Cancel finishes the picture being sent, then pads; abort() cuts its write when the
+    // printer does not take it (the rest of that picture is then sent as zeros).
     void cancel() override { m_cancelRequested = true; }
+    void abort() override
+    {
+        m_cancelRequested = true;
+        m_ownToken.cancel();
+    }
 
     Outcome outcome() const { return m_outcome; }
     int pictureCount() const { return int(m_items.size()); }
@@ -116,6 +124,7 @@ private:
     Phase m_phase = Phase::Begin;
     Outcome m_outcome = Outcome::Running;
     std::atomic<bool> m_cancelRequested{false};
+    CancelToken m_ownToken; // lent to the connection during a step when the caller lent none
     bool m_defineSent = false;
     bool m_defineCut = false;      // the define command itself was cut: it may not have arrived
     std::size_t m_cutRemainder = 0; // bytes of a cut picture still owed to the printer

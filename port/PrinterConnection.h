@@ -201,6 +201,30 @@ inline constexpr const char* kPrinterClosedText = "the printer closed the connec
 // "the printer took no data for 15 s (out of paper, cover open or offline?)"
 std::string stallText(std::chrono::milliseconds limit);
 
+// A job's own token, lent to its connection for one step when the caller lent none: the
+// desktop tool's Cancel (the job's cancel(), from the GUI thread) then ends a write or read that
+// is blocked inside the step, as Ctrl-C ends it through the token tavroctl lends.
+class StepCancelToken {
+public:
+    StepCancelToken(PrinterConnection& connection, const CancelToken& own)
+        : m_connection(connection), m_lent(!connection.cancelToken())
+    {
+        if (m_lent)
+            m_connection.setCancelToken(&own);
+    }
+    ~StepCancelToken()
+    {
+        if (m_lent)
+            m_connection.setCancelToken(nullptr);
+    }
+    StepCancelToken(const StepCancelToken&) = delete;
+    StepCancelToken& operator=(const StepCancelToken&) = delete;
+
+private:
+    PrinterConnection& m_connection;
+    bool m_lent;
+};
+
 // reopen() as the policy says, for any implementation: close, the first wait, then one try
 // per pause (a single try when there are none), each failure followed by its pause. Every
 // wait is taken on clock; with the connection's cancel token set, in slices of at most

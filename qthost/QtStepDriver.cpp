@@ -163,6 +163,15 @@ void QtStepDriver::cancel()
     m_run->wake.notify_all();
 }
 
+void QtStepDriver::abort()
+{
+    if (!m_run)
+        return;
+    std::lock_guard lock(m_run->mutex);
+    if (m_run->job)
+        m_run->job->abort();
+}
+
 void QtStepDriver::stop()
 {
     if (!m_run)

@@ -58,6 +58,8 @@ public:
     // atomic), and a pending wait ends now. The job then steps on to its end; done follows.
     // Returns at once.
     void cancel();
+    // After cancel(): ends the running step's wait on the printer (StepJob::abort). Returns at once.
+    void abort();
     // Lets the job go without another step; done is not called. A step that is running is
     // finished first: this returns when the worker has let the job go, serving queued calls
     // meanwhile (user input stays queued), and any box the step is still waiting for is

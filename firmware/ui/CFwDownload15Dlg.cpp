@@ -48,6 +48,7 @@ public:
     }
     StepResult step() override { return m_job.step(); }
     void cancel() override { m_job.cancel(); }
+    void abort() override { m_job.abort(); }
 
 private:
     std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job

@@ -28,6 +28,7 @@ public:
     explicit BorrowedJob(StepJob& job) : m_job(job) {}
     StepResult step() override { return m_job.step(); }
     void cancel() override { m_job.cancel(); }
+    void abort() override { m_job.abort(); }
 
 private:
     StepJob& m_job;
@@ -65,6 +66,11 @@ StepProgressDlg::StepProgressDlg(const QString& title, bool korean, int statusId
     layout->addLayout(buttons);
 
     m_driver = new QtStepDriver(this, "stepDriver");
+    m_stallWatch = new QTimer(this);
+    m_stallWatch->setObjectName("cancelStallWatch");
+    m_stallWatch->setSingleShot(true);
+    m_stallWatch->setInterval(int(kCancelStallGrace.count()));
+    connect(m_stallWatch, &QTimer::timeout, this, [this] { m_driver->abort(); });
     m_sink = std::make_unique<QtProgressSink>(this, [this](const ProgressReport& p) { show(p); });
 }
 
@@ -78,6 +84,8 @@ StepResult StepProgressDlg::run(StepJob& job, std::chrono::milliseconds firstWai
                                 QtStepDriver::FirstWait firstWaitRule)
 {
     m_result = StepResult::finished();
+    m_stallWatch->stop();
+    m_sinceReport.start();
     m_cancelRequested = false;
     // Started from the dialog's own event loop, so the window shows before the first step;
     // the kick ends with this call, so it can never start the job after run() returned.
@@ -112,6 +120,9 @@ void StepProgressDlg::reject()
     // The job hears it now, also in the middle of a step; a wait for the next picture ends
     // at once, and the window stays until the job has ended.
     m_driver->cancel();
+    // A printer that already took nothing for a while before the click has that much less.
+    const qint64 quiet = m_sinceReport.isValid() ? m_sinceReport.elapsed() : 0;
+    m_stallWatch->start(int(std::max<qint64>(0, kCancelStallGrace.count() - quiet)));
 }
 
 void StepProgressDlg::report(const ProgressReport& p)
@@ -121,6 +132,9 @@ void StepProgressDlg::report(const ProgressReport& p)
 
 void StepProgressDlg::show(const ProgressReport& p)
 {
+    m_sinceReport.start();
+    if (m_cancelRequested && m_stallWatch->isActive())
+        m_stallWatch->start(int(kCancelStallGrace.count())); // still taking the picture being finished
     if (p.total > 0) {
         m_bar->setRange(0, std::max(1, clampToInt(p.total / m_unitsPerStep)));
         m_bar->setValue(clampToInt(std::min(p.done, p.total) / m_unitsPerStep));

@@ -15,6 +15,7 @@
 #include "qthost/QtStepDriver.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 #include <chrono>
 #include <memory>
@@ -22,6 +23,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QtProgressSink;
 
 class StepProgressDlg : public QDialog, public ProgressSink {
@@ -39,8 +41,10 @@ public:
     // one). From the job's worker it is shown by the GUI thread soon after.
     void report(const ProgressReport& progress) override;
     // Cancel, Escape and the window's close button: the job is told, the window stays until
-    // the job has ended.
+    // the job has ended. A printer that then takes nothing for kCancelStallGrace is not waited
+    // for: the job's write is cut and the job completes its cancel with what it must send.
     void reject() override;
+    static constexpr std::chrono::milliseconds kCancelStallGrace{2000};
 
     bool cancelRequested() const { return m_cancelRequested; }
     QString statusText() const;
@@ -61,6 +65,10 @@ private:
     QProgressBar* m_bar;
     QPushButton* m_cancel;
     QtStepDriver* m_driver;
+    // After Cancel: restarted by every progress report; when it runs out the printer has taken
+    // nothing for kCancelStallGrace and the job's write is cut (QtStepDriver::abort).
+    QTimer* m_stallWatch;
+    QElapsedTimer m_sinceReport; // the printer's last progress, before or after the Cancel
     std::unique_ptr<QtProgressSink> m_sink;
     StepResult m_result;
     std::uint64_t m_unitsPerStep;

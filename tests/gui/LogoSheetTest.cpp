@@ -26,6 +26,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <utility>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -560,6 +562,47 @@ TEST_F(LogoSheetTest, CancelBetweenBlocksFinishesThePictureAndPadsTheRest)
               asString(rasterizeLogoFile(big, LogoOptions{}, false)->raster));
     EXPECT_NE(sheet->statusLine()->text().indexOf("pictures 2..3 are empty"), -1)
         << sheet->statusLine()->text().toStdString();
+}
+
+// A printer that stops reading mid-picture: Cancel cannot finish the picture, so once the
+// printer has taken nothing for the grace the write is cut, the rest goes out as zeros and
+// empty pictures under a short bound, and as the printer takes none of that either, the window
+// ends in seconds with what the printer now holds and what to do.
+TEST_F(LogoSheetTest, CancelOnAPrinterThatStoppedReadingEndsInSecondsSayingWhatToDo)
+{
+    if (!simBuilt())
+        GTEST_SKIP() << "tavro-sim is not built";
+    SimProcess sim({"--serial", "--family", "6", "--quiet", "--stall-after", "12000", "--stall-ms", "30000"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    settings.portName = sim.serialPort();
+    const std::string big = picture("big.bmp", 576, 1000);
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(big)});
+    std::chrono::steady_clock::time_point clicked{};
+    upload(*sheet, [&](CProgress& p) {
+        // Cancel once the printer has stopped taking the picture (the bar no longer moves).
+        auto* timer = new QTimer(&p);
+        auto last = std::make_shared<std::pair<int, std::chrono::steady_clock::time_point>>(
+            -1, std::chrono::steady_clock::now());
+        QObject::connect(timer, &QTimer::timeout, &p, [&p, timer, last, &clicked] {
+            const auto now = std::chrono::steady_clock::now();
+            if (p.bar()->value() != last->first) {
+                *last = {p.bar()->value(), now};
+                return;
+            }
+            if (!p.statusText().startsWith("Updating(") || now - last->second < 500ms)
+                return;
+            timer->stop();
+            clicked = now;
+            QTest::mouseClick(ctl<QPushButton>(&p, 2), Qt::LeftButton);
+        });
+        timer->start(20);
+    });
+    ASSERT_NE(clicked, std::chrono::steady_clock::time_point{}) << "the upload never stalled";
+    // Grace and padding bound are 2 s each; the write without Cancel would run 15 s longer.
+    EXPECT_LT(std::chrono::steady_clock::now() - clicked, 9s);
+    const std::string status = sheet->statusLine()->text().toStdString();
+    EXPECT_NE(status.find("switch the printer off and on, then upload again"), std::string::npos) << status;
 }
 
 // ---- the progress windows over a scripted job ---------------------------------------------
