@@ -1,5 +1,7 @@
 #include "port/CPorts.h"
 
+#include "port/ConnectionTraits.h"
+
 #include "port/DeadlineIo.h"
 #include "port/ParallelDevice.h"
 
@@ -29,13 +31,6 @@ using namespace std::chrono;
 
 namespace {
 
-// The printer's serial link is allowed 100 ms per byte, the time-out the Windows tool gave
-// its writes: at 9600 baud a byte takes about 1 ms, so only a printer holding CTS (or XOFF)
-// runs into it.
-constexpr milliseconds kWriteMsPerByte{100};
-// Parallel and USB printers take whole blocks at once, but one that is out of paper may
-// stall a while before it refuses: never give up on a short write in less than this.
-constexpr milliseconds kMinDeviceWriteDeadline{10000};
 // A second Open on an open COM port waits this long after closing the old fd, so that a
 // USB serial adapter has re-armed before it is opened again.
 constexpr milliseconds kReopenWait{1000};
@@ -363,9 +358,7 @@ int CPorts::Write(const std::uint8_t* data, int length)
         }
         return written;
     }
-    milliseconds deadline = kWriteMsPerByte * length;
-    if (m_openKind != PortKind::Serial)
-        deadline = std::max(deadline, kMinDeviceWriteDeadline);
+    const milliseconds deadline = connectionTraits(m_openKind).writeDeadline(std::size_t(length));
     auto until = steady_clock::now() + deadline;
     int written = writeDevice(data, length, deadline, true);
     if (m_openKind != PortKind::Serial || written <= 0)

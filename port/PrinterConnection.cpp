@@ -4,12 +4,28 @@
 #include "port/FileConnection.h"
 #include "port/NetworkConnection.h"
 #include "port/ParallelConnection.h"
+#include "port/ReopenPolicies.h"
 #include "port/SerialConnection.h"
 #include "port/UsbConnection.h"
 
 #include <algorithm>
 
-std::unique_ptr<PrinterConnection> makeConnection(const ConnectionSettings& settings, ConnectionHost host)
+namespace {
+
+using Ms = std::chrono::milliseconds;
+
+// A serial printer that was asleep holds CTS until it is awake: give even a short write this
+// long to start.
+constexpr Ms kSerialMinWriteDeadline{2000};
+// Parallel, USB and network printers take a block at once or are stuck; one that is out of
+// paper may stall a while before it refuses.
+constexpr Ms kDeviceMinWriteDeadline{10000};
+// The network module passes the data on to the printer before the connection ends.
+constexpr Ms kNetworkSettle{500};
+// A network module restarts with its printer and takes connections again after 3 s.
+constexpr Ms kNetworkRestartWait{3000};
+
+std::unique_ptr<PrinterConnection> makeOfKind(const ConnectionSettings& settings, ConnectionHost host)
 {
     switch (settings.kind()) {
     case PortKind::Serial: return std::make_unique<SerialConnection>(settings, host);
@@ -21,6 +37,55 @@ std::unique_ptr<PrinterConnection> makeConnection(const ConnectionSettings& sett
     case PortKind::File: return std::make_unique<FileConnection>(settings, host);
     }
     return nullptr;
+}
+
+} // namespace
+
+ConnectionTraits connectionTraits(PortKind kind)
+{
+    ConnectionTraits t;
+    t.minWriteDeadline = kDeviceMinWriteDeadline;
+    switch (kind) {
+    case PortKind::Serial:
+        t.printerCheck = true;
+        t.initialise = true;
+        t.linePaced = true;
+        t.minWriteDeadline = kSerialMinWriteDeadline;
+        break;
+    case PortKind::Usb:
+        t.printerCheck = true;
+        t.initialise = true;
+        t.restartReopen = reopenpolicy::usbRestart();
+        break;
+    case PortKind::Parallel:
+        t.printerCheck = true;
+        t.packetReplies = false;
+        t.reopenBeforeDefinition = true;
+        t.reopenAfterSetupWrite = reopenpolicy::parallelAfterWrite();
+        break;
+    case PortKind::Ethernet:
+    case PortKind::Wifi:
+        t.openedPerAction = true;
+        t.streamsAhead = true;
+        t.settleBeforeClose = kNetworkSettle;
+        t.restartWait = kNetworkRestartWait;
+        break;
+    case PortKind::PrintToFile:
+    case PortKind::File:
+        t.canAnswer = false;
+        t.packetReplies = false;
+        t.capture = true;
+        break;
+    }
+    return t;
+}
+
+std::unique_ptr<PrinterConnection> makeConnection(const ConnectionSettings& settings, ConnectionHost host)
+{
+    std::unique_ptr<PrinterConnection> connection = makeOfKind(settings, host);
+    if (connection)
+        connection->setTraits(connectionTraits(settings.kind()));
+    return connection;
 }
 
 std::string stallText(std::chrono::milliseconds limit)

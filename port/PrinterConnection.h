@@ -2,9 +2,10 @@
 // PrinterConnection: one connection to a printer, whatever carries it (serial line, parallel
 // port, USB printer-class node, TCP network module, output file). A tool picks nothing
 // itself: makeConnection() chooses the implementation once from the connection settings, and
-// the tool then opens, writes, reads, reopens and closes through this interface. The tools
-// still ask kind() for the protocol differences the printer commands need (which connections
-// get ESC @, a printer check, a reopen after a restart).
+// the tool then opens, writes, reads, reopens and closes through this interface. The protocol
+// differences the printer commands need (which connections get ESC @, a printer check, a
+// reopen after a restart, how long a write may take) are the connection's traits(), filled by
+// the factory; kind() and describe() are for telling the user what the connection is.
 //
 // Every operation returns an IoResult that carries the count, the errno and a message; the
 // message gains context on its way up ("failed to write block 3 of 17 to /dev/usb/lp0: No
@@ -18,11 +19,13 @@
 #include "app/CancelToken.h"
 #include "app/Clock.h"
 #include "app/PortName.h"
+#include "port/ConnectionTraits.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -88,16 +91,6 @@ private:
     std::string m_message;
 };
 
-// How a connection is made again after the printer restarted or after a write that needs the
-// port closed (data, not code; every wait is taken on the connection's Clock).
-struct ReopenPolicy {
-    // Closed first, then this wait before the first try.
-    std::chrono::milliseconds firstWait{0};
-    // One try per entry; the pause is taken after a failed try (so five entries are five
-    // tries). An empty list means a single try.
-    std::vector<std::chrono::milliseconds> pausesAfterFailure;
-};
-
 class PrinterConnection {
 public:
     using Ms = std::chrono::milliseconds;
@@ -147,6 +140,20 @@ public:
     // False for an output file: nothing can answer.
     virtual bool canAnswer() const = 0;
 
+    // What the tools need to know to talk to the printer behind this connection. Filled by
+    // makeConnection(); a connection made without it (a wrapper, a test double) has the
+    // traits of its kind().
+    ConnectionTraits traits() const
+    {
+        if (m_traits)
+            return *m_traits;
+        ConnectionTraits t = connectionTraits(kind());
+        t.canAnswer = canAnswer();
+        t.packetReplies = t.packetReplies && t.canAnswer;
+        return t;
+    }
+    void setTraits(ConnectionTraits traits) { m_traits = std::move(traits); }
+
     // The no-progress bound of write() (kDefaultStallLimit unless set; tavroctl --stall).
     void setStallLimit(Ms limit) { m_stallLimit = limit; }
     Ms stallLimit() const { return m_stallLimit; }
@@ -175,6 +182,9 @@ protected:
 
     Ms m_stallLimit = kDefaultStallLimit;
     const CancelToken* m_cancel = nullptr;
+
+private:
+    std::optional<ConnectionTraits> m_traits;
 };
 
 // Lends a token to a connection for one scope and puts the previous one back: the NV upload's

@@ -1,6 +1,6 @@
 #pragma once
 // The reopen rules of the printers, as data for PrinterConnection::reopen.
-#include "port/PrinterConnection.h"
+#include "port/ConnectionTraits.h"
 
 namespace reopenpolicy {
 
@@ -18,8 +18,5 @@ inline ReopenPolicy usbRestart()
 // The parallel port is closed and opened again after a setup write, once the printer had
 // 4 s to restart.
 inline ReopenPolicy parallelAfterWrite() { return {milliseconds{4000}, {}}; }
-
-// A network module restarts with the printer; it takes connections again after 3 s.
-inline ReopenPolicy networkRestart() { return {milliseconds{3000}, {}}; }
 
 } // namespace reopenpolicy
