@@ -2,11 +2,9 @@
 
 namespace logo_link {
 
-Ms writeDeadline(std::size_t bytes) { return Ms{2000} + Ms{20} * std::int64_t(bytes); }
-
 IoResult send(PrinterConnection& c, std::span<const uint8_t> bytes)
 {
-    return c.write(bytes, writeDeadline(bytes.size()));
+    return c.write(bytes, c.traits().writeDeadline(bytes.size()));
 }
 
 IoResult printerCheck(PrinterConnection& c)

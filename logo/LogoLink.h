@@ -1,7 +1,7 @@
 #pragma once
 // How the logo tool's actions reach the printer through a PrinterConnection: the host
 // services they share, the write deadline, the printer check and the opening rules that
-// differ per connection kind (which kinds are reopened, get GS I 1 and get ESC @). Every
+// differ per connection (its traits: which are reopened, get GS I 1 and get ESC @). Every
 // failure is shown through the Prompter with the catalog text the action uses and returned
 // with the connection's own reason for the CLI and the error log.
 #include "app/PortName.h"
@@ -36,13 +36,7 @@ using Ms = std::chrono::milliseconds;
 // printer that was asleep time to wake before the real data come.
 inline constexpr Ms kCheckAnswerWait{500};
 
-// A write of n bytes may take this long: 2 s for the printer to start taking data, then
-// 20 ms per byte (a 9600-baud line needs about 1 ms; the rest is room for flow control while
-// the printer is busy). A printer that stops taking bytes is reported, never waited for
-// without end.
-Ms writeDeadline(std::size_t bytes);
-
-// Writes the bytes; the result says how far they got.
+// Writes the bytes within the connection's write deadline; the result says how far they got.
 IoResult send(PrinterConnection& c, std::span<const uint8_t> bytes);
 
 // GS I 1, then one answer byte awaited up to kCheckAnswerWait on connections that can answer.

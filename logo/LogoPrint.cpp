@@ -3,7 +3,6 @@
 #include "app/Clock.h"
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
-#include "port/ReopenPolicies.h"
 
 #include <cstdio>
 
@@ -13,24 +12,20 @@ constexpr int kMsgPortOpen = 18;      // "ERROR : Port open."
 constexpr int kMsgWriteToPort = 22;   // "ERROR : Write to port."
 constexpr int kMsgCommunication = 42; // "Communication error. Can not transimitted."
 
-using Ms = std::chrono::milliseconds;
-constexpr Ms kEthernetSettle{500}; // the module passes the data on before the connection ends
-
-// Opening for Print, Set Logo values and Test: LPT open (Print adds the check); network open;
-// COM, USB and FILE open (Print adds the check), then ESC @.
+// Opening for Print, Set Logo values and Test: open; Print adds the printer check where the
+// connection takes one; then ESC @ where it takes one. A capture gets both, so that the file
+// holds what a serial printer would have been sent.
 Status openForPrinting(LogoEngineDeps& d, bool withCheck)
 {
     PrinterConnection& c = d.connection;
-    const PortKind kind = c.kind();
+    const ConnectionTraits traits = c.traits();
     IoResult r = c.open();
     if (!r.ok()) {
         c.close();
         d.prompter.message(catalogText(kMsgPortOpen));
         return Status::failure(r.context("cannot open " + c.describe()).message());
     }
-    if (kind == PortKind::Ethernet)
-        return Status::success();
-    if (withCheck) {
+    if (withCheck && (traits.printerCheck || traits.capture)) {
         r = logo_link::printerCheck(c);
         if (!r.ok()) {
             c.close();
@@ -38,7 +33,7 @@ Status openForPrinting(LogoEngineDeps& d, bool withCheck)
             return Status::failure(r.message());
         }
     }
-    if (kind == PortKind::Parallel)
+    if (!traits.initialise && !traits.capture)
         return Status::success();
     r = logo_link::send(c, logo_frames::initialise());
     if (!r.ok()) {
@@ -65,13 +60,14 @@ LogoActionResult sendOnce(LogoEngineDeps& d, std::span<const uint8_t> bytes, con
         result.message = r.context(what).message();
         return result;
     }
-    if (c.kind() == PortKind::Ethernet)
-        d.clock.sleep(kEthernetSettle);
+    const ConnectionTraits traits = c.traits();
+    if (traits.settleBeforeClose.count() > 0)
+        d.clock.sleep(traits.settleBeforeClose);
     c.close();
     result.ok = true;
-    if (c.kind() == PortKind::Usb) {
-        // The printer applies what it got by restarting; the node it had is gone until then.
-        IoResult back = c.reopen(reopenpolicy::usbRestart());
+    // The printer applies what it got by restarting; a USB printer's node is gone until then.
+    if (traits.restartReopen) {
+        IoResult back = c.reopen(*traits.restartReopen);
         c.close();
         if (!back.ok())
             result.warning = back.context("the USB printer did not come back after its restart").message();

@@ -30,13 +30,15 @@ std::string updatingText(uint64_t sent, uint64_t total, const std::string& name)
     return text + name;
 }
 
-// Opens for the upload and the clear. `reopenFirst`: the clear closes and reopens every kind
-// but the network; the upload does that for the parallel port only.
+// Opens for the upload and the clear. `reopenFirst`: the clear closes and reopens every
+// connection that stays open; the upload does that only where the connection asks for it.
+// A capture gets no printer check and no ESC @.
 Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
 {
     PrinterConnection& c = d.connection;
-    const PortKind kind = c.kind();
-    if (kind == PortKind::Ethernet) {
+    const ConnectionTraits traits = c.traits();
+    const bool reopen = traits.reopenBeforeDefinition || reopenFirst;
+    if (traits.openedPerAction) {
         IoResult r = c.open();
         if (!r.ok()) {
             c.close();
@@ -46,20 +48,20 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
         }
         return Status::success();
     }
-    if (kind == PortKind::Parallel || reopenFirst)
+    if (reopen)
         c.close();
     IoResult r = c.open();
     if (r.isCancelled())
         return Status::failure(r.message());
     if (!r.ok()) {
-        if (kind == PortKind::Parallel || reopenFirst)
+        if (reopen)
             d.prompter.message(catalogText(kMsgPortOpen));
         else
             d.prompter.message(catalogFormat(kMsgOpenPortOrFile, r.error()));
         return Status::failure(r.context("cannot open " + c.describe()).message());
     }
-    if (logo_link::isFileKind(kind))
-        return Status::success(); // a capture gets no printer check and no ESC @
+    if (!traits.printerCheck)
+        return Status::success();
     r = logo_link::printerCheck(c);
     if (!r.ok()) {
         if (!r.isCancelled())
@@ -67,7 +69,7 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
         c.close();
         return Status::failure(r.message());
     }
-    if (kind != PortKind::Parallel) {
+    if (traits.initialise) {
         r = logo_link::send(c, logo_frames::initialise());
         if (!r.ok()) {
             if (!r.isCancelled())
