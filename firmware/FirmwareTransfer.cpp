@@ -48,7 +48,7 @@ FirmwareTransferOutcome FirmwareTransfer::run()
     m_sent = 0;
     m_conn.close();
     IoResult opened = m_conn.open();
-    const bool network = m_conn.kind() == PortKind::Ethernet;
+    const bool network = m_conn.traits().streamsAhead;
     if (opened.isCancelled())
         return fail(FirmwareTransferOutcome::Kind::Cancelled, "Cancelled.", opened, "stopped by the user");
     if (!opened)
@@ -62,13 +62,13 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
 {
     using Kind = FirmwareTransferOutcome::Kind;
     const std::size_t L = m_block.size();
-    const bool serial = m_conn.kind() == PortKind::Serial;
+    const bool serial = m_conn.traits().linePaced;
     std::size_t position = 0;
     while (position < L) {
         if (stopRequested())
             return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user");
         const std::size_t n = std::min(L - position, kPortChunk);
-        IoResult r = m_conn.write(std::span(m_block).subspan(position, n), m_options.chunkDeadline);
+        IoResult r = m_conn.write(std::span(m_block).subspan(position, n), chunkDeadline(n));
         m_sent += static_cast<std::uint32_t>(std::min(r.count(), n));
         if (r.isCancelled())
             return fail(Kind::Cancelled, "Cancelled.", r, "stopped by the user");
@@ -122,7 +122,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
         // Chunks are streamed: the module acknowledges them while the next ones go out.
         for (int attempt = 1;; ++attempt) {
             IoResult r = m_conn.stream(std::span(m_block).subspan(position + done, n - done),
-                                       m_options.chunkDeadline);
+                                       chunkDeadline(n - done));
             done += std::min(r.count(), n - done);
             m_sent = static_cast<std::uint32_t>(position + done);
             if (r && done == n)
@@ -143,7 +143,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
             report(position);
     }
     // Every byte is with the connection; the last has left once the module has them all.
-    if (IoResult r = m_conn.drain(m_options.chunkDeadline); !r) {
+    if (IoResult r = m_conn.drain(chunkDeadline(std::min(L, PrinterConnection::kStreamWindow))); !r) {
         m_sent = static_cast<std::uint32_t>(std::min(r.count(), L));
         if (r.isCancelled())
             return fail(Kind::Cancelled, "Cancelled.", r, "stopped by the user");

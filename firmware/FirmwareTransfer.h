@@ -23,15 +23,17 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 struct FirmwareTransferOptions {
     using Ms = std::chrono::milliseconds;
-    // A chunk that has not left within this time means the printer is not taking data
-    // (2048 bytes need 2.1 s at 9600 baud; a printer in flow-control hold gets ten times that).
-    Ms chunkDeadline{30000};
+    // A chunk that has not left within this time means the printer is not taking data.
+    // Unset: the connection's write deadline for the chunk (2048 bytes need 2.1 s at 9600
+    // baud); a printer that stops taking bytes ends the chunk at the stall limit long before.
+    std::optional<Ms> chunkDeadline;
     // Between chunks on parallel, USB and file connections: lets a printer's input buffer drain.
     Ms portPause{1};
     // How often a network chunk the module did not take is offered again, and the pause
@@ -93,6 +95,11 @@ private:
     FirmwareTransferOutcome fail(FirmwareTransferOutcome::Kind kind, std::string message, const IoResult& r,
                                  std::string what);
     void report(std::uint64_t position);
+    // The option, else the connection's write deadline for n bytes.
+    Ms chunkDeadline(std::size_t bytes) const
+    {
+        return m_options.chunkDeadline ? *m_options.chunkDeadline : m_conn.traits().writeDeadline(bytes);
+    }
     bool stopRequested() const
     {
         return m_cancel || (m_conn.cancelToken() && m_conn.cancelToken()->cancelled());

@@ -69,7 +69,8 @@ StepResult LegacyDownloadJob::finish()
 
 StepResult LegacyDownloadJob::sendCurrent()
 {
-    IoResult r = m_conn.write(m_packet, m_options.writeDeadline);
+    IoResult r = m_conn.write(m_packet, m_options.writeDeadline ? *m_options.writeDeadline
+                                                               : m_conn.traits().writeDeadline(m_packet.size()));
     if (r.isCancelled())
         return failWith("Cancelled: the area is only partly written.", r.message());
     if (!r || r.count() != m_packet.size()) {
@@ -116,8 +117,8 @@ StepResult LegacyDownloadJob::step()
             m_phase = Phase::Failed;
             return StepResult::failed(std::string(catalogText(2)) + "\n(" + r.message() + ")");
         }
-        // Nothing answers a file, and the parallel port has no answer channel for this.
-        m_stream = m_conn.kind() == PortKind::Parallel || !m_conn.canAnswer();
+        // Where no packet reply can come back, the packets go out one after the other.
+        m_stream = !m_conn.traits().packetReplies;
         m_phase = Phase::Erase;
         return StepResult::again(milliseconds(0));
     }

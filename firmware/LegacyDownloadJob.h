@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,8 @@ struct LegacyDownloadOptions {
     Ms poll{20};
     // Packet pace where nothing answers.
     Ms streamPause{50};
-    Ms writeDeadline{10000};
+    // How long one packet's write may take. Unset: the connection's write deadline.
+    std::optional<Ms> writeDeadline;
 };
 
 // Reads the flat image for a legacy area: at most the area's end is read (the size cap);
