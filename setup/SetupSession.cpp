@@ -13,6 +13,7 @@
 #include "setup/TestPage.h"
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -32,15 +33,6 @@ constexpr int kMarginRange = 61;
 constexpr const char* kNotice = "Notice";
 
 using Ms = std::chrono::milliseconds;
-
-// A serial printer is given 100 ms per byte (the printer holding CTS or XOFF runs into it);
-// a parallel, USB or network printer takes a frame at once or is stuck, so it gets at least
-// 10 s before a frame counts as refused.
-Ms writeDeadline(PortKind kind, std::size_t length)
-{
-    Ms perByte = Ms{100} * static_cast<long>(length);
-    return kind == PortKind::Serial ? perByte : std::max(perByte, Ms{10000});
-}
 
 } // namespace
 
@@ -83,7 +75,7 @@ void SetupSession::ClearAnswered()
 
 bool SetupSession::ConnectionOpen() const
 {
-    if (m_kind == PortKind::Ethernet)
+    if (m_traits.openedPerAction)
         return m_ethernetReachable;
     return m_connection && m_connection->isOpen();
 }
@@ -122,7 +114,7 @@ bool SetupSession::writeAll(const Bytes& bytes)
 {
     if (!m_connection)
         return false;
-    IoResult r = m_connection->write(bytes, writeDeadline(m_kind, bytes.size()));
+    IoResult r = m_connection->write(bytes, m_connection->traits().writeDeadline(bytes.size()));
     // A short count is the deadline running out: the printer did not take the frame,
     // which is as much a failure as an error.
     if (r && r.count() != bytes.size())
@@ -134,6 +126,7 @@ bool SetupSession::writeAll(const Bytes& bytes)
 SetupSession::OpenResult SetupSession::Open()
 {
     m_kind = portKindOf(m_ports.m_PortName);
+    m_traits = ConnectionTraits{};
     ClearAnswered();
     m_stopBitWarning = false;
     m_lastFailure.clear();
@@ -152,6 +145,7 @@ SetupSession::OpenResult SetupSession::Open()
         return OpenResult::Failed;
     }
     m_connection->setStallLimit(m_stallLimit);
+    m_traits = m_connection->traits();
 
     if (m_kind == PortKind::Parallel) {
         IoResult opened = m_connection->open();
@@ -171,7 +165,7 @@ SetupSession::OpenResult SetupSession::Open()
         return OpenResult::Opened;
     }
 
-    if (m_kind == PortKind::Ethernet) {
+    if (m_traits.openedPerAction) {
         // The module takes one connection per action: this one only proves it is there.
         IoResult connected = m_connection->open();
         m_connection->close();
@@ -206,7 +200,7 @@ void SetupSession::closeConnection()
     stopReceiver();
     if (m_connection)
         m_connection->close();
-    if (m_kind == PortKind::Ethernet)
+    if (m_traits.openedPerAction)
         m_ethernetReachable = false;
 }
 
@@ -268,7 +262,7 @@ SetupSession::ReadResult SetupSession::GetValue()
         return ReadResult::LptStarted;
     }
 
-    if (m_kind == PortKind::Ethernet) {
+    if (m_traits.openedPerAction) {
         // One connection per action; a printer that cannot be reached, or that breaks the
         // connection while the requests go out, is a failed read, not an empty one.
         if (!m_connection || !failWith(m_connection->open()))
@@ -395,7 +389,7 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
         form.customCode = "0";
     m_lastFailure.clear();
 
-    if (m_kind == PortKind::Ethernet) {
+    if (m_traits.openedPerAction) {
         if (!m_connection || !failWith(m_connection->open()))
             return writeFailure(form);
     }
@@ -410,10 +404,15 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
     if (!writeAll(frame->bytes) || !writeAll(endUserSettingFrame()))
         return writeFailure(form);
 
-    if (m_kind == PortKind::Parallel) {
+    if (m_traits.reopenAfterSetupWrite) {
+        // The port stays open while the printer restarts and is closed and opened again once
+        // it had the policy's wait; the printer then sends its status reports again until
+        // told not to.
         stopReceiver();
-        m_clock.sleep(kLptRestartWait);
-        if (!failWith(m_connection->reopen(ReopenPolicy{})) || !writeAll(disableAsbFrame()))
+        const ReopenPolicy& policy = *m_traits.reopenAfterSetupWrite;
+        m_clock.sleep(policy.firstWait);
+        if (!failWith(m_connection->reopen(ReopenPolicy{Ms{0}, policy.pausesAfterFailure})) ||
+            !writeAll(disableAsbFrame()))
             return writeFailure(form);
     }
 
@@ -424,10 +423,12 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
 
     // The printer restarts with its new settings. A USB printer's node, and a USB virtual
     // serial port, go away meanwhile and come back: close, wait, open again.
-    const bool comesBack = m_kind == PortKind::Usb || isUsbVirtualSerialPort(m_ports.m_PortName);
+    std::optional<ReopenPolicy> comesBack = m_traits.restartReopen;
+    if (!comesBack && isUsbVirtualSerialPort(m_ports.m_PortName))
+        comesBack = reopenpolicy::usbRestart();
     if (comesBack) {
         stopReceiver();
-        if (!failWith(m_connection->reopen(reopenpolicy::usbRestart()))) {
+        if (!failWith(m_connection->reopen(*comesBack))) {
             show(kInitFail);
             return WriteResult::ReopenFailed;
         }
@@ -436,9 +437,10 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
             m_log.WriteLog("%s", started.message().c_str());
             show(kCannotCreateReceiveThread);
         }
-    } else if (m_kind == PortKind::Ethernet) {
+    } else if (m_traits.openedPerAction) {
+        // Nothing to reopen: the next action connects afresh, once the module is back.
         m_connection->close();
-        m_clock.sleep(kEthernetRestartWait);
+        m_clock.sleep(m_traits.restartWait);
     }
     return WriteResult::Written;
 }
@@ -457,12 +459,12 @@ SetupSession::TestResult SetupSession::PrintTestPage(SetupOptions& form)
         form.resetEditsAfterFailure();
         return TestResult::Failed;
     };
-    if (m_kind == PortKind::Ethernet && (!m_connection || !failWith(m_connection->open())))
+    if (m_traits.openedPerAction && (!m_connection || !failWith(m_connection->open())))
         return fail();
     for (const auto& block : *page)
         if (!writeAll(block))
             return fail();
-    if (m_kind == PortKind::Ethernet)
+    if (m_traits.openedPerAction)
         m_connection->close();
     m_clock.sleep(kTestPagePause);
     return TestResult::Printed;

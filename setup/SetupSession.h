@@ -49,8 +49,9 @@ class Prompter;
 class SetupSession {
 public:
     using Ms = std::chrono::milliseconds;
-    // After a write the printer stores the values and restarts (a USB port is reopened as
-    // reopenpolicy::usbRestart() says).
+    // After a write the printer stores the values and restarts; the connection's traits say
+    // how it comes back (a USB port is reopened as reopenpolicy::usbRestart() says, the
+    // parallel port as reopenpolicy::parallelAfterWrite(), a network module is waited for).
     static constexpr Ms kEthernetRestartWait{3000}; // before "Get Value" is offered again
     static constexpr Ms kLptRestartWait{4000};      // before the parallel port is reopened
     static constexpr Ms kTestPagePause{800};  // the printer is busy printing the page
@@ -215,6 +216,8 @@ private:
     CErrorLog& m_log;
     const bool m_korean;
     PortKind m_kind = PortKind::File;
+    // The traits of the connection Open() made (none yet: nothing is opened per action).
+    ConnectionTraits m_traits;
 
     SetupTextSlots m_slots;
     std::unique_ptr<PrinterConnection> m_connection;
