@@ -50,6 +50,10 @@ struct ConnectionTraits {
     // The printer's reply to a download packet (ACK/NAK) reaches the tool. The parallel
     // port's back channel carries only status reports for this, and a file nothing.
     bool packetReplies = true;
+    // The printer sends automatic status reports over the back channel until it is told not
+    // to (the parallel port): a tool that reads answers turns them off first and sees to
+    // the answers' arrival itself.
+    bool statusReports = false;
     // Closed and opened again before an NV definition (the parallel port): it gets no ESC @,
     // so a fresh open is the printer's clean start after whatever came before.
     bool reopenBeforeDefinition = false;

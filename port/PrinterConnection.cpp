@@ -60,6 +60,7 @@ ConnectionTraits connectionTraits(PortKind kind)
     case PortKind::Parallel:
         t.printerCheck = true;
         t.packetReplies = false;
+        t.statusReports = true;
         t.reopenBeforeDefinition = true;
         t.reopenAfterSetupWrite = reopenpolicy::parallelAfterWrite();
         break;

@@ -147,7 +147,7 @@ SetupSession::OpenResult SetupSession::Open()
     m_connection->setStallLimit(m_stallLimit);
     m_traits = m_connection->traits();
 
-    if (m_kind == PortKind::Parallel) {
+    if (m_traits.statusReports) {
         IoResult opened = m_connection->open();
         if (!failWith(opened)) {
             ParPortCtl* control = parallelControl();
@@ -185,7 +185,7 @@ SetupSession::OpenResult SetupSession::Open()
     m_kind = m_connection->kind();
     if (m_kind == PortKind::PrintToFile)
         m_kind = PortKind::File;
-    if (m_kind == PortKind::Serial || m_kind == PortKind::Usb) {
+    if (answersWhileOpen()) {
         if (Status started = startReceiver(); !started) {
             m_log.WriteLog("%s", started.message().c_str());
             show(kCannotCreateReceiveThread);
@@ -244,7 +244,7 @@ SetupSession::ReadResult SetupSession::GetValue()
     m_lastFailure.clear();
     const std::vector<std::uint8_t> requests = RequestList();
 
-    if (m_kind == PortKind::Parallel) {
+    if (m_traits.statusReports) {
         // A read that is still being acknowledged ends here; this one asks afresh.
         stopReceiver();
         if (!m_connection || !m_connection->isOpen() || !writeAll(disableAsbFrame()))
@@ -285,7 +285,7 @@ SetupSession::ReadResult SetupSession::GetValue()
         return ReadResult::Requested;
     }
 
-    if (m_kind == PortKind::Serial || m_kind == PortKind::Usb) {
+    if (answersWhileOpen()) {
         // The receive thread ends with the port; a port reopened since needs it again.
         if (m_connection && m_connection->isOpen() && !m_receiver.Running()) {
             if (Status started = startReceiver(); !started)

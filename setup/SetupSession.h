@@ -208,6 +208,13 @@ private:
     void stopReceiver();
     bool waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms limit);
     ParPortCtl* parallelControl();
+    // The printer's answers may come whenever the port is open, and the receive thread reads
+    // them from the open until the close (serial and USB printers): a port that stays open,
+    // can answer and sends no status reports of its own.
+    bool answersWhileOpen() const
+    {
+        return m_traits.canAnswer && !m_traits.openedPerAction && !m_traits.statusReports;
+    }
 
     CPorts& m_ports;
     MessageTarget& m_window;

@@ -17,19 +17,19 @@ namespace {
 struct TraitsRow {
     const char* portName;
     bool canAnswer, printerCheck, initialise, capture, openedPerAction, streamsAhead, linePaced, packetReplies,
-        reopenBeforeDefinition, restartReopen, reopenAfterSetupWrite;
+        statusReports, reopenBeforeDefinition, restartReopen, reopenAfterSetupWrite;
     std::chrono::milliseconds settle, restartWait;
 };
 
 const TraitsRow kRows[] = {
-    // name               ans  chk  init cap  perAc strm line pkt  reDef restart afterWr settle restartWait
-    {"/dev/ttyS0",        true, true, true, false, false, false, true, true, false, false, false, 0ms, 0ms},
-    {"/dev/lp0",          true, true, false, false, false, false, false, false, true, false, true, 0ms, 0ms},
-    {"USB",               true, true, true, false, false, false, false, true, false, true, false, 0ms, 0ms},
-    {"/dev/usb/lp0",      true, true, true, false, false, false, false, true, false, true, false, 0ms, 0ms},
-    {"ETHERNET_II",       true, false, false, false, true, true, false, true, false, false, false, 500ms, 3000ms},
-    {"FILE",              false, false, false, true, false, false, false, false, false, false, false, 0ms, 0ms},
-    {"capture.prn",       false, false, false, true, false, false, false, false, false, false, false, 0ms, 0ms},
+    // name           ans    chk    init   cap    perAct stream line   pkt    asb    reDef  restart afterWr settle restart
+    {"/dev/ttyS0",    true,  true,  true,  false, false, false, true,  true,  false, false, false, false, 0ms,   0ms},
+    {"/dev/lp0",      true,  true,  false, false, false, false, false, false, true,  true,  false, true,  0ms,   0ms},
+    {"USB",           true,  true,  true,  false, false, false, false, true,  false, false, true,  false, 0ms,   0ms},
+    {"/dev/usb/lp0",  true,  true,  true,  false, false, false, false, true,  false, false, true,  false, 0ms,   0ms},
+    {"ETHERNET_II",   true,  false, false, false, true,  true,  false, true,  false, false, false, false, 500ms, 3000ms},
+    {"FILE",          false, false, false, true,  false, false, false, false, false, false, false, false, 0ms,   0ms},
+    {"capture.prn",   false, false, false, true,  false, false, false, false, false, false, false, false, 0ms,   0ms},
 };
 
 } // namespace
@@ -55,6 +55,7 @@ TEST(ConnectionTraits, TheFactoryFillsThemPerConnection)
         EXPECT_EQ(t.streamsAhead, row.streamsAhead);
         EXPECT_EQ(t.linePaced, row.linePaced);
         EXPECT_EQ(t.packetReplies, row.packetReplies);
+        EXPECT_EQ(t.statusReports, row.statusReports);
         EXPECT_EQ(t.reopenBeforeDefinition, row.reopenBeforeDefinition);
         EXPECT_EQ(t.restartReopen.has_value(), row.restartReopen);
         EXPECT_EQ(t.reopenAfterSetupWrite.has_value(), row.reopenAfterSetupWrite);
