@@ -186,18 +186,14 @@ Status sendRaw(PrinterConnection& connection, const std::vector<std::uint8_t>& b
                const std::string& where)
 {
     using namespace std::chrono;
-    // The printer's serial link is allowed 100 ms per byte; parallel, USB and network
-    // printers take whole blocks, but one that is busy (a cut, a paper feed) may pause a
-    // while: never less than 10 s a piece. A printer that takes nothing is caught sooner by
-    // the connection's stall limit.
-    const bool serial = connection.kind() == PortKind::Serial;
+    // Each piece gets the connection's write deadline; a printer that takes nothing is caught
+    // sooner by the connection's stall limit.
+    const ConnectionTraits traits = connection.traits();
     std::size_t sent = 0;
     progress.report({0, bytes.size(), ""});
     while (sent < bytes.size()) {
         std::size_t piece = std::min(kSendPiece, bytes.size() - sent);
-        milliseconds deadline = milliseconds(100) * static_cast<long>(piece);
-        if (!serial)
-            deadline = std::max(deadline, milliseconds(10000));
+        const milliseconds deadline = traits.writeDeadline(piece);
         IoResult r = connection.write(std::span(bytes.data() + sent, piece), deadline);
         sent += std::min(r.count(), piece);
         if (!r) {
