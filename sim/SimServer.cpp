@@ -68,7 +68,10 @@ void SimServer::printerRestart(const std::string& reason)
     // Carried out after the current command has been handled, and after the store time: the
     // link that saw the command may be the one that goes away.
     m_restartReason = reason;
-    m_restartAt = SimClock::now() + std::chrono::milliseconds(m_options.settings.storeMs);
+    // Without a store time it is due at once: before the next fd of the same round is served.
+    m_restartAt = m_options.settings.storeMs > 0
+                      ? SimClock::now() + std::chrono::milliseconds(m_options.settings.storeMs)
+                      : SimTime::min();
 }
 
 bool SimServer::start(std::string* error)
@@ -326,7 +329,7 @@ int SimServer::run()
         owners.push_back(nullptr);
         std::optional<SimTime> next;
         if (!m_restartReason.empty())
-            next = m_restartAt;
+            next = std::max(m_restartAt, now);
         for (auto& e : m_endpoints) {
             e->addPollFds(fds, now);
             owners.resize(fds.size(), e.get());

@@ -76,6 +76,27 @@ TEST(SimUsb, NodesFollowTheSysfsLayoutEscapeRepliesAndComeBackAfterARestart)
     EXPECT_EQ(readFileBytes(sim.stateDir() / "logo.txt"), "1 3 5 0 1 0\n");
 }
 
+// --store-ms: the printer takes the frame, stores it, and only then goes off the bus.
+TEST(SimUsb, ARestartComesAfterTheStoreTime)
+{
+    SimProcess sim({"--usb", "--family", "5", "--restart-ms", "200", "--store-ms", "400"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    UniqueFd lp = openPort((fs::path(sim.env("TAVRO_DEV_ROOT")) / "usb/lp0").string());
+    ASSERT_TRUE(lp);
+    ASSERT_TRUE(writeAll(lp.get(), hex("1C 01 30 01 03 05 00 01 00 1C 02 30")));
+    ASSERT_TRUE(sim.waitForEvent("\"reason\":\"logo settings\""));
+    // The event lines carry the printer's milliseconds since start as "t".
+    auto timeOf = [&](const std::string& needle) {
+        for (const auto& e : sim.events())
+            if (e.find(needle) != std::string::npos)
+                return std::stol(e.substr(e.find("\"t\":") + 4));
+        return -1L;
+    };
+    const long stored = timeOf("\"cmd\":\"logo-settings\""), restarted = timeOf("\"cmd\":\"restart\"");
+    ASSERT_GE(stored, 0);
+    EXPECT_GE(restarted - stored, 400);
+}
+
 TEST(SimParallel, ReportsStatusUntilGsAZero)
 {
     SimProcess sim({"--parallel", "--asb-interval-ms", "100"});
