@@ -217,17 +217,25 @@ TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletio
     EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
 }
 
-TEST(FwDownload15Dlg, PacketDownloadRunsOnTheWorkerToCompleted)
-{
-    selectCatalog(false);
+// A TAVRO15 download dialog's surroundings with a 2 MiB image chosen in its profile.
+class FwDownload15DlgRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        selectCatalog(false);
+        writeFileBytes(work / "fw.bin", std::string(0x200000, '\x5A'));
+        ASSERT_TRUE(profile.writeString("FWDN15", "FOLDER", (work / "fw.bin").string()));
+        ASSERT_TRUE(profile.writeString("FWDN15", "FILE", "fw.bin"));
+    }
     TempDir work;
     RecordingPrompter prompter;
     TestClock clock;
     CErrorLog log{&clock};
     Profile profile{work / "tavroset.INI"};
-    writeFileBytes(work / "fw.bin", std::string(0x200000, '\x5A'));
-    ASSERT_TRUE(profile.writeString("FWDN15", "FOLDER", (work / "fw.bin").string()));
-    ASSERT_TRUE(profile.writeString("FWDN15", "FILE", "fw.bin"));
+};
+
+TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
+{
     // The dialog drops its connection at the end: keep what was written here.
     auto written = std::make_shared<std::vector<std::vector<std::uint8_t>>>();
     ConnectionSettings settings;
@@ -263,17 +271,8 @@ TEST(FwDownload15Dlg, PacketDownloadRunsOnTheWorkerToCompleted)
     EXPECT_EQ(profile.getString("FWDN15", "FILE"), "fw.bin");
 }
 
-TEST(FwDownload15Dlg, ExitOrClosingDuringABlockedPacketEndsTheDownloadWithoutFreezingTheWindow)
+TEST_F(FwDownload15DlgRun, ExitOrClosingDuringABlockedPacketEndsTheDownloadWithoutFreezingTheWindow)
 {
-    selectCatalog(false);
-    TempDir work;
-    RecordingPrompter prompter;
-    TestClock clock;
-    CErrorLog log{&clock};
-    Profile profile{work / "tavroset.INI"};
-    writeFileBytes(work / "fw.bin", std::string(0x200000, '\x5A'));
-    ASSERT_TRUE(profile.writeString("FWDN15", "FOLDER", (work / "fw.bin").string()));
-    ASSERT_TRUE(profile.writeString("FWDN15", "FILE", "fw.bin"));
     // The fourth packet blocks as a write to a printer that stopped reading does, until the
     // gate opens (at most 10 s).
     auto blocked = std::make_shared<Event>();
