@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 std::string firmwareProgressTitle(const std::string& title, std::uint64_t position, std::uint64_t range)
 {
@@ -42,9 +41,7 @@ FirmwareTransferOutcome FirmwareTransfer::fail(FirmwareTransferOutcome::Kind kin
 
 FirmwareTransferOutcome FirmwareTransfer::run()
 {
-    std::optional<ScopedCancelToken> lent;
-    if (!m_conn.cancelToken())
-        lent.emplace(m_conn, &m_ownToken);
+    LentCancelToken lent(m_conn, m_ownToken);
     m_sent = 0;
     m_conn.close();
     IoResult opened = m_conn.open();

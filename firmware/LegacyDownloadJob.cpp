@@ -99,7 +99,7 @@ StepResult LegacyDownloadJob::nextPacket()
 
 StepResult LegacyDownloadJob::step()
 {
-    StepCancelToken lent(m_conn, m_ownToken);
+    LentCancelToken lent(m_conn, m_ownToken);
     using namespace std::chrono;
     if (m_phase == Phase::Done)
         return StepResult::finished();

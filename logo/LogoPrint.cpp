@@ -105,7 +105,7 @@ StepResult LogoPrintJob::fail(const std::string& reason)
 
 StepResult LogoPrintJob::step()
 {
-    StepCancelToken lent(m_deps.connection, m_ownToken);
+    LentCancelToken lent(m_deps.connection, m_ownToken);
     switch (m_phase) {
     case Phase::Begin: {
         if (m_cancelRequested) {

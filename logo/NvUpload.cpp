@@ -158,7 +158,7 @@ StepResult NvUpload::fail(const std::string& reason)
 
 StepResult NvUpload::step()
 {
-    StepCancelToken lent(m_deps.connection, m_ownToken);
+    LentCancelToken lent(m_deps.connection, m_ownToken);
     switch (m_phase) {
     case Phase::Begin:
         return begin();

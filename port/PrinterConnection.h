@@ -211,24 +211,24 @@ inline constexpr const char* kPrinterClosedText = "the printer closed the connec
 // "the printer took no data for 15 s (out of paper, cover open or offline?)"
 std::string stallText(std::chrono::milliseconds limit);
 
-// A job's own token, lent to its connection for one step when the caller lent none: the
-// desktop tool's Cancel (the job's cancel(), from the GUI thread) then ends a write or read that
-// is blocked inside the step, as Ctrl-C ends it through the token tavroctl lends.
-class StepCancelToken {
+// A job's own token, lent to its connection for one step or one transfer when the caller lent
+// none: the desktop tool's Cancel (the job's cancel() or abort(), from the GUI thread) then ends
+// a write or read that is blocked inside it, as Ctrl-C ends it through the token tavroctl lends.
+class LentCancelToken {
 public:
-    StepCancelToken(PrinterConnection& connection, const CancelToken& own)
+    LentCancelToken(PrinterConnection& connection, const CancelToken& own)
         : m_connection(connection), m_lent(!connection.cancelToken())
     {
         if (m_lent)
             m_connection.setCancelToken(&own);
     }
-    ~StepCancelToken()
+    ~LentCancelToken()
     {
         if (m_lent)
             m_connection.setCancelToken(nullptr);
     }
-    StepCancelToken(const StepCancelToken&) = delete;
-    StepCancelToken& operator=(const StepCancelToken&) = delete;
+    LentCancelToken(const LentCancelToken&) = delete;
+    LentCancelToken& operator=(const LentCancelToken&) = delete;
 
 private:
     PrinterConnection& m_connection;
