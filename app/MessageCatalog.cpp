@@ -14,6 +14,11 @@ const char* catalogText(int n)
     return (*g_pMsg)[static_cast<std::size_t>(n)];
 }
 
+const char* catalogText(Msg entry)
+{
+    return catalogText(static_cast<int>(entry));
+}
+
 namespace {
 
 template <class Arg>
@@ -58,6 +63,16 @@ bool namesKorean(const std::string& lang)
 }
 
 } // namespace
+
+std::string catalogFormat(Msg entry, int value)
+{
+    return formatWith(catalogText(entry), value);
+}
+
+std::string catalogFormat(Msg entry, const std::string& value)
+{
+    return formatWith(catalogText(entry), value.c_str());
+}
 
 std::string catalogFormat(int n, int value)
 {

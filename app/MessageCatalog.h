@@ -9,15 +9,86 @@
 inline constexpr int kCatalogSize = 63;
 using MessageTable = std::array<const char*, kCatalogSize>;
 
+// The entries by name (the number is the entry's place in both tables).
+enum class Msg : int {
+    OutputFileName = 0,
+    Completed = 1,
+    InitFail = 2,
+    FileOpenError = 3,
+    NoExtFontData = 4,
+    BaudrateNotSelected = 5,
+    DataLengthNotSelected = 6,
+    ParityNotSelected = 7,
+    FlowControlNotSelected = 8,
+    InvalidDevice = 9,
+    TurnOnUsbPrinter = 10,
+    TooManyUsbDevices = 11,
+    NoLptPort = 12,
+    NoComPort = 13,
+    NoBitmapSelected = 14,
+    ResetList = 15,
+    OutOfMemory = 16,
+    AllImagesWritten = 17,
+    PortOpenError = 18,
+    OpenPortOrFileError = 19,
+    PrinterCheckError = 20,
+    NvDefinitionComplete = 21,
+    WriteToPortError = 22,
+    DeleteAllImages = 23,
+    PrinterCheckFailed = 24,
+    NvImageNumberIncorrect = 25,
+    OverlappedWriteFailed = 26,
+    ReceiveDataError = 27,
+    CommError = 28,
+    PortNotOpened = 29,
+    CreateReadEventError = 30,
+    CreateWriteEventError = 31,
+    PrinterNotReady = 32,
+    LptWriteError = 33,
+    UpdateComplete = 34,
+    ConfirmBootArea = 35,
+    ConfirmDownloaderArea = 36,
+    ConfirmExtFontArea = 37,
+    NotFirmwareFile = 38,
+    NoExtFontInFile = 39,
+    WatchThreadError = 40,
+    ReceiveQueueFull = 41,
+    CommunicationError = 42,
+    CannotReadMoreFiles = 43,
+    LogBitmapsIncorrect = 44,
+    BitmapFormatNotSupported = 45,
+    NvAreaTooSmall = 46,
+    LogBitmapsMismatch = 47,
+    WriteFail = 48,
+    ConfirmDefaults = 49,
+    NvMemoryExceeded = 50,
+    GrayNeedsEightBit = 51,
+    ReceiveThreadError = 52,
+    StopBitNotSelected = 53,
+    StopBitWarning = 54,
+    PortNumberRange = 55,
+    SystemError = 56,
+    SearchFinished = 57,
+    ConfirmNetworkChange = 58,
+    NetworkUpdateComplete = 59,
+    ReadFail = 60,
+    MarginRange = 61,
+    IpAddressRange = 62,
+};
+
+
 const MessageTable& englishCatalog();
 const MessageTable& koreanCatalog();
 
 // The active table: English until selectCatalog() picks Korean.
 extern const MessageTable* g_pMsg;
 
-// Entry n of the active table; an empty text for a number outside 0..62.
+// An entry of the active table; an empty text for a number outside 0..62.
+const char* catalogText(Msg entry);
 const char* catalogText(int n);
-// Entry n used as a printf format with one int or one string argument.
+// An entry used as a printf format with one int or one string argument.
+std::string catalogFormat(Msg entry, int value);
+std::string catalogFormat(Msg entry, const std::string& value);
 std::string catalogFormat(int n, int value);
 std::string catalogFormat(int n, const std::string& value);
 

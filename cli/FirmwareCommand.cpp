@@ -59,7 +59,7 @@ int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
         const auto areaSpec = *legacyAreaSpec(a);
         auto bytes = loadLegacyImage(args.image, areaSpec);
         if (!bytes)
-            return cliFail(std::string(catalogText(3)) + " (" + bytes.message() + ")");
+            return cliFail(std::string(catalogText(Msg::FileOpenError)) + " (" + bytes.message() + ")");
         std::uint32_t sum = 0;
         for (std::uint32_t i = areaSpec.start; i < areaSpec.end && i < bytes->size(); ++i)
             sum += (*bytes)[i];
@@ -151,11 +151,11 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
         return cliFail("the TAVRO15 takes --area program, boot or font");
     auto bytes = loadLegacyImage(args.image, *areaSpec);
     if (!bytes)
-        return cliFail(std::string(catalogText(3)) + " (" + bytes.message() + ")");
+        return cliFail(std::string(catalogText(Msg::FileOpenError)) + " (" + bytes.message() + ")");
     // The session's connection carries the --stall bound.
     auto connection = session.connection();
     if (!connection)
-        return cliFail(std::string(catalogText(2)) + " (" + connection.message() + ")");
+        return cliFail(std::string(catalogText(Msg::InitFail)) + " (" + connection.message() + ")");
     LegacyDownloadOptions o;
     o.ackTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
     o.eraseAckTimeout = std::max(o.eraseAckTimeout, o.ackTimeout);
@@ -174,7 +174,7 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
         std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":true,\"packets\":" << job.packetsWritten()
                   << ",\"bytes\":" << (areaSpec->end - areaSpec->start) << "}\n";
     else
-        std::cout << catalogText(1) << "\n";
+        std::cout << catalogText(Msg::Completed) << "\n";
     return 0;
 }
 
@@ -227,7 +227,7 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
     // The session's connection carries the --stall bound.
     auto connection = session.connection();
     if (!connection)
-        return cliFail(std::string(catalogText(2)) + " (" + connection.message() + ")");
+        return cliFail(std::string(catalogText(Msg::InitFail)) + " (" + connection.message() + ")");
     FirmwareTransfer transfer(**connection, std::move(block), session.clock(), session.progress());
     // Ctrl-C cancels the session's token, which the connection carries: the transfer ends
     // within a fraction of a second, never reported as complete.

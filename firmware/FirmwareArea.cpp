@@ -58,14 +58,14 @@ std::string firmwareAreaQuestion(FirmwareArea area, bool korean)
 {
     switch (area) {
     case FirmwareArea::Program: return {};
-    case FirmwareArea::ExtFont: return catalogText(37);
+    case FirmwareArea::ExtFont: return catalogText(Msg::ConfirmExtFontArea);
     // Not a catalog entry: the dialog picks this one by the language itself.
     case FirmwareArea::LcdFont:
         return korean ? "LCD 폰트를 다운로드 하시겠습니까?" : "Are you sure the LCD Font area download?";
-    case FirmwareArea::Downloader: return catalogText(36);
+    case FirmwareArea::Downloader: return catalogText(Msg::ConfirmDownloaderArea);
     case FirmwareArea::Boot: break;
     }
-    return catalogText(35);
+    return catalogText(Msg::ConfirmBootArea);
 }
 
 bool firmwareAreaAllowed(FirmwareArea area, int family, bool serviceMode, bool bootAllowed)

@@ -49,7 +49,7 @@ FirmwareTransferOutcome FirmwareTransfer::run()
     if (opened.isCancelled())
         return fail(FirmwareTransferOutcome::Kind::Cancelled, "Cancelled.", opened, "stopped by the user");
     if (!opened)
-        return fail(FirmwareTransferOutcome::Kind::OpenFailed, catalogText(network ? 20 : 2), opened,
+        return fail(FirmwareTransferOutcome::Kind::OpenFailed, catalogText(network ? Msg::PrinterCheckError : Msg::InitFail), opened,
                     "cannot open " + m_conn.describe());
     report(0);
     return network ? networkTransfer() : portTransfer();
@@ -74,10 +74,10 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
                                       std::to_string(position + n) + " of " + std::to_string(L) + " to " +
                                       m_conn.describe();
             if (r.outcome() == IoResult::Outcome::TimedOut || (r.ok() && r.count() != n))
-                return fail(Kind::NotReady, catalogText(32), r, where);
+                return fail(Kind::NotReady, catalogText(Msg::PrinterNotReady), r, where);
             if (serial && r.outcome() != IoResult::Outcome::HungUp)
-                return fail(Kind::WriteFailed, catalogText(32), r, where);
-            return fail(Kind::WriteFailed, catalogFormat(33, r.error()), r, where);
+                return fail(Kind::WriteFailed, catalogText(Msg::PrinterNotReady), r, where);
+            return fail(Kind::WriteFailed, catalogFormat(Msg::LptWriteError, r.error()), r, where);
         }
         position += n;
         report(position);
@@ -99,7 +99,7 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
         }
     }
     out.kind = Kind::Completed;
-    out.message = catalogText(34);
+    out.message = catalogText(Msg::UpdateComplete);
     report(0);
     return out;
 }
@@ -132,7 +132,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
             const std::string where = what + " of " + std::to_string(L) + " to " + m_conn.describe() + " (try " +
                                       std::to_string(attempt) + " of " + std::to_string(m_options.networkAttempts) + ")";
             if (r.outcome() == IoResult::Outcome::HungUp || attempt >= m_options.networkAttempts || m_cancel)
-                return fail(Kind::WriteFailed, catalogText(48), r, where);
+                return fail(Kind::WriteFailed, catalogText(Msg::WriteFail), r, where);
             m_clock.sleep(m_options.networkRetryPause);
         }
         position += n;
@@ -144,7 +144,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
         m_sent = static_cast<std::uint32_t>(std::min(r.count(), L));
         if (r.isCancelled())
             return fail(Kind::Cancelled, "Cancelled.", r, "stopped by the user");
-        return fail(Kind::WriteFailed, catalogText(48), r,
+        return fail(Kind::WriteFailed, catalogText(Msg::WriteFail), r,
                     "the last bytes of " + std::to_string(L) + " did not reach " + m_conn.describe());
     }
     report(L);
@@ -161,7 +161,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
     }
     m_conn.close();
     out.kind = Kind::Completed;
-    out.message = catalogText(34);
+    out.message = catalogText(Msg::UpdateComplete);
     report(0);
     return out;
 }

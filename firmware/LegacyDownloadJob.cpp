@@ -76,7 +76,7 @@ StepResult LegacyDownloadJob::sendCurrent()
     if (!r || r.count() != m_packet.size()) {
         char where[80];
         std::snprintf(where, sizeof where, "failed to write the packet at 0x%X", m_packetIsErase ? m_area.start : m_position - static_cast<std::uint32_t>(m_packet.size() - 10));
-        return failWith(catalogText(48), r.context(where).message());
+        return failWith(catalogText(Msg::WriteFail), r.context(where).message());
     }
     ++m_written;
     m_sentAt = m_clock.now();
@@ -115,7 +115,7 @@ StepResult LegacyDownloadJob::step()
             return failWith("Cancelled: the area is only partly written.", r.message());
         if (!r) {
             m_phase = Phase::Failed;
-            return StepResult::failed(std::string(catalogText(2)) + "\n(" + r.message() + ")");
+            return StepResult::failed(std::string(catalogText(Msg::InitFail)) + "\n(" + r.message() + ")");
         }
         // Where no packet reply can come back, the packets go out one after the other.
         m_stream = !m_conn.traits().packetReplies;
@@ -163,7 +163,7 @@ StepResult LegacyDownloadJob::step()
         if (r.isCancelled())
             return failWith("Cancelled: the area is only partly written.", r.message());
         if (r.outcome() == IoResult::Outcome::HungUp || r.outcome() == IoResult::Outcome::Failed)
-            return failWith(catalogText(60), r.context("the printer's answer").message());
+            return failWith(catalogText(Msg::ReadFail), r.context("the printer's answer").message());
         for (LegacyAckParser::Answer a : m_parser.feed(std::span(buffer, r.count()))) {
             if (a == LegacyAckParser::Answer::Ack) {
                 if (!m_packetIsErase && m_position >= m_area.end)
@@ -175,7 +175,7 @@ StepResult LegacyDownloadJob::step()
                 std::snprintf(what, sizeof what, "the printer refused the packet at 0x%X %d times",
                               m_packetIsErase ? m_area.start : m_position - static_cast<std::uint32_t>(m_packet.size() - 10),
                               m_repeats);
-                return failWith(catalogText(48), what);
+                return failWith(catalogText(Msg::WriteFail), what);
             }
             return sendCurrent();
         }
@@ -185,7 +185,7 @@ StepResult LegacyDownloadJob::step()
             std::snprintf(what, sizeof what, "no answer to the packet at 0x%X within %lld ms",
                           m_packetIsErase ? m_area.start : m_position - static_cast<std::uint32_t>(m_packet.size() - 10),
                           static_cast<long long>(limit.count()));
-            return failWith(catalogText(60), what);
+            return failWith(catalogText(Msg::ReadFail), what);
         }
         return StepResult::again(milliseconds(0));
     }

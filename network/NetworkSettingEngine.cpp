@@ -69,7 +69,7 @@ NetworkSearchResult NetworkSettingEngine::Search(const std::function<void(const 
         if (channel.failedStep() == UdpChannel::Step::SendSocket)
             m_prompter.message("socket() error");
         else
-            m_prompter.message(catalogText(56));
+            m_prompter.message(catalogText(Msg::SystemError));
     }
     const NetworkRecordBytes request = networkSearchRequest();
     if (Status sent = channel.send(request); !sent && result.detail.empty())
@@ -138,7 +138,7 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
     NetworkSettings s;
     s.ip = readDottedText(request.ipText);
     if (!manual && (s.ip[3] == 0 || s.ip[3] == 255)) {
-        m_prompter.message(catalogText(62));
+        m_prompter.message(catalogText(Msg::IpAddressRange));
         result.outcome = Outcome::RefusedIp;
         return result;
     }
@@ -165,7 +165,7 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
         s.mac = *mac;
     }
     if (manual ? !manualPortAccepted(request.port) : !changePortAccepted(request.port)) {
-        m_prompter.message(catalogText(55));
+        m_prompter.message(catalogText(Msg::PortNumberRange));
         result.outcome = Outcome::RefusedPort;
         return result;
     }
@@ -180,10 +180,10 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
     const Status opened = channel.open();
     if (!opened) {
         result.detail = opened.message();
-        m_prompter.message(catalogText(56));
+        m_prompter.message(catalogText(Msg::SystemError));
     }
     const std::string caption = manual ? kAppDisplayName : kNoticeCaption;
-    if (m_prompter.show(catalogText(58), PromptButtons::YesNo, PromptIcon::Exclamation, caption) != PromptAnswer::Yes) {
+    if (m_prompter.show(catalogText(Msg::ConfirmNetworkChange), PromptButtons::YesNo, PromptIcon::Exclamation, caption) != PromptAnswer::Yes) {
         result.outcome = Outcome::Declined;
         setChannel(nullptr);
         return result;
@@ -213,7 +213,7 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
         if (result.detail.empty())
             result.detail = "the change request could not be sent";
         if (opened) // a failed set-up was shown already
-            m_prompter.message(catalogText(56));
+            m_prompter.message(catalogText(Msg::SystemError));
         return result;
     }
     if (!answered) {
@@ -222,6 +222,6 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
         return result;
     }
     result.outcome = Outcome::Answered;
-    m_prompter.show(catalogText(59), PromptButtons::Ok, PromptIcon::Information, caption);
+    m_prompter.show(catalogText(Msg::NetworkUpdateComplete), PromptButtons::Ok, PromptIcon::Information, caption);
     return result;
 }

@@ -91,7 +91,7 @@ std::optional<std::string> QtPrompter::askOutputFileName()
                 return;
             }
             // An empty name keeps the question open, as the Windows dialog did.
-            showOnGuiThread(QString::fromUtf8(catalogText(0)), PromptButtons::Ok,
+            showOnGuiThread(QString::fromUtf8(catalogText(Msg::OutputFileName)), PromptButtons::Ok,
                             PromptIcon::Exclamation, kAppDisplayName);
         }
     };

@@ -5,7 +5,9 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "app/Prompter.h"
+#include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
+#include "qthost/QtControlName.h"
 #include "qthost/QtProgressSink.h"
 #include "qthost/QtStepDriver.h"
 
@@ -24,14 +26,7 @@
 
 namespace {
 
-constexpr int kRadioIds[4] = {1003, 1004, 1005, 1011};
-
-template <class W>
-W* named(W* w, int id)
-{
-    w->setObjectName(QString("ctl%1").arg(id));
-    return w;
-}
+constexpr int kRadioIds[4] = {fw15::AreaProgram, fw15::AreaExtFont, fw15::AreaBoot, fw15::AreaFont};
 
 } // namespace
 
@@ -65,14 +60,14 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
     // The Korean captions of this dialog are our own; the English ones are the tool's.
     auto tr8 = [ko](const char* en, const char* kr) { return QString::fromUtf8(ko ? kr : en); };
 
-    m_pathEdit = named(new QLineEdit, 1000);
-    m_nameEdit = named(new QLineEdit, 1001);
+    m_pathEdit = named(new QLineEdit, fw15::PathEdit);
+    m_nameEdit = named(new QLineEdit, fw15::NameEdit);
     m_pathEdit->setEnabled(false);
     m_nameEdit->setEnabled(false);
     m_pathEdit->setMinimumWidth(320);
-    m_open = named(new QPushButton(tr8("&Open", "열기(&O)")), 1002);
+    m_open = named(new QPushButton(tr8("&Open", "열기(&O)")), fw15::Open);
 
-    auto* areaBox = named(new QGroupBox(tr8("SELECT AREA", "영역 선택")), 1013);
+    auto* areaBox = named(new QGroupBox(tr8("SELECT AREA", "영역 선택")), fw15::AreaBox);
     auto* areaLayout = new QVBoxLayout(areaBox);
     m_areas = new QButtonGroup(this);
     const char* en[4] = {"&1.Program", "&2.Ext Font", "&3.Boot", "&4.Font"};
@@ -87,12 +82,12 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
 
     auto* deviceBox = new QGroupBox(tr8("DEVICE", "프린터 종류"));
     auto* deviceLayout = new QVBoxLayout(deviceBox);
-    deviceLayout->addWidget(named(new QLabel(QString::fromStdString(m_deps.summary).replace("\r\n", "\n")), 1019));
+    deviceLayout->addWidget(named(new QLabel(QString::fromStdString(m_deps.summary).replace("\r\n", "\n")), fw15::Summary));
 
-    m_progress = named(new QProgressBar, 1006);
+    m_progress = named(new QProgressBar, fw15::Progress);
     m_progress->setTextVisible(false);
-    m_ok = named(new QPushButton(tr8("OK", "확인")), 1);
-    m_cancel = named(new QPushButton(tr8("CANCEL", "취소")), 2);
+    m_ok = named(new QPushButton(tr8("OK", "확인")), fw15::Ok);
+    m_cancel = named(new QPushButton(tr8("CANCEL", "취소")), fw15::Cancel);
     for (QPushButton* b : {m_open, m_ok, m_cancel})
         b->setAutoDefault(false);
 
@@ -181,12 +176,12 @@ void CFwDownload15Dlg::onOk()
     auto image = loadLegacyImage(m_path, *areaSpec);
     if (!image) {
         m_deps.errorLog.WriteLog("firmware: %s", image.message().c_str());
-        m_deps.prompter.message(catalogText(3));
+        m_deps.prompter.message(catalogText(Msg::FileOpenError));
         return;
     }
     std::unique_ptr<PrinterConnection> connection = m_deps.connect ? m_deps.connect() : nullptr;
     if (!connection) {
-        m_deps.prompter.message(catalogText(2));
+        m_deps.prompter.message(catalogText(Msg::InitFail));
         return;
     }
     m_ok->setEnabled(false);
@@ -199,7 +194,7 @@ void CFwDownload15Dlg::finished(const StepResult& r)
 {
     // The job only finishes once the printer took the whole area; everything else fails.
     if (r.kind == StepResult::Kind::Finished) {
-        m_deps.prompter.message(catalogText(1));
+        m_deps.prompter.message(catalogText(Msg::Completed));
         accept();
         return;
     }

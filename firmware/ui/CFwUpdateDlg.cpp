@@ -7,7 +7,9 @@
 #include "app/Prompter.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/TransferBlock.h"
+#include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
+#include "qthost/QtControlName.h"
 
 #include <QButtonGroup>
 #include <QFileDialog>
@@ -27,14 +29,8 @@
 
 namespace {
 
-constexpr int kRadioIds[5] = {1030, 1045, 1035, 1041, 1033};
-
-template <class W>
-W* named(W* w, int id)
-{
-    w->setObjectName(QString("ctl%1").arg(id));
-    return w;
-}
+constexpr int kRadioIds[5] = {fwupdate::AreaProgram, fwupdate::AreaExtFont, fwupdate::AreaLcdFont, fwupdate::AreaDownloader,
+                               fwupdate::AreaBoot};
 
 // "A|*.x|B|*.*|" as Qt's "A;;B".
 QString qtFilter(const std::string& filter)
@@ -85,10 +81,10 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     const bool ko = m_deps.korean;
     auto tr8 = [ko](const char* en, const char* kr) { return QString::fromUtf8(ko ? kr : en); };
 
-    m_pathEdit = named(new QLineEdit, 1022);
+    m_pathEdit = named(new QLineEdit, fwupdate::PathEdit);
     m_pathEdit->setReadOnly(true);
     m_pathEdit->setMinimumWidth(360);
-    m_fileOpen = named(new QPushButton("File Open"), 1027);
+    m_fileOpen = named(new QPushButton("File Open"), fwupdate::FileOpen);
 
     auto* areaBox = new QGroupBox("AREA");
     auto* areaLayout = new QVBoxLayout(areaBox);
@@ -101,28 +97,28 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     }
     m_radio[0]->setChecked(true);
 
-    auto* deviceBox = named(new QGroupBox(tr8("DEVICE", "프린터 종류")), 1049);
+    auto* deviceBox = named(new QGroupBox(tr8("DEVICE", "프린터 종류")), fwupdate::DeviceBox);
     auto* deviceLayout = new QVBoxLayout(deviceBox);
-    auto* summary = named(new QLabel(QString::fromStdString(m_deps.summary).replace("\r\n", "\n")), 1008);
+    auto* summary = named(new QLabel(QString::fromStdString(m_deps.summary).replace("\r\n", "\n")), fwupdate::Summary);
     deviceLayout->addWidget(summary);
 
-    m_checksum = named(new QLineEdit, 1068);
+    m_checksum = named(new QLineEdit, fwupdate::Checksum);
     m_checksum->setReadOnly(true);
-    m_fileSize = named(new QLineEdit, 1067);
+    m_fileSize = named(new QLineEdit, fwupdate::FileSize);
     m_fileSize->setReadOnly(true);
     auto* info = new QGroupBox("Information");
     auto* infoLayout = new QGridLayout(info);
-    infoLayout->addWidget(named(new QLabel(tr8("CHECKSUM :", "체크섬")), 1090), 0, 0);
+    infoLayout->addWidget(named(new QLabel(tr8("CHECKSUM :", "체크섬")), fwupdate::ChecksumLabel), 0, 0);
     infoLayout->addWidget(m_checksum, 0, 1);
-    infoLayout->addWidget(named(new QLabel(tr8("FileSize :", "파일크기")), 1091), 1, 0);
+    infoLayout->addWidget(named(new QLabel(tr8("FileSize :", "파일크기")), fwupdate::FileSizeLabel), 1, 0);
     infoLayout->addWidget(m_fileSize, 1, 1);
-    infoLayout->addWidget(named(new QLabel(tr8("bytes", "바이트")), 1092), 1, 2);
+    infoLayout->addWidget(named(new QLabel(tr8("bytes", "바이트")), fwupdate::BytesLabel), 1, 2);
     infoLayout->addWidget(new QLabel("(* Header[4] + FileSize[4] + data[n] + CS[2] )"), 2, 0, 1, 3);
 
-    m_progress = named(new QProgressBar, 1023);
+    m_progress = named(new QProgressBar, fwupdate::Progress);
     m_progress->setTextVisible(false);
-    m_update = named(new QPushButton(tr8("UPDATE", "다운로드")), 1017);
-    m_exit = named(new QPushButton("EXIT"), 1069);
+    m_update = named(new QPushButton(tr8("UPDATE", "다운로드")), fwupdate::Update);
+    m_exit = named(new QPushButton("EXIT"), fwupdate::Exit);
     for (QPushButton* b : {m_fileOpen, m_update, m_exit})
         b->setAutoDefault(false);
 
@@ -287,7 +283,7 @@ void CFwUpdateDlg::onUpdate()
 
     m_connection = m_deps.connect ? m_deps.connect() : nullptr;
     if (!m_connection) {
-        message(catalogText(2));
+        message(catalogText(Msg::InitFail));
         m_update->setEnabled(true);
         m_fileOpen->setEnabled(true);
         return;

@@ -3,8 +3,10 @@
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
 #include "network/ui/CNetworkSettingDlg.h"
+#include "network/ui/NetworkControls.h"
 
 #include "qthost/QtClock.h"
+#include "qthost/QtControlName.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -48,11 +50,11 @@ CNetworkDlg::CNetworkDlg(Prompter& prompter, NetworkLinkCalls calls, bool korean
     setMinimumWidth(300);
 
     m_ipEdit = new QLineEdit;
-    m_ipEdit->setObjectName("ctl1032");
+    m_ipEdit->setObjectName(controlName(netdlg::IpEdit));
     m_ipEdit->setValidator(new QRegularExpressionValidator(
         QRegularExpression("[0-9.]{0,15}"), m_ipEdit));
     m_portEdit = new QLineEdit;
-    m_portEdit->setObjectName("ctl1030");
+    m_portEdit->setObjectName(controlName(netdlg::PortEdit));
     m_portEdit->setValidator(new QRegularExpressionValidator(QRegularExpression("-?[0-9]{0,6}"), m_portEdit));
     m_portEdit->setMaximumWidth(90);
 
@@ -66,18 +68,18 @@ CNetworkDlg::CNetworkDlg(Prompter& prompter, NetworkLinkCalls calls, bool korean
 
     auto* box = new QGroupBox("Setting");
     m_setting = new QPushButton("Network Setting");
-    m_setting->setObjectName("ctl1031");
+    m_setting->setObjectName(controlName(netdlg::NetworkSetting));
     m_reserved = new QPushButton("Reserved");
-    m_reserved->setObjectName("ctl1033");
+    m_reserved->setObjectName(controlName(netdlg::Reserved));
     auto* boxLayout = new QHBoxLayout(box);
     boxLayout->addWidget(m_setting);
     boxLayout->addWidget(m_reserved);
 
     m_ok = new QPushButton("OK");
-    m_ok->setObjectName("ctl1");
+    m_ok->setObjectName(controlName(netdlg::Ok));
     m_ok->setDefault(true);
     m_cancel = new QPushButton(korean ? "취소" : "Cancel");
-    m_cancel->setObjectName("ctl2");
+    m_cancel->setObjectName(controlName(netdlg::Cancel));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_ok);
@@ -146,14 +148,14 @@ void CNetworkDlg::onOk()
     bool numeric = false;
     int port = m_portEdit->text().trimmed().toInt(&numeric);
     if (!numeric || !portAccepted(port)) {
-        m_prompter.message(catalogText(55));
+        m_prompter.message(catalogText(Msg::PortNumberRange));
         m_portEdit->setFocus();
         return;
     }
     // The Windows address control could not hold a malformed address; a line edit can, and
     // handing one to the library would only fail later with a vaguer message.
     if (!ipPattern().match(ipText).hasMatch()) {
-        m_prompter.message(catalogText(62));
+        m_prompter.message(catalogText(Msg::IpAddressRange));
         m_ipEdit->setFocus();
         return;
     }
@@ -183,5 +185,5 @@ void CNetworkDlg::onOk()
         accept();
         return;
     }
-    m_prompter.message(catalogText(20));
+    m_prompter.message(catalogText(Msg::PrinterCheckError));
 }

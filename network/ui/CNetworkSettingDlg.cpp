@@ -2,7 +2,9 @@
 
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
+#include "network/ui/NetworkControls.h"
 #include "qthost/QtClock.h"
+#include "qthost/QtControlName.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -24,7 +26,7 @@ namespace {
 QLineEdit* addressEdit(int id)
 {
     auto* edit = new QLineEdit;
-    edit->setObjectName(QString("ctl%1").arg(id));
+    edit->setObjectName(controlName(id));
     // What an address control can hold: four numbers of up to three digits.
     edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,3}(\\.[0-9]{0,3}){0,3}"), edit));
     edit->setMinimumWidth(120);
@@ -48,7 +50,7 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
     setModal(true);
 
     m_list = new QTableWidget(0, 5);
-    m_list->setObjectName("ctl1042");
+    m_list->setObjectName(controlName(netsetting::List));
     m_list->setHorizontalHeaderLabels({"IP", "Port", "Subnet", "Gateway", "Mac Address"});
     m_list->setShowGrid(true);
     m_list->verticalHeader()->hide();
@@ -64,21 +66,21 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
     m_list->viewport()->installEventFilter(this);
 
     m_search = new QPushButton(korean ? "프린터 검색" : "Search Printer");
-    m_search->setObjectName("ctl1037");
+    m_search->setObjectName(controlName(netsetting::SearchPrinter));
     m_change = new QPushButton(korean ? "설정 변경" : "Change Setting");
-    m_change->setObjectName("ctl1034");
+    m_change->setObjectName(controlName(netsetting::ChangeSetting));
     m_exit = new QPushButton(korean ? "닫기" : "EXIT");
-    m_exit->setObjectName("ctl1");
+    m_exit->setObjectName(controlName(netsetting::Exit));
 
-    m_ip = addressEdit(1035);
-    m_subnet = addressEdit(1039);
-    m_gateway = addressEdit(1038);
+    m_ip = addressEdit(netsetting::Ip);
+    m_subnet = addressEdit(netsetting::Subnet);
+    m_gateway = addressEdit(netsetting::Gateway);
     m_port = new QLineEdit("0");
-    m_port->setObjectName("ctl1046");
+    m_port->setObjectName(controlName(netsetting::Port));
     m_port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,10}"), m_port));
     m_port->setMaximumWidth(80);
     m_dhcp = new QCheckBox("DHCP");
-    m_dhcp->setObjectName("ctl1044");
+    m_dhcp->setObjectName(controlName(netsetting::Dhcp));
 
     auto* fields = new QGridLayout;
     fields->addWidget(new QLabel("IP"), 0, 0);
@@ -95,16 +97,16 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
     const char* labels[3] = {"MAC(Low 3byte):", ":", ":"};
     for (int i = 0; i < 3; ++i) {
         m_macLabels[i] = new QLabel(labels[i]);
-        m_macLabels[i]->setObjectName(QString("ctl%1").arg(1109 + i));
+        m_macLabels[i]->setObjectName(controlName(netsetting::MacLabel + i));
         m_macLow[i] = new QLineEdit;
-        m_macLow[i]->setObjectName(QString("ctl%1").arg(1106 + i));
+        m_macLow[i]->setObjectName(controlName(netsetting::MacLow + i));
         m_macLow[i]->setMaxLength(2);
         m_macLow[i]->setMaximumWidth(36);
         service->addWidget(m_macLabels[i]);
         service->addWidget(m_macLow[i]);
     }
     m_manual = new QPushButton("Manually change");
-    m_manual->setObjectName("ctl1112");
+    m_manual->setObjectName(controlName(netsetting::ManualChange));
     service->addWidget(m_manual);
     service->addStretch(1);
 
@@ -227,7 +229,7 @@ void CNetworkSettingDlg::onSearch()
         },
         [this, result] {
             if (result->end != NetworkSearchResult::End::Cancelled)
-                m_prompter.message(catalogText(57), PromptIcon::Information);
+                m_prompter.message(catalogText(Msg::SearchFinished), PromptIcon::Information);
         });
 }
 

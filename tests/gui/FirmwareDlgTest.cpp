@@ -12,6 +12,7 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "firmware/TransferBlock.h"
+#include "firmware/ui/FirmwareControls.h"
 #include "firmware/ui/CFwDownload15Dlg.h"
 #include "firmware/ui/CFwUpdateDlg.h"
 #include "qthost/QtClock.h"
@@ -93,21 +94,21 @@ TEST_F(FwUpdateDlgTest, OpensWithItsRulesAndCaptions)
 {
     auto dlg = make(1);
     EXPECT_EQ(dlg->windowTitle().toStdString(), "TAVROSet(203dpi) : Firmware Download");
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled()); // no remembered file
-    EXPECT_EQ(radio(dlg.get(), 1030)->text(), "Program Area");
-    EXPECT_TRUE(radio(dlg.get(), 1030)->isChecked());
-    EXPECT_TRUE(radio(dlg.get(), 1045)->isEnabled());
-    EXPECT_FALSE(radio(dlg.get(), 1035)->isEnabled()); // LCD font: family 6 only
-    EXPECT_FALSE(radio(dlg.get(), 1041)->isEnabled()); // DOWNLOAD: service only
-    EXPECT_FALSE(radio(dlg.get(), 1033)->isEnabled());
-    EXPECT_TRUE(radio(dlg.get(), 1033)->isHidden());
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled()); // no remembered file
+    EXPECT_EQ(radio(dlg.get(), fwupdate::AreaProgram)->text(), "Program Area");
+    EXPECT_TRUE(radio(dlg.get(), fwupdate::AreaProgram)->isChecked());
+    EXPECT_TRUE(radio(dlg.get(), fwupdate::AreaExtFont)->isEnabled());
+    EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaLcdFont)->isEnabled()); // LCD font: family 6 only
+    EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaDownloader)->isEnabled()); // DOWNLOAD: service only
+    EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaBoot)->isEnabled());
+    EXPECT_TRUE(radio(dlg.get(), fwupdate::AreaBoot)->isHidden());
     EXPECT_FALSE(dlg->serviceMode());
 
     auto six = make(6, false, true);
-    EXPECT_TRUE(radio(six.get(), 1035)->isEnabled());
-    EXPECT_EQ(radio(six.get(), 1035)->text().toStdString(), "LCD 폰트 영역");
-    EXPECT_EQ(ctl<QPushButton>(six.get(), 1017)->text().toStdString(), "다운로드");
-    EXPECT_EQ(ctl<QLabel>(six.get(), 1090)->text().toStdString(), "체크섬");
+    EXPECT_TRUE(radio(six.get(), fwupdate::AreaLcdFont)->isEnabled());
+    EXPECT_EQ(radio(six.get(), fwupdate::AreaLcdFont)->text().toStdString(), "LCD 폰트 영역");
+    EXPECT_EQ(ctl<QPushButton>(six.get(), fwupdate::Update)->text().toStdString(), "다운로드");
+    EXPECT_EQ(ctl<QLabel>(six.get(), fwupdate::ChecksumLabel)->text().toStdString(), "체크섬");
 }
 
 TEST_F(FwUpdateDlgTest, RememberedFileAndServiceModeBootRule)
@@ -118,21 +119,21 @@ TEST_F(FwUpdateDlgTest, RememberedFileAndServiceModeBootRule)
     ASSERT_TRUE(profile.writeString("FWDN20", "FOLDER", (work / "locked.T25").string()));
     auto dlg = make(1, true);
     EXPECT_TRUE(dlg->serviceMode());
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
-    EXPECT_FALSE(radio(dlg.get(), 1033)->isHidden());
-    EXPECT_FALSE(radio(dlg.get(), 1033)->isEnabled());
-    EXPECT_TRUE(radio(dlg.get(), 1041)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+    EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaBoot)->isHidden());
+    EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaBoot)->isEnabled());
+    EXPECT_TRUE(radio(dlg.get(), fwupdate::AreaDownloader)->isEnabled());
 
     // A file that allows it enables Boot; choosing a locked one again moves the choice to Program.
     nextFile = (work / "good.T25").string();
     dlg->onFileOpen();
     EXPECT_EQ(filters.back(), "Firmware file(*.T25)|*.T25|ALL FILE(*.*)|*.*|");
-    ASSERT_TRUE(radio(dlg.get(), 1033)->isEnabled());
-    radio(dlg.get(), 1033)->setChecked(true);
+    ASSERT_TRUE(radio(dlg.get(), fwupdate::AreaBoot)->isEnabled());
+    radio(dlg.get(), fwupdate::AreaBoot)->setChecked(true);
     nextFile = (work / "locked.T25").string();
     dlg->onFileOpen();
-    EXPECT_TRUE(radio(dlg.get(), 1030)->isChecked());
-    EXPECT_FALSE(radio(dlg.get(), 1033)->isEnabled());
+    EXPECT_TRUE(radio(dlg.get(), fwupdate::AreaProgram)->isChecked());
+    EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaBoot)->isEnabled());
     EXPECT_TRUE(prompter.boxes().empty());
 }
 
@@ -146,20 +147,20 @@ TEST_F(FwUpdateDlgTest, FileOpenRefusesAShortFileAndUpdateRefusesALargeOne)
     dlg->onFileOpen();
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], "ERROR : Please check the firmware file.");
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
 
     auto big = image;
     big.resize(kTestImageSize + 4096, 0);
     writeTestImage(work / "big.T25", big);
     nextFile = (work / "big.T25").string();
     dlg->onFileOpen();
-    ASSERT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    ASSERT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
     dlg->onUpdate();
     auto boxes = prompter.boxes();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, "FileSize (8392704 bytes) Error!");
     EXPECT_EQ(boxes[1].caption, "Error");
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
     EXPECT_EQ(connections, 0); // nothing was opened
     EXPECT_EQ(profile.getString("FWDN20", "FILE"), "big.T25");
 
@@ -174,17 +175,17 @@ TEST_F(FwUpdateDlgTest, UpdateSendsTheBlockOnAWorkerAndShowsChecksumSizeAndCompl
     nextFile = (work / "good.T25").string();
     dlg->onFileOpen();
     dlg->onUpdate();
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1027)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::FileOpen)->isEnabled());
     ASSERT_TRUE(waitForEnd(*dlg));
     auto expected = buildTransferBlock(*FirmwareImage::parse(image), FirmwareArea::Program, 1);
     EXPECT_EQ(connections, 1);
     EXPECT_EQ(stream, expected);
-    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), 1068)->text(), QString::asprintf("%X", transferBlockChecksum(expected)));
-    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), 1067)->text(), "851968");
+    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), fwupdate::Checksum)->text(), QString::asprintf("%X", transferBlockChecksum(expected)));
+    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), fwupdate::FileSize)->text(), "851968");
     EXPECT_EQ(prompter.texts().back(), "Update Complete.\nPlease wait beep the buzzer.");
     EXPECT_TRUE(dlg->lastOutcome().completed());
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1027)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::FileOpen)->isEnabled());
     EXPECT_TRUE(dlg->windowTitle().startsWith("TAVROSet(203dpi) : Firmware Download - "));
     EXPECT_EQ(profile.getString("FWDN20", "FOLDER"), (work / "good.T25").string());
     EXPECT_EQ(profile.getString("FWDN20", "FILE"), "good.T25");
@@ -195,12 +196,12 @@ TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletio
     auto dlg = make();
     nextFile = (work / "good.T25").string();
     dlg->onFileOpen();
-    radio(dlg.get(), 1045)->setChecked(true);
+    radio(dlg.get(), fwupdate::AreaExtFont)->setChecked(true);
     prompter.scriptAnswers({PromptAnswer::No});
     dlg->onUpdate();
     EXPECT_EQ(prompter.texts().back(), "Are you sure the Ext.Font area download?");
     EXPECT_EQ(connections, 0);
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
 
     kind = PortKind::Parallel;
     onWrite = [](std::span<const std::uint8_t> b, int n) {
@@ -208,13 +209,13 @@ TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletio
     };
     nextFile = (work / "good.T25").string();
     dlg->onFileOpen();
-    radio(dlg.get(), 1030)->setChecked(true);
+    radio(dlg.get(), fwupdate::AreaProgram)->setChecked(true);
     dlg->onUpdate();
     ASSERT_TRUE(waitForEnd(*dlg));
     EXPECT_EQ(prompter.texts().back(), "LPT Write Error[5]");
     EXPECT_FALSE(dlg->lastOutcome().completed());
-    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), 1067)->text(), "8192");
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1017)->isEnabled());
+    EXPECT_EQ(ctl<QLineEdit>(dlg.get(), fwupdate::FileSize)->text(), "8192");
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
 }
 
 // A TAVRO15 download dialog's surroundings with a 2 MiB image chosen in its profile.
@@ -257,9 +258,9 @@ TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
     deps.jobClock = &clock;
     CFwDownload15Dlg dlg(deps);
     EXPECT_EQ(dlg.windowTitle().toStdString(), "TAVROSet(203dpi) : TAVRO15 Firmware Download");
-    EXPECT_FALSE(ctl<QRadioButton>(&dlg, 1004)->isEnabled());
-    EXPECT_EQ(ctl<QLineEdit>(&dlg, 1001)->text(), "fw.bin");
-    ctl<QRadioButton>(&dlg, 1005)->setChecked(true); // Boot
+    EXPECT_FALSE(ctl<QRadioButton>(&dlg, fw15::AreaExtFont)->isEnabled());
+    EXPECT_EQ(ctl<QLineEdit>(&dlg, fw15::NameEdit)->text(), "fw.bin");
+    ctl<QRadioButton>(&dlg, fw15::AreaBoot)->setChecked(true);
     dlg.onOk();
     ASSERT_TRUE(QtClock::waitUntil([&] { return !dlg.running(); }, 20s));
     EXPECT_EQ(prompter.texts().back(), "COMPLETED");

@@ -3,6 +3,7 @@
 // a fake /etc that names the system language, and finding a dialog's controls by id.
 #include "FakeSysfs.h"
 #include "TempDir.h"
+#include "qthost/QtControlName.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -58,11 +59,11 @@ private:
     TempDir m_dir;
 };
 
-// The control with object name "ctl<id>" below the widget.
+// The control id (from the dialog's controls header) below the widget.
 template <class W = QWidget>
 W* ctl(QWidget* dialog, int id)
 {
-    return dialog->findChild<W*>(QString("ctl%1").arg(id));
+    return findControl<W>(dialog, id);
 }
 
 // Runs action once the next modal dialog is up (polled every 20 ms, for at most 20 s);

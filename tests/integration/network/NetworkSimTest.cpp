@@ -233,7 +233,7 @@ TEST_F(NetworkSim, UnansweredSetStillAppliesAndIsReportedAsUnconfirmed)
     EXPECT_EQ(r.outcome, NetworkChangeResult::Outcome::NotAnswered);
     ASSERT_TRUE(sim.waitForEvent("\"result\":\"apply\""));
     ASSERT_EQ(prompter.boxes().size(), 2u);
-    EXPECT_NE(prompter.boxes()[1].text, catalogText(59));
+    EXPECT_NE(prompter.boxes()[1].text, catalogText(Msg::NetworkUpdateComplete));
 }
 
 TEST_F(NetworkSim, AppliedChangeMovesTheModuleAndItsTcpPort)

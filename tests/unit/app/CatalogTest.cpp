@@ -64,13 +64,13 @@ TEST(Catalog, TextsAreExact)
 TEST(Catalog, LookupAndFormat)
 {
     selectCatalog(false);
-    EXPECT_STREQ(catalogText(1), "COMPLETED");
+    EXPECT_STREQ(catalogText(Msg::Completed), "COMPLETED");
     EXPECT_STREQ(catalogText(-1), "");
     EXPECT_STREQ(catalogText(63), "");
-    EXPECT_EQ(catalogFormat(19, 5), "ERROR[5] - Open port or file.");
-    EXPECT_EQ(catalogFormat(50, 448).substr(0, 60),
+    EXPECT_EQ(catalogFormat(Msg::OpenPortOrFileError, 5), "ERROR[5] - Open port or file.");
+    EXPECT_EQ(catalogFormat(Msg::NvMemoryExceeded, 448).substr(0, 60),
               std::string("Out of range the MAX NV memory Size!\r\nTotal NV Memory Size 448KB").substr(0, 60));
-    EXPECT_EQ(catalogFormat(51, std::string("a.bmp")).substr(catalogFormat(51, std::string("a.bmp")).size() - 7), "(a.bmp)");
+    EXPECT_EQ(catalogFormat(Msg::GrayNeedsEightBit, std::string("a.bmp")).substr(catalogFormat(Msg::GrayNeedsEightBit, std::string("a.bmp")).size() - 7), "(a.bmp)");
 }
 
 TEST_F(CatalogLanguage, SystemDefaultWinsOverUserLang)
@@ -80,7 +80,7 @@ TEST_F(CatalogLanguage, SystemDefaultWinsOverUserLang)
     EXPECT_TRUE(systemDefaultIsKorean(sources("en_US.UTF-8")));
     EXPECT_TRUE(selectCatalog(sources("en_US.UTF-8")));
     EXPECT_EQ(g_pMsg, &koreanCatalog());
-    EXPECT_STREQ(catalogText(1), "완 료");
+    EXPECT_STREQ(catalogText(Msg::Completed), "완 료");
 }
 
 TEST_F(CatalogLanguage, LocaleConfComesFirst)

@@ -201,7 +201,7 @@ TEST(FirmwareTransfer, NetworkIsCompleteOnlyWhenTheModuleHasTheLastByte)
     auto out = reset.run();
     EXPECT_FALSE(out.completed());
     EXPECT_EQ(out.kind, Kind::WriteFailed);
-    EXPECT_EQ(out.message, catalogText(48));
+    EXPECT_EQ(out.message, catalogText(Msg::WriteFail));
     EXPECT_EQ(out.sent, 0xD0000u - 5000) << "what the module acknowledged, not what was handed over";
     EXPECT_NE(out.detail.find("reset by peer"), std::string::npos);
     EXPECT_TRUE(reset.clock.sleeps().empty());
@@ -242,7 +242,7 @@ TEST(FirmwareTransfer, NetworkGivesUpAfterBoundedTriesAndNeverReportsComplete)
     options.networkAttempts = 3;
     auto out = rig.run(options);
     EXPECT_EQ(out.kind, Kind::WriteFailed);
-    EXPECT_EQ(out.message, catalogText(48));
+    EXPECT_EQ(out.message, catalogText(Msg::WriteFail));
     EXPECT_EQ(rig.conn.writes.size(), 23u);
     EXPECT_EQ(out.sent, 20u * 4096);
     EXPECT_FALSE(rig.conn.isOpen());

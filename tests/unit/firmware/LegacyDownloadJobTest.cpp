@@ -100,7 +100,7 @@ TEST(LegacyDownloadJob, LoneAckIsNotAnAcknowledgement)
     StepResult r = rig.run(LegacyArea::Program, options);
     EXPECT_EQ(r.kind, StepResult::Kind::Failed);
     EXPECT_EQ(rig.conn.writes.size(), 1u); // the erase packet only
-    EXPECT_NE(r.message.find(catalogText(60)), std::string::npos);
+    EXPECT_NE(r.message.find(catalogText(Msg::ReadFail)), std::string::npos);
     EXPECT_FALSE(rig.conn.isOpen());
 }
 
