@@ -9,7 +9,8 @@
 inline constexpr const char* kAppDisplayName = "TAVROSet(203dpi)";
 
 enum class PromptIcon { None, Information, Exclamation, Error, Question };
-enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel };
+// YesNoDefaultNo: a question whose safe answer is No (Enter and Escape answer No).
+enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, YesNoDefaultNo };
 enum class PromptAnswer { Ok, Cancel, Yes, No };
 
 class Prompter {
@@ -34,5 +35,10 @@ public:
     bool ask(std::string_view text, PromptIcon icon = PromptIcon::Exclamation)
     {
         return show(text, PromptButtons::YesNo, icon, kAppDisplayName) == PromptAnswer::Yes;
+    }
+    // A question about something that may harm the printer: No unless Yes is chosen.
+    bool askDefaultNo(std::string_view text, PromptIcon icon = PromptIcon::Exclamation)
+    {
+        return show(text, PromptButtons::YesNoDefaultNo, icon, kAppDisplayName) == PromptAnswer::Yes;
     }
 };

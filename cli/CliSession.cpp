@@ -30,7 +30,12 @@ Result<std::shared_ptr<PrinterConnection>> CliSession::connection()
         if (Status s = configure(); !s)
             return Result<std::shared_ptr<PrinterConnection>>(s);
     }
-    std::shared_ptr<PrinterConnection> c = makeConnection(m_settings, host());
+    return connection(m_settings);
+}
+
+Result<std::shared_ptr<PrinterConnection>> CliSession::connection(const ConnectionSettings& settings)
+{
+    std::shared_ptr<PrinterConnection> c = makeConnection(settings, host());
     if (!c)
         return Result<std::shared_ptr<PrinterConnection>>::failure("cannot use " + where());
     c->setStallLimit(stallLimit());

@@ -43,6 +43,8 @@ public:
     Result<std::shared_ptr<PrinterConnection>> connect();
     // The same, not opened yet.
     Result<std::shared_ptr<PrinterConnection>> connection();
+    // A connection built from settings derived from settings() (a download's own handshake).
+    Result<std::shared_ptr<PrinterConnection>> connection(const ConnectionSettings& settings);
 
     const CliOptions& options() const { return m_options; }
     const ConnectionSettings& settings() const { return m_settings; }

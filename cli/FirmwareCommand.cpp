@@ -8,14 +8,18 @@
 
 #include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
+#include "app/Sha256.h"
+#include "firmware/FirmwareChecks.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/LegacyDownloadJob.h"
 #include "firmware/TransferBlock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <span>
 
 namespace {
 
@@ -24,6 +28,8 @@ struct FirmwareArgs {
     std::string area = "program";
     int family = 0;      // 0: from --device
     int answerTimeoutMs = 5000;
+    std::string sha256; // --sha256: the digest the file must have
+    bool force = false;  // --force: download a blank area too
 };
 
 int familyOf(const CliOptions& options, const FirmwareArgs& args)
@@ -50,9 +56,40 @@ std::string checksumText(std::uint16_t sum)
     return buf;
 }
 
+// --sha256: the file must be exactly the one the caller pinned. A failure message, or empty.
+std::string digestProblem(const FirmwareArgs& args)
+{
+    if (args.sha256.empty())
+        return {};
+    const std::string wanted = normalisedSha256(args.sha256);
+    if (wanted.empty())
+        return "--sha256 wants 64 hexadecimal digits, not \"" + args.sha256 + "\"";
+    auto digest = sha256OfFile(args.image);
+    if (!digest)
+        return std::string(catalogText(Msg::FileOpenError)) + " (" + digest.message() + ")";
+    if (*digest != wanted)
+        return "the file's SHA-256 is " + *digest + ", not the " + wanted + " given with --sha256; nothing was sent";
+    return {};
+}
+
+// The digest of an area's bytes in the image (what the printer holds after the download), of
+// the part the file has when it ends inside the area.
+std::string rangeDigest(std::span<const std::uint8_t> image, const ImageRange& range)
+{
+    if (range.offset >= image.size())
+        return sha256Hex({});
+    return sha256Hex(image.subspan(range.offset, std::min<std::size_t>(range.length, image.size() - range.offset)));
+}
+
 // The TAVRO15's flat image: each area's range, packet count and data sum.
 int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
 {
+    auto fileDigestResult = sha256OfFile(args.image);
+    if (!fileDigestResult)
+        return cliFail(std::string(catalogText(Msg::FileOpenError)) + " (" + fileDigestResult.message() + ")");
+    const std::string fileDigest = *fileDigestResult;
+    if (!options.json)
+        std::cout << "sha256 " << fileDigest << "\n";
     std::string rows;
     bool first = true;
     for (LegacyArea a : {LegacyArea::Program, LegacyArea::Boot, LegacyArea::Font}) {
@@ -65,21 +102,24 @@ int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
             sum += (*bytes)[i];
         const std::uint32_t length = areaSpec.end - areaSpec.start;
         const bool shortFile = bytes->size() < areaSpec.end;
+        const std::string digest = rangeDigest(*bytes, imageRangeOf(areaSpec, false));
         if (options.json) {
             rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(legacyAreaName(a)) +
                     ",\"offset\":" + std::to_string(areaSpec.start) + ",\"length\":" + std::to_string(length) +
                     ",\"packets\":" + std::to_string((length + 511) / 512) + ",\"sum\":" +
-                    jsonQuote(checksumText(static_cast<std::uint16_t>(sum))) +
-                    ",\"padded\":" + (shortFile ? "true" : "false") + "}";
+                    jsonQuote(checksumText(static_cast<std::uint16_t>(sum))) + ",\"sha256\":" + jsonQuote(digest) +
+                    ",\"covered\":" + (shortFile ? "false" : "true") + "}";
         } else {
             std::cout << "  " << legacyAreaName(a) << ": offset " << hex(areaSpec.start) << ", length " << length
                       << ", " << (length + 511) / 512 << " packets, data sum " << checksumText(static_cast<std::uint16_t>(sum))
-                      << (shortFile ? " (file ends inside the area: zeros are sent for the rest)" : "") << "\n";
+                      << (shortFile ? " (the file ends inside the area: refused for download)" : "") << "\n"
+                      << "    sha256 " << digest << "\n";
         }
         first = false;
     }
     if (options.json)
-        std::cout << "{\"family\":2,\"protocol\":\"packets\",\"areas\":[" << rows << "]}\n";
+        std::cout << "{\"family\":2,\"protocol\":\"packets\",\"sha256\":" << jsonQuote(fileDigest)
+                  << ",\"areas\":[" << rows << "]}\n";
     return 0;
 }
 
@@ -94,6 +134,9 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
     auto trailer = FirmwareImage::readTrailer(args.image);
     if (!trailer)
         return cliFail("ERROR : File Open (" + trailer.message() + ")");
+    auto fileDigest = sha256OfFile(args.image);
+    if (!fileDigest)
+        return cliFail("ERROR : File Open (" + fileDigest.message() + ")");
     FirmwareImage::Fault fault{};
     std::uint64_t size = 0;
     auto image = FirmwareImage::load(args.image, &fault, &size);
@@ -105,16 +148,18 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
             const auto areaSpec = firmwareAreaSpec(a, family);
             auto block = buildTransferBlock(*image, a, family);
             const std::string sum = checksumText(transferBlockChecksum(block));
+            const ImageRange range = imageRangeOf(a, family, false);
             if (options.json) {
                 rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(firmwareAreaName(a)) +
                         ",\"offset\":" + std::to_string(areaSpec.offset) + ",\"length\":" + std::to_string(areaSpec.length) +
-                        ",\"checksum\":" + jsonQuote(sum) + "}";
+                        ",\"checksum\":" + jsonQuote(sum) + ",\"sha256\":" + jsonQuote(rangeDigest(image->bytes(), range)) +
+                        ",\"blank\":" + (blankFill(image->bytes(), range) ? "true" : "false") + "}";
             }
             first = false;
         }
     }
     if (options.json) {
-        std::cout << "{\"file\":" << jsonQuote(args.image) << ",\"size\":" << size
+        std::cout << "{\"file\":" << jsonQuote(args.image) << ",\"size\":" << size << ",\"sha256\":" << jsonQuote(*fileDigest)
                   << ",\"signature\":" << (trailer->signature ? "true" : "false")
                   << ",\"bootPermission\":" << int(trailer->bootPermission) << ",\"family\":" << family
                   << ",\"valid\":" << (image ? "true" : "false");
@@ -124,7 +169,8 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
     } else {
         std::cout << args.image << ": " << size << " bytes, signature " << (trailer->signature ? "QZM2" : "missing")
                   << ", boot permission " << int(trailer->bootPermission)
-                  << (trailer->bootAllowed() ? " (Boot Area allowed in service mode)" : " (Boot Area locked)") << "\n";
+                  << (trailer->bootAllowed() ? " (Boot Area allowed in service mode)" : " (Boot Area locked)") << "\n"
+                  << "sha256 " << *fileDigest << "\n";
         if (image) {
             std::cout << "areas for " << familyLabel(family) << "model family " << family << ":\n";
             for (FirmwareArea a : kFirmwareAreas) {
@@ -133,7 +179,8 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
                           << areaSpec.length << ", CHECKSUM "
                           << checksumText(transferBlockChecksum(buildTransferBlock(*image, a, family)))
                           << (firmwareAreaAllowed(a, family, true, trailer->bootAllowed()) ? "" : " (not for this model/image)")
-                          << "\n";
+                          << (blankFill(image->bytes(), imageRangeOf(a, family, false)) ? " (blank)" : "") << "\n"
+                          << "    sha256 " << rangeDigest(image->bytes(), imageRangeOf(a, family, false)) << "\n";
             }
         }
     }
@@ -149,11 +196,23 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
     std::optional<LegacyAreaSpec> areaSpec = area ? legacyAreaSpec(*area) : std::nullopt;
     if (!areaSpec)
         return cliFail("the TAVRO15 takes --area program, boot or font");
+    if (isDangerousArea(*area) && !options.service)
+        return cliFail("--area " + args.area + " needs --service");
+    if (std::string problem = digestProblem(args); !problem.empty())
+        return cliFail(problem);
     auto bytes = loadLegacyImage(args.image, *areaSpec);
     if (!bytes)
         return cliFail(std::string(catalogText(Msg::FileOpenError)) + " (" + bytes.message() + ")");
-    // The session's connection carries the --stall bound.
-    auto connection = session.connection();
+    const bool korean = systemDefaultIsKorean();
+    const ImageRange range = imageRangeOf(*areaSpec, korean);
+    if (auto problem = coverageProblem(bytes->size(), range, korean))
+        return cliFail(*problem + "\n(nothing was sent)");
+    if (auto fill = blankFill(*bytes, range); fill && !args.force)
+        return cliFail(blankAreaRefusal(imageRangeOf(*areaSpec, false), *fill));
+    if (isDangerousArea(*area) && !session.prompter().askDefaultNo(catalogText(Msg::ConfirmBootArea)))
+        return cliFail("not downloaded: the question was answered No");
+    // No handshake for the download; the session's connection carries the --stall bound.
+    auto connection = session.connection(legacyDownloadSettings(session.settings()));
     if (!connection)
         return cliFail(std::string(catalogText(Msg::InitFail)) + " (" + connection.message() + ")");
     LegacyDownloadOptions o;
@@ -213,9 +272,16 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
     auto image = FirmwareImage::load(args.image, &fault);
     if (!image)
         return cliFail(image.message());
+    if (std::string problem = digestProblem(args); !problem.empty())
+        return cliFail(problem);
+    if (auto fill = blankFill(image->bytes(), imageRangeOf(*area, family, false)); fill && !args.force)
+        return cliFail(blankAreaRefusal(imageRangeOf(*area, family, false), *fill));
     const std::string question = firmwareAreaQuestion(*area, systemDefaultIsKorean());
-    if (!question.empty() && !session.prompter().ask(question))
-        return cliFail("not downloaded: the question was answered No");
+    if (!question.empty()) {
+        const bool yes = isDangerousArea(*area) ? session.prompter().askDefaultNo(question) : session.prompter().ask(question);
+        if (!yes)
+            return cliFail("not downloaded: the question was answered No");
+    }
 
     auto block = buildTransferBlock(*image, *area, family);
     const std::uint32_t length = static_cast<std::uint32_t>(block.size());
@@ -267,11 +333,13 @@ void installFirmware(CLI::App& app, CliContext& context)
     dl->add_option("IMAGE", args->image, "firmware image")->required();
     dl->add_option("--area", args->area,
                    "program, ext-font, lcd-font (TAVRO46/48), downloader or boot (both need --service); "
-                   "TAVRO15: program, boot or font")
+                   "TAVRO15: program, boot (needs --service) or font")
         ->required();
     dl->add_option("--family", args->family, "model family 1..6 (default: from --device)")->check(CLI::Range(1, 6));
     dl->add_option("--answer-timeout", args->answerTimeoutMs, "TAVRO15: ms to wait for each packet's answer (default 5000)")
         ->check(CLI::Range(50, 600000));
+    dl->add_option("--sha256", args->sha256, "refuse the file unless its SHA-256 is this (64 hex digits; see firmware info)");
+    dl->add_flag("--force", args->force, "download an area even when it is blank in the file (all 00 or all FF)");
     dl->callback([&context, args] { context.action = [&context, args] { return runDownload(context.options, *args); }; });
 }
 

@@ -31,6 +31,12 @@ Result<std::vector<std::uint8_t>> loadLegacyImage(const std::filesystem::path& f
     return bytes;
 }
 
+ConnectionSettings legacyDownloadSettings(ConnectionSettings settings)
+{
+    settings.flowCtrl = 3;
+    return settings;
+}
+
 LegacyDownloadJob::LegacyDownloadJob(PrinterConnection& connection, LegacyAreaSpec area,
                                      std::vector<std::uint8_t> image, Clock& clock, ProgressSink& progress,
                                      LegacyDownloadOptions options)

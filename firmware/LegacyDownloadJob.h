@@ -12,6 +12,7 @@
 // Threads: step() runs on the driver's thread (the dialog's worker, the CLI, a test);
 // cancel() from any thread (an atomic flag, read at the next step).
 #include "app/CancelToken.h"
+#include "app/ConnectionRules.h"
 #include "app/Clock.h"
 #include "app/Progress.h"
 #include "app/Result.h"
@@ -44,9 +45,15 @@ struct LegacyDownloadOptions {
     std::optional<Ms> writeDeadline;
 };
 
-// Reads the flat image for a legacy area: at most the area's end is read (the size cap);
-// a shorter file is fine, its missing bytes go out as zeros. Fails with the reason.
+// Reads the flat image for a legacy area: at most the area's end is read (the size cap).
+// Fails with the reason. A file that ends before the area's end is read as it is: callers
+// refuse it (coverageProblem) before anything is sent; the packets would carry zeros there.
 Result<std::vector<std::uint8_t>> loadLegacyImage(const std::filesystem::path& file, const LegacyAreaSpec& area);
+
+// The connection settings of a download: the user's, with no handshake. A printer in download
+// mode need not raise CTS, and a three-wire cable has no CTS at all; the user's own setting
+// stays as it was for everything else.
+ConnectionSettings legacyDownloadSettings(ConnectionSettings settings);
 
 class LegacyDownloadJob final : public StepJob {
 public:

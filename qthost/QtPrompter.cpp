@@ -12,6 +12,11 @@
 
 namespace {
 
+bool isYesNo(PromptButtons buttons)
+{
+    return buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoDefaultNo;
+}
+
 QMessageBox::Icon qtIcon(PromptIcon icon)
 {
     switch (icon) {
@@ -37,7 +42,7 @@ PromptAnswer QtPrompter::show(std::string_view text, PromptButtons buttons, Prom
     auto answer = std::make_shared<PromptAnswer>();
     if (callOnGuiThread([=] { *answer = showOnGuiThread(qText, buttons, icon, qCaption); }))
         return *answer;
-    return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Cancel;
+    return isYesNo(buttons) ? PromptAnswer::No : PromptAnswer::Cancel;
 }
 
 PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons buttons, PromptIcon icon,
@@ -48,6 +53,11 @@ PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons butt
     case PromptButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
     case PromptButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
     case PromptButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case PromptButtons::YesNoDefaultNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
     case PromptButtons::YesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
@@ -66,7 +76,7 @@ PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons butt
     case QMessageBox::Ok: return PromptAnswer::Ok;
     case QMessageBox::Yes: return PromptAnswer::Yes;
     case QMessageBox::No: return PromptAnswer::No;
-    default: return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Cancel;
+    default: return isYesNo(buttons) ? PromptAnswer::No : PromptAnswer::Cancel;
     }
 }
 

@@ -10,7 +10,7 @@ PACKAGES=(
   # port access checks (ACLs), packaging: Debian packages, man pages, udev rule checks
   libacl1-dev help2man lintian udev man-db file
   # libraries
-  qt6-base-dev libgl-dev libcli11-dev libstb-dev
+  qt6-base-dev libgl-dev libcli11-dev libstb-dev libssl-dev
   # tests
   libgtest-dev libgmock-dev imagemagick python3 python3-pil
   # fuzz harnesses (libFuzzer, ASan, UBSan)

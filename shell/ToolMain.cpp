@@ -83,15 +83,19 @@ int runTavroset(QApplication&)
 #endif
 #ifdef TAVRO_HAVE_FIRMWARE_UI
         menuDeps.runFirmware = [&](QWidget* menu, const std::string& summary) {
-            auto connect = [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log, &ports}); };
+            auto connectWith = [&](const ConnectionSettings& s) {
+                return makeConnection(s, ConnectionHost{clock, prompter, log, &ports});
+            };
+            auto connect = [&] { return connectWith(settings); };
+            // Service mode: Ctrl held down while the dialog opens.
+            const bool service = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
             if (settings.modelFamily == kFamilyTavro15) {
-                FwDownload15DlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, connect, {}, {}};
+                FwDownload15DlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, connectWith, {}, {}};
+                d.serviceMode = service;
                 CFwDownload15Dlg dlg(d, menu);
                 dlg.exec();
                 return;
             }
-            // Service mode: Ctrl held down while the dialog opens.
-            const bool service = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
             FwUpdateDlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, service, connect, {}, {}};
             CFwUpdateDlg dlg(d, menu);
             dlg.exec();

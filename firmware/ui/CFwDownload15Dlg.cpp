@@ -5,6 +5,7 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "app/Prompter.h"
+#include "firmware/FirmwareChecks.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
 #include "qthost/QtControlName.h"
@@ -79,6 +80,10 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
     }
     m_radio[0]->setChecked(true);
     m_radio[1]->setEnabled(false);
+    // Boot is offered only in service mode, as in the F/W Update dialog: a wrong boot area
+    // leaves a printer that cannot take another download.
+    m_radio[2]->setVisible(m_deps.serviceMode);
+    m_radio[2]->setEnabled(m_deps.serviceMode);
 
     auto* deviceBox = new QGroupBox(tr8("DEVICE", "프린터 종류"));
     auto* deviceLayout = new QVBoxLayout(deviceBox);
@@ -179,7 +184,20 @@ void CFwDownload15Dlg::onOk()
         m_deps.prompter.message(catalogText(Msg::FileOpenError));
         return;
     }
-    std::unique_ptr<PrinterConnection> connection = m_deps.connect ? m_deps.connect() : nullptr;
+    // Nothing leaves for the printer before the file is known to hold the whole area, an
+    // empty area is confirmed, and Boot is confirmed: No is the default of both questions.
+    const ImageRange range = imageRangeOf(*areaSpec, m_deps.korean);
+    if (auto problem = coverageProblem(image->size(), range, m_deps.korean)) {
+        m_deps.errorLog.WriteLog("firmware: %s refused: %zu bytes", m_path.c_str(), image->size());
+        m_deps.prompter.message(*problem);
+        return;
+    }
+    if (auto fill = blankFill(*image, range); fill && !m_deps.prompter.askDefaultNo(blankAreaQuestion(range, *fill, m_deps.korean)))
+        return;
+    if (isDangerousArea(area()) && !m_deps.prompter.askDefaultNo(catalogText(Msg::ConfirmBootArea)))
+        return;
+    std::unique_ptr<PrinterConnection> connection =
+        m_deps.connect ? m_deps.connect(legacyDownloadSettings(m_deps.settings)) : nullptr;
     if (!connection) {
         m_deps.prompter.message(catalogText(Msg::InitFail));
         return;

@@ -36,13 +36,17 @@ struct FwDownload15DlgDeps {
     ConnectionSettings settings;
     bool korean = false;
     std::string summary;
-    std::function<std::unique_ptr<PrinterConnection>()> connect;
+    // Makes the download's connection from the settings the dialog gives it (the user's,
+    // with no handshake: see legacyDownloadSettings).
+    std::function<std::unique_ptr<PrinterConnection>(const ConnectionSettings&)> connect;
     std::function<std::string(QWidget* parent, const std::string& filter)> chooseFile;
     LegacyDownloadOptions options;
     // The clock of the download on its worker, and of the waits between its steps (tests: a
     // test clock). Null: the system's plain clock, with waits that EXIT ends at once. Not
     // `clock`, which serves the GUI thread's event loop.
     Clock* jobClock = nullptr;
+    // Service mode (Ctrl held while the dialog opened): only then is "&3.Boot" offered.
+    bool serviceMode = false;
 };
 
 class CFwDownload15Dlg final : public QDialog {

@@ -5,6 +5,7 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "app/Prompter.h"
+#include "firmware/FirmwareChecks.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/TransferBlock.h"
 #include "firmware/ui/FirmwareControls.h"
@@ -262,12 +263,25 @@ void CFwUpdateDlg::onUpdate()
         message(fileSizeErrorText(size), "Error");
         return;
     }
+    // Boot and the downloader can leave a printer that takes no further download: their
+    // questions default to No. A No leaves the dialog ready for another choice.
     const std::string question = firmwareAreaQuestion(chosen, m_deps.korean);
-    if (!question.empty() && !m_deps.prompter.ask(question))
-        return;
+    if (!question.empty()) {
+        const bool yes = isDangerousArea(chosen) ? m_deps.prompter.askDefaultNo(question) : m_deps.prompter.ask(question);
+        if (!yes) {
+            m_update->setEnabled(true);
+            return;
+        }
+    }
     if (!image) {
         message(fault == FirmwareImage::Fault::ShortRead ? "ERROR : File Size Error" : "Wrong File!",
                 fault == FirmwareImage::Fault::ShortRead ? nullptr : "Error");
+        m_update->setEnabled(true);
+        return;
+    }
+    const ImageRange areaRange = imageRangeOf(chosen, m_deps.settings.modelFamily, m_deps.korean);
+    if (auto fill = blankFill(image->bytes(), areaRange);
+        fill && !m_deps.prompter.askDefaultNo(blankAreaQuestion(areaRange, *fill, m_deps.korean))) {
         m_update->setEnabled(true);
         return;
     }

@@ -201,7 +201,7 @@ TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletio
     dlg->onUpdate();
     EXPECT_EQ(prompter.texts().back(), "Are you sure the Ext.Font area download?");
     EXPECT_EQ(connections, 0);
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled()) << "ready for another area";
 
     kind = PortKind::Parallel;
     onWrite = [](std::span<const std::uint8_t> b, int n) {
@@ -242,9 +242,12 @@ TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
     ConnectionSettings settings;
     settings.portName = "/dev/ttyS0";
     settings.modelFamily = 2;
+    settings.flowCtrl = 1; // the user's hardware handshake
+    int downloadFlow = 0;
     LegacyDownloadOptions options;
     FwDownload15DlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO15 - /dev/ttyS0",
-                             [&]() -> std::unique_ptr<PrinterConnection> {
+                             [&](const ConnectionSettings& s) -> std::unique_ptr<PrinterConnection> {
+                                 downloadFlow = s.flowCtrl;
                                  auto c = std::make_unique<FakeConnection>(PortKind::Serial, clock);
                                  FakeConnection* raw = c.get();
                                  c->onWrite = [raw, written](std::span<const std::uint8_t> b, int) {
@@ -256,6 +259,12 @@ TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
                              },
                              {}, options};
     deps.jobClock = &clock;
+    {
+        CFwDownload15Dlg plain(deps);
+        EXPECT_FALSE(ctl<QRadioButton>(&plain, fw15::AreaBoot)->isEnabled()) << "Boot only in service mode";
+        EXPECT_TRUE(ctl<QRadioButton>(&plain, fw15::AreaBoot)->isHidden());
+    }
+    deps.serviceMode = true;
     CFwDownload15Dlg dlg(deps);
     EXPECT_EQ(dlg.windowTitle().toStdString(), "TAVROSet(203dpi) : TAVRO15 Firmware Download");
     EXPECT_FALSE(ctl<QRadioButton>(&dlg, fw15::AreaExtFont)->isEnabled());
@@ -263,6 +272,10 @@ TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
     ctl<QRadioButton>(&dlg, fw15::AreaBoot)->setChecked(true);
     dlg.onOk();
     ASSERT_TRUE(QtClock::waitUntil([&] { return !dlg.running(); }, 20s));
+    ASSERT_GE(prompter.boxes().size(), 2u);
+    EXPECT_EQ(prompter.boxes()[0].text, "Are you sure the Boot area download?");
+    EXPECT_EQ(prompter.boxes()[0].buttons, PromptButtons::YesNoDefaultNo);
+    EXPECT_EQ(downloadFlow, 3) << "the download runs without handshake";
     EXPECT_EQ(prompter.texts().back(), "COMPLETED");
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     ASSERT_EQ(written->size(), 129u);
@@ -270,6 +283,49 @@ TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
     // The erase pauses were taken on the clock: six of 400 ms for Boot.
     EXPECT_EQ(clock.totalSlept(), 2400ms);
     EXPECT_EQ(profile.getString("FWDN15", "FILE"), "fw.bin");
+}
+
+TEST_F(FwDownload15DlgRun, AShortOrBlankImageIsStoppedBeforeAnyConnection)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* expected; // part of the box's text
+        PromptButtons buttons;
+    };
+    const Case cases[] = {
+        {"short", std::string(1024, '\x5A'),
+         "The area is bytes 0x1D0000 to 0x1EFFFF of the image, so the file must be at least 2031616 bytes long; "
+         "this file has 1024 bytes.",
+         PromptButtons::Ok},
+        {"ends inside the area", std::string(0x1E0000, '\x5A'), "this file has 1966080 bytes", PromptButtons::Ok},
+        {"blank FF", std::string(0x200000, '\xFF'), "every byte from 0x1D0000 to 0x1EFFFF is FF", PromptButtons::YesNoDefaultNo},
+        {"blank 00", std::string(0x200000, '\0'), "every byte from 0x1D0000 to 0x1EFFFF is 00", PromptButtons::YesNoDefaultNo},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFileBytes(work / "fw.bin", c.bytes);
+        RecordingPrompter asked;
+        asked.scriptAnswers({PromptAnswer::No});
+        int connections = 0;
+        ConnectionSettings settings;
+        settings.portName = "/dev/ttyS0";
+        settings.modelFamily = 2;
+        FwDownload15DlgDeps deps{asked, clock, profile, log, settings, false, "TAVRO15 - /dev/ttyS0",
+                                 [&](const ConnectionSettings&) -> std::unique_ptr<PrinterConnection> {
+                                     ++connections;
+                                     return nullptr;
+                                 },
+                                 {}, LegacyDownloadOptions{}};
+        CFwDownload15Dlg dlg(deps);
+        dlg.onOk();
+        EXPECT_FALSE(dlg.running());
+        EXPECT_EQ(connections, 0);
+        ASSERT_EQ(asked.boxes().size(), 1u);
+        EXPECT_NE(asked.boxes()[0].text.find(c.expected), std::string::npos) << asked.boxes()[0].text;
+        EXPECT_EQ(asked.boxes()[0].buttons, c.buttons);
+        EXPECT_TRUE(ctl<QPushButton>(&dlg, fw15::Ok)->isEnabled());
+    }
 }
 
 TEST_F(FwDownload15DlgRun, ExitOrClosingDuringABlockedPacketEndsTheDownloadWithoutFreezingTheWindow)
@@ -283,7 +339,7 @@ TEST_F(FwDownload15DlgRun, ExitOrClosingDuringABlockedPacketEndsTheDownloadWitho
     settings.portName = "/dev/ttyS0";
     settings.modelFamily = 2;
     FwDownload15DlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO15 - /dev/ttyS0",
-                             [&]() -> std::unique_ptr<PrinterConnection> {
+                             [&](const ConnectionSettings&) -> std::unique_ptr<PrinterConnection> {
                                  auto c = std::make_unique<FakeConnection>(PortKind::Serial, clock);
                                  FakeConnection* raw = c.get();
                                  c->onWrite = [raw, blocked, gate, written](std::span<const std::uint8_t> b, int n) {

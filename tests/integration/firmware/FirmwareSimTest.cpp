@@ -217,7 +217,7 @@ TEST_F(FirmwareSimTest, Tavro15PacketDownloadWithNaksSplitAnswersAndStrayAcks)
     SimProcess sim(simArgs(2, {"--serial", "--nak-every", "7", "--split-dle", "--stray-ack"}));
     ASSERT_TRUE(sim.ok()) << sim.error();
     CliRun r = tavroctl(sim, "--device 'TAVRO15 S' --port " + shellQuote(sim.serialPort()) +
-                                 " --baud 38400 --flow none firmware download fw.bin --area boot");
+                                 " --baud 38400 --flow none --service --yes firmware download fw.bin --area boot");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("COMPLETED"), std::string::npos);
     ASSERT_TRUE(sim.waitForEvent("\"legacy-complete\""));
@@ -227,26 +227,79 @@ TEST_F(FirmwareSimTest, Tavro15PacketDownloadWithNaksSplitAnswersAndStrayAcks)
 
 TEST_F(FirmwareSimTest, Tavro15StreamsOverParallelAndStopsOnASilentPrinter)
 {
-    std::vector<std::uint8_t> flat(0x1E0000, 0x3C); // ends inside the Program area: zeros follow
-    writeTestImage(dir / "short.bin", flat);
+    std::vector<std::uint8_t> flat(0x1F0000, 0x3C); // ends with the Program area
+    flat[0x1EFFFF] = 0x5A;
+    writeTestImage(dir / "flat.bin", flat);
     SimProcess lpt(simArgs(2, {"--parallel"}));
     ASSERT_TRUE(lpt.ok()) << lpt.error();
     CliRun r = tavroctl(lpt, "--device 'TAVRO15 P' --port " + shellQuote(lpt.parallelPort()) +
-                                 " firmware download short.bin --area program");
+                                 " firmware download flat.bin --area program");
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::uint8_t> expectedData(0x20000, 0);
-    std::fill(expectedData.begin(), expectedData.begin() + 0x10000, 0x3C);
     ASSERT_TRUE(lpt.waitForEvent("\"legacy-complete\""));
-    EXPECT_TRUE(lpt.waitForEvent(fnv(expectedData, 0, expectedData.size())));
+    EXPECT_TRUE(lpt.waitForEvent(fnv(flat, 0x1D0000, 0x1F0000)));
 
     // The printer stops reading after the erase packet and a few data packets.
     SimProcess silent(simArgs(2, {"--serial", "--stall-after", "3000", "--stall-ms", "60000"}));
     ASSERT_TRUE(silent.ok()) << silent.error();
     const auto start = Clock::now();
     r = tavroctl(silent, "--device 'TAVRO15 S' --port " + shellQuote(silent.serialPort()) +
-                             " --baud 38400 --flow none firmware download fw.T25 --area boot --answer-timeout 800");
+                             " --baud 38400 --flow none --service --yes firmware download fw.T25 --area boot --answer-timeout 800");
     EXPECT_NE(r.status, 0);
     EXPECT_LT(Clock::now() - start, 30s);
     EXPECT_EQ(r.out.find("COMPLETED"), std::string::npos);
     EXPECT_NE(r.err.find("ERROR : Read Fail!"), std::string::npos) << r.err;
+}
+
+TEST_F(FirmwareSimTest, FilesThatWouldHarmThePrinterAreRefusedBeforeAByteLeaves)
+{
+    std::vector<std::uint8_t> blankProgram = image;
+    // A TAVRO36/38's Program Area: 0xA0000 - 10 bytes from 0x300000.
+    std::fill(blankProgram.begin() + 0x300000, blankProgram.begin() + 0x300000 + 0xA0000 - 10, 0xFF);
+    writeTestImage(dir / "blank.T25", blankProgram);
+    writeTestImage(dir / "tiny.bin", std::vector<std::uint8_t>(1024, 0x5A));
+    const std::string wrongDigest(64, 'a');
+    SimProcess tcp(simArgs(5, {"--tcp", "127.0.0.1:0"}));
+    SimProcess serial(simArgs(2, {"--serial"}));
+    ASSERT_TRUE(tcp.ok()) << tcp.error();
+    ASSERT_TRUE(serial.ok()) << serial.error();
+    const std::string toTcp = "--device 'TAVRO36/38 E-II' --port tcp://127.0.0.1:" + std::to_string(tcp.tcpPort());
+    const std::string toSerial = "--device 'TAVRO15 S' --port " + shellQuote(serial.serialPort()) + " --baud 38400 --flow none";
+    struct Case {
+        const SimProcess* sim;
+        std::string args;
+        std::string expected; // in the error
+    };
+    const Case cases[] = {
+        {&tcp, toTcp + " firmware download blank.T25 --area program",
+         "the Program Area of this file is blank: every byte from 0x300000 to 0x39FFF5 is FF"},
+        {&tcp, toTcp + " firmware download fw.T25 --area program --sha256 " + wrongDigest,
+         "not the " + wrongDigest + " given with --sha256"},
+        {&tcp, toTcp + " firmware download fw.T25 --area program --sha256 12ab", "--sha256 wants 64 hexadecimal digits"},
+        {&serial, toSerial + " firmware download tiny.bin --area program",
+         "so the file must be at least 2031616 bytes long; this file has 1024 bytes"},
+        {&serial, toSerial + " firmware download fw.T25 --area boot", "--area boot needs --service"},
+        {&serial, toSerial + " --service firmware download fw.T25 --area boot", "the question was answered No"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        CliRun r = tavroctl(*c.sim, c.args);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+    }
+    // Not one byte reached either printer: it saw no download and no stray command.
+    for (const SimProcess* sim : {&tcp, &serial})
+        for (const std::string& line : sim->events())
+            for (const char* sign : {"firmware", "legacy", "raw", "incomplete", "\"bytes\""})
+                EXPECT_EQ(line.find(sign), std::string::npos) << line;
+
+    // --force takes the blank area, and the digest printed by info pins the file.
+    CliRun info = tavroctl(tcp, "--json firmware info fw.T25 --family 5");
+    ASSERT_EQ(info.status, 0) << info.err;
+    const auto at = info.out.find("\"sha256\":\"");
+    ASSERT_NE(at, std::string::npos) << info.out;
+    const std::string digest = info.out.substr(at + 10, 64);
+    CliRun pinned = tavroctl(tcp, toTcp + " firmware download fw.T25 --area program --sha256 " + digest);
+    EXPECT_EQ(pinned.status, 0) << pinned.err;
+    CliRun forced = tavroctl(tcp, toTcp + " firmware download blank.T25 --area program --force");
+    EXPECT_EQ(forced.status, 0) << forced.err;
 }

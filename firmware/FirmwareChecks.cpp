@@ -1,0 +1,100 @@
+#include "firmware/FirmwareChecks.h"
+
+#include "app/MessageCatalog.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::string hex(std::uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%06X", v);
+    return buf;
+}
+
+std::string byteHex(std::uint8_t v)
+{
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02X", v);
+    return buf;
+}
+
+std::string_view legacyAreaCaption(LegacyArea area, bool korean)
+{
+    switch (area) {
+    case LegacyArea::Program: return korean ? "프로그램 영역" : "Program area";
+    case LegacyArea::ExtFont: return korean ? "확장 폰트 영역" : "Ext Font area";
+    case LegacyArea::Boot: return korean ? "부트 영역" : "Boot area";
+    case LegacyArea::Font: break;
+    }
+    return korean ? "폰트 영역" : "Font area";
+}
+
+} // namespace
+
+ImageRange imageRangeOf(FirmwareArea area, int family, bool korean)
+{
+    const FirmwareAreaSpec spec = firmwareAreaSpec(area, family);
+    // The block carries the range's bytes up to its last ten (the header takes their place).
+    return {std::string(firmwareAreaCaption(area, korean)), spec.offset,
+            static_cast<std::uint32_t>(spec.length - 10)};
+}
+
+ImageRange imageRangeOf(const LegacyAreaSpec& area, bool korean)
+{
+    return {std::string(legacyAreaCaption(area.area, korean)), area.start, area.end - area.start};
+}
+
+std::optional<std::string> coverageProblem(std::uint64_t fileSize, const ImageRange& range, bool korean)
+{
+    const std::uint64_t needed = std::uint64_t(range.offset) + range.length;
+    if (fileSize >= needed)
+        return std::nullopt;
+    const std::string last = hex(static_cast<std::uint32_t>(needed - 1));
+    if (korean)
+        return "이 파일에는 " + range.areaName + "이 모두 들어 있지 않습니다.\n영역은 이미지의 " +
+               hex(range.offset) + " ~ " + last + " 바이트이므로 파일은 " + std::to_string(needed) +
+               " 바이트 이상이어야 하지만, 이 파일은 " + std::to_string(fileSize) +
+               " 바이트입니다.\n펌웨어 파일을 확인하십시오.";
+    return "This file does not hold the whole " + range.areaName + ".\nThe area is bytes " + hex(range.offset) +
+           " to " + last + " of the image, so the file must be at least " + std::to_string(needed) +
+           " bytes long; this file has " + std::to_string(fileSize) + " bytes.\nPlease check the firmware file.";
+}
+
+std::optional<std::uint8_t> blankFill(std::span<const std::uint8_t> image, const ImageRange& range)
+{
+    if (range.offset >= image.size() || range.length == 0)
+        return std::nullopt;
+    const auto area = image.subspan(range.offset, std::min<std::size_t>(range.length, image.size() - range.offset));
+    const std::uint8_t first = area.front();
+    if (first != 0x00 && first != 0xFF)
+        return std::nullopt;
+    if (std::all_of(area.begin(), area.end(), [first](std::uint8_t b) { return b == first; }))
+        return first;
+    return std::nullopt;
+}
+
+std::string blankAreaQuestion(const ImageRange& range, std::uint8_t fill, bool korean)
+{
+    const std::string last = hex(range.offset + range.length - 1);
+    if (korean)
+        return "이 파일의 " + range.areaName + "은 비어 있습니다: " + hex(range.offset) + " ~ " + last +
+               " 의 모든 바이트가 " + byteHex(fill) +
+               " 입니다.\n다운로드하면 프린터의 이 영역이 비게 되어 프린터가 동작하지 않을 수 있습니다.\n그래도 다운로드하시겠습니까?";
+    return "The " + range.areaName + " of this file is blank: every byte from " + hex(range.offset) + " to " + last +
+           " is " + byteHex(fill) +
+           ".\nDownloading it leaves this area of the printer empty, and the printer may not work.\nDownload it anyway?";
+}
+
+std::string blankAreaRefusal(const ImageRange& range, std::uint8_t fill)
+{
+    return "the " + range.areaName + " of this file is blank: every byte from " + hex(range.offset) + " to " +
+           hex(range.offset + range.length - 1) + " is " + byteHex(fill) +
+           " (most likely the wrong file); nothing was sent. Use --force to download it anyway";
+}
+
+bool isDangerousArea(FirmwareArea area) { return area == FirmwareArea::Boot || area == FirmwareArea::Downloader; }
+
+bool isDangerousArea(LegacyArea area) { return area == LegacyArea::Boot; }

@@ -1,0 +1,39 @@
+#pragma once
+// What a firmware download is refused for, or asked about, before a byte leaves for the
+// printer. Each problem says what was expected and what was found, in the user's language,
+// so that the dialogs and tavroctl show the same words.
+#include "firmware/FirmwareArea.h"
+#include "firmware/LegacyPackets.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+// The bytes of the image that become one area's contents, for the texts.
+struct ImageRange {
+    std::string areaName;  // "Program Area", "&1.Program" without the accelerator, ...
+    std::uint32_t offset;  // first byte in the image
+    std::uint32_t length;  // bytes from there
+};
+
+ImageRange imageRangeOf(FirmwareArea area, int family, bool korean);
+ImageRange imageRangeOf(const LegacyAreaSpec& area, bool korean);
+
+// A TAVRO15 image is a flat copy of the flash: the file must reach the end of the area, or
+// the printer would get bytes that are not in it. The refusal text, or nothing.
+std::optional<std::string> coverageProblem(std::uint64_t fileSize, const ImageRange& range, bool korean);
+
+// Every byte of the area is 00, or every byte is FF: most likely the wrong file, and a
+// download leaves the area empty. The value found (0x00 or 0xFF), or nothing. image may be
+// shorter than the range (then only what it holds is looked at).
+std::optional<std::uint8_t> blankFill(std::span<const std::uint8_t> image, const ImageRange& range);
+// The question the dialogs ask (default No). tavroctl shows it as a refusal that names
+// --force instead.
+std::string blankAreaQuestion(const ImageRange& range, std::uint8_t fill, bool korean);
+std::string blankAreaRefusal(const ImageRange& range, std::uint8_t fill);
+
+// The areas that can leave the printer unable to start or to take a new download: Boot and
+// the downloader. Asked about with No as the default answer.
+bool isDangerousArea(FirmwareArea area);
+bool isDangerousArea(LegacyArea area);
