@@ -2,7 +2,7 @@
 // What a connection of the virtual printer needs from the process around it: the printer's
 // state, the event log, the printer-wide effects (a restart takes the USB nodes away), and the
 // switches it was started with.
-#include "sim/CommandInterpreter.h"
+#include "sim/InterpreterSink.h"
 #include "sim/PrinterState.h"
 #include "sim/SimEvent.h"
 
