@@ -90,9 +90,10 @@ LogoActionResult sendSampleReceipt(LogoEngineDeps deps)
 }
 
 LogoPrintJob::LogoPrintJob(LogoEngineDeps deps, LogoPrintRequest request)
-    : m_deps(deps), m_request(std::move(request))
+    : m_deps(deps), m_request(std::move(request)),
+      m_count(m_request.numbers.empty() ? kAllCount : int(m_request.numbers.size())),
+      m_progress(deps.progress, progressWeights(m_count))
 {
-    m_count = m_request.numbers.empty() ? kAllCount : int(m_request.numbers.size());
 }
 
 StepResult LogoPrintJob::fail(const std::string& reason)
@@ -119,7 +120,7 @@ StepResult LogoPrintJob::step()
             m_phase = Phase::Done;
             return StepResult::failed(opened.message());
         }
-        m_deps.progress.report({0, uint64_t(m_count), ""});
+        m_progress.at(kProgressPictures, 0, uint64_t(m_count));
         m_phase = Phase::Printing;
         return StepResult::again(kPace);
     }
@@ -152,7 +153,8 @@ StepResult LogoPrintJob::step()
         ++m_printed;
         char text[48];
         std::snprintf(text, sizeof text, "Printing... %d/%d", m_printed, m_count);
-        m_deps.progress.report({uint64_t(m_printed), uint64_t(m_count), text});
+        m_lastText = text;
+        m_progress.at(kProgressPictures, uint64_t(m_printed), uint64_t(m_count), text);
         if (m_printed < m_count)
             return StepResult::again(kPace);
         m_phase = Phase::Closing;
@@ -160,6 +162,7 @@ StepResult LogoPrintJob::step()
     }
     case Phase::Closing:
         m_deps.connection.close();
+        m_progress.finish(m_lastText);
         m_outcome = Outcome::Finished;
         m_phase = Phase::Done;
         return StepResult::finished();

@@ -13,6 +13,7 @@
 // atomic flag, read at the next step).
 #include "app/CancelToken.h"
 #include "app/StepJob.h"
+#include "app/WeightedProgress.h"
 #include "logo/LogoFrames.h"
 #include "logo/LogoLink.h"
 
@@ -36,6 +37,14 @@ public:
     static constexpr Ms kPace{300};     // one picture per tick: the printer prints it meanwhile
     static constexpr Ms kEndWait{1000}; // the last picture leaves the printer before the close
     static constexpr int kAllCount = 255;
+    // The bar's steps, weighted by the time each takes in tenths of a second: the opening
+    // with its printer check (up to half a second for the answer), one pace per picture, the
+    // end wait. The bar is full only once the port is closed.
+    enum ProgressStep : std::size_t { kProgressOpen = 0, kProgressPictures = 1, kProgressEnd = 2 };
+    static std::vector<uint64_t> progressWeights(int count)
+    {
+        return {5, 3 * uint64_t(count > 0 ? count : 0), 10};
+    }
 
     enum class Outcome { Running, Finished, Cancelled, Failed };
 
@@ -66,6 +75,8 @@ private:
     CancelToken m_ownToken; // lent to the connection during a step when the caller lent none
     int m_count = 0;
     int m_printed = 0;
+    WeightedProgress m_progress;
+    std::string m_lastText;
 };
 
 struct LogoActionResult {

@@ -143,9 +143,10 @@ std::string NvUpload::printerHolds() const
     return "nothing was sent; the printer keeps what it held";
 }
 
-void NvUpload::report(const std::string& text)
+void NvUpload::report(ProgressStep step, const std::string& text)
 {
-    m_deps.progress.report({m_bytesSent, m_totalBytes, text});
+    if (m_progress)
+        m_progress->at(step, step == kProgressBlocks ? m_bytesSent : 0, m_totalBytes, text);
 }
 
 StepResult NvUpload::fail(const std::string& reason)
@@ -219,6 +220,7 @@ StepResult NvUpload::begin()
             m_pictures.push_back(std::move(*picture));
         }
         m_totalBytes = total;
+        m_progress.emplace(m_deps.progress, progressWeights(total));
     }
 
     Status opened = openForNvDefinition(m_deps, false);
@@ -234,7 +236,7 @@ StepResult NvUpload::begin()
         return StepResult::failed(opened.message());
     }
 
-    report("Erasing...");
+    report(kProgressErase, "Erasing...");
     IoResult r = logo_link::send(m_deps.connection, logo_frames::defineCommand(n, m_options.starEmulation));
     if (r.isCancelled()) {
         // Some of the command may be on its way: pad as for a cancel during the erase, after
@@ -264,7 +266,7 @@ StepResult NvUpload::transferOne()
     const LogoPicture& picture = m_pictures[k];
     PrinterConnection& c = m_deps.connection;
 
-    report(updatingText(m_bytesSent, m_totalBytes, item.name));
+    report(kProgressBlocks, updatingText(m_bytesSent, m_totalBytes, item.name));
     const auto header = picture.header();
     IoResult r = logo_link::send(c, header);
     if (r.isCancelled())
@@ -299,7 +301,7 @@ StepResult NvUpload::transferOne()
                             .message());
         }
         m_bytesSent += length;
-        report(updatingText(m_bytesSent, m_totalBytes, item.name));
+        report(kProgressBlocks, updatingText(m_bytesSent, m_totalBytes, item.name));
         m_deps.clock.sleep(kBlockPause);
     }
     ++m_sent;
@@ -320,8 +322,10 @@ StepResult NvUpload::finishLog()
     }
     m_outcome = Outcome::Completed;
     m_phase = Phase::Done;
-    report("");
     m_deps.connection.close();
+    // Full only now: the printer has every byte and the port is closed.
+    if (m_progress)
+        m_progress->finish();
     m_deps.prompter.message(catalogText(kMsgComplete), PromptIcon::Information);
     if (!m_logWarning.empty())
         m_deps.prompter.message("The pictures are in the printer, but the logo log could not be written:\r\n" +

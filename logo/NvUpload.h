@@ -22,13 +22,16 @@
 // ended); cancel() from any thread (an atomic flag, read at the next step).
 #include "app/CancelToken.h"
 #include "app/StepJob.h"
+#include "app/WeightedProgress.h"
 #include "logo/LogoLink.h"
 #include "logo/LogoOptions.h"
 #include "logo/LogoPicture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +59,16 @@ public:
     static constexpr int kSmallNvKB = 128;
     // Shown (Information, "Notice") when a list for them is larger than that.
     static constexpr const char* kSmallNvNotice = "TAVRO36/38 NV graphic memory size is 128Kbytes.";
+
+    // The bar's steps: the printer's erase, the raster bytes the connection wrote, and the
+    // end (the logo log and the close). The bytes weigh one unit each, so the bar moves with
+    // them; the erase and the end get a share of their own so that the bar neither sits at 0
+    // through the transfer's last blocks nor shows 100 % before the printer has it all.
+    enum ProgressStep : std::size_t { kProgressErase = 0, kProgressBlocks = 1, kProgressEnd = 2 };
+    static std::vector<uint64_t> progressWeights(uint64_t rasterBytes)
+    {
+        return {std::max<uint64_t>(rasterBytes / 8, 1), rasterBytes, std::max<uint64_t>(rasterBytes / 32, 1)};
+    }
 
     enum class Outcome {
         Running,
@@ -111,7 +124,7 @@ private:
     StepResult cutShort(std::size_t taken);
     StepResult fail(const std::string& reason);
     Status openConnection();
-    void report(const std::string& text);
+    void report(ProgressStep step, const std::string& text);
 
     LogoEngineDeps m_deps;
     std::vector<Item> m_items;
@@ -133,6 +146,7 @@ private:
     uint64_t m_bytesSent = 0;
     uint64_t m_totalBytes = 0;
     std::string m_logWarning;
+    std::optional<WeightedProgress> m_progress; // from the conversion on, when the sizes are known
 };
 
 // The clear with an empty list: the question, then FS q 1 with one empty picture.

@@ -43,6 +43,11 @@ TEST(LogoPrint, AllWithDoubleHeightAndHeaderPrintsTwoHundredFiftyFivePictures)
     expected.push_back(Ms{1000});
     EXPECT_EQ(host.clock.sleeps(), expected);
     EXPECT_EQ(host.progress.reports.back().text, "Printing... 255/255");
+    // The last picture leaves the bar short of full by the end wait; the close fills it.
+    const auto& reports = host.progress.reports;
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_LT(reports[reports.size() - 2].done, reports.back().total);
+    EXPECT_EQ(reports.back().done, reports.back().total);
     EXPECT_EQ(host.connection.journal.back(), "close");
 }
 

@@ -80,7 +80,19 @@ TEST_F(NvUploadTest, OnePictureToAFileIsTheDefineHeaderAndRasterInBlocks)
     EXPECT_EQ(reports[1].text, "Updating(0/728)...a.bmp");
     EXPECT_EQ(reports[2].text, "Updating(512/728)...a.bmp");
     EXPECT_EQ(reports[3].text, "Updating(728/728)...a.bmp");
-    EXPECT_EQ(reports[3].total, 728u);
+    // The bar: the erase's share once the pictures go, then a unit per byte written; full
+    // only after the last report, when the port is closed.
+    const auto weights = NvUpload::progressWeights(728);
+    EXPECT_EQ(reports[0].done, 0u);
+    EXPECT_EQ(reports[1].done, weights[0]);
+    EXPECT_EQ(reports[2].done, weights[0] + 512);
+    EXPECT_EQ(reports[3].done, weights[0] + 728);
+    for (std::size_t i = 1; i < reports.size(); ++i)
+        EXPECT_GE(reports[i].done, reports[i - 1].done) << i;
+    ASSERT_EQ(reports.size(), 5u);
+    EXPECT_LT(reports[3].done, reports[3].total);
+    EXPECT_EQ(reports[4].done, reports[4].total);
+    EXPECT_EQ(reports[4].total, weights[0] + weights[1] + weights[2]);
 }
 
 TEST_F(NvUploadTest, SerialParallelAndNetworkOpenAsTheirKindNeeds)
