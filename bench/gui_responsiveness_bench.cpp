@@ -17,6 +17,7 @@
 #include "app/Profile.h"
 #include "app/Prompter.h"
 #include "logo/ui/CMyProperty.h"
+#include "logo/ui/LogoControls.h"
 #include "logo/ui/LogoProgressDlg.h"
 #include "port/PrinterConnection.h"
 #include "qthost/QtClock.h"
@@ -129,7 +130,7 @@ int main(int argc, char** argv)
                        [&](QWidget*, const QString&) { return QStringList{QString::fromStdString(picture.string())}; }};
     CMyProperty sheet(deps);
     sheet.show();
-    control<QPushButton>(sheet.tabs()->widget(CMyProperty::kSelection), 1016)->click();
+    control<QPushButton>(sheet.tabs()->widget(CMyProperty::kSelection), logo_ctl::kOpenFile)->click();
     sheet.showPage(CMyProperty::kUpload);
 
     // Everything below is measured from the GUI thread's own timers: a frozen loop shows as
@@ -158,13 +159,13 @@ int main(int argc, char** argv)
             return;
         clicked = true;
         clickedAt = now;
-        control<QPushButton>(progress, 2)->click();
+        control<QPushButton>(progress, logo_ctl::kProgressCancel)->click();
         heard = progress->statusText() == "Cancelling...";
         heardAt = SteadyClock::now();
     });
     watch.start();
     const auto start = SteadyClock::now();
-    control<QPushButton>(sheet.tabs()->widget(CMyProperty::kUpload), 1023)->click(); // runs the upload modally
+    control<QPushButton>(sheet.tabs()->widget(CMyProperty::kUpload), logo_ctl::kUpload)->click(); // runs the upload modally
     const auto endAt = SteadyClock::now();
     watch.stop();
     // A loop frozen until the job ended gets no tick after the freeze: count the last stretch.

@@ -1,5 +1,5 @@
 // tavroctl logo upload|clear|print|settings|test-receipt: the logo tool's printer actions
-// through the same engines the desktop pages drive.
+// through the same LogoTool the desktop pages call.
 #include "cli/CliCommand.h"
 #include "cli/CliSession.h"
 #include "cli/LogoCommand.h"
@@ -11,9 +11,9 @@
 #include "logo/BitmapList.h"
 #include "logo/LogoFrames.h"
 #include "logo/LogoLog.h"
-#include "logo/LogoPrint.h"
 #include "logo/LogoSelection.h"
-#include "logo/NvUpload.h"
+#include "logo/LogoTool.h"
+#include "port/PrinterConnection.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -33,31 +33,49 @@ std::filesystem::path profilePathOf(const CliOptions& o)
     return paths.profile;
 }
 
-// The connection of the options, built but not opened (the engines open it as their action
-// needs).
-struct Connected {
+// The logo tool's host for the options: the session (CPorts, prompter, log, progress, Ctrl-C)
+// and a factory that builds the connection, not opened (the tool opens it as its action
+// needs). The session stays the caller's.
+struct LogoSession {
     std::unique_ptr<CliSession> session;
-    std::unique_ptr<PrinterConnection> connection;
+
+    logo_tool::LogoToolDeps deps()
+    {
+        CliSession* s = session.get();
+        return {s->settings(),
+                [s](const ConnectionSettings& settings) -> std::unique_ptr<PrinterConnection> {
+                    auto connection = makeConnection(settings, s->host());
+                    if (!connection)
+                        return nullptr;
+                    connection->setStallLimit(s->stallLimit());
+                    // Ctrl-C is the dialog's Cancel: it also ends a write the printer does not take.
+                    s->lendCancelToken(*connection);
+                    return connection;
+                },
+                s->clock(),
+                s->prompter(),
+                s->log(),
+                s->progress(),
+                &s->cancelToken(),
+                {}};
+    }
 };
 
-Result<Connected> connectionFor(const CliContext& context)
+Result<LogoSession> sessionFor(const CliContext& context)
 {
-    Connected c;
+    LogoSession c;
     c.session = std::make_unique<CliSession>(context.options);
     if (Status s = c.session->configure(); !s.ok())
         return s;
-    c.connection = makeConnection(c.session->settings(), c.session->host());
-    if (!c.connection)
-        return Status::failure("no connection can use " + c.session->where());
-    c.connection->setStallLimit(c.session->stallLimit());
-    // Ctrl-C is the dialog's Cancel: it also ends a write the printer does not take.
-    c.session->lendCancelToken(*c.connection);
     return c;
 }
 
-LogoEngineDeps depsOf(Connected& c)
+// The failure line of a report; a connection that could not be made names the port.
+int failWith(const LogoSession& c, const logo_tool::LogoReport& r)
 {
-    return {*c.connection, c.session->clock(), c.session->prompter(), c.session->log(), c.session->progress()};
+    if (r.outcome == logo_tool::LogoOutcome::NotConnected)
+        return cliFail("no connection can use " + c.session->where());
+    return cliFail(r.message);
 }
 
 struct UploadArgs {
@@ -72,7 +90,7 @@ struct UploadArgs {
 
 int runUpload(const CliContext& context, const UploadArgs& args)
 {
-    auto c = connectionFor(context);
+    auto c = sessionFor(context);
     if (!c.ok())
         return cliFail(c.message());
     const int family = c->session->settings().modelFamily;
@@ -118,49 +136,48 @@ int runUpload(const CliContext& context, const UploadArgs& args)
         }
     }
 
-    NvUpload upload(depsOf(*c), NvUpload::itemsOf(list, options), options, family, uint64_t(list.totalBytes()),
-                    &profile, previousLogCount);
     // Ctrl-C is the dialog's Cancel: the job pads the open definition before it ends.
-    const CancelToken& cancel = c->session->cancelToken();
-    StepResult r = runStepJob(upload, c->session->clock(), [&] { return cancel.cancelled(); });
+    const logo_tool::LogoReport r = logo_tool::uploadLogos(c->deps(), list, options, &profile, previousLogCount);
     const std::string where = c->session->where();
-    switch (upload.outcome()) {
-    case NvUpload::Outcome::Completed:
+    switch (r.outcome) {
+    case logo_tool::LogoOutcome::Done:
         if (context.options.json)
-            std::cout << "{\"uploaded\":" << upload.pictureCount() << ",\"bytes\":" << upload.bytesSent()
-                      << ",\"to\":" << jsonQuote(where) << ",\"logWarning\":" << jsonQuote(upload.logWarning())
-                      << "}\n";
+            std::cout << "{\"uploaded\":" << r.pictures << ",\"bytes\":" << r.bytes << ",\"to\":" << jsonQuote(where)
+                      << ",\"logWarning\":" << jsonQuote(r.message) << "}\n";
         else
-            std::cout << "uploaded " << upload.pictureCount() << " picture(s), " << upload.bytesSent()
-                      << " raster bytes, to " << where << "\n";
-        return upload.logWarning().empty() ? 0 : cliFail("the logo log was not written: " + upload.logWarning());
-    case NvUpload::Outcome::Declined:
+            std::cout << "uploaded " << r.pictures << " picture(s), " << r.bytes << " raster bytes, to " << where
+                      << "\n";
+        return r.message.empty() ? 0 : cliFail("the logo log was not written: " + r.message);
+    case logo_tool::LogoOutcome::Declined:
         return cliFail("upload not done; the printer keeps what it held");
-    case NvUpload::Outcome::Cancelled:
-        return cliFail("upload cancelled: " + upload.printerHolds());
-    case NvUpload::Outcome::Failed:
-    case NvUpload::Outcome::Running:
+    case logo_tool::LogoOutcome::Cancelled:
+        return cliFail("upload cancelled: " + r.printerHolds);
+    case logo_tool::LogoOutcome::NotConnected:
+        return failWith(*c, r);
+    case logo_tool::LogoOutcome::Failed:
         break;
     }
-    return cliFail(r.message + "; " + upload.printerHolds());
+    return cliFail(r.message + "; " + r.printerHolds);
 }
 
 int runClear(const CliContext& context)
 {
-    auto c = connectionFor(context);
+    auto c = sessionFor(context);
     if (!c.ok())
         return cliFail(c.message());
-    NvClearResult r = clearNvLogos(depsOf(*c));
+    const logo_tool::LogoReport r = logo_tool::clearLogos(c->deps());
     switch (r.outcome) {
-    case NvClearOutcome::Cleared:
+    case logo_tool::LogoOutcome::Done:
         std::cout << (context.options.json ? "{\"cleared\":true}\n" : "the printer's NV bit-image memory is erased\n");
         return 0;
-    case NvClearOutcome::Declined:
+    case logo_tool::LogoOutcome::Declined:
         return cliFail("clear not done");
-    case NvClearOutcome::Failed:
+    case logo_tool::LogoOutcome::Cancelled:
+    case logo_tool::LogoOutcome::Failed:
+    case logo_tool::LogoOutcome::NotConnected:
         break;
     }
-    return cliFail(r.message);
+    return failWith(*c, r);
 }
 
 struct PrintArgs {
@@ -185,22 +202,20 @@ int runPrint(const CliContext& context, const PrintArgs& args)
                                          : logo_frames::PrintMode::Normal;
     request.header = args.header;
     request.starEmulation = args.star;
-    auto c = connectionFor(context);
+    auto c = sessionFor(context);
     if (!c.ok())
         return cliFail(c.message());
-    LogoPrintJob job(depsOf(*c), request);
-    const CancelToken& cancel = c->session->cancelToken();
-    StepResult r = runStepJob(job, c->session->clock(), [&] { return cancel.cancelled(); });
-    if (job.outcome() == LogoPrintJob::Outcome::Finished) {
+    const logo_tool::LogoReport r = logo_tool::printLogos(c->deps(), request);
+    if (r.done()) {
         if (context.options.json)
-            std::cout << "{\"printed\":" << job.printed() << "}\n";
+            std::cout << "{\"printed\":" << r.pictures << "}\n";
         else
-            std::cout << "printed " << job.printed() << " picture command(s) on " << c->session->where() << "\n";
+            std::cout << "printed " << r.pictures << " picture command(s) on " << c->session->where() << "\n";
         return 0;
     }
-    if (job.outcome() == LogoPrintJob::Outcome::Cancelled)
-        return cliFail("printing cancelled after " + std::to_string(job.printed()) + " picture(s)");
-    return cliFail(r.message);
+    if (r.outcome == logo_tool::LogoOutcome::Cancelled)
+        return cliFail("printing cancelled after " + std::to_string(r.pictures) + " picture(s)");
+    return failWith(*c, r);
 }
 
 struct SettingsArgs {
@@ -216,14 +231,15 @@ logo_frames::LogoJustify justifyOf(const std::string& s)
                           : logo_frames::LogoJustify::Center;
 }
 
-int reportAction(const CliContext& context, const LogoActionResult& r, const std::string& done)
+int reportAction(const CliContext& context, const LogoSession& c, const logo_tool::LogoReport& r,
+                 const std::string& done)
 {
-    if (!r.ok)
-        return cliFail(r.message);
-    if (!r.warning.empty())
-        std::cerr << "tavroctl: warning: " << r.warning << "\n";
+    if (!r.done())
+        return failWith(c, r);
+    if (!r.message.empty())
+        std::cerr << "tavroctl: warning: " << r.message << "\n";
     if (context.options.json)
-        std::cout << "{\"sent\":" << jsonQuote(done) << ",\"warning\":" << jsonQuote(r.warning) << "}\n";
+        std::cout << "{\"sent\":" << jsonQuote(done) << ",\"warning\":" << jsonQuote(r.message) << "}\n";
     else
         std::cout << done << "\n";
     return 0;
@@ -239,18 +255,20 @@ int runSettings(const CliContext& context, const SettingsArgs& args)
     v.bottomEnable = args.bottom == "on";
     v.bottomNumber = args.bottomNumber;
     v.bottomJustify = justifyOf(args.bottomAlign);
-    auto c = connectionFor(context);
+    auto c = sessionFor(context);
     if (!c.ok())
         return cliFail(c.message());
-    return reportAction(context, sendLogoSettings(depsOf(*c), v), "logo settings sent to " + c->session->where());
+    return reportAction(context, *c, logo_tool::setLogoSettings(c->deps(), v),
+                        "logo settings sent to " + c->session->where());
 }
 
 int runTestReceipt(const CliContext& context)
 {
-    auto c = connectionFor(context);
+    auto c = sessionFor(context);
     if (!c.ok())
         return cliFail(c.message());
-    return reportAction(context, sendSampleReceipt(depsOf(*c)), "sample receipt sent to " + c->session->where());
+    return reportAction(context, *c, logo_tool::printSampleReceipt(c->deps()),
+                        "sample receipt sent to " + c->session->where());
 }
 
 void installPrinterCommands(CLI::App* logo, CliContext& context)

@@ -22,6 +22,4 @@ IoResult printerCheck(PrinterConnection& c)
     return IoResult::done();
 }
 
-bool isFileKind(PortKind kind) { return kind == PortKind::File || kind == PortKind::PrintToFile; }
-
 } // namespace logo_link

@@ -4,7 +4,6 @@
 // differ per connection (its traits: which are reopened, get GS I 1 and get ESC @). Every
 // failure is shown through the Prompter with the catalog text the action uses and returned
 // with the connection's own reason for the CLI and the error log.
-#include "app/PortName.h"
 #include "app/Progress.h"
 #include "app/Result.h"
 #include "logo/LogoFrames.h"
@@ -48,8 +47,5 @@ inline bool cancelled(const PrinterConnection& c)
 {
     return c.cancelToken() && c.cancelToken()->cancelled();
 }
-
-// The kind as the logo tool's rules see it (a "FILE" that was resolved is a file too).
-bool isFileKind(PortKind kind);
 
 } // namespace logo_link

@@ -6,7 +6,14 @@
 // under the tabs says what the last action did.
 //
 // GUI thread only.
-#include "logo/ui/LogoPages.h"
+#include "logo/ui/CPage1Selection.h"
+#include "logo/ui/CPage2Preview.h"
+#include "logo/ui/CPage3Upload.h"
+#include "logo/ui/CPage4Print.h"
+#include "logo/ui/CPage5Setup.h"
+#include "logo/ui/LogoSheetState.h"
+
+#include <memory>
 
 #include <QDialog>
 

@@ -1,4 +1,5 @@
 #include "logo/ui/LogoListPanel.h"
+#include "logo/ui/LogoControls.h"
 
 #include "logo/BitmapList.h"
 #include "logo/LogoOptions.h"
@@ -39,7 +40,7 @@ LogoListPanel::LogoListPanel(BitmapList& list, LogoOptions& options, const QStri
 {
     auto tr8 = [korean](const char* en, const char* kr) { return QString::fromUtf8(korean ? kr : en); };
     m_tree = new QTreeWidget;
-    m_tree->setObjectName("ctl1001");
+    m_tree->setObjectName(logo_ctl::controlName(logo_ctl::kList));
     m_tree->setRootIsDecorated(false);
     m_tree->setUniformRowHeights(true);
     m_tree->setAllColumnsShowFocus(true);
@@ -66,18 +67,18 @@ LogoListPanel::LogoListPanel(BitmapList& list, LogoOptions& options, const QStri
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &LogoListPanel::onCurrentChanged);
 
     m_count = new QLineEdit;
-    m_count->setObjectName("ctl1075");
+    m_count->setObjectName(logo_ctl::controlName(logo_ctl::kCount));
     m_size = new QLineEdit;
-    m_size->setObjectName("ctl1074");
+    m_size->setObjectName(logo_ctl::controlName(logo_ctl::kSize));
     for (QLineEdit* e : {m_count, m_size}) {
         e->setReadOnly(true);
         e->setFocusPolicy(Qt::NoFocus);
         e->setMinimumWidth(130);
     }
     auto* countLabel = new QLabel(tr8("Number of Image Files", "이미지 파일 갯수"));
-    countLabel->setObjectName("ctl1002");
+    countLabel->setObjectName(logo_ctl::controlName(logo_ctl::kCountLabel));
     auto* sizeLabel = new QLabel(tr8("Total Image File Size", "전체 이미지 파일 크기"));
-    sizeLabel->setObjectName("ctl1003");
+    sizeLabel->setObjectName(logo_ctl::controlName(logo_ctl::kSizeLabel));
 
     auto* group = new QGroupBox(caption);
     auto* groupLayout = new QVBoxLayout(group);

@@ -1,4 +1,5 @@
 #include "logo/ui/LogoPreviewFrame.h"
+#include "logo/ui/LogoControls.h"
 
 #include "logo/BmpImage.h"
 #include "logo/LogoOptions.h"
@@ -62,7 +63,7 @@ QImage toQImage(const BmpImage& bmp)
 
 LogoPreviewFrame::LogoPreviewFrame(QWidget* parent) : QWidget(parent)
 {
-    setObjectName("ctl1017");
+    setObjectName(logo_ctl::controlName(logo_ctl::kPreviewFrame));
     setMinimumSize(320, 200);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);

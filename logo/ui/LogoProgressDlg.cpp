@@ -1,4 +1,5 @@
 #include "logo/ui/LogoProgressDlg.h"
+#include "logo/ui/LogoControls.h"
 
 #include "qthost/AppIcon.h"
 #include "qthost/QtProgressSink.h"
@@ -16,9 +17,6 @@
 #include <memory>
 
 namespace {
-
-constexpr int kStatusId = 1057;
-constexpr int kBarId = 1069;
 
 int clampToInt(std::uint64_t v) { return int(std::min<std::uint64_t>(v, INT_MAX)); }
 
@@ -44,16 +42,16 @@ StepProgressDlg::StepProgressDlg(const QString& title, bool korean, int statusId
     setWindowIcon(appIcon());
     setWindowTitle(title);
     m_status = new QLabel;
-    m_status->setObjectName(QString("ctl%1").arg(statusId));
+    m_status->setObjectName(logo_ctl::controlName(statusId));
     m_status->setMinimumWidth(360);
     m_status->setTextFormat(Qt::PlainText);
     m_bar = new QProgressBar;
-    m_bar->setObjectName(QString("ctl%1").arg(barId));
+    m_bar->setObjectName(logo_ctl::controlName(barId));
     m_bar->setRange(0, 1);
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
     m_cancel = new QPushButton(QString::fromUtf8(korean ? "취소" : "Cancel"));
-    m_cancel->setObjectName("ctl2");
+    m_cancel->setObjectName(logo_ctl::controlName(logo_ctl::kProgressCancel));
     m_cancel->setAutoDefault(false);
     connect(m_cancel, &QPushButton::clicked, this, &StepProgressDlg::reject);
 
@@ -146,13 +144,15 @@ void StepProgressDlg::show(const ProgressReport& p)
 QString StepProgressDlg::statusText() const { return m_status->text(); }
 
 CProgress::CProgress(bool korean, QWidget* parent)
-    : StepProgressDlg(QString::fromUtf8(korean ? "전송 중" : "Uploading"), korean, kStatusId, kBarId, 100, parent)
+    : StepProgressDlg(QString::fromUtf8(korean ? "전송 중" : "Uploading"), korean, logo_ctl::kProgressStatus,
+                      logo_ctl::kProgressBar, 100, parent)
 {
     setObjectName("CProgress");
 }
 
 CPrintingDlg::CPrintingDlg(bool korean, QWidget* parent)
-    : StepProgressDlg(QString::fromUtf8(korean ? "인쇄 중" : "Printing"), korean, kStatusId, kBarId, 1, parent)
+    : StepProgressDlg(QString::fromUtf8(korean ? "인쇄 중" : "Printing"), korean, logo_ctl::kProgressStatus,
+                      logo_ctl::kProgressBar, 1, parent)
 {
     setObjectName("CPrintingDlg");
 }

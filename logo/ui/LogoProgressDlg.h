@@ -51,8 +51,9 @@ public:
     QProgressBar* bar() const { return m_bar; }
 
 protected:
-    // unitsPerStep: how many of the engine's units make one step of the bar (the upload
-    // counts bytes and shows them in hundreds, as its bar always has).
+    // unitsPerStep: how many of the engine's units make one step of the bar (the upload's
+    // weighted units are a byte each while the pictures go, shown in hundreds, as its bar
+    // always has).
     StepProgressDlg(const QString& title, bool korean, int statusId, int barId, std::uint64_t unitsPerStep,
                     QWidget* parent);
 
@@ -76,14 +77,14 @@ private:
     bool m_cancelRequested = false;
 };
 
-// "Uploading": status 1057, bar 1069 in hundreds of bytes.
+// "Uploading": status and bar (logo_ctl::kProgressStatus, kProgressBar) in hundreds of units.
 class CProgress final : public StepProgressDlg {
     Q_OBJECT
 public:
     explicit CProgress(bool korean, QWidget* parent = nullptr);
 };
 
-// "Printing": status and bar counted in pictures.
+// "Printing": status and bar counted in the print job's units (tenths of a second).
 class CPrintingDlg final : public StepProgressDlg {
     Q_OBJECT
 public:

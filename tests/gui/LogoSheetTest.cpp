@@ -15,6 +15,7 @@
 #include "logo/LogoPreview.h"
 #include "logo/NvUpload.h"
 #include "logo/ui/CMyProperty.h"
+#include "logo/ui/LogoControls.h"
 #include "logo/ui/LogoListPanel.h"
 #include "logo/ui/LogoPreviewFrame.h"
 #include "logo/ui/LogoProgressDlg.h"
@@ -98,12 +99,12 @@ protected:
     }
     QTreeWidget* list(CMyProperty& sheet, CMyProperty::Page page)
     {
-        return on<QTreeWidget>(sheet, page, 1001);
+        return on<QTreeWidget>(sheet, page, logo_ctl::kList);
     }
     void addFiles(CMyProperty& sheet, QStringList files)
     {
         nextFiles = std::move(files);
-        on<QPushButton>(sheet, CMyProperty::kSelection, 1016)->click();
+        on<QPushButton>(sheet, CMyProperty::kSelection, logo_ctl::kOpenFile)->click();
     }
     // Clicks Upload and answers the progress window with `onProgress` once it is up.
     void upload(CMyProperty& sheet, std::function<void(CProgress&)> onProgress = {})
@@ -114,14 +115,14 @@ protected:
                     onProgress(*p);
             }, &sheet);
         sheet.showPage(CMyProperty::kUpload);
-        on<QPushButton>(sheet, CMyProperty::kUpload, 1023)->click();
+        on<QPushButton>(sheet, CMyProperty::kUpload, logo_ctl::kUpload)->click();
     }
     // The bytes the upload puts into an output file with the Advanced page's Print To File.
     std::string uploadToFile(CMyProperty& sheet, const std::string& file)
     {
         prompter.setOutputFileName(file);
         sheet.showPage(CMyProperty::kSetup);
-        ctl<QCheckBox>(sheet.tabs()->widget(CMyProperty::kSetup), 1064)->setChecked(true);
+        ctl<QCheckBox>(sheet.tabs()->widget(CMyProperty::kSetup), logo_ctl::kPrintToFile)->setChecked(true);
         upload(sheet);
         return readFileBytes(file);
     }
@@ -163,11 +164,11 @@ TEST_F(LogoSheetTest, OpensOnItsFirstTabWithTheLogAndTheModelsDefaults)
     EXPECT_EQ(tree->headerItem()->text(1).toStdString(), "   No.");
     EXPECT_EQ(column(tree, 2), (std::vector<std::string>{"a.bmp", "b.bmp"}));
     EXPECT_EQ(column(tree, 3), (std::vector<std::string>{"728", "120"}));
-    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, 1075)->text().toStdString(), "  2 / 255");
-    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, 1074)->text().toStdString(), "  1 / 384 KByte");
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, logo_ctl::kCount)->text().toStdString(), "  2 / 255");
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, logo_ctl::kSize)->text().toStdString(), "  1 / 384 KByte");
     EXPECT_EQ(sheet->state().options.maxPrintableArea, 576u);
-    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSetup, 1066)->text(), "576");
-    EXPECT_TRUE(on<QCheckBox>(*sheet, CMyProperty::kSetup, 1020)->isEnabled());
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSetup, logo_ctl::kMaxPrintableArea)->text(), "576");
+    EXPECT_TRUE(on<QCheckBox>(*sheet, CMyProperty::kSetup, logo_ctl::kGrayPrinting)->isEnabled());
     EXPECT_EQ(connections, 0) << "opening the sheet talks to no printer";
     sheet->accept();
     EXPECT_EQ(sheet->state().list.fileCount(), 0) << "closing empties the list";
@@ -176,14 +177,14 @@ TEST_F(LogoSheetTest, OpensOnItsFirstTabWithTheLogAndTheModelsDefaults)
     settings.modelFamily = kFamilyTavro15;
     auto fifteen = make(true);
     EXPECT_EQ(fifteen->state().options.maxPrintableArea, 384u);
-    EXPECT_FALSE(on<QCheckBox>(*fifteen, CMyProperty::kSetup, 1020)->isEnabled());
-    EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kSelection, 1016)->text().toStdString(), "파일 열기(&O)");
-    EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kUpload, 1023)->text().toStdString(), "전송(&U)");
-    EXPECT_EQ(on<QRadioButton>(*fifteen, CMyProperty::kPrint, 1032)->text().toStdString(), "전체");
+    EXPECT_FALSE(on<QCheckBox>(*fifteen, CMyProperty::kSetup, logo_ctl::kGrayPrinting)->isEnabled());
+    EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kSelection, logo_ctl::kOpenFile)->text().toStdString(), "파일 열기(&O)");
+    EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kUpload, logo_ctl::kUpload)->text().toStdString(), "전송(&U)");
+    EXPECT_EQ(on<QRadioButton>(*fifteen, CMyProperty::kPrint, logo_ctl::kPrintAll)->text().toStdString(), "전체");
     EXPECT_EQ(list(*fifteen, CMyProperty::kUpload)->headerItem()->text(2).toStdString(), "Name");
     fifteen->showPage(CMyProperty::kUpload);
-    EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, 1077)->text(), "TAVRO15");
-    EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, 1076)->text(), "/dev/ttyS0");
+    EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, logo_ctl::kUploadPrinterName)->text(), "TAVRO15");
+    EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, logo_ctl::kUploadPortName)->text(), "/dev/ttyS0");
 }
 
 TEST_F(LogoSheetTest, RemoveAndResetAskFirstAndSortingKeepsEachCheckWithItsPicture)
@@ -205,18 +206,18 @@ TEST_F(LogoSheetTest, RemoveAndResetAskFirstAndSortingKeepsEachCheckWithItsPictu
 
     // Remove with nothing selected: the message, nothing asked.
     tree->clearSelection();
-    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click();
+    on<QPushButton>(*sheet, CMyProperty::kSelection, logo_ctl::kRemove)->click();
     ASSERT_EQ(prompter.boxes().size(), 1u);
     EXPECT_EQ(prompter.boxes()[0].text, "BMP file does not selected.");
     // Remove b after No, then after Yes; c keeps its check in its new place.
     tree->topLevelItem(1)->setSelected(true);
     prompter.scriptAnswers({PromptAnswer::No});
-    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click();
+    on<QPushButton>(*sheet, CMyProperty::kSelection, logo_ctl::kRemove)->click();
     EXPECT_EQ(sheet->state().list.fileCount(), 3);
     EXPECT_EQ(prompter.boxes().back().caption, "Image downloader");
     EXPECT_EQ(prompter.boxes().back().text, "Remove selected file?");
     tree->topLevelItem(1)->setSelected(true);
-    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click();
+    on<QPushButton>(*sheet, CMyProperty::kSelection, logo_ctl::kRemove)->click();
     EXPECT_EQ(column(tree, 2), (std::vector<std::string>{"c.bmp", "a.bmp"}));
     EXPECT_TRUE(sheet->state().options.autoCenter[1]) << "c moved to entry 1 with its check";
     EXPECT_EQ(tree->topLevelItem(0)->checkState(0), Qt::Checked);
@@ -227,10 +228,10 @@ TEST_F(LogoSheetTest, RemoveAndResetAskFirstAndSortingKeepsEachCheckWithItsPictu
 
     // Reset after Yes: back to the (empty) log.
     prompter.clear();
-    on<QPushButton>(*sheet, CMyProperty::kSelection, 1014)->click();
+    on<QPushButton>(*sheet, CMyProperty::kSelection, logo_ctl::kReset)->click();
     EXPECT_EQ(prompter.boxes().at(0).text, "Reseting the file. \nContinue it?");
     EXPECT_EQ(tree->topLevelItemCount(), 0);
-    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, 1074)->text().toStdString(), "  0 / 384 KByte");
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kSelection, logo_ctl::kSize)->text().toStdString(), "  0 / 384 KByte");
 }
 
 TEST_F(LogoSheetTest, TheSelectedRowIsSharedAndGrayPrintingScalesTheSizesAndBack)
@@ -245,7 +246,7 @@ TEST_F(LogoSheetTest, TheSelectedRowIsSharedAndGrayPrintingScalesTheSizesAndBack
     EXPECT_EQ(uploadList->selectedItems()[0]->text(2), "b.bmp");
 
     sheet->showPage(CMyProperty::kSetup);
-    auto* gray = on<QCheckBox>(*sheet, CMyProperty::kSetup, 1020);
+    auto* gray = on<QCheckBox>(*sheet, CMyProperty::kSetup, logo_ctl::kGrayPrinting);
     gray->setChecked(true);
     sheet->showPage(CMyProperty::kUpload);
     EXPECT_EQ(column(uploadList, 3), (std::vector<std::string>{"2912", "480"}));
@@ -281,10 +282,10 @@ TEST_F(LogoSheetTest, AsPrintedShowsTheRasterizersDotsWithTheCurrentOptions)
     list(*sheet, CMyProperty::kSelection)->topLevelItem(0)->setSelected(true);
     sheet->showPage(CMyProperty::kPreview);
     QWidget* page = sheet->tabs()->widget(CMyProperty::kPreview);
-    auto* frame = ctl<LogoPreviewFrame>(page, 1017);
+    auto* frame = ctl<LogoPreviewFrame>(page, logo_ctl::kPreviewFrame);
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->image().size(), QSize(100, 50)) << "the picture itself";
-    ctl<QRadioButton>(page, 1020)->click(); // Quadraple
+    ctl<QRadioButton>(page, logo_ctl::kPreviewQuadruple)->click();
     EXPECT_EQ(frame->pictureRect().size(), logoPreviewSize(frame->size(), {100, 50}, LogoPrintMode::Quadruple));
 
     auto dotsOf = [](const QImage& image) {
@@ -298,15 +299,15 @@ TEST_F(LogoSheetTest, AsPrintedShowsTheRasterizersDotsWithTheCurrentOptions)
         EXPECT_TRUE(raster.ok());
         return LogoPreview::render(*raster, mode)->pixels;
     };
-    page->findChild<QCheckBox*>("asPrinted")->setChecked(true);
-    ctl<QRadioButton>(page, 1019)->click(); // Normal
+    page->findChild<QCheckBox*>(logo_ctl::kAsPrinted)->setChecked(true);
+    ctl<QRadioButton>(page, logo_ctl::kPreviewNormal)->click();
     LogoOptions o = sheet->state().options;
     EXPECT_EQ(frame->image().size(), QSize(104, 56));
     EXPECT_EQ(dotsOf(frame->image()), expected(o, false, LogoPrintMode::Normal));
 
     // The diverging point and centring change what is printed, and the view follows.
     sheet->showPage(CMyProperty::kSetup);
-    on<QSlider>(*sheet, CMyProperty::kSetup, 1067)->setValue(30);
+    on<QSlider>(*sheet, CMyProperty::kSetup, logo_ctl::kDivergingSlider)->setValue(30);
     sheet->showPage(CMyProperty::kSelection);
     list(*sheet, CMyProperty::kSelection)->topLevelItem(0)->setCheckState(0, Qt::Checked);
     sheet->showPage(CMyProperty::kPreview);
@@ -325,17 +326,17 @@ TEST_F(LogoSheetTest, GrayStarSliderAndPrintableAreaReachTheUploadedBytes)
     addFiles(*sheet, {QString::fromStdString(a)});
     sheet->showPage(CMyProperty::kSetup);
     QWidget* page = sheet->tabs()->widget(CMyProperty::kSetup);
-    auto* slider = ctl<QSlider>(page, 1067);
-    auto* edit = ctl<QLineEdit>(page, 1068);
+    auto* slider = ctl<QSlider>(page, logo_ctl::kDivergingSlider);
+    auto* edit = ctl<QLineEdit>(page, logo_ctl::kDivergingPoint);
     EXPECT_EQ(slider->value(), 128);
     slider->setValue(200);
     EXPECT_EQ(edit->text(), "200");
     edit->setText("50");
     EXPECT_EQ(slider->value(), 50);
-    ctl<QCheckBox>(page, 1021)->setChecked(true); // star
+    ctl<QCheckBox>(page, logo_ctl::kStarEmulation)->setChecked(true);
 
     // The printable area refuses 577 when the page is left, takes 576.
-    auto* area = ctl<QLineEdit>(page, 1066);
+    auto* area = ctl<QLineEdit>(page, logo_ctl::kMaxPrintableArea);
     area->setText("577");
     sheet->showPage(CMyProperty::kUpload);
     EXPECT_EQ(sheet->tabs()->currentIndex(), int(CMyProperty::kSetup));
@@ -352,13 +353,13 @@ TEST_F(LogoSheetTest, GrayStarSliderAndPrintableAreaReachTheUploadedBytes)
     EXPECT_NE(raster->raster, rasterizeLogoFile(a, LogoOptions{}, false)->raster) << "50 changes the dots";
     EXPECT_EQ(sheet->state().portName, "FILE");
     sheet->showPage(CMyProperty::kPrint);
-    EXPECT_FALSE(on<QPushButton>(*sheet, CMyProperty::kPrint, 1029)->isEnabled()) << "no printing into a file";
-    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kPrint, 1072)->text(), "To File");
+    EXPECT_FALSE(on<QPushButton>(*sheet, CMyProperty::kPrint, logo_ctl::kPrint)->isEnabled()) << "no printing into a file";
+    EXPECT_EQ(on<QLineEdit>(*sheet, CMyProperty::kPrint, logo_ctl::kPrintPrinterName)->text(), "To File");
 
     // Gray: A0 in xH and the 4-bit raster.
     sheet->showPage(CMyProperty::kSetup);
-    ctl<QCheckBox>(page, 1021)->setChecked(false);
-    ctl<QCheckBox>(page, 1020)->setChecked(true);
+    ctl<QCheckBox>(page, logo_ctl::kStarEmulation)->setChecked(false);
+    ctl<QCheckBox>(page, logo_ctl::kGrayPrinting)->setChecked(true);
     o.grayPrinting = true;
     auto gray = rasterizeLogoFile(a, o, false);
     ASSERT_TRUE(gray.ok());
@@ -373,26 +374,26 @@ TEST_F(LogoSheetTest, PrintPageRulesSelectionAndRefusedNumbers)
     auto sheet = make();
     sheet->showPage(CMyProperty::kPrint);
     QWidget* page = sheet->tabs()->widget(CMyProperty::kPrint);
-    EXPECT_TRUE(ctl<QPushButton>(page, 1029)->isEnabled());
-    EXPECT_TRUE(ctl<QRadioButton>(page, 1032)->isChecked());
-    EXPECT_TRUE(ctl<QRadioButton>(page, 1116)->isChecked());
-    EXPECT_EQ(ctl<QLineEdit>(page, 1118)->text(), "1");
-    EXPECT_EQ(ctl<QLineEdit>(page, 1125)->text(), "2");
-    EXPECT_EQ(ctl<QComboBox>(page, 1127)->currentText(), "CENTER");
+    EXPECT_TRUE(ctl<QPushButton>(page, logo_ctl::kPrint)->isEnabled());
+    EXPECT_TRUE(ctl<QRadioButton>(page, logo_ctl::kPrintAll)->isChecked());
+    EXPECT_TRUE(ctl<QRadioButton>(page, logo_ctl::kTopDisable)->isChecked());
+    EXPECT_EQ(ctl<QLineEdit>(page, logo_ctl::kTopNumber)->text(), "1");
+    EXPECT_EQ(ctl<QLineEdit>(page, logo_ctl::kBottomNumber)->text(), "2");
+    EXPECT_EQ(ctl<QComboBox>(page, logo_ctl::kBottomJustify)->currentText(), "CENTER");
 
     // Entering the edit chooses Selection.
     sheet->activateWindow();
-    ctl<QLineEdit>(page, 1034)->setFocus();
+    ctl<QLineEdit>(page, logo_ctl::kPrintSelectionText)->setFocus();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(ctl<QRadioButton>(page, 1033)->isChecked());
-    ctl<QLineEdit>(page, 1034)->setText("3,,5");
-    ctl<QPushButton>(page, 1029)->click();
+    EXPECT_TRUE(ctl<QRadioButton>(page, logo_ctl::kPrintSelection)->isChecked());
+    ctl<QLineEdit>(page, logo_ctl::kPrintSelectionText)->setText("3,,5");
+    ctl<QPushButton>(page, logo_ctl::kPrint)->click();
     ASSERT_FALSE(prompter.boxes().empty());
     EXPECT_EQ(prompter.boxes().back().text, "NV image number is incorrect.");
     EXPECT_EQ(connections, 0) << "a refused selection opens nothing";
 
-    ctl<QLineEdit>(page, 1118)->setText("256");
-    ctl<QPushButton>(page, 1036)->click();
+    ctl<QLineEdit>(page, logo_ctl::kTopNumber)->setText("256");
+    ctl<QPushButton>(page, logo_ctl::kSetLogoValues)->click();
     EXPECT_EQ(prompter.boxes().back().text, "Please enter an integer between 1 and 255.");
     EXPECT_EQ(connections, 0);
 }
@@ -427,7 +428,7 @@ TEST_F(LogoSheetTest, SerialUploadPrintSettingsAndReceiptReachTheSimulator)
     addFiles(*sheet, {QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(c)});
     QTreeWidget* tree = list(*sheet, CMyProperty::kSelection);
     tree->topLevelItem(1)->setSelected(true);
-    on<QPushButton>(*sheet, CMyProperty::kSelection, 1015)->click(); // b goes
+    on<QPushButton>(*sheet, CMyProperty::kSelection, logo_ctl::kRemove)->click(); // b goes
     tree->topLevelItem(1)->setCheckState(0, Qt::Checked);            // c centred
     prompter.clear();
     upload(*sheet);
@@ -444,13 +445,13 @@ TEST_F(LogoSheetTest, SerialUploadPrintSettingsAndReceiptReachTheSimulator)
     sheet->showPage(CMyProperty::kPrint);
     QWidget* page = sheet->tabs()->widget(CMyProperty::kPrint);
     // Top logo 1 left, bottom logo 2 right, then the sample receipt shows them.
-    ctl<QRadioButton>(page, 1115)->click();
-    ctl<QComboBox>(page, 1126)->setCurrentIndex(0);
-    ctl<QRadioButton>(page, 1123)->click();
-    ctl<QComboBox>(page, 1127)->setCurrentIndex(2);
-    ctl<QPushButton>(page, 1036)->click();
+    ctl<QRadioButton>(page, logo_ctl::kTopEnable)->click();
+    ctl<QComboBox>(page, logo_ctl::kTopJustify)->setCurrentIndex(0);
+    ctl<QRadioButton>(page, logo_ctl::kBottomEnable)->click();
+    ctl<QComboBox>(page, logo_ctl::kBottomJustify)->setCurrentIndex(2);
+    ctl<QPushButton>(page, logo_ctl::kSetLogoValues)->click();
     ASSERT_TRUE(sim.waitForEvent("logo-settings", 5s));
-    ctl<QPushButton>(page, 1038)->click();
+    ctl<QPushButton>(page, logo_ctl::kTest)->click();
     ASSERT_TRUE(sim.waitForEvent("\"receipt\"", 10s));
     std::string receipt;
     for (const auto& e : sim.events())
@@ -462,13 +463,13 @@ TEST_F(LogoSheetTest, SerialUploadPrintSettingsAndReceiptReachTheSimulator)
     // Print the selection "2,1" in Double Height with headers, with the star emulation's
     // prefix from the Advanced page.
     sheet->showPage(CMyProperty::kSetup);
-    on<QCheckBox>(*sheet, CMyProperty::kSetup, 1021)->setChecked(true);
+    on<QCheckBox>(*sheet, CMyProperty::kSetup, logo_ctl::kStarEmulation)->setChecked(true);
     sheet->showPage(CMyProperty::kPrint);
-    ctl<QRadioButton>(page, 1033)->click();
-    ctl<QLineEdit>(page, 1034)->setText("2,1");
-    ctl<QRadioButton>(page, 1021)->click();
-    ctl<QRadioButton>(page, 1040)->click();
-    ctl<QPushButton>(page, 1029)->click();
+    ctl<QRadioButton>(page, logo_ctl::kPrintSelection)->click();
+    ctl<QLineEdit>(page, logo_ctl::kPrintSelectionText)->setText("2,1");
+    ctl<QRadioButton>(page, logo_ctl::kPrintDoubleHeight)->click();
+    ctl<QRadioButton>(page, logo_ctl::kAddHeader)->click();
+    ctl<QPushButton>(page, logo_ctl::kPrint)->click();
     ASSERT_TRUE(sim.waitForEvent("nv-print", 5s, 2));
     std::vector<std::string> prints;
     for (const auto& e : sim.events())
@@ -503,9 +504,9 @@ TEST_F(LogoSheetTest, CancelDuringTheEraseOverTcpPadsEveryPicture)
     upload(*sheet, [&](CProgress& p) {
         erasing = p.statusText() == "Erasing...";
         cancelledAt = std::chrono::steady_clock::now();
-        ctl<QPushButton>(&p, 2)->click();
+        ctl<QPushButton>(&p, logo_ctl::kProgressCancel)->click();
         EXPECT_EQ(p.statusText(), "Cancelling...");
-        EXPECT_FALSE(ctl<QPushButton>(&p, 2)->isEnabled());
+        EXPECT_FALSE(ctl<QPushButton>(&p, logo_ctl::kProgressCancel)->isEnabled());
     });
     EXPECT_TRUE(erasing) << "Cancel was pressed while the printer erased";
     // The padding waits for the end of the erase the window was showing, and the printer
@@ -545,7 +546,7 @@ TEST_F(LogoSheetTest, CancelBetweenBlocksFinishesThePictureAndPadsTheRest)
                 return;
             timer->stop();
             statusAtCancel = p.statusText().toStdString();
-            QTest::mouseClick(ctl<QPushButton>(&p, 2), Qt::LeftButton);
+            QTest::mouseClick(ctl<QPushButton>(&p, logo_ctl::kProgressCancel), Qt::LeftButton);
         });
         timer->start(5);
     });
@@ -594,7 +595,7 @@ TEST_F(LogoSheetTest, CancelOnAPrinterThatStoppedReadingEndsInSecondsSayingWhatT
                 return;
             timer->stop();
             clicked = now;
-            QTest::mouseClick(ctl<QPushButton>(&p, 2), Qt::LeftButton);
+            QTest::mouseClick(ctl<QPushButton>(&p, logo_ctl::kProgressCancel), Qt::LeftButton);
         });
         timer->start(20);
     });
@@ -715,10 +716,10 @@ TEST(LogoProgressDlg, WhileAStepBlocksTheWindowPaintsCancelIsTakenAtOnceAndTheWi
             QTest::qWait(300); // the step stays blocked meanwhile
             statusBeforeCancel = progress.statusText();
             const auto t0 = std::chrono::steady_clock::now();
-            QTest::mouseClick(ctl<QPushButton>(&progress, 2), Qt::LeftButton);
+            QTest::mouseClick(ctl<QPushButton>(&progress, logo_ctl::kProgressCancel), Qt::LeftButton);
             cancelTook = std::chrono::steady_clock::now() - t0;
             cancelTaken = job.cancelled && progress.statusText() == "Cancelling..." &&
-                          !ctl<QPushButton>(&progress, 2)->isEnabled();
+                          !ctl<QPushButton>(&progress, logo_ctl::kProgressCancel)->isEnabled();
             visibleAfterCancel = progress.isVisible();
             job.gate.set();
         }

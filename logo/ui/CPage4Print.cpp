@@ -1,0 +1,281 @@
+#include "logo/ui/CPage4Print.h"
+
+#include "app/MessageCatalog.h"
+#include "app/Prompter.h"
+#include "logo/LogoSelection.h"
+#include "logo/ui/LogoControls.h"
+#include "logo/ui/LogoProgressDlg.h"
+#include "qthost/QtBusy.h"
+#include "qthost/QtGuiCall.h"
+#include "qthost/QtStatusLine.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using logo_page::named;
+using logo_page::readOnlyBox;
+
+namespace {
+
+constexpr int kMsgBadSelection = 25; // "NV image number is incorrect."
+
+// Set Logo values and Test: one action (the send, then a USB printer's restart) on a worker
+// while the window is busy and paints.
+void runLogoAction(LogoSheetState& s, QWidget* page, const QString& busyText,
+                   const std::function<logo_tool::LogoReport(const logo_tool::LogoToolDeps&)>& action,
+                   const QString& doneText)
+{
+    const logo_tool::LogoToolDeps deps = s.toolDeps();
+    logo_tool::LogoReport r;
+    {
+        QtBusy busy(page, s.status, busyText);
+        runOnWorker([&] { r = action(deps); });
+    }
+    if (!s.status || r.outcome == logo_tool::LogoOutcome::NotConnected)
+        return;
+    if (!r.done())
+        s.status->showFailure(QString::fromStdString(r.message));
+    else if (!r.message.empty())
+        s.status->showFailure(doneText + " — " + QString::fromStdString(r.message));
+    else
+        s.status->showDone(doneText);
+}
+
+} // namespace
+
+CPage4Print::CPage4Print(LogoSheetState& state, QWidget* parent) : LogoPage(state, parent)
+{
+    setObjectName("CPage4Print");
+    const LogoSheetState& s = state;
+
+    // Range.
+    auto* range = new QGroupBox(s.text("Range", "범위"));
+    auto* rangeLayout = new QGridLayout(range);
+    m_all = named(new QRadioButton(s.text("All", "전체")), logo_ctl::kPrintAll);
+    m_selection = named(new QRadioButton(s.text("Selection", "선택")), logo_ctl::kPrintSelection);
+    m_selectionText = named(new QLineEdit, logo_ctl::kPrintSelectionText);
+    m_selectionText->setPlaceholderText("3-5,9");
+    m_selectionText->installEventFilter(this);
+    m_all->setChecked(true);
+    rangeLayout->addWidget(m_all, 0, 0);
+    rangeLayout->addWidget(m_selection, 1, 0);
+    rangeLayout->addWidget(m_selectionText, 1, 1);
+    connect(m_selection, &QRadioButton::clicked, this, [this] { m_selectionText->setFocus(); });
+
+    // Quality: print mode 0..3.
+    auto* quality = new QGroupBox("Q&uality");
+    auto* qualityLayout = new QVBoxLayout(quality);
+    m_quality = new QButtonGroup(this);
+    struct Choice {
+        int id;
+        const char* english;
+        const char* korean;
+        char key;
+    };
+    const Choice modes[] = {{logo_ctl::kPrintNormal, "&Normal", "일반", 'N'},
+                            {logo_ctl::kPrintDoubleWidth, "Double &Width", "가로 2배", 'W'},
+                            {logo_ctl::kPrintDoubleHeight, "Double &Height", "세로 2배", 'H'},
+                            {logo_ctl::kPrintQuadruple, "&Quadraple", "가로2배 / 세로2배", 'Q'}};
+    for (int m = 0; m < 4; ++m) {
+        auto* radio = named(new QRadioButton(s.label(modes[m].english, modes[m].korean, modes[m].key)), modes[m].id);
+        m_quality->addButton(radio, m);
+        qualityLayout->addWidget(radio);
+    }
+    m_quality->button(0)->setChecked(true);
+
+    // Header.
+    auto* header = new QGroupBox(s.label("Hea&der", "제목", 'D'));
+    auto* headerLayout = new QVBoxLayout(header);
+    m_header = new QButtonGroup(this);
+    auto* noHeader = named(new QRadioButton(s.text("No Header", "제목 없음")), logo_ctl::kNoHeader);
+    auto* addHeader = named(new QRadioButton(s.text("Add Header", "제목 인쇄")), logo_ctl::kAddHeader);
+    m_header->addButton(noHeader, 0);
+    m_header->addButton(addHeader, 1);
+    noHeader->setChecked(true);
+    headerLayout->addWidget(noHeader);
+    headerLayout->addWidget(addHeader);
+    headerLayout->addStretch(1);
+
+    m_printerName = readOnlyBox(logo_ctl::kPrintPrinterName);
+    m_portName = readOnlyBox(logo_ctl::kPrintPortName);
+
+    m_print = named(new QPushButton(s.label("&Print", "인쇄", 'P')), logo_ctl::kPrint);
+
+    // Top and bottom logo.
+    auto enableDisable = [this](QButtonGroup*& group, int enableId, int disableId) {
+        group = new QButtonGroup(this);
+        auto* enable = named(new QRadioButton("Enable"), enableId);
+        auto* disable = named(new QRadioButton("Disable"), disableId);
+        group->addButton(enable, 1);
+        group->addButton(disable, 0);
+        disable->setChecked(true);
+        auto* row = new QHBoxLayout;
+        row->addWidget(enable);
+        row->addWidget(disable);
+        row->addStretch(1);
+        return row;
+    };
+    auto justify = [](int id) {
+        auto* box = named(new QComboBox, id);
+        box->addItems({"LEFT", "CENTER", "RIGHT"});
+        box->setCurrentIndex(1);
+        return box;
+    };
+    auto number = [](int id, int value) {
+        auto* edit = named(new QLineEdit(QString::number(value)), id);
+        edit->setMaxLength(3);
+        edit->setMaximumWidth(60);
+        return edit;
+    };
+    auto* logos = new QGroupBox(s.text("Top / Bottom Logo", "Top / Bottom Logo"));
+    auto* grid = new QGridLayout(logos);
+    grid->addWidget(new QLabel("Top Logo"), 0, 0);
+    grid->addLayout(enableDisable(m_top, logo_ctl::kTopEnable, logo_ctl::kTopDisable), 0, 1);
+    m_topNumber = number(logo_ctl::kTopNumber, 1);
+    m_topJustify = justify(logo_ctl::kTopJustify);
+    grid->addWidget(m_topNumber, 0, 2);
+    grid->addWidget(m_topJustify, 0, 3);
+    grid->addWidget(new QLabel("Prints the top logo at power-on"), 1, 0);
+    grid->addLayout(enableDisable(m_powerOn, logo_ctl::kPowerOnEnable, logo_ctl::kPowerOnDisable), 1, 1);
+    grid->addWidget(new QLabel("Bottom Logo"), 2, 0);
+    grid->addLayout(enableDisable(m_bottom, logo_ctl::kBottomEnable, logo_ctl::kBottomDisable), 2, 1);
+    m_bottomNumber = number(logo_ctl::kBottomNumber, 2);
+    m_bottomJustify = justify(logo_ctl::kBottomJustify);
+    grid->addWidget(m_bottomNumber, 2, 2);
+    grid->addWidget(m_bottomJustify, 2, 3);
+    m_setValues = named(new QPushButton("Set Logo values"), logo_ctl::kSetLogoValues);
+    m_test = named(new QPushButton("Test"), logo_ctl::kTest);
+    auto* logoButtons = new QHBoxLayout;
+    logoButtons->addStretch(1);
+    logoButtons->addWidget(m_setValues);
+    logoButtons->addWidget(m_test);
+    grid->addLayout(logoButtons, 3, 0, 1, 4);
+    grid->setColumnStretch(4, 1);
+
+    for (QPushButton* b : {m_print, m_setValues, m_test})
+        b->setAutoDefault(false);
+
+    auto* printRow = new QHBoxLayout;
+    printRow->addWidget(range, 1);
+    printRow->addWidget(quality);
+    printRow->addWidget(header);
+    auto* detailsRow = new QHBoxLayout;
+    detailsRow->addWidget(logo_page::printerDetails(s, m_printerName, m_portName), 1);
+    auto* printButton = new QVBoxLayout;
+    printButton->addStretch(1);
+    printButton->addWidget(m_print);
+    detailsRow->addLayout(printButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(printRow);
+    layout->addLayout(detailsRow);
+    layout->addWidget(logos);
+    layout->addStretch(1);
+
+    connect(m_print, &QPushButton::clicked, this, &CPage4Print::onPrint);
+    connect(m_setValues, &QPushButton::clicked, this, &CPage4Print::onSetLogoValues);
+    connect(m_test, &QPushButton::clicked, this, &CPage4Print::onTest);
+}
+
+bool CPage4Print::eventFilter(QObject* watched, QEvent* event)
+{
+    // Entering the selection edit chooses Selection.
+    if (watched == m_selectionText && event->type() == QEvent::FocusIn)
+        m_selection->setChecked(true);
+    return LogoPage::eventFilter(watched, event);
+}
+
+void CPage4Print::onSetActive()
+{
+    logo_page::showPrinterDetails(m_state, m_printerName, m_portName);
+    m_print->setEnabled(logo_tool::canPrint(m_state.connectionSettings()));
+}
+
+void CPage4Print::onPrint()
+{
+    LogoPrintRequest request;
+    if (m_selection->isChecked()) {
+        auto numbers = parseLogoSelection(m_selectionText->text().toStdString());
+        if (!numbers) {
+            m_state.deps.prompter.message(catalogText(kMsgBadSelection), PromptIcon::Exclamation);
+            m_selectionText->setFocus();
+            return;
+        }
+        request.numbers = *numbers;
+    }
+    request.mode = logo_frames::PrintMode(std::max(0, m_quality->checkedId()));
+    request.header = m_header->checkedId() == 1;
+    request.starEmulation = m_state.options.starEmulation;
+    CPrintingDlg printing(m_state.deps.korean, window());
+    const auto drive = [&printing](StepJob& job) { return printing.run(job, std::chrono::milliseconds(0)); };
+    const logo_tool::LogoReport r = logo_tool::printLogos(m_state.toolDeps(&printing, drive), request);
+    if (!m_state.status)
+        return;
+    switch (r.outcome) {
+    case logo_tool::LogoOutcome::Done:
+        m_state.status->showDone(m_state.deps.korean ? QString::fromUtf8("%1개 이미지를 인쇄했습니다.").arg(r.pictures)
+                                                     : QString("%1 picture(s) printed").arg(r.pictures));
+        break;
+    case logo_tool::LogoOutcome::Cancelled:
+        m_state.status->showMessage(m_state.deps.korean
+                                        ? QString::fromUtf8("인쇄 취소: %1개 인쇄됨").arg(r.pictures)
+                                        : QString("Printing cancelled after %1 picture(s)").arg(r.pictures));
+        break;
+    case logo_tool::LogoOutcome::Failed:
+        m_state.status->showFailure(QString::fromStdString(r.message));
+        break;
+    case logo_tool::LogoOutcome::Declined:
+    case logo_tool::LogoOutcome::NotConnected:
+        break;
+    }
+}
+
+std::optional<logo_frames::LogoSettingsValues> CPage4Print::readSettings()
+{
+    logo_frames::LogoSettingsValues v;
+    if (!logo_page::isIntegerIn(m_topNumber->text(), 1, 255, &v.topNumber)) {
+        logo_page::refuseRange(m_state, 1, 255);
+        m_topNumber->setFocus();
+        m_topNumber->selectAll();
+        return std::nullopt;
+    }
+    if (!logo_page::isIntegerIn(m_bottomNumber->text(), 1, 255, &v.bottomNumber)) {
+        logo_page::refuseRange(m_state, 1, 255);
+        m_bottomNumber->setFocus();
+        m_bottomNumber->selectAll();
+        return std::nullopt;
+    }
+    v.topEnable = m_top->checkedId() == 1;
+    v.topJustify = logo_frames::LogoJustify(std::max(0, m_topJustify->currentIndex()));
+    v.powerOn = m_powerOn->checkedId() == 1;
+    v.bottomEnable = m_bottom->checkedId() == 1;
+    v.bottomJustify = logo_frames::LogoJustify(std::max(0, m_bottomJustify->currentIndex()));
+    return v;
+}
+
+void CPage4Print::onSetLogoValues()
+{
+    auto values = readSettings();
+    if (!values)
+        return;
+    runLogoAction(m_state, this, m_state.text("Sending the logo settings", "로고 설정을 보내는 중"),
+                  [&](const logo_tool::LogoToolDeps& d) { return logo_tool::setLogoSettings(d, *values); },
+                  m_state.text("Logo settings sent", "로고 설정을 보냈습니다"));
+}
+
+void CPage4Print::onTest()
+{
+    runLogoAction(m_state, this, m_state.text("Printing the sample receipt", "샘플 영수증 인쇄 중"),
+                  [](const logo_tool::LogoToolDeps& d) { return logo_tool::printSampleReceipt(d); },
+                  m_state.text("Sample receipt sent", "샘플 영수증을 보냈습니다"));
+}
