@@ -1,5 +1,5 @@
 // tavroctl logo raster|preview|list: the logo core from the command line (the printer
-// actions upload|clear|print|settings|test-receipt register from LogoCommandNv.cpp).
+// actions upload|clear|print|settings|check|test-receipt register from LogoCommandNv.cpp).
 #include "cli/LogoCommand.h"
 #include "cli/CliCommand.h"
 #include "common/FileIo.h"

@@ -1,4 +1,4 @@
-// tavroctl logo upload|clear|print|settings|test-receipt: the logo tool's printer actions
+// tavroctl logo upload|clear|print|settings|check|test-receipt: the logo tool's printer actions
 // through the same LogoTool the desktop pages call.
 #include "cli/CliCommand.h"
 #include "cli/CliSession.h"
@@ -271,6 +271,22 @@ int runTestReceipt(const CliContext& context)
                         "sample receipt sent to " + c->session->where());
 }
 
+int runCheck(const CliContext& context)
+{
+    auto c = sessionFor(context);
+    if (!c.ok())
+        return cliFail(c.message());
+    const logo_tool::LogoReport r = logo_tool::checkPrinter(c->deps());
+    if (!r.done())
+        return failWith(*c, r);
+    const std::string where = c->session->where();
+    if (context.options.json)
+        std::cout << "{\"checked\":" << jsonQuote(where) << ",\"note\":" << jsonQuote(r.message) << "}\n";
+    else
+        std::cout << (r.message.empty() ? "printer check sent to " + where : r.message) << "\n";
+    return 0;
+}
+
 void installPrinterCommands(CLI::App* logo, CliContext& context)
 {
     auto up = std::make_shared<UploadArgs>();
@@ -310,6 +326,9 @@ void installPrinterCommands(CLI::App* logo, CliContext& context)
         ->check(CLI::Range(1, 255));
     settings->add_option("--bottom-align", st->bottomAlign, "left|center|right (default center)")->check(align);
     settings->callback([&context, st] { context.action = [&context, st] { return runSettings(context, *st); }; });
+
+    auto* check = logo->add_subcommand("check", "wake the printer and check it answers, as the Advanced page does");
+    check->callback([&context] { context.action = [&context] { return runCheck(context); }; });
 
     auto* receipt = logo->add_subcommand("test-receipt", "print a sample receipt to see the top and bottom logos");
     receipt->callback([&context] { context.action = [&context] { return runTestReceipt(context); }; });

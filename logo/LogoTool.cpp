@@ -197,6 +197,7 @@ LogoReport checkPrinter(const LogoToolDeps& deps)
     // at it would only hold up the next one.
     if (traits.openedPerAction) {
         report.outcome = LogoOutcome::Done;
+        report.message = c.describe() + " is opened for each job; it was not looked at";
         return report;
     }
     IoResult r = c.open();

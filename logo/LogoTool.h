@@ -103,7 +103,8 @@ LogoReport printSampleReceipt(const LogoToolDeps& deps);
 
 // The Advanced page's look at the printer: ESC @ and the printer check with one answer byte
 // awaited up to a second where the connection takes them (a capture gets them written); a
-// connection without them is opened and closed; one opened per action is left alone.
+// connection without them is opened and closed; one opened per action is left alone (Done,
+// with a note in `message`).
 // Failures are shown as "ERROR : Port open.", "ERROR : Write to port.", "ERROR : Comm." (hung
 // up) or "ERROR : Receive data.".
 LogoReport checkPrinter(const LogoToolDeps& deps);

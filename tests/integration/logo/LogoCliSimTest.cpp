@@ -111,6 +111,9 @@ TEST_P(LogoCliSim, UploadStoresTheRastersAndReceiptsShowTheLogos)
     EXPECT_NE(line.find("\"bottom:2\""), std::string::npos) << line;
     EXPECT_TRUE(std::filesystem::exists(sim.stateDir() / "receipts" / "receipt-0001.png"));
 
+    CliRun check = runTavroctl(tmp.path(), env, conn + " logo check");
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+
     CliRun print = runTavroctl(tmp.path(), env, conn + " logo print 2 --mode dh --header");
     ASSERT_EQ(print.status, 0) << print.out << print.err;
     EXPECT_TRUE(sim.waitForEvent("nv-print"));
@@ -139,6 +142,11 @@ TEST_F(LogoCliFile, FilePortGetsExactlyTheBytesOfTheUpload)
     CliRun set = runTavroctl(tmp.path(), "", "--port file:set.prn logo settings --top on --top-number 3 --power-on on --bottom-number 1 --bottom-align left");
     ASSERT_EQ(set.status, 0) << set.err;
     EXPECT_EQ(readFileBytes(tmp / "set.prn"), std::string("\x1B\x40\x1C\x01\x30\x01\x03\x05\x00\x01\x00\x1C\x02\x30", 14));
+
+    // The printer check writes what a serial printer gets: ESC @ and GS I 1.
+    CliRun check = runTavroctl(tmp.path(), "", "--port file:check.prn logo check");
+    ASSERT_EQ(check.status, 0) << check.err;
+    EXPECT_EQ(readFileBytes(tmp / "check.prn"), std::string("\x1B\x40\x1D\x49\x01", 5));
 
     CliRun bad = runTavroctl(tmp.path(), "", "--port file:p.prn logo print 3,,5");
     EXPECT_NE(bad.status, 0);
