@@ -7,7 +7,7 @@
 // Threads: one operation at a time per engine, on any thread (the dialog runs it on a
 // worker; the Prompter must then accept calls from that thread). cancel() from any thread.
 #include "network/NetworkText.h"
-#include "network/UdpChannel.h"
+#include "port/UdpChannel.h"
 
 #include <atomic>
 #include <functional>

@@ -20,7 +20,6 @@
 #include <span>
 
 inline constexpr std::size_t kNetworkRecordSize = 35;
-inline constexpr int kNetworkSettingsPort = 2918;
 
 enum class NetworkCommand : uint8_t { Search = 0x00, Set = 0x02, Apply = 0x04 };
 

@@ -3,7 +3,7 @@
 // or WLAN connection, handed to the network library and tested once. One instance lives in
 // the connection dialog for the whole run, so the address and port typed here are kept
 // between openings.
-#include "network/UdpChannel.h"
+#include "port/UdpChannel.h"
 
 #include <QDialog>
 

@@ -3,7 +3,7 @@
 // records what the tool sends, and the simulator's arguments for loopback modules.
 #include "common/SocketUtil.h"
 #include "common/UniqueFd.h"
-#include "network/UdpChannel.h"
+#include "port/UdpChannel.h"
 
 #include <arpa/inet.h>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "network/UdpChannel.h"
+#include "port/UdpChannel.h"
 
 #include "common/SocketUtil.h"
 

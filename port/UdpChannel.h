@@ -7,13 +7,17 @@
 // Threads: one thread uses a channel; cancel() may be called from any other thread.
 #include "app/Result.h"
 #include "common/UniqueFd.h"
-#include "network/NetworkSettingsRecord.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+// The UDP port on which the network modules take search and settings requests and send
+// their answers.
+inline constexpr int kNetworkSettingsPort = 2918;
 
 struct UdpSettings {
     std::string destination = "255.255.255.255";
@@ -54,7 +58,7 @@ public:
     };
     // Waits for one datagram of at most maxBytes for the silence time. A longer datagram is
     // consumed and reported as TooLong: it does not fit, as a module's record always would.
-    Received receive(std::size_t maxBytes = kNetworkRecordSize);
+    Received receive(std::size_t maxBytes);
 
     // Ends a receive() that waits now, or the next one, at once. Any thread.
     void cancel();
