@@ -30,24 +30,6 @@ using namespace std::chrono;
 // printer answers a burst of queries back to back.
 constexpr milliseconds kReceiveGap{50};
 
-struct EthState {
-    std::mutex mutex;
-    MessageTarget* owner = nullptr;
-    std::string name;
-    std::string host;
-    int port = 0;
-    bool initialised = false;
-    int lastError = 0;
-    EthTimeouts timeouts;
-    UniqueFd socket;
-};
-
-EthState& state()
-{
-    static EthState s;
-    return s;
-}
-
 // A connected non-blocking socket, or an invalid fd with the reason in *error.
 UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout, int* error,
                        const CancelToken* cancel)
@@ -107,41 +89,68 @@ UniqueFd connectWithin(const std::string& host, int port, milliseconds timeout, 
 
 } // namespace
 
-void EthInit(MessageTarget* owner, const char* name, const char* ipAddress, int tcpPort)
+using namespace std::chrono;
+
+EthernetLink& EthernetLink::defaultLink()
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    s.socket.reset();
-    s.owner = owner;
-    s.name = name ? name : "";
-    s.host = ipAddress ? ipAddress : "";
-    s.port = tcpPort;
-    s.initialised = !s.host.empty() && tcpPort > 0 && tcpPort <= 65535;
+    static EthernetLink link;
+    return link;
 }
 
-int EthOpen(const CancelToken* cancel)
+void EthernetLink::init(const std::string& host, int tcpPort)
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    s.socket.reset();
-    if (!s.initialised) {
-        s.lastError = EINVAL;
-        return 0;
+    std::lock_guard lock(m_mutex);
+    m_socket.reset();
+    m_host = host;
+    m_port = tcpPort;
+    m_initialised = !m_host.empty() && tcpPort > 0 && tcpPort <= 65535;
+}
+
+std::string EthernetLink::host() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_host;
+}
+
+int EthernetLink::tcpPort() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_port;
+}
+
+bool EthernetLink::initialised() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_initialised;
+}
+
+bool EthernetLink::isOpen() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_socket.valid();
+}
+
+bool EthernetLink::open(const CancelToken* cancel)
+{
+    std::lock_guard lock(m_mutex);
+    m_socket.reset();
+    if (!m_initialised) {
+        m_lastError = EINVAL;
+        return false;
     }
-    s.socket = connectWithin(s.host, s.port, s.timeouts.connect, &s.lastError, cancel);
-    return s.socket.valid() ? 1 : 0;
+    m_socket = connectWithin(m_host, m_port, m_timeouts.connect, &m_lastError, cancel);
+    return m_socket.valid();
 }
 
-int EthSend(const std::uint8_t* data, int length)
+int EthernetLink::send(const std::uint8_t* data, int length)
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    if (!s.socket || length < 0 || (length > 0 && !data))
+    std::lock_guard lock(m_mutex);
+    if (!m_socket || length < 0 || (length > 0 && !data))
         return -1;
-    auto deadline = steady_clock::now() + s.timeouts.send;
+    auto deadline = steady_clock::now() + m_timeouts.send;
     int sent = 0;
     while (sent < length) {
-        ssize_t n = ::send(s.socket.get(), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        ssize_t n = ::send(m_socket.get(), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<int>(n);
             continue;
@@ -149,7 +158,7 @@ int EthSend(const std::uint8_t* data, int length)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{s.socket.get(), POLLOUT, 0};
+            pollfd p{m_socket.get(), POLLOUT, 0};
             int left = remainingMs(deadline);
             if (left == 0 || ::poll(&p, 1, left) <= 0 || (p.revents & (POLLERR | POLLHUP)))
                 return -1;
@@ -160,23 +169,22 @@ int EthSend(const std::uint8_t* data, int length)
     return sent;
 }
 
-int EthRecv(std::uint8_t* buffer, int capacity)
+int EthernetLink::recv(std::uint8_t* buffer, int capacity)
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    if (!s.socket || !buffer || capacity <= 0)
+    std::lock_guard lock(m_mutex);
+    if (!m_socket || !buffer || capacity <= 0)
         return 0;
     int got = 0;
-    auto deadline = steady_clock::now() + s.timeouts.receive;
+    auto deadline = steady_clock::now() + m_timeouts.receive;
     while (got < capacity) {
         int wait = got == 0 ? remainingMs(deadline) : static_cast<int>(kReceiveGap.count());
-        pollfd p{s.socket.get(), POLLIN, 0};
+        pollfd p{m_socket.get(), POLLIN, 0};
         int n = ::poll(&p, 1, wait);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        ssize_t r = ::recv(s.socket.get(), buffer + got, static_cast<size_t>(capacity - got), 0);
+        ssize_t r = ::recv(m_socket.get(), buffer + got, static_cast<size_t>(capacity - got), 0);
         if (r < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (r <= 0)
@@ -186,41 +194,36 @@ int EthRecv(std::uint8_t* buffer, int capacity)
     return got;
 }
 
-void EthClose()
+void EthernetLink::close()
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    s.socket.reset();
+    std::lock_guard lock(m_mutex);
+    m_socket.reset();
 }
 
-void EthSetTimeouts(const EthTimeouts& timeouts)
+void EthernetLink::setTimeouts(const EthTimeouts& timeouts)
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    s.timeouts = timeouts;
+    std::lock_guard lock(m_mutex);
+    m_timeouts = timeouts;
 }
 
-EthTimeouts EthGetTimeouts()
+EthTimeouts EthernetLink::timeouts() const
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.timeouts;
+    std::lock_guard lock(m_mutex);
+    return m_timeouts;
 }
 
-int EthLastError()
+int EthernetLink::lastError() const
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.lastError;
+    std::lock_guard lock(m_mutex);
+    return m_lastError;
 }
 
-EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_clock::time_point deadline,
+EthTransfer EthernetLink::sendWithin(const std::uint8_t* data, std::size_t length, steady_clock::time_point deadline,
                           milliseconds stallLimit, const CancelToken* cancel)
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
+    std::lock_guard lock(m_mutex);
     EthTransfer t;
-    if (!s.socket) {
+    if (!m_socket) {
         t.error = ENOTCONN;
         return t;
     }
@@ -231,7 +234,7 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
     std::size_t sent = 0;
     auto lastProgress = steady_clock::now();
     while (sent < length) {
-        ssize_t n = ::send(s.socket.get(), data + sent, length - sent, MSG_NOSIGNAL);
+        ssize_t n = ::send(m_socket.get(), data + sent, length - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             lastProgress = steady_clock::now();
@@ -249,7 +252,7 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
             }
             short revents = 0;
             bool cancelled = false;
-            const int ready = pollUnlessCancelled(s.socket.get(), POLLOUT, left, cancel, &revents, &cancelled);
+            const int ready = pollUnlessCancelled(m_socket.get(), POLLOUT, left, cancel, &revents, &cancelled);
             if (cancelled) {
                 t.cancelled = true;
                 break;
@@ -257,7 +260,7 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
             if (ready > 0 && (revents & (POLLERR | POLLHUP)) && !(revents & POLLOUT)) {
                 int soError = 0;
                 socklen_t len = sizeof soError;
-                ::getsockopt(s.socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len);
+                ::getsockopt(m_socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len);
                 t.error = soError != 0 ? soError : EPIPE;
                 break;
             }
@@ -270,13 +273,12 @@ EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, steady_c
     return t;
 }
 
-EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, milliseconds stallLimit,
+EthAck EthernetLink::drain(std::size_t inFlight, steady_clock::time_point deadline, milliseconds stallLimit,
                 const CancelToken* cancel)
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
+    std::lock_guard lock(m_mutex);
     EthAck ack;
-    if (!s.socket) {
+    if (!m_socket) {
         ack.error = ENOTCONN;
         return ack;
     }
@@ -288,12 +290,12 @@ EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, millise
     for (;;) {
         int soError = 0;
         socklen_t len = sizeof soError;
-        if (::getsockopt(s.socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError != 0) {
+        if (::getsockopt(m_socket.get(), SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError != 0) {
             ack.error = soError;
             return ack;
         }
         int queued = 0;
-        if (::ioctl(s.socket.get(), SIOCOUTQ, &queued) != 0) {
+        if (::ioctl(m_socket.get(), SIOCOUTQ, &queued) != 0) {
             ack.error = errno;
             return ack;
         }
@@ -301,7 +303,7 @@ EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, millise
         if (static_cast<std::size_t>(ack.unacked) <= inFlight)
             return ack;
         // A printer that reset closes its side: the unacknowledged bytes will never be.
-        pollfd p{s.socket.get(), POLLRDHUP, 0};
+        pollfd p{m_socket.get(), POLLRDHUP, 0};
         if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP))) {
             ack.error = ECONNRESET;
             return ack;
@@ -329,12 +331,11 @@ EthAck EthDrain(std::size_t inFlight, steady_clock::time_point deadline, millise
     }
 }
 
-int EthRecvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error, const CancelToken* cancel)
+int EthernetLink::recvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error, const CancelToken* cancel)
 {
-    auto& s = state();
-    std::lock_guard lock(s.mutex);
+    std::lock_guard lock(m_mutex);
     *error = 0;
-    if (!s.socket) {
+    if (!m_socket) {
         *error = ENOTCONN;
         return -1;
     }
@@ -342,7 +343,7 @@ int EthRecvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error
         return 0;
     auto deadline = steady_clock::now() + wait;
     for (;;) {
-        ssize_t r = ::recv(s.socket.get(), buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
+        ssize_t r = ::recv(m_socket.get(), buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
         if (r > 0)
             return static_cast<int>(r);
         if (r == 0)
@@ -358,10 +359,47 @@ int EthRecvFor(std::uint8_t* buffer, int capacity, milliseconds wait, int* error
             return 0;
         short revents = 0;
         bool cancelled = false;
-        pollUnlessCancelled(s.socket.get(), POLLIN, left, cancel, &revents, &cancelled);
+        pollUnlessCancelled(m_socket.get(), POLLIN, left, cancel, &revents, &cancelled);
         if (cancelled) {
             *error = ECANCELED;
             return 0;
         }
     }
+}
+
+void EthInit(MessageTarget*, const char*, const char* ipAddress, int tcpPort)
+{
+    EthernetLink::defaultLink().init(ipAddress ? ipAddress : "", tcpPort);
+}
+
+int EthOpen(const CancelToken* cancel) { return EthernetLink::defaultLink().open(cancel) ? 1 : 0; }
+
+int EthSend(const std::uint8_t* data, int length) { return EthernetLink::defaultLink().send(data, length); }
+
+int EthRecv(std::uint8_t* buffer, int capacity) { return EthernetLink::defaultLink().recv(buffer, capacity); }
+
+void EthClose() { EthernetLink::defaultLink().close(); }
+
+void EthSetTimeouts(const EthTimeouts& timeouts) { EthernetLink::defaultLink().setTimeouts(timeouts); }
+
+EthTimeouts EthGetTimeouts() { return EthernetLink::defaultLink().timeouts(); }
+
+int EthLastError() { return EthernetLink::defaultLink().lastError(); }
+
+EthTransfer EthSendWithin(const std::uint8_t* data, std::size_t length, std::chrono::steady_clock::time_point deadline,
+                          std::chrono::milliseconds stallLimit, const CancelToken* cancel)
+{
+    return EthernetLink::defaultLink().sendWithin(data, length, deadline, stallLimit, cancel);
+}
+
+EthAck EthDrain(std::size_t inFlight, std::chrono::steady_clock::time_point deadline,
+                std::chrono::milliseconds stallLimit, const CancelToken* cancel)
+{
+    return EthernetLink::defaultLink().drain(inFlight, deadline, stallLimit, cancel);
+}
+
+int EthRecvFor(std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait, int* error,
+               const CancelToken* cancel)
+{
+    return EthernetLink::defaultLink().recvFor(buffer, capacity, wait, error, cancel);
 }

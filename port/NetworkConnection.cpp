@@ -30,11 +30,17 @@ IoResult NetworkConnection::open()
 {
     if (m_open)
         close();
+    // A connection without an address of its own is to the printer the connection dialog
+    // handed to the network library; the time-outs are the library's.
+    const EthernetLink& library = EthernetLink::defaultLink();
     if (!m_settings.host.empty())
-        EthInit(nullptr, "Ethernet", m_settings.host.c_str(), m_settings.tcpPort);
-    if (!EthOpen(m_cancel)) {
-        int error = EthLastError();
-        EthClose();
+        m_link.init(m_settings.host, m_settings.tcpPort);
+    else
+        m_link.init(library.host(), library.tcpPort());
+    m_link.setTimeouts(library.timeouts());
+    if (!m_link.open(m_cancel)) {
+        int error = m_link.lastError();
+        m_link.close();
         if (error == ECANCELED)
             return IoResult::cancelled(0, "connecting to " + describe() + " cancelled");
         std::string where = m_settings.host.empty() ? describe()
@@ -75,7 +81,7 @@ IoResult NetworkConnection::send(std::span<const std::uint8_t> bytes, Ms deadlin
     if (!m_open)
         return IoResult::failed("cannot write to " + describe() + ": not connected", ENOTCONN);
     auto until = steady_clock::now() + deadline;
-    EthTransfer t = EthSendWithin(bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
+    EthTransfer t = m_link.sendWithin(bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
     std::size_t sent = static_cast<std::size_t>(t.sent);
     m_taken += sent;
     std::string counted = std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes sent";
@@ -90,7 +96,7 @@ IoResult NetworkConnection::send(std::span<const std::uint8_t> bytes, Ms deadlin
     if (t.timedOut)
         return IoResult::timedOut(sent, "write to " + describe() + " timed out; " + counted);
     // In the socket is not at the printer: wait for its acknowledgement.
-    EthAck ack = EthDrain(inFlight, until, m_stallLimit, m_cancel);
+    EthAck ack = m_link.drain(inFlight, until, m_stallLimit, m_cancel);
     if (ack.error != 0)
         return closedByPrinter(0, ack.error);
     if (ack.cancelled)
@@ -117,7 +123,7 @@ IoResult NetworkConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
     if (!m_open)
         return IoResult::failed("cannot read from " + describe() + ": not connected", ENOTCONN);
     int error = 0;
-    int n = EthRecvFor(buffer.data(), static_cast<int>(buffer.size()), wait, &error, m_cancel);
+    int n = m_link.recvFor(buffer.data(), static_cast<int>(buffer.size()), wait, &error, m_cancel);
     if (n == 0 && error == ECANCELED)
         return cancelledRead();
     if (n < 0)
@@ -127,7 +133,7 @@ IoResult NetworkConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
 
 void NetworkConnection::close()
 {
-    EthClose();
+    m_link.close();
     m_open = false;
 }
 

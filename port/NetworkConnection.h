@@ -1,9 +1,10 @@
 #pragma once
-// A printer with an Ethernet or wireless module, over the network library's one TCP
-// connection. A write is done only when the printer acknowledged every byte (the socket's
+// A printer with an Ethernet or wireless module, over a TCP link of its own (so connections
+// to several printers can be open at once). A write is done only when the printer acknowledged every byte (the socket's
 // send queue empty); a stream() keeps up to kStreamWindow bytes in flight and drain() waits
 // for them. A reset or a closed connection is a failure, never a success.
 #include "app/ConnectionRules.h"
+#include "port/EthernetLink.h"
 #include "port/PrinterConnection.h"
 
 class NetworkConnection final : public PrinterConnection {
@@ -15,7 +16,8 @@ public:
     // "network printer 10.0.0.5:6001", or "network printer" for the address the network
     // dialog handed to the library.
     std::string describe() const override;
-    // With a host in the settings, hands it to the library first (EthInit).
+    // Connects to the host of the settings, or without one to the address last given to
+    // EthInit; with the connect time-out of EthSetTimeouts.
     IoResult open() override;
     bool isOpen() const override { return m_open; }
     IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) override;
@@ -33,6 +35,7 @@ private:
 
     ConnectionSettings m_settings;
     ConnectionHost m_host;
+    EthernetLink m_link;
     bool m_open = false;
     std::size_t m_taken = 0; // bytes the socket took since open()
 };

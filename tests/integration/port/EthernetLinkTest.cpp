@@ -1,9 +1,11 @@
-// The network library against a TCP server on the loopback interface.
+// The network library against TCP servers on the loopback interface.
 #include "LoopbackServer.h"
 #include "port/EthernetLink.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -129,4 +131,50 @@ TEST_F(EthernetTest, ConnectGivesUpAfterItsTimeOut)
         }
     }
     GTEST_SKIP() << "this kernel accepted every connection into a full queue";
+}
+
+TEST_F(EthernetTest, TwoLinksAreIndependentOfEachOtherAndOfTheLibrarysLink)
+{
+    // The library's own link (EthInit in SetUp) keeps its address and time-outs whatever the
+    // two links are given.
+    LoopbackServer other;
+    ASSERT_TRUE(other.valid());
+    EthernetLink a, b;
+    a.init("127.0.0.1", server.port());
+    b.init("127.0.0.1", other.port());
+    b.setTimeouts({3000ms, 150ms, 10000ms});
+    ASSERT_TRUE(a.open());
+    ASSERT_TRUE(b.open());
+    UniqueFd peerA = server.accept(5000ms);
+    UniqueFd peerB = other.accept(5000ms);
+    ASSERT_TRUE(peerA.valid() && peerB.valid());
+    EXPECT_EQ(EthernetLink::defaultLink().tcpPort(), server.port());
+    EXPECT_EQ(EthGetTimeouts().receive, saved.receive);
+    EXPECT_FALSE(EthernetLink::defaultLink().isOpen());
+
+    const std::string toA("\x1D\x49\x01", 3), toB("\x1B\x40\x1D\x49\x02", 5);
+    EXPECT_EQ(a.send(reinterpret_cast<const std::uint8_t*>(toA.data()), 3), 3);
+    EXPECT_EQ(b.send(reinterpret_cast<const std::uint8_t*>(toB.data()), 5), 5);
+    EXPECT_EQ(LoopbackServer::readBytes(peerA.get(), 3, 5000ms), toA);
+    EXPECT_EQ(LoopbackServer::readBytes(peerB.get(), 5, 5000ms), toB);
+    ASSERT_TRUE(LoopbackServer::sendAll(peerB.get(), "bb"));
+    ASSERT_TRUE(LoopbackServer::sendAll(peerA.get(), "a"));
+    std::uint8_t buf[16];
+    int n = a.recv(buf, sizeof buf);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(std::max(n, 0))), "a");
+    n = b.recv(buf, sizeof buf);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(std::max(n, 0))), "bb");
+
+    // One link closed or failing leaves the other connected, with its own last error.
+    a.close();
+    EXPECT_EQ(LoopbackServer::readUntilClosed(peerA.get(), 5000ms), "");
+    server.stopListening();
+    EXPECT_FALSE(a.open());
+    EXPECT_EQ(a.lastError(), ECONNREFUSED);
+    EXPECT_EQ(b.lastError(), 0);
+    ASSERT_TRUE(b.isOpen());
+    EXPECT_EQ(b.send(reinterpret_cast<const std::uint8_t*>("z"), 1), 1);
+    EXPECT_EQ(LoopbackServer::readBytes(peerB.get(), 1, 5000ms), "z");
+    // b's short receive time-out is its own: nothing waits, and it returns 0 soon.
+    EXPECT_EQ(b.recv(buf, sizeof buf), 0);
 }
