@@ -1,26 +1,27 @@
 #pragma once
-// CPorts: the program's one connection to a printer over a serial port, a parallel port, a
-// USB printer-class device or an output file. It also holds the connection settings that
-// the connection dialog (or tavroctl's options) write and that every tool reads. Network
-// connections ("ETHERNET_II") do not go through it: callers test portKindOf(m_PortName) and
-// use port/EthernetLink.h instead.
+// CPorts: the port object of the desktop tool's dialogs and tavroctl, with the names they
+// know: the connection settings that the connection dialog (or tavroctl's options) write and
+// every tool reads, and Open, Write, Close of the printer they name, over a serial port, a
+// parallel port, a USB printer-class device or an output file. It is a facade: Open makes
+// one PrinterConnection (makeConnection) from the settings and the connection owns the
+// device; CPorts holds no device of its own and no state is shared with other connections,
+// so a tool's jobs may open connections of their own beside it. Network connections
+// ("ETHERNET_II") do not go through it: callers test portKindOf(m_PortName) and use
+// port/EthernetLink.h or a NetworkConnection instead.
 //
 // Threads: the owner's thread (the GUI thread in the desktop tool) calls every operation.
 // ThreadWatchComm, started by Open for COM in user setup and in the TAVRO15 firmware
 // download, is the only producer of m_QueueRead while it runs; the owner pops from
 // m_QueueRead inside its WM_RECEIVE_NOTIFY handler.
 #include "app/PortName.h"
-#include "common/UniqueFd.h"
 #include "port/CByteQueue.h"
 #include "port/DeviceDiscovery.h"
+#include "port/PrinterConnection.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 class CErrorLog;
@@ -28,8 +29,9 @@ class Clock;
 struct ConnectionSettings;
 class MessageTarget;
 class Prompter;
+class SerialConnection;
 
-class CPorts {
+class CPorts final : public ConnectionObserver {
 public:
     // The host services are lent for the object's lifetime: theErrorLog() and
     // SystemClock::instance() in the programs. The device roots (for "USB" and EnumPorts)
@@ -37,7 +39,7 @@ public:
     CPorts(Prompter& prompter, Clock& clock, CErrorLog& log);
     CPorts(Prompter& prompter, Clock& clock, CErrorLog& log, DeviceRoots roots);
     // Clears m_hNotifyWnd, closes the port and waits for the watch threads to end.
-    virtual ~CPorts();
+    ~CPorts();
     CPorts(const CPorts&) = delete;
     CPorts& operator=(const CPorts&) = delete;
 
@@ -55,8 +57,9 @@ public:
     //  - serial ("COMn" or a tty path): fails at once when m_PortName is empty or a setting
     //    is still -1; raw termios from the settings, non-blocking fd, input flushed;
     //    ThreadWatchComm started when m_Function is 2, or 3 with m_ModelFamily 2. A second
-    //    Open while a serial fd is held closes it, logs and waits 1000 ms on the Clock.
-    //  - parallel ("LPTn" or an lp/parport path): opened for writing.
+    //    Open while a port is held closes it, logs and waits 1000 ms on the Clock.
+    //  - parallel ("LPTn" or an lp/parport path): opened; "CPorts::Open() CreateFile
+    //    error\r\n" logged when it fails.
     //  - "FILE": asks the Prompter for the output file name ("temp.prn" when none);
     //    m_PortName becomes that name; the file is created or truncated.
     //  - "USB": OpenUsbPrinter with the open id of m_ModelFamily (families 5 and 6 try
@@ -71,17 +74,6 @@ public:
     // errno of the last failed Open (0 when it failed without one) and its text with the port.
     int LastError() const { return m_lastError; }
     std::string LastErrorText() const;
-    // Serial: run ThreadWatchComm whatever m_Function is (the connection layer's receive
-    // path). Takes effect at the next Open.
-    void SetAlwaysWatch(bool on) { m_alwaysWatch = on; }
-    // An eventfd that the watch thread signals after it queued bytes or saw the line hang
-    // up; readers poll it (and reset it by reading) instead of spinning on m_QueueRead.
-    int ReceiveSignalFd() const { return m_rxSignal.get(); }
-    // True once the watch thread saw the line hang up since the last Open.
-    bool LineHungUp() const { return m_lineHungUp.load(); }
-    // A write whose bytes did not all leave: Close then drops the output queue instead of
-    // waiting for it.
-    void NoteOutputStuck() { m_outputStuck = true; }
     // 1 when a port was open, else 0. Ends the watch thread at once (it sends no further
     // notification and never touches the fd again), but does not wait for a notification
     // that the thread is handing over at that moment.
@@ -94,8 +86,8 @@ public:
     //  - files: length, or 0 when not all bytes could be written.
     int Write(const std::uint8_t* data, int length);
     // Serial only: reads the bytes waiting (at most capacity) without waiting. Returns the
-    // count, 0 when nothing waits or on error. Used by ThreadWatchComm; the owner may call
-    // it only while no watch thread runs.
+    // count, 0 when nothing waits or on error. The owner may call it only while no watch
+    // thread runs.
     int ReadBlock(std::uint8_t* buffer, int capacity);
     // The serial (parallel == false) or parallel port names of this machine, as device
     // paths. On a serial listing failure logs "Registry open fail".
@@ -107,11 +99,20 @@ public:
     // thread only while no watch thread runs (tests).
     int PumpReceived();
 
+    // True when the last serial Open started ThreadWatchComm and the port is still open.
+    bool WatchThreadStarted() const;
     // True while a watch thread of this object is still running (also one that Close told
     // to end and that has not yet finished).
     bool WatchThreadActive() const;
     // The kind of the port opened by the last successful Open (meaningful while m_IsOpen).
     PortKind OpenKind() const { return m_openKind; }
+
+    // A connection a tool made from these settings and lent this object to as its observer
+    // (ConnectionHost::observer) opened or closed: m_IsOpen follows it, and an output file's
+    // name becomes m_PortName, as this object's own Open would have left them.
+    void connectionOpened(PortKind kind, const std::string& name) override;
+    void connectionClosed() override;
+    const DeviceRoots* deviceRoots() const override { return &m_roots; }
 
     // --- fields (the settings are written by the connection dialog / tavroctl) ---
     int m_hUsbRead = -1;              // never opened: usblp allows one open (kept for callers)
@@ -119,13 +120,10 @@ public:
     std::string m_DevicePath;         // USB node opened by the last "USB" Open
     std::uint8_t m_Function = 0;      // 1 logo download, 2 user setup, 3 firmware download
     std::atomic<MessageTarget*> m_hNotifyWnd{nullptr}; // gets WM_RECEIVE_NOTIFY
-    // The running ThreadWatchComm; not joinable when none was started by the last Open.
-    std::thread m_hWatchThread;
-    CByteQueue m_QueueRead;
+    CByteQueue m_QueueRead;           // what ThreadWatchComm received
     std::atomic<int> m_IsOpen{0};
-    std::atomic<int> m_KeepWatching{0};
     int m_ModelFamily = 0;            // 1..6
-    int m_hPort = -1;                 // the open fd (serial, parallel, USB node or file)
+    int m_hPort = -1;                 // the open connection's fd (serial; -1 for other kinds)
     int m_FlowCtrl = -1;              // 1 H/W, 2 S/W, 3 none
     int m_ByteSize = -1;
     int m_Parity = -1;                // 0 none, 1 odd, 2 even
@@ -133,19 +131,12 @@ public:
     int m_BaudRate = -1;
 
 private:
-    struct WatchState;
-
-    int openSerial();
-    int openParallel();
-    int openFile(const std::string& name);
-    int openUsb();
-    int writeDevice(const std::uint8_t* data, int length, std::chrono::milliseconds deadline,
-                    bool logFailures);
-    bool startWatchThread();
-    void stopWatchThread();
-    void reapWatchThreads(bool all);
-    static void ThreadWatchComm(CPorts* ports, std::shared_ptr<WatchState> state);
-    void notify();
+    ConnectionHost host();
+    SerialConnection* serial() const;
+    // Keeps a serial connection whose watch thread has not ended yet (it may be handing a
+    // notification to this thread), and ends the ones whose thread has.
+    void retire(std::unique_ptr<PrinterConnection> connection);
+    void reapRetired(bool all);
 
     Prompter& m_prompter;
     Clock& m_clock;
@@ -153,14 +144,6 @@ private:
     DeviceRoots m_roots;
     PortKind m_openKind = PortKind::File;
     int m_lastError = 0;
-    bool m_alwaysWatch = false;
-    // A write that did not leave: the output queue is flushed before close, so close does
-    // not wait the kernel's closing time for a printer that holds CTS off.
-    bool m_outputStuck = false;
-    UniqueFd m_rxSignal;
-    std::atomic<bool> m_lineHungUp{false};
-
-    // The watch thread of the current Open and those told to end but not yet joined.
-    std::shared_ptr<WatchState> m_watch;
-    std::vector<std::pair<std::thread, std::shared_ptr<WatchState>>> m_retired;
+    std::unique_ptr<PrinterConnection> m_connection;
+    std::vector<std::unique_ptr<PrinterConnection>> m_retired;
 };

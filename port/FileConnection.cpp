@@ -2,7 +2,6 @@
 
 #include "app/CErrorLog.h"
 #include "app/Prompter.h"
-#include "port/CPorts.h"
 
 #include <cerrno>
 #include <cstring>
@@ -34,8 +33,6 @@ IoResult FileConnection::open()
             auto asked = m_host.prompter.askOutputFileName();
             m_name = asked && !asked->empty() ? *asked : "temp.prn";
         }
-        if (m_host.ports)
-            m_host.ports->m_PortName = m_name;
     }
     if (m_name.empty()) {
         m_host.log.WriteLog("CPorts::Open() Invalid Handle\r\n");
@@ -46,8 +43,8 @@ IoResult FileConnection::open()
         int error = errno;
         return IoResult::failed("cannot create " + describe() + ": " + std::strerror(error), error);
     }
-    if (m_host.ports)
-        m_host.ports->m_IsOpen = 1;
+    if (m_host.observer)
+        m_host.observer->connectionOpened(PortKind::File, m_name);
     return IoResult::done();
 }
 
@@ -76,8 +73,8 @@ void FileConnection::close()
     if (!m_fd)
         return;
     m_fd.reset();
-    if (m_host.ports)
-        m_host.ports->m_IsOpen = 0;
+    if (m_host.observer)
+        m_host.observer->connectionClosed();
 }
 
 IoResult FileConnection::reopen(const ReopenPolicy& policy) { return reopenByPolicy(*this, m_host.clock, policy); }

@@ -11,8 +11,7 @@ public:
     PortKind kind() const override { return PortKind::File; }
     std::string describe() const override;
     // "FILE": the settings' output file, else the Prompter's answer, else "temp.prn"; the
-    // file is created or truncated. A lent CPorts gets the name as m_PortName, as its own
-    // Open would have given it.
+    // file is created or truncated. The host's observer is told the file's name.
     IoResult open() override;
     bool isOpen() const override { return m_fd.valid(); }
     IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) override;

@@ -1,6 +1,5 @@
 #include "port/ParallelConnection.h"
 
-#include "port/CPorts.h"
 #include "port/DeadlineIo.h"
 
 #include <cerrno>
@@ -38,8 +37,8 @@ IoResult ParallelConnection::open()
             why += " (another program holds the port)";
         return IoResult::failed("cannot open " + describe() + ": " + why, error);
     }
-    if (m_host.ports)
-        m_host.ports->m_IsOpen = 1;
+    if (m_host.observer)
+        m_host.observer->connectionOpened(PortKind::Parallel, m_settings.portName);
     return IoResult::done();
 }
 
@@ -54,7 +53,7 @@ IoResult ParallelConnection::write(std::span<const std::uint8_t> bytes, Ms deadl
         return cancelledWrite(sent, bytes.size());
     std::string counted = std::to_string(sent) + " of " + std::to_string(bytes.size()) + " bytes sent";
     if (w.error == EIO || w.error == ENODEV || w.error == ENXIO)
-        return IoResult::hungUp(sent, describe() + ": " + kPrinterClosedText);
+        return IoResult::hungUp(sent, describe() + ": " + kPrinterClosedText, w.error);
     if (w.error != 0)
         return IoResult::failed("cannot write to " + describe() + ": " + std::strerror(w.error) + " (" + counted + ")",
                                 w.error, sent);
@@ -109,8 +108,8 @@ IoResult ParallelConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
 void ParallelConnection::close()
 {
     m_control.ClosePort();
-    if (m_host.ports)
-        m_host.ports->m_IsOpen = 0;
+    if (m_host.observer)
+        m_host.observer->connectionClosed();
 }
 
 IoResult ParallelConnection::reopen(const ReopenPolicy& policy)

@@ -16,7 +16,7 @@ public:
     PortKind kind() const override { return PortKind::Parallel; }
     std::string describe() const override { return "parallel port " + m_settings.portName; }
     // Opens the port (a ppdev port held by another program fails after a few seconds with
-    // EBUSY) and, with a lent CPorts, sets its m_IsOpen as the tools expect.
+    // EBUSY) and tells the host's observer.
     IoResult open() override;
     bool isOpen() const override { return m_control.IsOpen(); }
     IoResult write(std::span<const std::uint8_t> bytes, Ms deadline) override;

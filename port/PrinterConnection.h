@@ -45,9 +45,10 @@ public:
     {
         return IoResult(Outcome::TimedOut, count, 0, std::move(message));
     }
-    static IoResult hungUp(std::size_t count, std::string message)
+    // error: the errno that told of the hang-up (EIO, ENODEV, EPIPE, ...), 0 when none did.
+    static IoResult hungUp(std::size_t count, std::string message, int error = 0)
     {
-        return IoResult(Outcome::HungUp, count, 0, std::move(message));
+        return IoResult(Outcome::HungUp, count, error, std::move(message));
     }
     static IoResult cancelled(std::size_t count, std::string message)
     {
@@ -253,21 +254,41 @@ IoResult writeAll(PrinterConnection& connection, std::span<const std::uint8_t> b
                   std::chrono::milliseconds deadline, const std::string& what);
 
 struct ConnectionSettings;
-class CPorts;
+struct DeviceRoots;
 class Prompter;
 class CErrorLog;
 
+// Told when a connection opened or closed: a tool's port facade (CPorts) that lends itself
+// so that the state it shows (m_IsOpen, the file name "FILE" resolved to) follows a
+// connection that its dialog does not open itself. Called on the thread that opens and
+// closes the connection.
+class ConnectionObserver {
+public:
+    // name: the port the connection opened; for an output file, the file's name.
+    virtual void connectionOpened(PortKind kind, const std::string& name) = 0;
+    virtual void connectionClosed() = 0;
+    // The device roots the facade was made with, used for "USB" when the host names none,
+    // so that a lent facade's connection finds the printer the facade itself would find.
+    // Null: none of its own.
+    virtual const DeviceRoots* deviceRoots() const { return nullptr; }
+
+protected:
+    ~ConnectionObserver() = default;
+};
+
 // The host services a connection uses: the Clock for every wait, the Prompter for the "FILE"
-// name question, the error log for the port layer's diagnostics.
+// name question, the error log for the port layer's diagnostics. Each connection owns its
+// device (fd, threads, socket); nothing here is shared between connections but these
+// services, so several connections can be open at once.
 struct ConnectionHost {
     Clock& clock;
     Prompter& prompter;
     CErrorLog& log;
-    // The process-wide port object, when the tool has one: serial, USB and parallel
-    // connections then use it (its m_IsOpen, m_QueueRead and m_hNotifyWnd stay what the
-    // tools and dialogs see). Null: the connection keeps a port object of its own,
-    // configured from the settings.
-    CPorts* ports = nullptr;
+    // Told of opens and closes (may be null).
+    ConnectionObserver* observer = nullptr;
+    // Where "USB" looks for the family's printer (lent; null: the observer's, else the roots
+    // of the environment, TAVRO_SYSFS_ROOT and TAVRO_DEV_ROOT).
+    const DeviceRoots* roots = nullptr;
 };
 
 // The one place that chooses code by the connection kind. Returns a closed connection, or a

@@ -1,6 +1,5 @@
 #include "port/SerialConnection.h"
 
-#include "port/CPorts.h"
 #include "port/DeadlineIo.h"
 
 #include <algorithm>
@@ -10,47 +9,67 @@
 
 using namespace std::chrono;
 
+SerialConnection::SerialConnection(const ConnectionSettings& settings, ConnectionHost host)
+    : DeviceConnection(settings, host), m_device(host.prompter, host.log)
+{
+}
+
+SerialConnection::~SerialConnection() { close(); }
+
 std::string SerialConnection::describe() const { return "serial port " + m_settings.portName; }
 
-void SerialConnection::beforeOpen()
+IoResult SerialConnection::open()
 {
-    // The connection's reads need the watch thread whatever tool is running.
-    m_ports.SetAlwaysWatch(true);
+    if (m_device.isOpen())
+        close();
+    const SerialSettings line{m_settings.baudRate, m_settings.byteSize, m_settings.parity, m_settings.stopBits,
+                              m_settings.flowCtrl};
+    if (!m_device.open(m_settings.portName, line, m_receiveThread))
+        return openFailure(m_device.lastError());
+    opened(m_settings.portName);
+    return IoResult::done();
+}
+
+void SerialConnection::close()
+{
+    if (m_device.close())
+        closed();
 }
 
 IoResult SerialConnection::write(std::span<const std::uint8_t> bytes, Ms deadline)
 {
-    if (!isOpen() || m_ports.m_hPort < 0)
+    if (!isOpen())
         return IoResult::failed("cannot write to " + describe() + ": not open", EBADF);
-    if (m_ports.LineHungUp())
+    const int fd = m_device.fd();
+    if (m_device.lineHungUp())
         return hungUp(0);
     auto until = steady_clock::now() + deadline;
-    DeadlineWrite w = writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
+    DeadlineWrite w = writeWithin(fd, bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
     std::size_t taken = static_cast<std::size_t>(w.written);
     if (w.cancelled) {
         // What the kernel took stays queued and goes out before anything written next; only
         // what already left the UART counts. A close now drops the queue instead of waiting
         // the kernel's closing time for a printer that holds the line.
-        m_ports.NoteOutputStuck();
-        const int queued = drainSerialOutput(m_ports.m_hPort, steady_clock::now());
+        m_device.noteOutputStuck();
+        const int queued = drainSerialOutput(fd, steady_clock::now());
         return cancelledWrite(taken - std::min(taken, static_cast<std::size_t>(std::max(queued, 0))), bytes.size());
     }
     if (w.error != 0 || w.timedOut || w.stalled) {
-        m_ports.NoteOutputStuck();
+        m_device.noteOutputStuck();
         return writeFailure(w.error, taken, bytes.size(), w.stalled);
     }
     // Taken by the kernel is not yet sent: wait for the UART to empty its queue, no longer
     // than the deadline and the stall bound allow.
     auto drainUntil = std::min(until, steady_clock::now() + m_stallLimit);
     bool cancelled = false;
-    int queued = drainSerialOutput(m_ports.m_hPort, drainUntil, m_cancel, &cancelled);
+    int queued = drainSerialOutput(fd, drainUntil, m_cancel, &cancelled);
     if (cancelled) {
-        m_ports.NoteOutputStuck();
+        m_device.noteOutputStuck();
         return cancelledWrite(taken > static_cast<std::size_t>(queued) ? taken - static_cast<std::size_t>(queued) : 0,
                               bytes.size());
     }
     if (queued > 0) {
-        m_ports.NoteOutputStuck();
+        m_device.noteOutputStuck();
         std::size_t left = taken > static_cast<std::size_t>(queued) ? taken - static_cast<std::size_t>(queued) : 0;
         return writeFailure(0, left, bytes.size(), drainUntil < until);
     }
@@ -62,14 +81,15 @@ IoResult SerialConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
     if (!isOpen())
         return IoResult::failed("cannot read from " + describe() + ": not open", EBADF);
     auto until = steady_clock::now() + wait;
-    const int signal = m_ports.ReceiveSignalFd();
+    const int signal = m_device.receiveSignalFd();
+    CByteQueue& queue = m_device.queue();
     for (;;) {
         std::size_t got = 0;
-        while (got < buffer.size() && !m_ports.m_QueueRead.IsEmpty())
-            buffer[got++] = m_ports.m_QueueRead.Pop();
+        while (got < buffer.size() && !queue.IsEmpty())
+            buffer[got++] = queue.Pop();
         if (got > 0)
             return IoResult::done(got);
-        if (m_ports.LineHungUp())
+        if (m_device.lineHungUp())
             return hungUp(0);
         if (cancelRequested())
             return cancelledRead();

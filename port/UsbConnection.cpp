@@ -1,11 +1,12 @@
 #include "port/UsbConnection.h"
 
-#include "port/CPorts.h"
+#include "app/CErrorLog.h"
 #include "port/DeadlineIo.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,10 +19,23 @@ constexpr std::size_t kUsbReadSize = 256;
 
 } // namespace
 
+UsbConnection::UsbConnection(const ConnectionSettings& settings, ConnectionHost host)
+    : DeviceConnection(settings, host)
+{
+    if (host.roots)
+        m_roots = *host.roots;
+    else if (const DeviceRoots* lent = host.observer ? host.observer->deviceRoots() : nullptr)
+        m_roots = *lent;
+    else
+        m_roots = DeviceRoots::fromEnvironment();
+}
+
+UsbConnection::~UsbConnection() { close(); }
+
 std::string UsbConnection::describe() const
 {
-    if (!m_ports.m_DevicePath.empty())
-        return "USB printer " + m_ports.m_DevicePath;
+    if (!m_devicePath.empty())
+        return "USB printer " + m_devicePath;
     if (toUpperAscii(m_settings.portName) != "USB" && !m_settings.portName.empty())
         return "USB printer " + m_settings.portName;
     return "USB printer";
@@ -29,20 +43,78 @@ std::string UsbConnection::describe() const
 
 IoResult UsbConnection::open()
 {
+    if (m_fd)
+        close();
     m_decoder = UsbReplyDecoder();
     m_decoded.clear();
-    return PortBackedConnection::open();
+    m_lastError = 0;
+    m_fd.reset(openNode());
+    if (!m_fd) {
+        if (m_lastError == ENODEV && toUpperAscii(m_settings.portName) == "USB")
+            return IoResult::failed("no USB printer with the ids of this model is attached (" +
+                                        usbOpenIds(m_settings.modelFamily).front() + ")",
+                                    m_lastError);
+        return openFailure(m_lastError);
+    }
+    opened(m_settings.portName);
+    return IoResult::done();
+}
+
+int UsbConnection::openNode()
+{
+    if (toUpperAscii(m_settings.portName) != "USB") {
+        // A node the technician named: that printer, whatever its id.
+        int fd = ::open(m_settings.portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            m_lastError = errno;
+            m_host.log.WriteLog("CreateFile Fail [%d]", errno);
+            return -1;
+        }
+        m_devicePath = m_settings.portName;
+        return fd;
+    }
+    std::vector<std::string> ids = usbOpenIds(m_settings.modelFamily);
+    for (const auto& id : ids) {
+        int fd = OpenUsbPrinter(id, m_devicePath, m_host.log, m_roots);
+        if (fd >= 0)
+            return fd;
+    }
+    // ENODEV: no printer with the family's ids is attached; else why its node refused.
+    m_lastError = ENODEV;
+    for (const auto& printer : listUsbPrinters(m_roots)) {
+        if (std::none_of(ids.begin(), ids.end(), [&](const std::string& id) { return hardwareIdMatches(printer.hardwareId, id); }))
+            continue;
+        int probe = ::open(printer.node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        m_lastError = probe < 0 ? errno : EBUSY;
+        if (probe >= 0)
+            ::close(probe);
+        m_devicePath = printer.node;
+        break;
+    }
+    if (m_lastError == ENODEV)
+        m_devicePath.clear();
+    return -1;
+}
+
+void UsbConnection::close()
+{
+    if (!m_fd)
+        return;
+    m_fd.reset();
+    if (UsbDeviceListHeld())
+        CloseUsbDeviceList();
+    closed();
 }
 
 IoResult UsbConnection::write(std::span<const std::uint8_t> bytes, Ms deadline)
 {
-    if (!isOpen() || m_ports.m_hPort < 0)
+    if (!m_fd)
         return IoResult::failed("cannot write to " + describe() + ": not open", EBADF);
     const auto until = steady_clock::now() + deadline;
-    DeadlineWrite w = writeWithin(m_ports.m_hPort, bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
+    DeadlineWrite w = writeWithin(m_fd.get(), bytes.data(), bytes.size(), until, m_stallLimit, m_cancel);
     // Done only once the last transfer completed: a close right after (the end of a firmware
     // download) would otherwise cancel it, and the printer would miss the last bytes.
-    awaitWritable(m_ports.m_hPort, w, until, m_stallLimit, m_cancel);
+    awaitWritable(m_fd.get(), w, until, m_stallLimit, m_cancel);
     if (w.cancelled)
         return cancelledWrite(static_cast<std::size_t>(w.written), bytes.size());
     if (w.error != 0 || w.timedOut || w.stalled)
@@ -52,7 +124,7 @@ IoResult UsbConnection::write(std::span<const std::uint8_t> bytes, Ms deadline)
 
 IoResult UsbConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
 {
-    if (!isOpen() || m_ports.m_hPort < 0)
+    if (!m_fd)
         return IoResult::failed("cannot read from " + describe() + ": not open", EBADF);
     auto until = steady_clock::now() + wait;
     std::uint8_t raw[kUsbReadSize];
@@ -65,7 +137,7 @@ IoResult UsbConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
         }
         short revents = 0;
         bool cancelled = false;
-        int ready = pollUnlessCancelled(m_ports.m_hPort, POLLIN, remainingMs(until), m_cancel, &revents, &cancelled);
+        int ready = pollUnlessCancelled(m_fd.get(), POLLIN, remainingMs(until), m_cancel, &revents, &cancelled);
         if (cancelled)
             return cancelledRead();
         if (ready < 0 && errno == EINTR)
@@ -78,7 +150,7 @@ IoResult UsbConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
                 return hungUp(0);
             continue;
         }
-        ssize_t n = ::read(m_ports.m_hPort, raw, sizeof raw);
+        ssize_t n = ::read(m_fd.get(), raw, sizeof raw);
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n < 0 && isHangUpError(errno))

@@ -42,7 +42,7 @@ TEST_F(ParallelTest, CPortsWritesToTheParallelDevice)
     ports->m_Function = 2; // no watch thread on LPT even in user setup
     ASSERT_EQ(ports->Open(), 1);
     EXPECT_EQ(ports->OpenKind(), PortKind::Parallel);
-    EXPECT_FALSE(ports->m_hWatchThread.joinable());
+    EXPECT_FALSE(ports->WatchThreadStarted());
     Bytes out = {0x1B, 0x40, 0x00, 0x0A};
     EXPECT_EQ(ports->Write(out.data(), 4), 4);
     EXPECT_EQ(readMaster(pty.master(), 4), out);

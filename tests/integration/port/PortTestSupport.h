@@ -119,6 +119,7 @@ struct PortFixture : ::testing::Test {
     CErrorLog log{&clock};
     RecordingPrompter prompter;
     FakeSysfs fake{dir.path()};
+    DeviceRoots roots;
     std::unique_ptr<CPorts> ports;
 
     void SetUp() override
@@ -126,7 +127,6 @@ struct PortFixture : ::testing::Test {
         if (!pty.valid())
             GTEST_SKIP() << "no pseudo-terminal on this machine: " << pty.error();
         ASSERT_TRUE(log.Open((dir / "error.log").string()));
-        DeviceRoots roots;
         roots.sysfs = fake.sysfsRoot();
         roots.dev = fake.devRoot();
         ports = std::make_unique<CPorts>(prompter, clock, log, roots);

@@ -25,7 +25,8 @@ using namespace std::chrono;
 namespace {
 
 struct ConnectionTest : PortFixture {
-    ConnectionHost host() { return {clock, prompter, log, ports.get()}; }
+    // The port facade watches the connections, as user setup's does.
+    ConnectionHost host() { return {clock, prompter, log, ports.get(), &roots}; }
     std::unique_ptr<PrinterConnection> make(const ConnectionSettings& s) { return makeConnection(s, host()); }
     ConnectionSettings serial(const std::string& name)
     {
@@ -114,10 +115,8 @@ TEST_F(ConnectionTest, SerialWritesAndReadsThroughTheWatchThread)
 {
     std::string port = linkPty("ttyConn0");
     auto conn = make(serial(port));
-    ports->m_Function = 1; // a tool that would not start the watch thread by itself
     ASSERT_TRUE(conn->open()) << conn->open().message();
     EXPECT_EQ(ports->m_IsOpen, 1);
-    EXPECT_TRUE(ports->WatchThreadActive());
 
     Bytes frame = {0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x05};
     IoResult w = conn->write(frame, 1s);
@@ -719,4 +718,111 @@ TYPED_TEST(CancelConformance, AReopenAfterCancelWaitsNothingAndOpensNothing)
     EXPECT_FALSE(this->conn->isOpen());
     // At most the parallel port's own 100 ms close wait.
     EXPECT_LE(this->clock.totalSlept(), 100ms);
+}
+
+// Two printers of one kind driven at once, each from a thread of its own (as jobs for several
+// printers run): every connection owns its device, so each printer gets exactly its own
+// frame and each answer reaches only the job that waits for it.
+namespace {
+
+template <class T>
+struct TwoAtOnce : ConnectionTest {
+    static constexpr bool network = T::carrier == Carrier::Network;
+    PtyPair second;
+    LoopbackServer servers[2];
+    UniqueFd peers[2];
+    std::unique_ptr<PrinterConnection> conns[2];
+
+    void SetUp() override
+    {
+        ConnectionTest::SetUp();
+        if (IsSkipped())
+            return;
+        if (!second.valid())
+            GTEST_SKIP() << "no second pseudo-terminal: " << second.error();
+        const std::string slaves[2] = {pty.slavePath(), second.slavePath()};
+        for (int i = 0; i < 2; ++i) {
+            const std::string n = std::to_string(i);
+            ConnectionSettings s;
+            if constexpr (T::carrier == Carrier::Serial) {
+                s = serial(link(slaves[i], "ttyTwo" + n));
+            } else if constexpr (T::carrier == Carrier::Parallel) {
+                s.portName = link(slaves[i], "lpTwo" + n);
+            } else if constexpr (T::carrier == Carrier::Usb) {
+                s = usb(fake.addUsbPrinter("lp" + n, 0x5a3e, 0x3302, std::nullopt, slaves[i]));
+            } else {
+                ASSERT_TRUE(servers[i].valid());
+                s.portName = "ETHERNET_II";
+                s.host = "127.0.0.1";
+                s.tcpPort = servers[i].port();
+            }
+            // No observer: the two jobs share nothing but the clock, prompter and log.
+            conns[i] = makeConnection(s, ConnectionHost{clock, prompter, log, nullptr, &roots});
+            IoResult opened = conns[i]->open();
+            ASSERT_TRUE(opened) << opened.message();
+            if (network) {
+                peers[i] = servers[i].accept(5000ms);
+                ASSERT_TRUE(peers[i].valid());
+            }
+        }
+    }
+    std::string link(const std::string& target, const std::string& name)
+    {
+        std::filesystem::create_symlink(target, dir / name);
+        return (dir / name).string();
+    }
+    int printer(int i) { return network ? peers[i].get() : (i == 0 ? pty.master() : second.master()); }
+    Bytes printerReads(int i, std::size_t count)
+    {
+        if (network)
+            return bytesOf(LoopbackServer::readBytes(printer(i), count, 5000ms));
+        return readMaster(printer(i), count);
+    }
+    void printerSends(int i, const Bytes& bytes)
+    {
+        if (network)
+            ASSERT_TRUE(LoopbackServer::sendAll(printer(i), std::string(bytes.begin(), bytes.end())));
+        else
+            ASSERT_TRUE(writeMaster(printer(i), bytes));
+    }
+    bool printerHasMore(int i)
+    {
+        pollfd p{printer(i), POLLIN, 0};
+        return ::poll(&p, 1, 100) > 0;
+    }
+};
+
+TYPED_TEST_SUITE(TwoAtOnce, Carriers, CarrierName);
+
+} // namespace
+
+TYPED_TEST(TwoAtOnce, EachPrinterGetsItsOwnBytesAndEachJobItsOwnAnswer)
+{
+    const Bytes frames[2] = {{0x1D, 0x49, 0x01, 0x41}, {0x1B, 0x40, 0x1D, 0x49, 0x02, 0x42, 0x42}};
+    const Bytes answers[2] = {{0x37, 0x22, 0x00, 0x61}, {0x37, 0x22, 0x00, 0x62, 0x62, 0x62}};
+    IoResult written[2] = {IoResult::failed("not run"), IoResult::failed("not run")};
+    Bytes received[2];
+    std::thread jobs[2];
+    for (int i = 0; i < 2; ++i)
+        jobs[i] = std::thread([&, i] {
+            written[i] = this->conns[i]->write(frames[i], 5s);
+            received[i] = this->readAll(*this->conns[i], answers[i].size());
+        });
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(this->printerReads(i, frames[i].size()), frames[i]) << "printer " << i;
+    for (int i = 0; i < 2; ++i)
+        this->printerSends(i, answers[i]);
+    for (auto& job : jobs)
+        job.join();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(written[i]) << written[i].message();
+        EXPECT_EQ(written[i].count(), frames[i].size());
+        EXPECT_EQ(received[i], answers[i]) << "job " << i;
+        EXPECT_FALSE(this->printerHasMore(i)) << "printer " << i << " got bytes of the other job";
+    }
+    // Closing one leaves the other working.
+    this->conns[0]->close();
+    ASSERT_TRUE(this->conns[1]->isOpen());
+    EXPECT_TRUE(this->conns[1]->write(Bytes{0x0A}, 5s));
+    EXPECT_EQ(this->printerReads(1, 1), Bytes{0x0A});
 }

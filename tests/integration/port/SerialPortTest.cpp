@@ -180,9 +180,9 @@ TEST_F(SerialTest, WatchThreadStartsOnlyForUserSetupAndTavro15Download)
         ports->m_Function = static_cast<std::uint8_t>(c.function);
         ports->m_ModelFamily = c.family;
         ASSERT_EQ(ports->Open(), 1);
-        EXPECT_EQ(ports->m_hWatchThread.joinable(), c.thread) << c.function << "/" << c.family;
+        EXPECT_EQ(ports->WatchThreadStarted(), c.thread) << c.function << "/" << c.family;
         ports->Close();
-        EXPECT_FALSE(ports->m_hWatchThread.joinable());
+        EXPECT_FALSE(ports->WatchThreadStarted());
     }
 }
 
