@@ -14,15 +14,19 @@ std::string firmwareProgressTitle(const std::string& title, std::uint64_t positi
 
 FirmwareTransfer::FirmwareTransfer(PrinterConnection& connection, std::vector<std::uint8_t> block, Clock& clock,
                                    ProgressSink& progress, FirmwareTransferOptions options)
-    : m_conn(connection), m_block(std::move(block)), m_clock(clock), m_progress(progress),
+    : m_conn(connection), m_block(std::move(block)), m_clock(clock),
+      m_progress(progress, {m_block.size(), kFinalWaitUnits}),
       m_options(options)
 {
 }
 
 void FirmwareTransfer::report(std::uint64_t position)
 {
-    const std::uint64_t range = progressRange();
-    m_progress.report({std::min(position, range), range, {}});
+    const std::uint64_t length = m_block.size();
+    if (position <= length)
+        m_progress.at(0, position, length);
+    else
+        m_progress.at(1, position - length, kFinalWaitUnits);
 }
 
 FirmwareTransferOutcome FirmwareTransfer::fail(FirmwareTransferOutcome::Kind kind, std::string message,
@@ -100,7 +104,7 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
     }
     out.kind = Kind::Completed;
     out.message = catalogText(Msg::UpdateComplete);
-    report(0);
+    m_progress.finish();
     return out;
 }
 
@@ -136,8 +140,9 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
             m_clock.sleep(m_options.networkRetryPause);
         }
         position += n;
+        // What the module has surely taken: all but the bytes the stream may still hold.
         if (position < L)
-            report(position);
+            report(position - std::min(position, PrinterConnection::kStreamWindow));
     }
     // Every byte is with the connection; the last has left once the module has them all.
     if (IoResult r = m_conn.drain(chunkDeadline(std::min(L, PrinterConnection::kStreamWindow))); !r) {
@@ -162,7 +167,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
     m_conn.close();
     out.kind = Kind::Completed;
     out.message = catalogText(Msg::UpdateComplete);
-    report(0);
+    m_progress.finish();
     return out;
 }
 

@@ -17,6 +17,7 @@
 #include "app/CancelToken.h"
 #include "app/Clock.h"
 #include "app/Progress.h"
+#include "app/WeightedProgress.h"
 #include "port/PrinterConnection.h"
 
 #include <atomic>
@@ -76,7 +77,8 @@ public:
     FirmwareTransfer(PrinterConnection& connection, std::vector<std::uint8_t> block, Clock& clock,
                      ProgressSink& progress, FirmwareTransferOptions options = {});
 
-    // The whole transfer and the final wait. Progress goes from 0 to L + 20480.
+    // The whole transfer and the final wait. Progress goes from 0 to L + 20480: the bytes the
+    // printer took, then the final wait; it reaches the end only when the transfer completed.
     FirmwareTransferOutcome run();
     // Any thread: stop (never reported as complete). A chunk's write that waits for the printer
     // ends within a fraction of a second: run() lends the connection a token of its own when
@@ -108,7 +110,7 @@ private:
     PrinterConnection& m_conn;
     std::vector<std::uint8_t> m_block;
     Clock& m_clock;
-    ProgressSink& m_progress;
+    WeightedProgress m_progress;
     FirmwareTransferOptions m_options;
     std::atomic<bool> m_cancel{false};
     CancelToken m_ownToken;

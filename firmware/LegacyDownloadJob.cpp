@@ -40,8 +40,9 @@ ConnectionSettings legacyDownloadSettings(ConnectionSettings settings)
 LegacyDownloadJob::LegacyDownloadJob(PrinterConnection& connection, LegacyAreaSpec area,
                                      std::vector<std::uint8_t> image, Clock& clock, ProgressSink& progress,
                                      LegacyDownloadOptions options)
-    : m_conn(connection), m_area(area), m_image(std::move(image)), m_clock(clock), m_progress(progress),
-      m_options(options), m_position(area.start)
+    : m_conn(connection), m_area(area), m_image(std::move(image)), m_clock(clock),
+      m_progress(progress, {(area.end - area.start) / 10, area.end - area.start}), m_options(options),
+      m_position(area.start), m_taken(area.start)
 {
 }
 
@@ -54,7 +55,10 @@ LegacyDownloadJob::~LegacyDownloadJob()
 void LegacyDownloadJob::setTitle(std::string title)
 {
     m_title = std::move(title);
-    m_progress.report({m_position - m_area.start, m_area.end - m_area.start, m_title});
+    if (m_packetIsErase)
+        m_progress.at(0, static_cast<std::uint64_t>(m_eraseStep), 6, m_title);
+    else
+        m_progress.at(1, m_taken - m_area.start, m_area.end - m_area.start, m_title);
 }
 
 StepResult LegacyDownloadJob::failWith(std::string message, const std::string& detail)
@@ -70,6 +74,8 @@ StepResult LegacyDownloadJob::finish()
 {
     m_conn.close();
     m_phase = Phase::Done;
+    m_taken = m_area.end;
+    m_progress.finish(m_title);
     return StepResult::finished();
 }
 
@@ -159,6 +165,7 @@ StepResult LegacyDownloadJob::step()
         StepResult r = nextPacket();
         if (r.kind == StepResult::Kind::Failed)
             return r;
+        m_taken = m_position;
         if (m_position >= m_area.end)
             return finish();
         return StepResult::again(m_options.streamPause);
@@ -172,6 +179,8 @@ StepResult LegacyDownloadJob::step()
             return failWith(catalogText(Msg::ReadFail), r.context("the printer's answer").message());
         for (LegacyAckParser::Answer a : m_parser.feed(std::span(buffer, r.count()))) {
             if (a == LegacyAckParser::Answer::Ack) {
+                if (!m_packetIsErase)
+                    m_taken = m_position;
                 if (!m_packetIsErase && m_position >= m_area.end)
                     return finish();
                 return nextPacket();

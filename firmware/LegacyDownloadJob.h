@@ -17,6 +17,7 @@
 #include "app/Progress.h"
 #include "app/Result.h"
 #include "app/StepJob.h"
+#include "app/WeightedProgress.h"
 #include "firmware/LegacyPackets.h"
 #include "port/PrinterConnection.h"
 
@@ -88,7 +89,9 @@ private:
     LegacyAreaSpec m_area;
     std::vector<std::uint8_t> m_image;
     Clock& m_clock;
-    ProgressSink& m_progress;
+    // The erase (a tenth of the bar, by its six pauses), then the bytes the printer
+    // acknowledged (over a port without answers: the bytes written); full only at the end.
+    WeightedProgress m_progress;
     LegacyDownloadOptions m_options;
     std::atomic<bool> m_cancel{false};
     CancelToken m_ownToken; // lent to the connection during a step when the caller lent none
@@ -96,7 +99,8 @@ private:
     Phase m_phase = Phase::Open;
     bool m_stream = false;
     int m_eraseStep = 0;
-    std::uint32_t m_position = 0;
+    std::uint32_t m_position = 0; // the end of the packet built last
+    std::uint32_t m_taken = 0;    // the end of the last packet the printer took
     std::vector<std::uint8_t> m_packet;
     bool m_packetIsErase = true;
     int m_repeats = 0;

@@ -55,14 +55,15 @@ TEST(FirmwareTransfer, SerialSendsTheBlockIn2048ByteChunksThenWaitsSixteenSteps)
     ASSERT_FALSE(rig.progress.reports.empty());
     for (auto& r : rig.progress.reports)
         ASSERT_EQ(r.total, range);
-    // Below 100 % until the final wait starts, at L + 1 + 1280 k during it, then back to 0.
+    // Below 100 % until the final wait starts, at L + 1 + 1280 k during it, full at the end.
     const auto& reports = rig.progress.reports;
     auto atEnd = std::find_if(reports.begin(), reports.end(), [](auto& r) { return r.done == 0xD0000; });
     ASSERT_NE(atEnd, reports.end());
     EXPECT_EQ(firmwareProgressTitle("T", atEnd->done, range), "T - 97 %");
     EXPECT_EQ((atEnd + 1)->done, 0xD0000u + 1);
     EXPECT_EQ((atEnd + 16)->done, 0xD0000u + 1 + 15 * 1280);
-    EXPECT_EQ(reports.back().done, 0u);
+    EXPECT_EQ(reports.back().done, range);
+    EXPECT_EQ(firmwareProgressTitle("T", reports.back().done, range), "T - 100 %");
 }
 
 TEST(FirmwareTransfer, ParallelUsbAndFilePauseBetweenChunks)
