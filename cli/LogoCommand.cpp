@@ -78,7 +78,7 @@ Result<LogoPicture> convert(const CliContext& context, const LogoArgs& args)
     BmpFault fault = BmpFault::None;
     auto picture = rasterizeLogoFile(args.image, options, args.center, &fault);
     if (!picture.ok() && fault == BmpFault::Unsupported)
-        return Status::failure(std::string(catalogText(45)) + " (" + picture.message() + ")");
+        return Status::failure(std::string(catalogText(Msg::BitmapFormatNotSupported)) + " (" + picture.message() + ")");
     return picture;
 }
 

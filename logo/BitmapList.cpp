@@ -14,15 +14,6 @@
 
 namespace {
 
-// Catalog entries of the list's messages.
-constexpr int kMsgFileOpenError = 3;      // "File open error!!"
-constexpr int kMsgOutOfMemory = 16;       // "Out of memory."
-constexpr int kMsgTooManyFiles = 43;      // "Can't Read files any more!"
-constexpr int kMsgLogFileIncorrect = 44;  // "Bitmap files that was defined with Log file is incorrect."
-constexpr int kMsgNotSupported = 45;      // "It is not support bitmap format!"
-constexpr int kMsgNvTooSmall = 46;        // "NV-bitimage area too small"
-constexpr int kMsgLogFileIncorrect2 = 47; // the same text, for a log entry beyond the NV budget
-
 template <class... Args>
 std::string format(const char* fmt, Args... args)
 {
@@ -71,7 +62,7 @@ void BitmapList::recordFree(int number)
     std::sort(m_free.begin(), m_free.end());
 }
 
-void BitmapList::recordFailed(int number, int catalogEntry)
+void BitmapList::recordFailed(int number, Msg catalogEntry)
 {
     const bool first = m_failed.empty();
     m_failed.push_back(number);
@@ -84,7 +75,7 @@ bool BitmapList::addFile(const std::string& path, int number)
     m_lastError.clear();
     if (fileCount() >= kMaxFiles) {
         m_lastError = "the list already holds " + std::to_string(kMaxFiles) + " files";
-        m_prompter.message(catalogText(kMsgTooManyFiles));
+        m_prompter.message(catalogText(Msg::CannotReadMoreFiles));
         return false;
     }
 
@@ -95,9 +86,9 @@ bool BitmapList::addFile(const std::string& path, int number)
         if (number >= 1) {
             // A log entry: its number becomes free for the user's next files, and the user
             // hears once per restore that the log no longer matches the files.
-            recordFailed(number, kMsgLogFileIncorrect);
+            recordFailed(number, Msg::LogBitmapsIncorrect);
         } else {
-            const int entry = fault == BmpFault::CannotRead ? kMsgFileOpenError : kMsgNotSupported;
+            const Msg entry = fault == BmpFault::CannotRead ? Msg::FileOpenError : Msg::BitmapFormatNotSupported;
             m_prompter.message(std::string(catalogText(entry)) + "\r\n(" + image.message() + ")");
         }
         return false;
@@ -111,9 +102,9 @@ bool BitmapList::addFile(const std::string& path, int number)
         !fits.ok()) {
         m_lastError = name + ": " + fits.message();
         if (number >= 1)
-            recordFailed(number, kMsgLogFileIncorrect);
+            recordFailed(number, Msg::LogBitmapsIncorrect);
         else
-            m_prompter.message(std::string(catalogText(kMsgNotSupported)) + "\r\n(" + m_lastError + ")");
+            m_prompter.message(std::string(catalogText(Msg::BitmapFormatNotSupported)) + "\r\n(" + m_lastError + ")");
         return false;
     }
     const int64_t size = int64_t(LogoRasterizer::predictedSize(uint64_t(image->width()), uint64_t(image->height()),
@@ -122,9 +113,9 @@ bool BitmapList::addFile(const std::string& path, int number)
         m_lastError = name + " needs " + std::to_string(size) + " bytes, " +
                       std::to_string(int64_t(kNvLimitKB) * 1024 - m_totalBytes) + " bytes of NV memory are left";
         if (number >= 1)
-            recordFailed(number, kMsgLogFileIncorrect2);
+            recordFailed(number, Msg::LogBitmapsMismatch);
         else
-            m_prompter.message(catalogText(kMsgNvTooSmall));
+            m_prompter.message(catalogText(Msg::NvAreaTooSmall));
         return false;
     }
 
@@ -151,7 +142,7 @@ bool BitmapList::addFile(const std::string& path, int number)
         m_entries.push_back({format("%3d", assigned), name, format("%15d", int(size)), path});
     } catch (const std::bad_alloc&) {
         m_lastError = "out of memory";
-        m_prompter.message(catalogText(kMsgOutOfMemory), PromptIcon::Error);
+        m_prompter.message(catalogText(Msg::OutOfMemory), PromptIcon::Error);
         return false;
     }
     m_totalBytes += size;

@@ -5,6 +5,7 @@
 // user through the Prompter with the catalog's texts and leave the list as it was.
 //
 // Used on the thread that owns the logo tool's windows (or the CLI's main thread).
+#include "app/MessageCatalog.h"
 #include "app/Prompter.h"
 #include "logo/LogoOptions.h"
 
@@ -80,7 +81,7 @@ public:
 private:
     void refreshTexts();
     void recordFree(int number);
-    void recordFailed(int number, int catalogEntry);
+    void recordFailed(int number, Msg catalogEntry);
     bool numberInUse(int number) const;
 
     Prompter& m_prompter;

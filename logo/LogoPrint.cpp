@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr int kMsgPortOpen = 18;      // "ERROR : Port open."
-constexpr int kMsgWriteToPort = 22;   // "ERROR : Write to port."
-constexpr int kMsgCommunication = 42; // "Communication error. Can not transimitted."
 
 // Opening for Print, Set Logo values and Test: open; Print adds the printer check where the
 // connection takes one; then ESC @ where it takes one. A capture gets both, so that the file
@@ -22,14 +19,14 @@ Status openForPrinting(LogoEngineDeps& d, bool withCheck)
     IoResult r = c.open();
     if (!r.ok()) {
         c.close();
-        d.prompter.message(catalogText(kMsgPortOpen));
+        d.prompter.message(catalogText(Msg::PortOpenError));
         return Status::failure(r.context("cannot open " + c.describe()).message());
     }
     if (withCheck && (traits.printerCheck || traits.capture)) {
         r = logo_link::printerCheck(c);
         if (!r.ok()) {
             c.close();
-            d.prompter.message(catalogText(kMsgWriteToPort));
+            d.prompter.message(catalogText(Msg::WriteToPortError));
             return Status::failure(r.message());
         }
     }
@@ -38,7 +35,7 @@ Status openForPrinting(LogoEngineDeps& d, bool withCheck)
     r = logo_link::send(c, logo_frames::initialise());
     if (!r.ok()) {
         c.close();
-        d.prompter.message(catalogText(kMsgWriteToPort));
+        d.prompter.message(catalogText(Msg::WriteToPortError));
         return Status::failure(r.context("ESC @").message());
     }
     return Status::success();
@@ -56,7 +53,7 @@ LogoActionResult sendOnce(LogoEngineDeps& d, std::span<const uint8_t> bytes, con
     IoResult r = logo_link::send(c, bytes);
     if (!r.ok()) {
         c.close();
-        d.prompter.message(catalogText(kMsgWriteToPort));
+        d.prompter.message(catalogText(Msg::WriteToPortError));
         result.message = r.context(what).message();
         return result;
     }
@@ -147,7 +144,7 @@ StepResult LogoPrintJob::step()
             return StepResult::finished();
         }
         if (!r.ok()) {
-            m_deps.prompter.message(catalogText(kMsgCommunication));
+            m_deps.prompter.message(catalogText(Msg::CommunicationError));
             return fail(r.context("printing picture " + std::to_string(n)).message());
         }
         ++m_printed;

@@ -13,10 +13,6 @@ namespace logo_tool {
 
 namespace {
 
-constexpr int kMsgPortOpen = 18;    // "ERROR : Port open."
-constexpr int kMsgWriteToPort = 22; // "ERROR : Write to port."
-constexpr int kMsgReceiveData = 27; // "ERROR : Receive data."
-constexpr int kMsgComm = 28;        // "ERROR : Comm."
 
 // The Advanced page's printer check waits longer for its answer than a job's: it is the
 // user's question whether the printer is there, not a wake-up before data.
@@ -202,7 +198,7 @@ LogoReport checkPrinter(const LogoToolDeps& deps)
     }
     IoResult r = c.open();
     if (!r.ok()) {
-        deps.prompter.message(catalogText(kMsgPortOpen));
+        deps.prompter.message(catalogText(Msg::PortOpenError));
         report.message = r.context("cannot open " + c.describe()).message();
         return report;
     }
@@ -212,7 +208,7 @@ LogoReport checkPrinter(const LogoToolDeps& deps)
         if (r.ok())
             r = logo_link::send(c, logo_frames::printerCheck());
         if (!r.ok()) {
-            deps.prompter.message(catalogText(kMsgWriteToPort));
+            deps.prompter.message(catalogText(Msg::WriteToPortError));
             report.message = r.context("printer check").message();
             return report;
         }
@@ -220,12 +216,12 @@ LogoReport checkPrinter(const LogoToolDeps& deps)
             uint8_t answer = 0;
             IoResult read = c.readFor(std::span<uint8_t>(&answer, 1), kCheckAnswerWait);
             if (read.outcome() == IoResult::Outcome::HungUp) {
-                deps.prompter.message(catalogText(kMsgComm));
+                deps.prompter.message(catalogText(Msg::CommError));
                 report.message = read.context("printer check").message();
                 return report;
             }
             if (!read.ok()) {
-                deps.prompter.message(catalogText(kMsgReceiveData));
+                deps.prompter.message(catalogText(Msg::ReceiveDataError));
                 report.message = read.context("printer check").message();
                 return report;
             }
@@ -240,7 +236,7 @@ ConnectionFactory sayingPortOpenFailed(ConnectionFactory factory, Prompter& prom
     return [factory = std::move(factory), &prompter](const ConnectionSettings& settings) {
         std::unique_ptr<PrinterConnection> c = factory ? factory(settings) : nullptr;
         if (!c)
-            prompter.message(catalogText(kMsgPortOpen));
+            prompter.message(catalogText(Msg::PortOpenError));
         return c;
     };
 }

@@ -14,14 +14,6 @@
 namespace {
 
 // Catalog entries of the upload.
-constexpr int kMsgQuestion = 17;       // "All bit image files are written in the NV Graphics memory ..."
-constexpr int kMsgPortOpen = 18;       // "ERROR : Port open."
-constexpr int kMsgOpenPortOrFile = 19; // "ERROR[%d] - Open port or file."
-constexpr int kMsgPrinterCheck = 20;   // "ERROR : Printer check."
-constexpr int kMsgComplete = 21;       // "Complete the NV bit image definition.\r\nPlease wait some paper feed."
-constexpr int kMsgWriteToPort = 22;    // "ERROR : Write to port."
-constexpr int kMsgClearQuestion = 23;  // "No file selected. \r\nThis work delete all bitmap image in your printer."
-constexpr int kMsgCommunication = 42;  // "Communication error. Can not transimitted."
 
 std::string updatingText(uint64_t sent, uint64_t total, const std::string& name)
 {
@@ -43,7 +35,7 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
         if (!r.ok()) {
             c.close();
             if (!r.isCancelled())
-                d.prompter.message(catalogText(kMsgPortOpen));
+                d.prompter.message(catalogText(Msg::PortOpenError));
             return Status::failure(r.context("cannot connect to " + c.describe()).message());
         }
         return Status::success();
@@ -55,9 +47,9 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
         return Status::failure(r.message());
     if (!r.ok()) {
         if (reopen)
-            d.prompter.message(catalogText(kMsgPortOpen));
+            d.prompter.message(catalogText(Msg::PortOpenError));
         else
-            d.prompter.message(catalogFormat(kMsgOpenPortOrFile, r.error()));
+            d.prompter.message(catalogFormat(Msg::OpenPortOrFileError, r.error()));
         return Status::failure(r.context("cannot open " + c.describe()).message());
     }
     if (!traits.printerCheck)
@@ -65,7 +57,7 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
     r = logo_link::printerCheck(c);
     if (!r.ok()) {
         if (!r.isCancelled())
-            d.prompter.message(catalogText(kMsgWriteToPort));
+            d.prompter.message(catalogText(Msg::WriteToPortError));
         c.close();
         return Status::failure(r.message());
     }
@@ -73,7 +65,7 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
         r = logo_link::send(c, logo_frames::initialise());
         if (!r.ok()) {
             if (!r.isCancelled())
-                d.prompter.message(catalogText(kMsgPrinterCheck));
+                d.prompter.message(catalogText(Msg::PrinterCheckError));
             c.close();
             return Status::failure(r.context("ESC @").message());
         }
@@ -193,7 +185,7 @@ StepResult NvUpload::begin()
         m_outcome = Outcome::Declined;
         return StepResult::finished();
     }
-    if (m_cancelRequested || !m_deps.prompter.ask(catalogText(kMsgQuestion), PromptIcon::Question)) {
+    if (m_cancelRequested || !m_deps.prompter.ask(catalogText(Msg::AllImagesWritten), PromptIcon::Question)) {
         m_phase = Phase::Done;
         m_outcome = Outcome::Declined;
         return StepResult::finished();
@@ -248,7 +240,7 @@ StepResult NvUpload::begin()
         return StepResult::again(kEraseWait);
     }
     if (!r.ok()) {
-        m_deps.prompter.message(catalogText(kMsgCommunication));
+        m_deps.prompter.message(catalogText(Msg::CommunicationError));
         m_deps.log.WriteLog("CProgress OnInitDialog[%d]", r.error());
         // Some of the command may have reached the printer: say so rather than guess.
         m_defineSent = r.count() > 0;
@@ -272,7 +264,7 @@ StepResult NvUpload::transferOne()
     if (r.isCancelled())
         return cutShort(r.count());
     if (!r.ok()) {
-        m_deps.prompter.message(catalogText(kMsgCommunication));
+        m_deps.prompter.message(catalogText(Msg::CommunicationError));
         m_deps.log.WriteLog("CPrograss writeInstruction[%d]", int(r.count()));
         m_deps.log.WriteLog("CPrograss WriteInstruction [%02X-%02X-%02X-%02X]\n", header[0], header[1], header[2],
                             header[3]);
@@ -293,7 +285,7 @@ StepResult NvUpload::transferOne()
             // A block that did not reach the printer leaves it inside the definition: this
             // is a failure, never a success with a picture missing.
             m_bytesSent += r.count();
-            m_deps.prompter.message(catalogText(kMsgCommunication));
+            m_deps.prompter.message(catalogText(Msg::CommunicationError));
             m_deps.log.WriteLog("CPrograss writeBlock[%d] picture %d offset %d", int(r.count()), int(k + 1),
                                 int(offset));
             return fail(r.context("picture " + std::to_string(k + 1) + " (" + item.name + "), block " +
@@ -326,7 +318,7 @@ StepResult NvUpload::finishLog()
     // Full only now: the printer has every byte and the port is closed.
     if (m_progress)
         m_progress->finish();
-    m_deps.prompter.message(catalogText(kMsgComplete), PromptIcon::Information);
+    m_deps.prompter.message(catalogText(Msg::NvDefinitionComplete), PromptIcon::Information);
     if (!m_logWarning.empty())
         m_deps.prompter.message("The pictures are in the printer, but the logo log could not be written:\r\n" +
                                 m_logWarning);
@@ -363,7 +355,7 @@ StepResult NvUpload::cancelled()
     const auto padFailed = [&](const IoResult& r, const std::string& what) {
         c.setStallLimit(stallLimit);
         m_paddingFailed = true;
-        m_deps.prompter.message(catalogText(kMsgWriteToPort));
+        m_deps.prompter.message(catalogText(Msg::WriteToPortError));
         return fail(r.context("completing the cancelled definition (" + what + ")").message());
     };
     if (m_cutRemainder > 0) {
@@ -387,7 +379,7 @@ StepResult NvUpload::cancelled()
 
 NvClearResult clearNvLogos(LogoEngineDeps deps, bool askFirst)
 {
-    if (askFirst && !deps.prompter.ask(catalogText(kMsgClearQuestion), PromptIcon::Question))
+    if (askFirst && !deps.prompter.ask(catalogText(Msg::DeleteAllImages), PromptIcon::Question))
         return {NvClearOutcome::Declined, {}};
     Status opened = openForNvDefinition(deps, true);
     if (!opened.ok())
@@ -395,7 +387,7 @@ NvClearResult clearNvLogos(LogoEngineDeps deps, bool askFirst)
     IoResult r = logo_link::send(deps.connection, logo_frames::clearAll());
     deps.connection.close();
     if (!r.ok()) {
-        deps.prompter.message(catalogText(kMsgWriteToPort));
+        deps.prompter.message(catalogText(Msg::WriteToPortError));
         return {NvClearOutcome::Failed, r.context("clear command").message()};
     }
     return {NvClearOutcome::Cleared, {}};

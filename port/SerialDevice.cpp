@@ -211,7 +211,7 @@ int SerialDevice::pumpReceived()
                 m_queue->Push(block[i]);
             queued += n;
         } else {
-            m_prompter.message(catalogText(41));
+            m_prompter.message(catalogText(Msg::ReceiveQueueFull));
         }
     }
     return queued;
@@ -229,7 +229,7 @@ bool SerialDevice::startWatchThread(const std::string& portName)
     state->wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!state->wake) {
         // The thread cannot wait without its wake-up; the port stays open unwatched.
-        m_prompter.message(std::string(catalogText(40)) + portName);
+        m_prompter.message(std::string(catalogText(Msg::WatchThreadError)) + portName);
         return true;
     }
     state->fd = m_fd.get();
@@ -320,7 +320,7 @@ void SerialDevice::ThreadWatchComm(SerialDevice* device, std::shared_ptr<WatchSt
         lock.unlock();
         signalEvent(device->m_rxSignal.get());
         for (int i = 0; i < dropped; ++i)
-            device->m_prompter.message(catalogText(41));
+            device->m_prompter.message(catalogText(Msg::ReceiveQueueFull));
         if (state->stop) {
             lock.lock();
             break;

@@ -283,7 +283,7 @@ void CConnectDlg::onDeviceChange()
     const std::string name = comboText(m_device);
     int family = familyForDeviceChange(name);
     if (family == kFamilyNone) {
-        m_deps.prompter.message(catalogText(9));
+        m_deps.prompter.message(catalogText(Msg::InvalidDevice));
         setOkHint("OK is off: the DEVICE entry names no printer model this tool knows.",
                   "프린터종류에 이 프로그램이 모르는 모델이 선택되어 OK를 누를 수 없습니다.");
         m_family = kFamilyNone;
@@ -332,7 +332,7 @@ void CConnectDlg::onDeviceChange()
         for (const auto& p : ports)
             m_port->addItem(QString::fromStdString(p));
         if (ports.empty()) {
-            m_deps.prompter.message(catalogText(12));
+            m_deps.prompter.message(catalogText(Msg::NoLptPort));
             setOkHint("OK is off: this system has no parallel port.",
                       "시스템에 LPT포트가 없어 OK를 누를 수 없습니다.");
             m_port->setCurrentIndex(-1);
@@ -362,7 +362,7 @@ void CConnectDlg::onDeviceChange()
         for (const auto& p : ports)
             m_port->addItem(QString::fromStdString(p));
         if (ports.empty()) {
-            m_deps.prompter.message(catalogText(13));
+            m_deps.prompter.message(catalogText(Msg::NoComPort));
             if (m_interface == kInterfaceUsbSerial)
                 setOkHint("OK is off: no USB virtual serial port of this model was found. Connect and turn "
                           "on the printer, then choose the DEVICE entry again.",
@@ -439,27 +439,27 @@ void CConnectDlg::onOk()
         break;
     default: {
         if (m_baud->currentIndex() < 0) {
-            m_deps.prompter.message(catalogText(5));
+            m_deps.prompter.message(catalogText(Msg::BaudrateNotSelected));
             return;
         }
         s.baudRate = m_baud->currentText().toInt();
         if (m_dataLen->currentIndex() < 0) {
-            m_deps.prompter.message(catalogText(6));
+            m_deps.prompter.message(catalogText(Msg::DataLengthNotSelected));
             return;
         }
         s.byteSize = m_dataLen->currentText().section(' ', 0, 0).toInt();
         if (m_parity->currentIndex() < 0) {
-            m_deps.prompter.message(catalogText(7));
+            m_deps.prompter.message(catalogText(Msg::ParityNotSelected));
             return;
         }
         s.parity = m_parity->currentIndex();
         if (m_stopBit->currentText().isEmpty()) {
-            m_deps.prompter.message(catalogText(53));
+            m_deps.prompter.message(catalogText(Msg::StopBitNotSelected));
             return;
         }
         s.stopBits = stopBitsCode(m_stopBit->currentText().toStdString());
         if (m_flow->currentIndex() < 0) {
-            m_deps.prompter.message(catalogText(8));
+            m_deps.prompter.message(catalogText(Msg::FlowControlNotSelected));
             return;
         }
         s.flowCtrl = m_flow->currentIndex() + 1;

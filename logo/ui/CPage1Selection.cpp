@@ -21,8 +21,6 @@ using logo_page::named;
 
 namespace {
 
-constexpr int kMsgNotSelected = 14;   // "BMP file does not selected."
-constexpr int kMsgResetQuestion = 15; // "Reseting the file. \nContinue it?"
 
 // The last folder Open File used, for the rest of the run.
 QString& lastFolder()
@@ -117,7 +115,7 @@ void CPage1Selection::onRemove()
     const std::vector<int> rows = m_panel->selectedEntries();
     Prompter& prompter = m_state.deps.prompter;
     if (rows.empty()) {
-        prompter.message(catalogText(kMsgNotSelected), PromptIcon::Exclamation);
+        prompter.message(catalogText(Msg::NoBitmapSelected), PromptIcon::Exclamation);
         return;
     }
     if (prompter.show("Remove selected file?", PromptButtons::YesNo, PromptIcon::Question, "Image downloader") !=
@@ -134,7 +132,7 @@ void CPage1Selection::onRemove()
 
 void CPage1Selection::onReset()
 {
-    if (!m_state.deps.prompter.ask(catalogText(kMsgResetQuestion), PromptIcon::Question))
+    if (!m_state.deps.prompter.ask(catalogText(Msg::ResetList), PromptIcon::Question))
         return;
     m_state.restore();
     m_panel->redraw();

@@ -28,7 +28,6 @@ using logo_page::readOnlyBox;
 
 namespace {
 
-constexpr int kMsgBadSelection = 25; // "NV image number is incorrect."
 
 // Set Logo values and Test: one action (the send, then a USB printer's restart) on a worker
 // while the window is busy and paints.
@@ -207,7 +206,7 @@ void CPage4Print::onPrint()
     if (m_selection->isChecked()) {
         auto numbers = parseLogoSelection(m_selectionText->text().toStdString());
         if (!numbers) {
-            m_state.deps.prompter.message(catalogText(kMsgBadSelection), PromptIcon::Exclamation);
+            m_state.deps.prompter.message(catalogText(Msg::NvImageNumberIncorrect), PromptIcon::Exclamation);
             m_selectionText->setFocus();
             return;
         }

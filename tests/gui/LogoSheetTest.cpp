@@ -435,7 +435,7 @@ TEST_F(LogoSheetTest, SerialUploadPrintSettingsAndReceiptReachTheSimulator)
     ASSERT_TRUE(sim.waitForEvent("\"stored\"", 10s)) << sheet->statusLine()->text().toStdString();
     EXPECT_EQ(sheet->statusLine()->text(), "2 picture(s) uploaded");
     const auto texts = prompter.texts();
-    EXPECT_NE(std::find(texts.begin(), texts.end(), catalogText(21)), texts.end()) << "the completion message";
+    EXPECT_NE(std::find(texts.begin(), texts.end(), catalogText(Msg::NvDefinitionComplete)), texts.end()) << "the completion message";
     LogoOptions o;
     EXPECT_EQ(readFileBytes(sim.stateDir() / "nv" / "1.raw"), asString(rasterizeLogoFile(a, o, false)->raster));
     EXPECT_EQ(readFileBytes(sim.stateDir() / "nv" / "2.raw"), asString(rasterizeLogoFile(c, o, true)->raster));

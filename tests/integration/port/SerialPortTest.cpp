@@ -242,8 +242,8 @@ TEST_F(SerialTest, BlockIsQueuedOnlyWhenItFits)
     }));
     EXPECT_EQ(ports->PumpReceived(), 2048);
     EXPECT_EQ(ports->m_QueueRead.Count(), 3248);
-    EXPECT_EQ(prompter.texts(), std::vector<std::string>{catalogText(41)});
-    EXPECT_EQ(std::string(catalogText(41)), "m_QueueRead FULL!");
+    EXPECT_EQ(prompter.texts(), std::vector<std::string>{catalogText(Msg::ReceiveQueueFull)});
+    EXPECT_EQ(std::string(catalogText(Msg::ReceiveQueueFull)), "m_QueueRead FULL!");
     for (int i = 0; i < 1200; ++i)
         ports->m_QueueRead.Pop();
     for (int i = 0; i < 2048; ++i)
