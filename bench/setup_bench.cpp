@@ -42,7 +42,7 @@ double setupGet(CPorts& ports, Prompter& prompter, CErrorLog& log)
     auto start = std::chrono::steady_clock::now();
     bool complete = false;
     {
-        SetupSession session(ports, collector, prompter, SystemClock::instance(), log, false);
+        SetupSession session(ports.Settings(), ConnectionHost{SystemClock::instance(), prompter, log}, collector, false);
         collector.Attach(&session);
         if (session.Open() == SetupSession::OpenResult::Opened &&
             session.GetValue() == SetupSession::ReadResult::Requested)

@@ -4,6 +4,7 @@
 // turns arguments into a form and answers into lines.
 #include "cli/CliCommand.h"
 #include "common/JsonText.h"
+#include "cli/CliInterrupt.h"
 #include "cli/CliSession.h"
 
 #include "app/CErrorLog.h"
@@ -12,7 +13,6 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "port/CPorts.h"
-#include "setup/LptAcknowledge.h"
 #include "setup/SetupSession.h"
 #include "setup/SetupSnapshot.h"
 #include "setup/SetupValueCollector.h"
@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -66,12 +67,6 @@ int modelFamilyOf(const CliOptions& o)
     return o.device.empty() ? 0 : familyForOk(o.device);
 }
 
-struct ReadBack {
-    SetupOptions form;
-    std::set<int> shown;
-    std::vector<int> missing;
-};
-
 // One connection and its setup session for the length of a command.
 class CliSetup {
 public:
@@ -91,9 +86,13 @@ public:
 
     Status open()
     {
-        m_session = std::make_unique<SetupSession>(m_cli.ports(), m_collector, m_cli.prompter(), m_cli.clock(),
-                                                   m_cli.log(), systemDefaultIsKorean());
+        m_session = std::make_unique<SetupSession>(m_cli.settings(), m_cli.host(), m_collector,
+                                                   systemDefaultIsKorean());
         m_session->SetStallLimit(m_cli.stallLimit());
+        // Ctrl-C cancels the command's token: a read or write blocked on the printer ends
+        // within a fraction of a second and the command says what the printer may hold.
+        m_session->SetCancelToken(&m_cli.cancelToken());
+        m_interrupt.emplace(m_cli.cancelToken());
         m_collector.Attach(m_session.get());
         switch (m_session->Open()) {
         case SetupSession::OpenResult::Opened:
@@ -126,51 +125,33 @@ public:
     int family() const { return m_cli.ports().m_ModelFamily; }
     SetupSession& session() { return *m_session; }
 
-    // Get Value, then the answers, at most timeout. A printer that hangs up ends the wait
-    // at once: its answers will not come.
-    Result<ReadBack> read(Ms timeout)
+    // The setup core's read, at most timeout. A failed read is one line; a cancelled one
+    // is `interrupted` (the caller says what that means for its command).
+    Result<SetupReadOutcome> read(Ms timeout)
     {
         if (isFile())
-            return Result<ReadBack>::failure("a file does not answer: reading the setup needs a printer connection");
-        m_collector.Reset();
-        m_collector.SetForm(SetupOptions());
-        const std::vector<std::uint8_t> wanted = m_session->RequestList();
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        auto left = [&] {
-            return std::max(Ms(0), std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now()));
-        };
-        SetupSession::ReadResult started = m_session->GetValue();
-        if (started == SetupSession::ReadResult::Failed)
-            return Result<ReadBack>::failure(because("reading the setup from " + where() + " failed"));
-        if (started == SetupSession::ReadResult::LptStarted) {
-            // The parallel port answers through the acknowledgement, which asks again for
-            // what is missing; the answers themselves arrive meanwhile.
-            auto job = m_session->AcknowledgeJob();
-            for (;;) {
-                StepResult r = job->step();
-                if (r.kind != StepResult::Kind::Again || !m_session->ReceiveFailure().empty())
-                    break;
-                if (r.after >= left()) {
-                    waitForAnswers(wanted, left());
-                    break;
-                }
-                m_cli.clock().sleep(r.after);
-            }
-        } else {
-            waitForAnswers(wanted, timeout);
+            return Result<SetupReadOutcome>::failure(
+                "a file does not answer: reading the setup needs a printer connection");
+        SetupReadOutcome outcome = m_session->ReadSetup(timeout);
+        switch (outcome.result) {
+        case SetupReadOutcome::Result::Failed: {
+            std::string what = "reading the setup from " + where() + " failed";
+            return Result<SetupReadOutcome>::failure(outcome.failure.empty() ? what : what + ": " + outcome.failure);
         }
-        ReadBack back;
-        back.form = m_collector.Form();
-        back.shown = m_collector.Shown();
-        std::set<int> answered = m_collector.Answered();
-        for (auto n : wanted)
-            if (!answered.count(n))
-                back.missing.push_back(n);
-        if (!back.missing.empty() && !m_session->ReceiveFailure().empty())
-            return Result<ReadBack>::failure("reading the setup from " + where() +
-                                             " failed: " + m_session->ReceiveFailure());
-        return back;
+        case SetupReadOutcome::Result::Cancelled:
+            m_interrupted = true;
+            return Result<SetupReadOutcome>::failure("interrupted while reading the setup from " + where());
+        case SetupReadOutcome::Result::NoAnswer:
+            return Result<SetupReadOutcome>::failure(
+                "a file does not answer: reading the setup needs a printer connection");
+        case SetupReadOutcome::Result::Complete:
+        case SetupReadOutcome::Result::Incomplete:
+            break;
+        }
+        return outcome;
     }
+    // The last read or write ended by Ctrl-C.
+    bool interrupted() const { return m_interrupted || m_cli.cancelToken().cancelled(); }
 
     // Only the settings this connection can be asked for.
     bool readable(const std::string& key) const
@@ -182,18 +163,11 @@ public:
     }
 
 private:
-    void waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms timeout)
-    {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!m_collector.WaitFor(wanted, std::min(timeout, Ms(20)))) {
-            if (!m_session->ReceiveFailure().empty() || std::chrono::steady_clock::now() >= deadline)
-                return;
-        }
-    }
-
     mutable CliSession m_cli; // its port object is read from const members
     SetupValueCollector m_collector; // outlives the session's receive thread
+    std::optional<InterruptCancels> m_interrupt;
     std::unique_ptr<SetupSession> m_session;
+    bool m_interrupted = false;
 };
 
 Ms timeoutOf(const SetupArgs& args)
@@ -201,7 +175,8 @@ Ms timeoutOf(const SetupArgs& args)
     return Ms(static_cast<long>(std::llround(args.timeoutSeconds * 1000.0)));
 }
 
-std::string missingText(const std::vector<int>& missing)
+template <class Numbers>
+std::string missingText(const Numbers& missing)
 {
     std::string text;
     for (int n : missing)
@@ -248,9 +223,11 @@ int runGet(const CliOptions& options, const SetupArgs& args)
     if (Status s = setup.open(); !s)
         return cliFail(s.message());
     auto back = setup.read(timeoutOf(args));
+    if (!back && setup.interrupted())
+        return cliFail(back.message() + "; nothing was written to the printer");
     if (!back)
         return cliFail(back.message());
-    SnapshotLines lines = snapshotOf(back->form, setup.family(), &back->shown);
+    SnapshotLines lines = snapshotOf(back->values, setup.family(), &back->shown);
     printLines(lines, options.json);
     if (!args.saveFile.empty())
         if (Status s = saveSnapshot(args.saveFile, lines); !s)
@@ -303,6 +280,8 @@ int runSet(const CliOptions& options, const SetupArgs& args)
     const bool needMargin = !given.count("margin"), needCode = !given.count("custom_code");
     if ((needMargin || needCode) && !setup.isFile()) {
         auto current = setup.read(timeoutOf(args));
+        if (!current && setup.interrupted())
+            return cliFail(current.message() + " before anything was written; the printer is unchanged");
         if (!current)
             return cliFail(current.message() + " (needed for the margin and custom code; give margin= and "
                                                "custom_code= to write without reading)");
@@ -311,25 +290,30 @@ int runSet(const CliOptions& options, const SetupArgs& args)
         if (needCode && !current->shown.count(255))
             return cliFail("could not read the printer's custom code (setting 255); give custom_code= to write it");
         if (needMargin)
-            form.margin = current->form.margin;
+            form.margin = current->values.margin;
         if (needCode)
-            form.customCode = current->form.customCode;
+            form.customCode = current->values.customCode;
         // The NV check against the size the printer keeps when only one is given.
         SetupOptions nv = form;
         if (!given.count("nv_user") && current->shown.count(1))
-            nv.nvUser = current->form.nvUser;
+            nv.nvUser = current->values.nvUser;
         if (!given.count("nv_graphic") && current->shown.count(2))
-            nv.nvGraphic = current->form.nvGraphic;
-        if ((given.count("nv_user") || given.count("nv_graphic")) && nvTotalKb(nv) > kNvMemoryLimitKb)
-            return cliFail("nv_user + nv_graphic = " + std::to_string(nvTotalKb(nv)) +
-                           " KB with the printer's other NV size: out of range the MAX NV memory size (" +
-                           std::to_string(kNvMemoryLimitKb) + " KB)");
+            nv.nvGraphic = current->values.nvGraphic;
+        if (given.count("nv_user") || given.count("nv_graphic"))
+            if (Status s = checkNvSize(nv, " with the printer's other NV size"); !s)
+                return cliFail(s.message());
     }
     if (given.count("stop_bit"))
         setup.session().NoteStopBitChosen();
 
     SetupSession::WriteResult written = setup.session().SetValue(form);
     switch (written) {
+    case SetupSession::WriteResult::Cancelled:
+        if (!setup.session().WriteCancelledAfterSending())
+            return cliFail("interrupted before anything was written to " + setup.where() +
+                           "; the printer is unchanged");
+        return cliFail("interrupted while writing the setup to " + setup.where() +
+                       ": the printer may hold some of the values; read them back with `tavroctl setup get`");
     case SetupSession::WriteResult::Nothing:
         return cliFail("nothing to write");
     case SetupSession::WriteResult::Refused:
@@ -368,9 +352,12 @@ int runSet(const CliOptions& options, const SetupArgs& args)
         return 0;
     }
     auto back = setup.read(timeoutOf(args));
+    if (!back && setup.interrupted())
+        return cliFail(back.message() + " after the write, so it is not confirmed; read the settings back with "
+                                        "`tavroctl setup get`");
     if (!back)
         return cliFail("reading the settings back failed, so the write is not confirmed: " + back.message());
-    SnapshotLines reported = snapshotOf(back->form, setup.family(), &back->shown);
+    SnapshotLines reported = snapshotOf(back->values, setup.family(), &back->shown);
     auto valueIn = [](const SnapshotLines& lines, const std::string& key) -> std::optional<std::string> {
         for (const auto& [k, v] : lines)
             if (k == key)
@@ -427,7 +414,7 @@ int runDiff(const CliOptions& options, const SetupArgs& args)
     auto back = setup.read(timeoutOf(args));
     if (!back)
         return cliFail(back.message());
-    SnapshotLines printer = snapshotOf(back->form, setup.family(), &back->shown);
+    SnapshotLines printer = snapshotOf(back->values, setup.family(), &back->shown);
     SnapshotLines file = snapshotOf(fileForm, setup.family());
     auto valueIn = [](const SnapshotLines& lines, const std::string& key) -> std::optional<std::string> {
         for (const auto& [k, v] : lines)

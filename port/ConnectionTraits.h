@@ -21,6 +21,13 @@ struct ReopenPolicy {
     std::vector<std::chrono::milliseconds> pausesAfterFailure;
 };
 
+// Which settings a user setup read asks the printer for over a connection, and in which order.
+enum class SetupReadList {
+    Full,     // the 18 settings (serial, USB, a file that records the requests)
+    Network,  // the network module does not pass setting 253 on: 17
+    Parallel, // 1 and 2 first and no 253, the order the acknowledgement walks again: 17
+};
+
 struct ConnectionTraits {
     using Ms = std::chrono::milliseconds;
 
@@ -63,6 +70,12 @@ struct ConnectionTraits {
     // The parallel port is closed and opened again after a setup write, once the printer
     // had time to restart.
     std::optional<ReopenPolicy> reopenAfterSetupWrite;
+    // After a user setup write the printer restarts with its new settings, and its node goes
+    // away and comes back meanwhile (a USB printer, and a USB virtual serial port): how to get
+    // it back.
+    std::optional<ReopenPolicy> setupRestartReopen;
+    // The user setup read of this connection.
+    SetupReadList setupReadList = SetupReadList::Full;
     // A connection opened per action must not be opened again before the printer is back
     // after storing settings.
     Ms restartWait{0};

@@ -105,6 +105,16 @@ IoResult ParallelConnection::readFor(std::span<std::uint8_t> buffer, Ms wait)
     }
 }
 
+IoResult ParallelConnection::startReadThread()
+{
+    if (!m_control.IsOpen())
+        return IoResult::failed("cannot read from " + describe() + ": not open", EBADF);
+    if (!m_control.StartReadThread())
+        return IoResult::failed("cannot start the read thread of " + describe() + ": " + m_control.GetErrorText(),
+                                m_control.LastError());
+    return IoResult::done();
+}
+
 void ParallelConnection::close()
 {
     m_control.ClosePort();

@@ -26,6 +26,9 @@ public:
     void close() override;
     IoResult reopen(const ReopenPolicy& policy) override;
     bool canAnswer() const override { return true; }
+    IoResult startReadThread() override;
+    void stopReadThread() override { m_control.StopReadThread(); }
+    std::string deviceErrorText() const override { return m_control.GetErrorText(); }
 
     // The port control itself, for the acknowledgement of the setup read (queue state, ASB).
     ParPortCtl& control() { return m_control; }

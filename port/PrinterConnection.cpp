@@ -56,6 +56,7 @@ ConnectionTraits connectionTraits(PortKind kind)
         t.printerCheck = true;
         t.initialise = true;
         t.restartReopen = reopenpolicy::usbRestart();
+        t.setupRestartReopen = reopenpolicy::usbRestart();
         break;
     case PortKind::Parallel:
         t.printerCheck = true;
@@ -63,6 +64,7 @@ ConnectionTraits connectionTraits(PortKind kind)
         t.statusReports = true;
         t.reopenBeforeDefinition = true;
         t.reopenAfterSetupWrite = reopenpolicy::parallelAfterWrite();
+        t.setupReadList = SetupReadList::Parallel;
         break;
     case PortKind::Ethernet:
     case PortKind::Wifi:
@@ -70,6 +72,7 @@ ConnectionTraits connectionTraits(PortKind kind)
         t.streamsAhead = true;
         t.settleBeforeClose = kNetworkSettle;
         t.restartWait = kNetworkRestartWait;
+        t.setupReadList = SetupReadList::Network;
         break;
     case PortKind::PrintToFile:
     case PortKind::File:
@@ -84,8 +87,14 @@ ConnectionTraits connectionTraits(PortKind kind)
 std::unique_ptr<PrinterConnection> makeConnection(const ConnectionSettings& settings, ConnectionHost host)
 {
     std::unique_ptr<PrinterConnection> connection = makeOfKind(settings, host);
-    if (connection)
-        connection->setTraits(connectionTraits(settings.kind()));
+    if (!connection)
+        return connection;
+    ConnectionTraits traits = connectionTraits(settings.kind());
+    // A USB virtual serial port is a serial line whose node the printer's restart takes away
+    // like a USB printer's.
+    if (isUsbVirtualSerialPort(settings.portName))
+        traits.setupRestartReopen = reopenpolicy::usbRestart();
+    connection->setTraits(std::move(traits));
     return connection;
 }
 

@@ -141,6 +141,16 @@ public:
     // False for an output file: nothing can answer.
     virtual bool canAnswer() const = 0;
 
+    // Connections whose printer answers through a read thread that the tool runs for the
+    // length of one read (the parallel port, see traits().statusReports): starts it, or says
+    // why it could not. The others read whenever they are open: nothing to do.
+    virtual IoResult startReadThread() { return IoResult::done(); }
+    // Ends that read thread (within one poll period); harmless when none runs.
+    virtual void stopReadThread() {}
+    // The device layer's own words for the last failure, where messages show them as they
+    // always were ("[ParPortCtl] CreateFile fail : ..."); empty when it has none.
+    virtual std::string deviceErrorText() const { return {}; }
+
     // What the tools need to know to talk to the printer behind this connection. Filled by
     // makeConnection(); a connection made without it (a wrapper, a test double) has the
     // traits of its kind().

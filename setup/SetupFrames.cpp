@@ -54,22 +54,25 @@ Bytes transmitSettingFrame(std::uint8_t settingNumber)
     return {GS, 0x28, 0x45, 0x02, 0x00, 0x06, settingNumber};
 }
 
-std::vector<std::uint8_t> readRequestList(PortKind kind)
+std::vector<std::uint8_t> readRequestList(SetupReadList list)
 {
-    switch (kind) {
-    case PortKind::Ethernet:
+    switch (list) {
+    case SetupReadList::Network:
         return {3, 116, 118, 242, 243, 244, 245, 246, 247, 248, 249, 250, 251, 252, 1, 2, 255};
-    case PortKind::Parallel:
+    case SetupReadList::Parallel:
         return {1, 2, 3, 116, 118, 242, 243, 244, 245, 246, 247, 248, 249, 250, 251, 252, 255};
-    default:
-        return {3, 116, 118, 242, 243, 244, 245, 246, 247, 248, 249, 250, 251, 252, 253, 1, 2, 255};
+    case SetupReadList::Full:
+        break;
     }
+    return {3, 116, 118, 242, 243, 244, 245, 246, 247, 248, 249, 250, 251, 252, 253, 1, 2, 255};
 }
+
+std::vector<std::uint8_t> readRequestList(PortKind kind) { return readRequestList(connectionTraits(kind).setupReadList); }
 
 CountedRequestList lptRequestList()
 {
     CountedRequestList list;
-    auto numbers = readRequestList(PortKind::Parallel);
+    auto numbers = readRequestList(SetupReadList::Parallel);
     list.count = static_cast<std::uint8_t>(numbers.size());
     for (std::size_t i = 0; i < numbers.size(); ++i)
         list.numbers[i] = numbers[i];

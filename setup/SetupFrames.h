@@ -5,6 +5,7 @@
 // session (SetupSession) only sequences them. Any thread may call them.
 #include "app/PortName.h"
 #include "app/Result.h"
+#include "port/ConnectionTraits.h"
 #include "setup/SetupOptions.h"
 
 #include <array>
@@ -27,9 +28,11 @@ Bytes disableAsbFrame();
 // 1D 28 45 02 00 06 a: ask for the value of setting a.
 Bytes transmitSettingFrame(std::uint8_t settingNumber);
 
-// The Function 6 requests of one "Get Value", in order, by connection kind: 18 for serial,
-// USB and files (3, 116, ..., 253, 1, 2, 255), 17 for ETHERNET_II (no 253) and 17 for
-// the parallel port (1, 2, 3, ..., 252, 255; no 253).
+// The Function 6 requests of one "Get Value", in order, as the connection's traits choose
+// them: 18 for serial, USB and files (3, 116, ..., 253, 1, 2, 255), 17 for ETHERNET_II (no
+// 253) and 17 for the parallel port (1, 2, 3, ..., 252, 255; no 253).
+std::vector<std::uint8_t> readRequestList(SetupReadList list);
+// The list of a connection of this kind (its traits' choice).
 std::vector<std::uint8_t> readRequestList(PortKind kind);
 
 // The parallel port's request list as the acknowledgement walks it again: the count, then

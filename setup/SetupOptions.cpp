@@ -120,3 +120,12 @@ int nvTotalKb(const SetupOptions& options)
         total += kNvGraphicSizes[static_cast<std::size_t>(options.nvGraphic)];
     return total;
 }
+
+Status checkNvSize(const SetupOptions& options, std::string_view context)
+{
+    const int total = nvTotalKb(options);
+    if (total <= kNvMemoryLimitKb)
+        return Status::success();
+    return Status::failure("nv_user + nv_graphic = " + std::to_string(total) + " KB" + std::string(context) +
+                           ": out of range the MAX NV memory size (" + std::to_string(kNvMemoryLimitKb) + " KB)");
+}

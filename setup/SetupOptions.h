@@ -8,6 +8,8 @@
 //
 // Both front ends keep their form in this model: the desktop dialog maps its controls onto
 // it, tavroctl fills it from KEY=VALUE arguments. Plain data, no threads of its own.
+#include "app/Result.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -107,3 +109,7 @@ std::vector<int> speedEntries(int modelFamily);
 inline constexpr int kNvMemoryLimitKb = 448;
 // The sum of the sizes the two NV combos show (an unselected combo shows nothing: 0).
 int nvTotalKb(const SetupOptions& options);
+// The one NV size check of the user setup: the two sizes fit in kNvMemoryLimitKb. Failure:
+// "nv_user + nv_graphic = N KB<context>: out of range the MAX NV memory size (448 KB)" (the
+// dialog shows the catalog's message instead).
+Status checkNvSize(const SetupOptions& options, std::string_view context = {});

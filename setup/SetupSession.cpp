@@ -6,9 +6,7 @@
 #include "app/MessageCatalog.h"
 #include "app/MessageTarget.h"
 #include "app/Prompter.h"
-#include "port/CPorts.h"
-#include "port/ParallelConnection.h"
-#include "port/ReopenPolicies.h"
+#include "app/CancelToken.h"
 #include "setup/SetupValueCodec.h"
 #include "setup/TestPage.h"
 
@@ -36,10 +34,9 @@ using Ms = std::chrono::milliseconds;
 
 } // namespace
 
-SetupSession::SetupSession(CPorts& ports, MessageTarget& window, Prompter& prompter, Clock& clock,
-                           CErrorLog& log, bool korean)
-    : m_ports(ports), m_window(window), m_prompter(prompter), m_clock(clock), m_log(log), m_korean(korean),
-      m_receiver(window, m_slots)
+SetupSession::SetupSession(ConnectionSettings settings, ConnectionHost host, MessageTarget& window, bool korean)
+    : m_settings(std::move(settings)), m_host(host), m_window(window), m_prompter(host.prompter),
+      m_clock(host.clock), m_log(host.log), m_korean(korean), m_receiver(window, m_slots)
 {
 }
 
@@ -50,7 +47,18 @@ SetupSession::~SetupSession()
         m_connection->close();
 }
 
-int SetupSession::ModelFamily() const { return m_ports.m_ModelFamily; }
+int SetupSession::ModelFamily() const { return m_settings.modelFamily; }
+
+void SetupSession::SetCancelToken(const CancelToken* token)
+{
+    m_cancel = token;
+    if (m_connection)
+        m_connection->setCancelToken(token);
+}
+
+bool SetupSession::CancelRequested() const { return m_cancel && m_cancel->cancelled(); }
+
+bool SetupSession::sleep(Ms delay) { return sleepUnlessCancelled(m_clock, delay, m_cancel); }
 
 void SetupSession::show(int catalogEntry, const char* caption)
 {
@@ -80,12 +88,6 @@ bool SetupSession::ConnectionOpen() const
     return m_connection && m_connection->isOpen();
 }
 
-ParPortCtl* SetupSession::parallelControl()
-{
-    auto* parallel = dynamic_cast<ParallelConnection*>(m_connection.get());
-    return parallel ? &parallel->control() : nullptr;
-}
-
 Status SetupSession::startReceiver()
 {
     if (!m_connection)
@@ -106,6 +108,8 @@ bool SetupSession::failWith(const IoResult& result)
     if (result)
         return true;
     m_lastFailure = result.message();
+    if (result.isCancelled() && m_lastFailure.empty())
+        m_lastFailure = "cancelled";
     m_log.WriteLog("[UserSetup] %s", m_lastFailure.c_str());
     return false;
 }
@@ -117,6 +121,7 @@ bool SetupSession::writeAll(const Bytes& bytes)
     IoResult r = m_connection->write(bytes, m_connection->traits().writeDeadline(bytes.size()));
     // A short count is the deadline running out: the printer did not take the frame,
     // which is as much a failure as an error.
+    m_bytesSent += r.count();
     if (r && r.count() != bytes.size())
         r = IoResult::timedOut(r.count(), "the printer took " + std::to_string(r.count()) + " of " +
                                               std::to_string(bytes.size()) + " bytes");
@@ -125,7 +130,7 @@ bool SetupSession::writeAll(const Bytes& bytes)
 
 SetupSession::OpenResult SetupSession::Open()
 {
-    m_kind = portKindOf(m_ports.m_PortName);
+    m_kind = m_settings.kind();
     m_traits = ConnectionTraits{};
     ClearAnswered();
     m_stopBitWarning = false;
@@ -139,19 +144,20 @@ SetupSession::OpenResult SetupSession::Open()
     stopReceiver();
     if (m_connection)
         m_connection->close();
-    m_connection = makeConnection(m_ports.Settings(), ConnectionHost{m_clock, m_prompter, m_log, &m_ports});
+    m_connection = makeConnection(m_settings, m_host);
     if (!m_connection) {
         show(kInitFail);
         return OpenResult::Failed;
     }
     m_connection->setStallLimit(m_stallLimit);
+    m_connection->setCancelToken(m_cancel);
     m_traits = m_connection->traits();
 
     if (m_traits.statusReports) {
         IoResult opened = m_connection->open();
         if (!failWith(opened)) {
-            ParPortCtl* control = parallelControl();
-            showText(std::string(catalogText(kInitFail)) + "\n" + (control ? control->GetErrorText() : opened.message()));
+            const std::string device = m_connection->deviceErrorText();
+            showText(std::string(catalogText(kInitFail)) + "\n" + (device.empty() ? opened.message() : device));
             m_connection->close();
             return OpenResult::Failed;
         }
@@ -177,7 +183,6 @@ SetupSession::OpenResult SetupSession::Open()
         return OpenResult::Opened;
     }
 
-    m_ports.m_Function = 2;
     if (!failWith(m_connection->open())) {
         show(kInitFail);
         return OpenResult::Failed;
@@ -204,8 +209,19 @@ void SetupSession::closeConnection()
         m_ethernetReachable = false;
 }
 
+SetupSession::ReadResult SetupSession::readCancelled()
+{
+    // Whatever the printer still sends belongs to a read nobody waits for.
+    closeConnection();
+    if (m_lastFailure.empty())
+        m_lastFailure = "cancelled";
+    return ReadResult::Cancelled;
+}
+
 SetupSession::ReadResult SetupSession::readFailure(int code)
 {
+    if (CancelRequested())
+        return readCancelled();
     switch (code) {
     case 1:
     case 4:
@@ -223,14 +239,12 @@ SetupSession::ReadResult SetupSession::readFailure(int code)
     return ReadResult::Failed;
 }
 
-bool SetupSession::waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms limit)
+bool SetupSession::waitUntil(const std::function<bool()>& done, Ms limit)
 {
-    auto allIn = [&] { return std::all_of(wanted.begin(), wanted.end(), [&](std::uint8_t n) { return Answered(n); }); };
     auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!allIn()) {
-        // A printer that hung up sends nothing more.
-        if (m_receiver.Ended() || std::chrono::steady_clock::now() >= deadline)
-            return allIn();
+    while (!done()) {
+        if (CancelRequested() || std::chrono::steady_clock::now() >= deadline)
+            return done();
         if (m_idle)
             m_idle();
         std::this_thread::sleep_for(Ms{1});
@@ -238,10 +252,25 @@ bool SetupSession::waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms li
     return true;
 }
 
+bool SetupSession::waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms limit)
+{
+    auto allIn = [&] { return std::all_of(wanted.begin(), wanted.end(), [&](std::uint8_t n) { return Answered(n); }); };
+    // A printer that hung up sends nothing more.
+    waitUntil([&] { return allIn() || m_receiver.Ended(); }, limit);
+    return allIn();
+}
+
 SetupSession::ReadResult SetupSession::GetValue()
 {
     ClearAnswered();
+    {
+        std::lock_guard lock(m_receivedMutex);
+        m_received = SetupOptions{};
+        m_receivedShown.clear();
+    }
     m_lastFailure.clear();
+    if (CancelRequested())
+        return readCancelled();
     const std::vector<std::uint8_t> requests = RequestList();
 
     if (m_traits.statusReports) {
@@ -252,7 +281,7 @@ SetupSession::ReadResult SetupSession::GetValue()
         for (std::uint8_t n : requests)
             if (!writeAll(transmitSettingFrame(n)))
                 return readFailure(4);
-        if (ParPortCtl* control = parallelControl(); !control || !control->StartReadThread())
+        if (!failWith(m_connection->startReadThread()))
             return readFailure(2);
         ClearAnswered();
         if (Status started = startReceiver(); !started) {
@@ -268,11 +297,11 @@ SetupSession::ReadResult SetupSession::GetValue()
         if (!m_connection || !failWith(m_connection->open()))
             return readFailure(0);
         for (std::uint8_t n : requests) {
-            if (!writeAll(transmitSettingFrame(n)))
+            if (!writeAll(transmitSettingFrame(n)) || !sleep(kEthernetRequestGap))
                 return readFailure(0);
-            m_clock.sleep(kEthernetRequestGap);
         }
-        m_clock.sleep(kEthernetAnswerWait);
+        if (!sleep(kEthernetAnswerWait))
+            return readFailure(0);
         if (Status started = startReceiver(); !started) {
             m_log.WriteLog("%s", started.message().c_str());
             return readFailure(0);
@@ -280,6 +309,8 @@ SetupSession::ReadResult SetupSession::GetValue()
         // The answers are in the socket already or on their way: take them until the last
         // one, not until a time-out.
         waitForAnswers(requests, kEthernetAnswerLimit);
+        if (CancelRequested())
+            return readCancelled();
         closeConnection();
         m_ethernetReachable = true;
         return ReadResult::Requested;
@@ -301,7 +332,7 @@ SetupSession::ReadResult SetupSession::GetValue()
 SetupSession::AckTickResult SetupSession::LptAckTick()
 {
     using Kind = AckTickResult::Kind;
-    if (!parallelControl())
+    if (!m_traits.statusReports || !m_connection)
         return {Kind::Failed, Ms{0}, {}};
     LptAcknowledge::Step step = m_ack.decide(m_receiver.InFrame(), [this](int n) { return Answered(n); });
     switch (step.action) {
@@ -310,6 +341,8 @@ SetupSession::AckTickResult SetupSession::LptAckTick()
     case LptAcknowledge::Action::Resend:
         for (std::uint8_t n : step.resend) {
             if (!writeAll(transmitSettingFrame(n))) {
+                if (CancelRequested())
+                    return {Kind::Failed, Ms{0}, {}};
                 showText("GetValueCmd Fail!");
                 return {Kind::Failed, Ms{0}, {}};
             }
@@ -319,8 +352,7 @@ SetupSession::AckTickResult SetupSession::LptAckTick()
         break;
     }
     stopReceiver();
-    if (ParPortCtl* control = parallelControl())
-        control->StopReadThread();
+    m_connection->stopReadThread();
     // Five NULs end whatever the printer's parser may still expect after the requests.
     writeAll(Bytes(5, 0x00));
     return {Kind::Finished, Ms{0}, {}};
@@ -362,8 +394,20 @@ std::unique_ptr<StepJob> SetupSession::AcknowledgeJob()
     return std::make_unique<LptAcknowledgeJob>(*this);
 }
 
+SetupSession::WriteResult SetupSession::writeCancelled(SetupOptions& form)
+{
+    m_sentBeforeCancel = m_bytesSent > 0;
+    if (m_lastFailure.empty())
+        m_lastFailure = "cancelled";
+    closeConnection();
+    form.resetEditsAfterFailure();
+    return WriteResult::Cancelled;
+}
+
 SetupSession::WriteResult SetupSession::writeFailure(SetupOptions& form)
 {
+    if (CancelRequested())
+        return writeCancelled(form);
     show(kWriteFail);
     closeConnection();
     form.resetEditsAfterFailure();
@@ -388,6 +432,10 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
     if (frame->customCodeReset)
         form.customCode = "0";
     m_lastFailure.clear();
+    m_bytesSent = 0;
+    m_sentBeforeCancel = false;
+    if (CancelRequested())
+        return writeCancelled(form);
 
     if (m_traits.openedPerAction) {
         if (!m_connection || !failWith(m_connection->open()))
@@ -410,7 +458,8 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
         // told not to.
         stopReceiver();
         const ReopenPolicy& policy = *m_traits.reopenAfterSetupWrite;
-        m_clock.sleep(policy.firstWait);
+        if (!sleep(policy.firstWait))
+            return writeCancelled(form);
         if (!failWith(m_connection->reopen(ReopenPolicy{Ms{0}, policy.pausesAfterFailure})) ||
             !writeAll(disableAsbFrame()))
             return writeFailure(form);
@@ -423,12 +472,11 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
 
     // The printer restarts with its new settings. A USB printer's node, and a USB virtual
     // serial port, go away meanwhile and come back: close, wait, open again.
-    std::optional<ReopenPolicy> comesBack = m_traits.restartReopen;
-    if (!comesBack && isUsbVirtualSerialPort(m_ports.m_PortName))
-        comesBack = reopenpolicy::usbRestart();
-    if (comesBack) {
+    if (const std::optional<ReopenPolicy>& comesBack = m_traits.setupRestartReopen) {
         stopReceiver();
         if (!failWith(m_connection->reopen(*comesBack))) {
+            if (CancelRequested())
+                return writeCancelled(form);
             show(kInitFail);
             return WriteResult::ReopenFailed;
         }
@@ -440,7 +488,8 @@ SetupSession::WriteResult SetupSession::SetValue(SetupOptions& form)
     } else if (m_traits.openedPerAction) {
         // Nothing to reopen: the next action connects afresh, once the module is back.
         m_connection->close();
-        m_clock.sleep(m_traits.restartWait);
+        if (!sleep(m_traits.restartWait))
+            return writeCancelled(form);
     }
     return WriteResult::Written;
 }
@@ -498,7 +547,101 @@ bool SetupSession::OnSetupValue(SetupOptions& form, std::uintptr_t settingNumber
 {
     if (settingNumber == 0 || settingNumber > 255)
         return false;
+    const int n = static_cast<int>(settingNumber);
+    const long code = static_cast<long>(valueCode);
+    {
+        // The outcome's own copy of the answers: a copy of the slots, so that the host's
+        // form still takes the text the value came with.
+        SetupTextSlots slots = m_slots;
+        std::lock_guard lock(m_receivedMutex);
+        if (applySetupValue(m_received, n, code, slots, ModelFamily()))
+            m_receivedShown.insert(n);
+        else
+            m_receivedShown.erase(n);
+    }
     m_answered[settingNumber] = true;
-    return applySetupValue(form, static_cast<int>(settingNumber), static_cast<long>(valueCode), m_slots,
-                           ModelFamily());
+    return applySetupValue(form, n, code, m_slots, ModelFamily());
+}
+
+SetupReadOutcome SetupSession::ReadOutcome() const
+{
+    SetupReadOutcome outcome;
+    outcome.requested = RequestList();
+    {
+        std::lock_guard lock(m_receivedMutex);
+        outcome.values = m_received;
+        outcome.shown = m_receivedShown;
+    }
+    for (std::uint8_t n : outcome.requested)
+        if (!Answered(n))
+            outcome.missing.push_back(n);
+    if (!m_traits.canAnswer) {
+        outcome.result = SetupReadOutcome::Result::NoAnswer;
+        return outcome;
+    }
+    if (CancelRequested()) {
+        outcome.result = SetupReadOutcome::Result::Cancelled;
+        outcome.failure = m_lastFailure;
+        return outcome;
+    }
+    if (outcome.missing.empty()) {
+        outcome.result = SetupReadOutcome::Result::Complete;
+        return outcome;
+    }
+    // A printer that hung up or a read that broke mid-way: its answers will not come.
+    const std::string ended = m_receiver.EndReason();
+    if (!ended.empty()) {
+        outcome.result = SetupReadOutcome::Result::Failed;
+        outcome.failure = ended;
+        return outcome;
+    }
+    outcome.result = SetupReadOutcome::Result::Incomplete;
+    return outcome;
+}
+
+SetupReadOutcome SetupSession::ReadSetup(Ms timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto left = [&] {
+        return std::max(Ms(0), std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now()));
+    };
+    auto ended = [&](SetupReadOutcome::Result result) {
+        SetupReadOutcome outcome = ReadOutcome();
+        outcome.result = result;
+        outcome.failure = m_lastFailure;
+        outcome.messageShown = result == SetupReadOutcome::Result::Failed;
+        return outcome;
+    };
+    switch (GetValue()) {
+    case ReadResult::Failed:
+        return ended(SetupReadOutcome::Result::Failed);
+    case ReadResult::Cancelled:
+        return ended(SetupReadOutcome::Result::Cancelled);
+    case ReadResult::Requested:
+        if (!m_traits.canAnswer)
+            return ReadOutcome();
+        break;
+    case ReadResult::LptStarted: {
+        // The acknowledgement asks again for what is missing; the answers themselves arrive
+        // meanwhile. Its waits are taken on the Clock, in pieces a cancel cuts short.
+        auto job = AcknowledgeJob();
+        for (;;) {
+            StepResult r = job->step();
+            if (r.kind != StepResult::Kind::Again || !m_receiver.EndReason().empty() || CancelRequested())
+                break;
+            if (r.after >= left())
+                break;
+            if (!sleep(r.after))
+                break;
+        }
+        break;
+    }
+    }
+    waitForAnswers(RequestList(), left());
+    if (CancelRequested()) {
+        closeConnection();
+        if (m_lastFailure.empty())
+            m_lastFailure = "cancelled";
+    }
+    return ReadOutcome();
 }

@@ -3,10 +3,12 @@
 // (COM, USB, LPT, ETHERNET_II, FILE). The setup dialog and `tavroctl setup` both drive it;
 // neither talks to a port itself, and neither does the session: every open, write, read,
 // reopen and close goes through the PrinterConnection that makeConnection builds from the
-// port object's settings. The session holds the conversation: which requests to send on
-// which kind, the acknowledgement of a parallel-port read, the frames that bracket a write,
-// the waits the printer needs, and the catalog messages of each failure, shown through the
-// Prompter with every specified wait taken on the Clock.
+// connection settings the session is given. The session owns that connection and touches no
+// process-wide state, so one process can read or write several printers at once. It holds the
+// conversation: which requests to send (the connection's traits choose), the acknowledgement
+// of a status-reporting (parallel) port's read, the frames that bracket a write, the waits the
+// printer needs, and the catalog messages of each failure, shown through the Prompter with
+// every specified wait taken on the Clock.
 //
 // The host owns the form (a SetupOptions) and a MessageTarget, which receives WM_SETUP_VALUE
 // (wParam setting number, lParam value code) from RcvDataProcess, sent synchronously. The
@@ -14,13 +16,20 @@
 // flag and applies the value (taking its text slot), then refreshes what it shows. Over
 // ETHERNET_II the dialog pauses its buttons for kEthernetCodePause after setting 255, the last
 // answer of a read. SetupValueCollector is a ready-made MessageTarget for hosts without
-// windows.
+// windows. ReadSetup() is the whole "read the user setup" job; its SetupReadOutcome is what
+// the dialog and tavroctl present.
 //
-// Threads: every member except OnSetupValue belongs to the host's thread (the GUI thread).
-// OnSetupValue runs on the thread that handles WM_SETUP_VALUE. When that is the GUI thread
-// (Qt: a blocking queued call), give the session an idle hook that serves queued calls
-// (SetIdleHook), because the session's waits for RcvDataProcess (its end, the answers of a
-// network read) must let a value that is being handed over arrive.
+// Cancel: a token lent with SetCancelToken (Ctrl-C, the dialog's EXIT) ends a read, write,
+// reopen or wait in progress within a fraction of a second; the action then reports
+// Cancelled and shows no failure box.
+//
+// Threads: every member except OnSetupValue, ReadOutcome and the token's cancel belongs to
+// one thread at a time (the host's thread, or a worker it lends the session to). OnSetupValue
+// runs on the thread that handles WM_SETUP_VALUE. When that is the GUI thread (Qt: a blocking
+// queued call) and the session runs there too, give the session an idle hook that serves
+// queued calls (SetIdleHook), because the session's waits for RcvDataProcess (its end, the
+// answers of a read) must let a value that is being handed over arrive.
+#include "app/ConnectionRules.h"
 #include "app/PortName.h"
 #include "app/StepJob.h"
 #include "port/PrinterConnection.h"
@@ -36,15 +45,44 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
+class CancelToken;
 class CErrorLog;
-class CPorts;
 class Clock;
 class MessageTarget;
-class ParPortCtl;
 class Prompter;
+
+// What one "read the user setup" brought: the values that came, the settings that did not
+// answer, and why the read failed or ended.
+struct SetupReadOutcome {
+    enum class Result {
+        Complete,   // every requested setting answered
+        Incomplete, // some (or all) did not answer within the time given; the rest are in
+        Failed,     // the requests could not be sent or the printer went away (failure says why)
+        Cancelled,  // the cancel token ended it
+        NoAnswer,   // the connection cannot answer (an output file): the requests were recorded
+    };
+    Result result = Result::Failed;
+    // The answers applied to an empty form, and the settings whose value it shows.
+    SetupOptions values;
+    std::set<int> shown;
+    // The settings asked for, in order, and those of them that did not answer.
+    std::vector<std::uint8_t> requested;
+    std::vector<std::uint8_t> missing;
+    // Why a Failed or Cancelled read ended, as the connection said it; may be empty.
+    std::string failure;
+    // The session showed the failure's catalog message and closed the connection (the
+    // requests could not be sent). A printer that went away mid-read leaves it false.
+    bool messageShown = false;
+
+    bool complete() const { return result == Result::Complete; }
+    // Nothing at all answered.
+    bool nothingAnswered() const { return !requested.empty() && missing.size() == requested.size(); }
+};
 
 class SetupSession {
 public:
@@ -67,10 +105,11 @@ public:
 
     // korean: the system default language is Korean (the test page gets its Korean line,
     // Default its Korean values). window receives the notifications; it must outlive the
-    // session. The CPorts settings (m_PortName, serial parameters, m_ModelFamily) are the
-    // connection; for ETHERNET_II the network library must have had its EthInit.
-    SetupSession(CPorts& ports, MessageTarget& window, Prompter& prompter, Clock& clock, CErrorLog& log,
-                 bool korean);
+    // session. settings name the connection and the model family; host gives the Clock, the
+    // Prompter and the error log the session and its connection use (a host that lends its
+    // port object in host.ports lets the connection use it; the session itself never looks
+    // at it). For ETHERNET_II the network library must have had its EthInit.
+    SetupSession(ConnectionSettings settings, ConnectionHost host, MessageTarget& window, bool korean);
     // Stops RcvDataProcess (waiting for it) and closes what the session opened.
     ~SetupSession();
     SetupSession(const SetupSession&) = delete;
@@ -80,6 +119,10 @@ public:
     // How long a write may find the printer taking no data (tavroctl --stall); applies to the
     // connections opened from now on.
     void SetStallLimit(Ms limit) { m_stallLimit = limit; }
+    // The job's cancel token (null: nothing cancels): lent to the session's connection and
+    // heard by every wait of the session. It must outlive the session or be taken back first.
+    void SetCancelToken(const CancelToken* token);
+    bool CancelRequested() const;
 
     enum class OpenResult {
         Opened,
@@ -94,8 +137,13 @@ public:
     //  - others: m_Function = 2, the port (re)opened (failure: "Init Fail"); the receive
     //    thread starts for COM and USB.
     OpenResult Open();
-    // The connection kind in use (after Open: FILE names are File).
+    // The connection kind in use (after Open: FILE names are File), for telling the user
+    // what is connected; the session decides nothing by it.
     PortKind Kind() const { return m_kind; }
+    // What the connection Open() made is like (which requests, status reports, opened per
+    // action, can answer).
+    const ConnectionTraits& Traits() const { return m_traits; }
+    const ConnectionSettings& Settings() const { return m_settings; }
     // "Get Value" is offered on this connection (always on Linux: the parallel port has no
     // Windows 95/98 mode).
     bool GetValueAvailable() const { return true; }
@@ -112,6 +160,7 @@ public:
         Requested,  // COM, USB, ETHERNET_II, FILE: the answers arrive as WM_SETUP_VALUE
         LptStarted, // LPT: drive LptAckTick(), first after LptAcknowledge::kFirstInterval
         Failed,     // message shown, connection closed: reset the edits, disable controls
+        Cancelled,  // the cancel token ended it: no message, connection closed
     };
     // "Get Value": the Function 6 requests of the connection kind (RequestList()). Clears
     // the received-answer flags first.
@@ -126,6 +175,17 @@ public:
     // (a request or the connection failed), "ERROR : Write to port." (LPT writes),
     // "ERROR : Cannot create receive thread!" (LPT threads).
     ReadResult GetValue();
+
+    // "Read the user setup", the whole job: GetValue, then (for a status-reporting port) its
+    // acknowledgement stepped on the Clock, then the answers until every requested setting
+    // answered, `timeout` passed, the printer went away or the cancel token was cancelled.
+    // Failure messages as GetValue; no box for the settings that did not answer (the host
+    // names them from the outcome). Blocks the calling thread.
+    SetupReadOutcome ReadSetup(Ms timeout);
+    // The outcome of the read so far (after GetValue, or after the host's own wait for the
+    // answers of an acknowledged read): what answered, what is missing, why it ended. Any
+    // thread.
+    SetupReadOutcome ReadOutcome() const;
 
     struct AckTickResult {
         enum class Kind {
@@ -155,6 +215,8 @@ public:
         ConnectionClosed, // the USB-mode option was written: the printer leaves this interface
         ReopenFailed,     // written, but the USB printer did not come back ("Init Fail")
         Failed,           // "ERROR : Write Fail!..." shown, connection closed, edits reset
+        Cancelled,        // the cancel token ended it: connection closed, no message; the
+                          // printer may hold some of the values (WriteCancelledAfterSending)
     };
     // "Set Value": the options of the form that have a value, bracketed by the enter and
     // end user setting mode frames, then the connection's after-effects (LPT reopened after
@@ -164,6 +226,8 @@ public:
     // Default). Changes the form: an invalid code text becomes "0"; a failure resets the
     // image number and lines.
     WriteResult SetValue(SetupOptions& form);
+    // After a Cancelled write: whether any byte of the settings had gone to the printer.
+    bool WriteCancelledAfterSending() const { return m_sentBeforeCancel; }
 
     enum class TestResult { Printed, Failed };
     // "TEST": the test page, one write per block, then 800 ms. A failed write (or
@@ -190,8 +254,8 @@ public:
     // The received-answer flag of a setting (1..255). Any thread.
     bool Answered(int settingNumber) const;
     void ClearAnswered();
-    // The Function 6 requests of this connection kind, in order.
-    std::vector<std::uint8_t> RequestList() const { return readRequestList(m_kind); }
+    // The Function 6 requests of this connection, in order (its traits choose them).
+    std::vector<std::uint8_t> RequestList() const { return readRequestList(m_traits.setupReadList); }
     int ModelFamily() const;
     bool Korean() const { return m_korean; }
     const RcvDataProcess& Receiver() const { return m_receiver; }
@@ -207,7 +271,10 @@ private:
     Status startReceiver();
     void stopReceiver();
     bool waitForAnswers(const std::vector<std::uint8_t>& wanted, Ms limit);
-    ParPortCtl* parallelControl();
+    bool waitUntil(const std::function<bool()>& done, Ms limit);
+    bool sleep(Ms delay);
+    ReadResult readCancelled();
+    WriteResult writeCancelled(SetupOptions& form);
     // The printer's answers may come whenever the port is open, and the receive thread reads
     // them from the open until the close (serial and USB printers): a port that stays open,
     // can answer and sends no status reports of its own.
@@ -216,7 +283,8 @@ private:
         return m_traits.canAnswer && !m_traits.openedPerAction && !m_traits.statusReports;
     }
 
-    CPorts& m_ports;
+    const ConnectionSettings m_settings;
+    ConnectionHost m_host;
     MessageTarget& m_window;
     Prompter& m_prompter;
     Clock& m_clock;
@@ -231,6 +299,13 @@ private:
     RcvDataProcess m_receiver;
     LptAcknowledge m_ack;
     std::array<std::atomic<bool>, 256> m_answered{};
+    // The answers of the current read applied to an empty form, for its outcome.
+    mutable std::mutex m_receivedMutex;
+    SetupOptions m_received;
+    std::set<int> m_receivedShown;
+    const CancelToken* m_cancel = nullptr;
+    bool m_sentBeforeCancel = false;
+    std::size_t m_bytesSent = 0;
     std::string m_lastFailure;
     bool m_stopBitWarning = false;
     bool m_ethernetReachable = false;

@@ -293,9 +293,5 @@ Status completeGivenForm(SetupOptions& o, const std::set<std::string>& given)
     if (o.paperType == 1 && o.watermark == 1)
         return Status::failure("Water mark print is impossible in Two-color print mode: "
                                "give watermark=off or paper_type=black");
-    if (nvTotalKb(o) > kNvMemoryLimitKb)
-        return Status::failure("nv_user + nv_graphic = " + std::to_string(nvTotalKb(o)) +
-                               " KB: out of range the MAX NV memory size (" +
-                               std::to_string(kNvMemoryLimitKb) + " KB)");
-    return Status::success();
+    return checkNvSize(o);
 }

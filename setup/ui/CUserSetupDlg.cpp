@@ -101,7 +101,10 @@ public:
     {
         if (--m_dlg.m_busy == 0 && m_dlg.m_closeRequested) {
             m_dlg.m_closeRequested = false;
-            QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::reject);
+            if (m_dlg.m_exitRequested)
+                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::onExit);
+            else
+                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::reject);
         }
     }
     BusyScope(const BusyScope&) = delete;
@@ -375,7 +378,7 @@ void CUserSetupDlg::onWatermarkEnable()
 void CUserSetupDlg::onNvSizeChange(int comboId)
 {
     formToOptions(*m_form, m_options);
-    if (nvTotalKb(m_options) > kNvMemoryLimitKb) {
+    if (!checkNvSize(m_options)) {
         m_deps.prompter.message(catalogFormat(50, kNvMemoryLimitKb));
         (comboId == 1056 ? m_options.nvGraphic : m_options.nvUser) = kNoValue;
     }
@@ -416,15 +419,23 @@ void CUserSetupDlg::openingSequence()
     refresh();
     applyEnableRules();
 
-    m_session = std::make_unique<SetupSession>(m_deps.ports, *m_target, m_deps.prompter, m_deps.clock,
-                                               m_deps.errorLog, m_deps.korean);
+    // The dialog's connection is the one the connection dialog chose; the dialog lends its
+    // port object so that the menu sees the port open while the dialog runs.
+    m_session = std::make_unique<SetupSession>(
+        m_deps.ports.Settings(), ConnectionHost{m_deps.clock, m_deps.prompter, m_deps.errorLog, &m_deps.ports},
+        *m_target, m_deps.korean);
+    // EXIT and the close box cancel it: a read, a write or an acknowledgement that waits on
+    // the printer ends at once.
+    m_session->SetCancelToken(&m_cancel);
     // The session's waits for its receive thread must let a value that is being handed to
     // this dialog (a queued call to the GUI thread) arrive, or both would wait for good. The
     // acknowledgement's end waits so on the driver's worker, where the GUI thread is free to
     // take the value and there are no events of its own to serve.
     m_session->SetIdleHook([] {
+        // As the Qt clock's waits: input goes on to a busy wait's drop filter, else stays queued.
         if (onGuiThread())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QCoreApplication::processEvents(QtBusy::active() ? QEventLoop::AllEvents
+                                                             : QEventLoop::ExcludeUserInputEvents);
     });
     if (m_session->Open() == SetupSession::OpenResult::Failed) {
         m_openFailed = true;
@@ -456,7 +467,7 @@ long CUserSetupDlg::handleMessage(unsigned msg, std::uintptr_t wParam, std::intp
     refresh();
     applyEnableRules();
     BusyScope busy(*this);
-    if (wParam == 255 && m_session->Kind() == PortKind::Ethernet) {
+    if (wParam == 255 && m_session->Traits().openedPerAction) {
         // The last answer of a network read: the module needs a moment before the next
         // connection, so the buttons that would open one wait.
         m_form->setEnabled({1059, 1032, 1052}, false);
@@ -474,8 +485,7 @@ void CUserSetupDlg::onGetValue()
         return;
     formToOptions(*m_form, m_options);
     m_unanswered.clear();
-    const bool lpt = m_session->Kind() == PortKind::Parallel;
-    if (lpt) {
+    if (m_session->Traits().statusReports) {
         // The parallel port answers through the acknowledgement timer; the dialog goes back
         // to its event loop meanwhile with the action buttons off.
         setActionButtons(false);
@@ -488,6 +498,11 @@ void CUserSetupDlg::onGetValue()
             return;
         case SetupSession::ReadResult::Requested:
             break;
+        case SetupSession::ReadResult::Cancelled:
+            m_waitCursor = false;
+            unsetCursor();
+            m_status->clear();
+            return;
         case SetupSession::ReadResult::Failed:
             m_waitCursor = false;
             unsetCursor();
@@ -503,52 +518,48 @@ void CUserSetupDlg::onGetValue()
         return;
     }
 
-    QtBusy wait(this, m_status, text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
-    switch (m_session->GetValue()) {
-    case SetupSession::ReadResult::Requested:
-    case SetupSession::ReadResult::LptStarted:
-        break;
-    case SetupSession::ReadResult::Failed:
-        m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
-        setActionButtons(false);
-        m_form->setEnabled({1070, 1059}, true);
-        disableAfterFailure();
-        return;
+    // The answers come in as WM_SETUP_VALUE on this thread; the session's wait serves them.
+    // A printer that is off, unplugged or gone mid-read must not leave a blank form and no word.
+    SetupReadOutcome outcome;
+    {
+        QtBusy wait(this, m_status, text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
+        outcome = m_session->ReadSetup(m_deps.answerTimeout);
     }
-    if (m_session->Kind() == PortKind::File || m_session->Kind() == PortKind::PrintToFile) {
+    presentRead(outcome);
+}
+
+void CUserSetupDlg::presentRead(const SetupReadOutcome& outcome)
+{
+    switch (outcome.result) {
+    case SetupReadOutcome::Result::Cancelled:
+        m_status->clear();
+        return;
+    case SetupReadOutcome::Result::NoAnswer:
         m_status->showMessage(text("The requests went to the output file; a file does not answer.",
                                    "요청을 출력 파일에 썼습니다. 파일은 응답하지 않습니다."));
         return;
+    case SetupReadOutcome::Result::Failed:
+        if (outcome.messageShown) {
+            m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
+            setActionButtons(false);
+            m_form->setEnabled({1070, 1059}, true);
+            disableAfterFailure();
+            return;
+        }
+        break; // the printer went away mid-read: name what did not come
+    case SetupReadOutcome::Result::Complete:
+    case SetupReadOutcome::Result::Incomplete:
+        break;
     }
-    waitForAnswers();
-}
-
-void CUserSetupDlg::waitForAnswers()
-{
-    // The answers come in as WM_SETUP_VALUE on this thread; the wait serves them. A printer
-    // that is off, unplugged or gone mid-read must not leave a blank form and no word.
-    const std::vector<std::uint8_t> wanted = m_session->RequestList();
-    auto missing = [&] {
-        std::vector<std::uint8_t> left;
-        if (!m_session)
-            return left;
-        for (auto n : wanted)
-            if (!m_session->Answered(n))
-                left.push_back(n);
-        return left;
-    };
-    QtClock::waitUntil([&] { return !m_session || missing().empty(); }, m_deps.answerTimeout);
-    if (!m_session)
-        return;
-    m_unanswered = missing();
+    m_unanswered = outcome.missing;
     if (m_unanswered.empty()) {
         m_status->showDone(text("Settings read from the printer.", "프린터 설정을 읽었습니다."));
         return;
     }
-    reportUnanswered();
+    reportUnanswered(outcome);
 }
 
-void CUserSetupDlg::reportUnanswered()
+void CUserSetupDlg::reportUnanswered(const SetupReadOutcome& outcome)
 {
     QStringList names;
     std::string numbers;
@@ -559,7 +570,7 @@ void CUserSetupDlg::reportUnanswered()
         names << (name.isEmpty() ? QString::number(n) : name);
         numbers += (numbers.empty() ? "" : " ") + std::to_string(n);
     }
-    const bool none = m_unanswered.size() == m_session->RequestList().size();
+    const bool none = outcome.nothingAnswered();
     m_deps.errorLog.WriteLog("Get Value: no answer from the printer for setting(s) %s", numbers.c_str());
     // Nothing at all: the catalog's read failure says it. Some answered: they stay in the
     // form, and the message names the others.
@@ -603,7 +614,7 @@ void CUserSetupDlg::onSetValue()
     }
     setActionButtons(false);
     QString waitText;
-    switch (m_session->Kind()) {
+    switch (m_session->Kind()) { // what the user waits for, in the words of the connection
     case PortKind::Parallel:
         waitText = text("Writing the settings; the printer restarts (about 4 s)...",
                         "설정 쓰는 중, 프린터가 다시 시작합니다 (약 4초)...");
@@ -627,6 +638,10 @@ void CUserSetupDlg::onSetValue()
     }
     refresh();
     switch (result) {
+    case SetupSession::WriteResult::Cancelled:
+        m_status->showFailure(text("Writing was stopped; the printer may hold some of the values. Read them back.",
+                                   "쓰기를 멈췄습니다. 프린터에 일부 설정이 저장되었을 수 있습니다. 다시 읽어 보십시오."));
+        return;
     case SetupSession::WriteResult::Failed:
         m_status->showFailure(text("Writing the settings failed; check the printer and write again.",
                                    "설정 쓰기 실패. 프린터를 확인하고 다시 쓰십시오."));
@@ -705,9 +720,14 @@ void CUserSetupDlg::onTest()
 void CUserSetupDlg::onExit()
 {
     if (m_busy) {
+        // The action in progress ends at once; EXIT follows when it is over.
+        m_cancel.cancel();
         m_closeRequested = true;
+        m_exitRequested = true;
         return;
     }
+    // An acknowledgement step that waits on the printer ends now.
+    m_cancel.cancel();
     m_ack->stop();
     if (m_session)
         m_session->Exit();
@@ -719,9 +739,11 @@ void CUserSetupDlg::onExit()
 void CUserSetupDlg::reject()
 {
     if (m_busy) {
+        m_cancel.cancel();
         m_closeRequested = true;
         return;
     }
+    m_cancel.cancel();
     m_ack->stop();
     if (m_session && !m_closed)
         m_session->CloseWindow();
@@ -732,6 +754,7 @@ void CUserSetupDlg::reject()
 
 void CUserSetupDlg::closeConnection(bool)
 {
+    m_cancel.cancel();
     m_ack->stop();
     m_waitCursor = false;
     // Release any worker blocked in a hand-over before waiting for it to end.

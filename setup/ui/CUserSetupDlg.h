@@ -11,6 +11,7 @@
 // workers are joined, so neither side can block the other for good. The parallel-port
 // acknowledgement runs on a QtStepDriver's worker: while it runs, it alone writes to the
 // session's connection (the action buttons are off).
+#include "app/CancelToken.h"
 #include "setup/SetupOptions.h"
 #include "setup/SetupTextSlots.h"
 
@@ -31,6 +32,7 @@ class QtStatusLine;
 class QtStepDriver;
 struct StepResult;
 class SetupSession;
+struct SetupReadOutcome;
 class UserSetupForm;
 
 struct UserSetupDlgDeps {
@@ -107,8 +109,8 @@ private:
     void onWatermarkEnable();
     void onNvSizeChange(int comboId);
     void closeConnection(bool exitButton);
-    void waitForAnswers();
-    void reportUnanswered();
+    void presentRead(const SetupReadOutcome& outcome);
+    void reportUnanswered(const SetupReadOutcome& outcome);
     void afterUsbModeChange();
     void lptReadEnded(const StepResult& result);
     QString text(const char* english, const char* korean) const;
@@ -129,5 +131,8 @@ private:
     // then is carried out when the action is over (the session is still on the stack).
     int m_busy = 0;
     bool m_closeRequested = false;
+    bool m_exitRequested = false;
+    // Cancelled by EXIT and the close box: what the session is waiting on ends at once.
+    CancelToken m_cancel;
     friend class BusyScope;
 };

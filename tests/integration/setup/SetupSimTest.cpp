@@ -287,7 +287,8 @@ TEST_F(HangUp, SerialPrinterHangsUpBeforeTheWrite)
     ports.m_FlowCtrl = 3;
     SetupValueCollector collector;
     {
-        SetupSession session(ports, collector, prompter, SystemClock::instance(), log, false);
+        SetupSession session(ports.Settings(), ConnectionHost{SystemClock::instance(), prompter, log, &ports}, collector,
+                             false);
         collector.Attach(&session);
         ASSERT_EQ(session.Open(), SetupSession::OpenResult::Opened);
         ASSERT_EQ(session.GetValue(), SetupSession::ReadResult::Requested);
