@@ -18,6 +18,7 @@
 #include "setup/ui/UserSetupBinding.h"
 #include "setup/ui/UserSetupForm.h"
 #include "setup/ui/UserSetupTexts.h"
+#include "setup/ui/UserSetupControls.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -34,49 +35,59 @@
 
 #include <algorithm>
 
+using namespace UserSetupControls;
+
 namespace {
 
 // The controls a failed read, write or test page leaves disabled: the connection is closed,
 // so only EXIT, Default and the right-hand options stay usable.
 const std::initializer_list<int> kDisabledAfterFailure = {
-    1039, 1037, 1004, 1006, 1009, 1011, 1014, 1016, 1020, 1024, 1032, 1052, 1026, 1029, 1035, 1055,
-    1054, 1053, 1056, 1057, 1051, 1061, 1049, 1050, 1062, 1063, 1065, 1066, 1067, 1068, 1069, 1025};
+    kPaper80mm,          kPaper58mm,         kPaperBlack,           kPaperTwoColor,
+    kWaterMarkDisable,   kWaterMarkEnable,   kCutAdjustOff,         kCutAdjustOn,
+    kDrawerOnCutDisable, kDrawerOnCutEnable, kGetValueButton,       kSetValueButton,
+    kImageNumberEdit,    kLinesEdit,         kTestButton,           kColorDensityCombo,
+    kCodePageCombo,      kBellCountCombo,    kNvGraphicCombo,       kNvUserCombo,
+    kCutPartial,         kCutFull,           kBoldKoreanOff,        kBoldKoreanOn,
+    kSpeedCombo,         kMarginEdit,        kDrawerSelfTestEnable, kDrawerSelfTestDisable,
+    kColumnCombo,        kRxBufferCombo,     kBellTypeCombo,        kCustomCodeEdit};
 
 // Hidden for the TAVRO36/38, which has none of these options.
-const std::initializer_list<int> kHiddenForTavro36 = {1093, 1094, 1095, 1096, 1047, 1097, 1015,
-                                                      1017, 1098, 1030, 1031, 1099, 1022, 1023,
-                                                      1101, 1033, 1036, 1106, 1041, 1042};
+const std::initializer_list<int> kHiddenForTavro36 = {
+    kEmulationLabel,   kEmulationEpson, kEmulationStar,    kDensityLabel,     kDensityCombo,
+    kKitchenBellLabel, kKitchenBellOff, kKitchenBellOn,    kAutoCutLabel,     kAutoCutOn,
+    kAutoCutOff,       kSelfTestLabel,  kSelfTestPrint,    kSelfTestHexDump,  kUsbModeLabel,
+    kUsbModeUsb,       kUsbModeCom,     kLcdPasswordLabel, kLcdPasswordReset, kLcdPasswordKeep};
 
 // The label that names a setting the printer is asked for, to tell the user which ones
 // did not answer in the words of the form.
 int labelOfSetting(int setting)
 {
     switch (setting) {
-    case 1: return 1085;
-    case 2: return 1084;
-    case 3: return 1076;
-    case 116: return 1077;
-    case 118: return 1077;
-    case 242: return 1078;
-    case 243: return 1079;
-    case 244: return 1081;
-    case 245: return 1082;
-    case 246: return 1083;
-    case 247: return 1086;
-    case 248: return 1058;
-    case 249: return 1060;
-    case 250: return 1064;
-    case 251: return 1087;
-    case 252: return 1088;
-    case 253: return 1089;
-    case 255: return 1010;
+    case 1: return kNvUserLabel;
+    case 2: return kNvGraphicLabel;
+    case 3: return kPaperWidthLabel;
+    case 116: return kPaperTypeLabel;
+    case 118: return kPaperTypeLabel;
+    case 242: return kWaterMarkLabel;
+    case 243: return kCutAdjustLabel;
+    case 244: return kDrawerOnCutLabel;
+    case 245: return kBellTypeLabel;
+    case 246: return kCodePageLabel;
+    case 247: return kCutModeLabel;
+    case 248: return kBoldKoreanLabel;
+    case 249: return kSpeedLabel;
+    case 250: return kMarginLabel;
+    case 251: return kDrawerSelfTestLabel;
+    case 252: return kRxBufferLabel;
+    case 253: return kStopBitLabel;
+    case 255: return kCustomCodeLabel;
     default: return 0;
     }
 }
 
 // Korean keeps the Latin mnemonic letter in brackets after the text.
 const std::initializer_list<std::pair<int, char>> kButtonKeys = {
-    {1032, 'G'}, {1052, 'S'}, {1035, 'T'}, {1059, 'D'}, {1070, 'X'}};
+    {kGetValueButton, 'G'}, {kSetValueButton, 'S'}, {kTestButton, 'T'}, {kDefaultButton, 'D'}, {kExitButton, 'X'}};
 
 // Selects the whole text when the edit gets the focus, so a new number replaces the old.
 class SelectAllOnFocus final : public QObject {
@@ -169,32 +180,32 @@ void CUserSetupDlg::connectHandlers()
     auto onClick = [this](int id, auto handler) {
         connect(m_form->radio(id), &QRadioButton::clicked, this, handler);
     };
-    connect(m_form->button(1032), &QPushButton::clicked, this, &CUserSetupDlg::onGetValue);
-    connect(m_form->button(1052), &QPushButton::clicked, this, &CUserSetupDlg::onSetValue);
-    connect(m_form->button(1035), &QPushButton::clicked, this, &CUserSetupDlg::onTest);
-    connect(m_form->button(1059), &QPushButton::clicked, this, &CUserSetupDlg::onDefault);
-    connect(m_form->button(1070), &QPushButton::clicked, this, &CUserSetupDlg::onExit);
+    connect(m_form->button(kGetValueButton), &QPushButton::clicked, this, &CUserSetupDlg::onGetValue);
+    connect(m_form->button(kSetValueButton), &QPushButton::clicked, this, &CUserSetupDlg::onSetValue);
+    connect(m_form->button(kTestButton), &QPushButton::clicked, this, &CUserSetupDlg::onTest);
+    connect(m_form->button(kDefaultButton), &QPushButton::clicked, this, &CUserSetupDlg::onDefault);
+    connect(m_form->button(kExitButton), &QPushButton::clicked, this, &CUserSetupDlg::onExit);
 
-    onClick(1039, [this] { m_form->combo(1067)->setEnabled(false); });
-    onClick(1037, [this] {
-        m_form->combo(1067)->setCurrentIndex(1);
-        m_form->combo(1067)->setEnabled(true);
+    onClick(kPaper80mm, [this] { m_form->combo(kColumnCombo)->setEnabled(false); });
+    onClick(kPaper58mm, [this] {
+        m_form->combo(kColumnCombo)->setCurrentIndex(1);
+        m_form->combo(kColumnCombo)->setEnabled(true);
     });
-    onClick(1004, [this] { m_form->combo(1055)->setEnabled(false); });
-    onClick(1006, [this] { onPaperType2Color(); });
-    onClick(1009, [this] { m_form->edit(1026)->setEnabled(false); });
-    onClick(1011, [this] { onWatermarkEnable(); });
-    onClick(1014, [this] { m_form->edit(1029)->setEnabled(false); });
-    onClick(1016, [this] { m_form->edit(1029)->setEnabled(true); });
-    onClick(1071, [this] { m_session->NoteStopBitChosen(); });
-    onClick(1072, [this] { m_session->NoteStopBitChosen(); });
-    connect(m_form->combo(1056), &QComboBox::activated, this, [this] { onNvSizeChange(1056); });
-    connect(m_form->combo(1057), &QComboBox::activated, this, [this] { onNvSizeChange(1057); });
-    connect(m_form->combo(1069), &QComboBox::currentIndexChanged, this, [this] { updateBellLabel(); });
+    onClick(kPaperBlack, [this] { m_form->combo(kColorDensityCombo)->setEnabled(false); });
+    onClick(kPaperTwoColor, [this] { onPaperType2Color(); });
+    onClick(kWaterMarkDisable, [this] { m_form->edit(kImageNumberEdit)->setEnabled(false); });
+    onClick(kWaterMarkEnable, [this] { onWatermarkEnable(); });
+    onClick(kCutAdjustOff, [this] { m_form->edit(kLinesEdit)->setEnabled(false); });
+    onClick(kCutAdjustOn, [this] { m_form->edit(kLinesEdit)->setEnabled(true); });
+    onClick(kStopBitOne, [this] { m_session->NoteStopBitChosen(); });
+    onClick(kStopBitTwo, [this] { m_session->NoteStopBitChosen(); });
+    connect(m_form->combo(kNvGraphicCombo), &QComboBox::activated, this, [this] { onNvSizeChange(kNvGraphicCombo); });
+    connect(m_form->combo(kNvUserCombo), &QComboBox::activated, this, [this] { onNvSizeChange(kNvUserCombo); });
+    connect(m_form->combo(kBellTypeCombo), &QComboBox::currentIndexChanged, this, [this] { updateBellLabel(); });
 
     auto* selectAll = new SelectAllOnFocus(this);
-    m_form->edit(1025)->installEventFilter(selectAll);
-    m_form->edit(1063)->installEventFilter(selectAll);
+    m_form->edit(kCustomCodeEdit)->installEventFilter(selectAll);
+    m_form->edit(kMarginEdit)->installEventFilter(selectAll);
 }
 
 void CUserSetupDlg::fillCombos()
@@ -206,30 +217,30 @@ void CUserSetupDlg::fillCombos()
             c->addItem(QString::fromUtf8(t));
         c->setCurrentIndex(-1);
     };
-    fill(1047, kDensityLevels);
-    fill(1048, kSleepModes);
-    fill(1090, kPaperSaveModes);
-    fill(1055, kColorDensities);
-    fill(1067, kColumnEntries);
-    fill(1069, kBellTypes);
+    fill(kDensityCombo, kDensityLevels);
+    fill(kSleepModeCombo, kSleepModes);
+    fill(kPaperSaveCombo, kPaperSaveModes);
+    fill(kColorDensityCombo, kColorDensities);
+    fill(kColumnCombo, kColumnEntries);
+    fill(kBellTypeCombo, kBellTypes);
 
     // Label 1058: the bold Korean font exists only in the Korean firmware.
     if (m_deps.korean) {
-        m_form->label(1058)->setText("Bold Korean Font");
+        m_form->label(kBoldKoreanLabel)->setText("Bold Korean Font");
     } else {
-        m_form->label(1058)->setText("Reserved");
-        m_form->setEnabled({1058, 1049, 1050}, false);
+        m_form->label(kBoldKoreanLabel)->setText("Reserved");
+        m_form->setEnabled({kBoldKoreanLabel, kBoldKoreanOff, kBoldKoreanOn}, false);
     }
 
     fillReceiveBuffer();
 
-    QComboBox* speed = m_form->combo(1062);
+    QComboBox* speed = m_form->combo(kSpeedCombo);
     speed->clear();
     for (int s : speedEntries(m_deps.ports.m_ModelFamily))
         speed->addItem(QString::number(s));
     speed->setCurrentIndex(-1);
 
-    QComboBox* codePage = m_form->combo(1054);
+    QComboBox* codePage = m_form->combo(kCodePageCombo);
     codePage->clear();
     for (const CodePageEntry& e : codePageTable())
         codePage->addItem(e.text);
@@ -237,13 +248,13 @@ void CUserSetupDlg::fillCombos()
     for (const auto& [key, value] : codePageProfileKeys())
         (void)m_deps.profile.writeString("USER", key, value);
 
-    for (int id : {1053, 1056, 1057})
+    for (int id : {kBellCountCombo, kNvGraphicCombo, kNvUserCombo})
         m_form->combo(id)->setCurrentIndex(-1);
 }
 
 void CUserSetupDlg::fillReceiveBuffer()
 {
-    QComboBox* c = m_form->combo(1068);
+    QComboBox* c = m_form->combo(kRxBufferCombo);
     c->clear();
     for (int i = 0;; ++i) {
         std::string value = m_deps.profile.getString("USER", "R_BUF_SZ" + std::to_string(i));
@@ -285,30 +296,30 @@ void CUserSetupDlg::applyModelRules()
     const int family = m_deps.ports.m_ModelFamily;
     if (family == kFamilyTavro36) {
         m_form->setVisible(kHiddenForTavro36, false);
-        m_form->setEnabled({1056, 1057}, false);
+        m_form->setEnabled({kNvGraphicCombo, kNvUserCombo}, false);
         return;
     }
-    m_form->setVisible({1105}, false);
+    m_form->setVisible({kPrinterPicture}, false);
     if (family == kFamilyTavro44i) {
-        m_form->setEnabled({1015, 1017, 1069, 1053, 1048}, false);
-        for (int id : {1082, 1097, 1101, 1102}) {
+        m_form->setEnabled({kKitchenBellOff, kKitchenBellOn, kBellTypeCombo, kBellCountCombo, kSleepModeCombo}, false);
+        for (int id : {kBellTypeLabel, kKitchenBellLabel, kUsbModeLabel, kSleepModeLabel}) {
             m_form->label(id)->setText("Reserved");
             m_form->label(id)->setEnabled(false);
         }
-        m_form->setEnabled({1033, 1036}, false);
-        m_form->setVisible({1104, 1038, 1040}, false);
+        m_form->setEnabled({kUsbModeUsb, kUsbModeCom}, false);
+        m_form->setVisible({kWifiKeepLabel, kWifiKeepEnable, kWifiKeepDisable}, false);
     }
 }
 
 void CUserSetupDlg::updateBellLabel()
 {
-    int type = m_form->combo(1069)->currentIndex();
+    int type = m_form->combo(kBellTypeCombo)->currentIndex();
     // The melodies and the DK2 bell play five times at most; the others ring a count.
     const bool times = type == 0 || type == 4;
     if (times)
-        m_form->label(1021)->setText(m_deps.korean ? QString::fromUtf8("회") : QString("Times"));
+        m_form->label(kTimesLabel)->setText(m_deps.korean ? QString::fromUtf8("회") : QString("Times"));
     else
-        m_form->label(1021)->setText(" / 5");
+        m_form->label(kTimesLabel)->setText(" / 5");
 }
 
 void CUserSetupDlg::refresh()
@@ -319,18 +330,18 @@ void CUserSetupDlg::refresh()
 
 void CUserSetupDlg::applyEnableRules()
 {
-    m_form->combo(1067)->setEnabled(m_options.paperWidth == 1);
-    m_form->combo(1055)->setEnabled(m_options.paperType == 1);
-    m_form->edit(1026)->setEnabled(m_options.watermark == 1);
-    m_form->edit(1029)->setEnabled(m_options.cutAdjust == 1);
+    m_form->combo(kColumnCombo)->setEnabled(m_options.paperWidth == 1);
+    m_form->combo(kColorDensityCombo)->setEnabled(m_options.paperType == 1);
+    m_form->edit(kImageNumberEdit)->setEnabled(m_options.watermark == 1);
+    m_form->edit(kLinesEdit)->setEnabled(m_options.cutAdjust == 1);
 }
 
 void CUserSetupDlg::setActionButtons(bool on)
 {
-    for (int id : {1032, 1035, 1052, 1070, 1059})
+    for (int id : {kGetValueButton, kTestButton, kSetValueButton, kExitButton, kDefaultButton})
         m_form->button(id)->setEnabled(on);
     if (on && m_session && !m_session->GetValueAvailable())
-        m_form->button(1032)->setEnabled(false);
+        m_form->button(kGetValueButton)->setEnabled(false);
 }
 
 void CUserSetupDlg::disableAfterFailure()
@@ -344,34 +355,35 @@ void CUserSetupDlg::onPaperType2Color()
 {
     formToOptions(*m_form, m_options);
     if (m_options.watermark == 1) {
-        if (m_deps.prompter.show("Water mark print is impossible in Two-color print mode.\nDisable water mark function?",
-                                 PromptButtons::YesNo, PromptIcon::Question, "Notice") == PromptAnswer::Yes) {
+        if (m_deps.prompter.show(
+                "Water mark print is impossible in Two-color print mode.\nDisable water mark function?",
+                PromptButtons::YesNo, PromptIcon::Question, "Notice") == PromptAnswer::Yes) {
             m_options.watermark = 0;
-            m_form->setPairValue(1009, 1011, 0);
-            m_form->edit(1026)->setEnabled(false);
+            m_form->setPairValue(kWaterMarkDisable, kWaterMarkEnable, 0);
+            m_form->edit(kImageNumberEdit)->setEnabled(false);
         } else {
             m_options.paperType = 0;
-            m_form->setPairValue(1004, 1006, 0);
-            m_form->combo(1055)->setEnabled(false);
+            m_form->setPairValue(kPaperBlack, kPaperTwoColor, 0);
+            m_form->combo(kColorDensityCombo)->setEnabled(false);
             return;
         }
     }
-    m_form->combo(1055)->setCurrentIndex(1); // MEDIUM
-    m_form->combo(1055)->setEnabled(true);
+    m_form->combo(kColorDensityCombo)->setCurrentIndex(1); // MEDIUM
+    m_form->combo(kColorDensityCombo)->setEnabled(true);
 }
 
 void CUserSetupDlg::onWatermarkEnable()
 {
-    m_form->edit(1026)->setEnabled(true);
-    if (m_form->pairValue(1004, 1006) != 1)
+    m_form->edit(kImageNumberEdit)->setEnabled(true);
+    if (m_form->pairValue(kPaperBlack, kPaperTwoColor) != 1)
         return;
     if (m_deps.prompter.show("Water mark print is impossible in Two-color print mode.\nSelect One-color mode?",
                              PromptButtons::YesNo, PromptIcon::Question, "Notice") == PromptAnswer::Yes) {
-        m_form->setPairValue(1004, 1006, 0);
-        m_form->combo(1055)->setEnabled(false);
+        m_form->setPairValue(kPaperBlack, kPaperTwoColor, 0);
+        m_form->combo(kColorDensityCombo)->setEnabled(false);
     } else {
-        m_form->setPairValue(1009, 1011, 0);
-        m_form->edit(1026)->setEnabled(false);
+        m_form->setPairValue(kWaterMarkDisable, kWaterMarkEnable, 0);
+        m_form->edit(kImageNumberEdit)->setEnabled(false);
     }
 }
 
@@ -380,7 +392,7 @@ void CUserSetupDlg::onNvSizeChange(int comboId)
     formToOptions(*m_form, m_options);
     if (!checkNvSize(m_options)) {
         m_deps.prompter.message(catalogFormat(50, kNvMemoryLimitKb));
-        (comboId == 1056 ? m_options.nvGraphic : m_options.nvUser) = kNoValue;
+        (comboId == kNvGraphicCombo ? m_options.nvGraphic : m_options.nvUser) = kNoValue;
     }
     refresh();
 }
@@ -392,10 +404,10 @@ void CUserSetupDlg::onDefault()
     if (!m_session->Default(m_options))
         return;
     refresh();
-    m_form->combo(1055)->setEnabled(false);
-    m_form->combo(1067)->setEnabled(false);
-    m_form->edit(1029)->setEnabled(false);
-    m_form->edit(1026)->setEnabled(false);
+    m_form->combo(kColorDensityCombo)->setEnabled(false);
+    m_form->combo(kColumnCombo)->setEnabled(false);
+    m_form->edit(kLinesEdit)->setEnabled(false);
+    m_form->edit(kImageNumberEdit)->setEnabled(false);
 }
 
 void CUserSetupDlg::mouseMoveEvent(QMouseEvent* event)
@@ -412,7 +424,7 @@ void CUserSetupDlg::openingSequence()
 {
     unsetCursor();
     setWindowTitle("TAVROSet(203dpi) : User Setup");
-    m_form->label(1034)->setText(QString::fromStdString(m_deps.summary).replace("\r\n", "\n"));
+    m_form->label(kModelArea)->setText(QString::fromStdString(m_deps.summary).replace("\r\n", "\n"));
     m_options = SetupOptions{};
 
     fillCombos();
@@ -443,7 +455,7 @@ void CUserSetupDlg::openingSequence()
         return;
     }
     if (!m_session->GetValueAvailable())
-        m_form->button(1032)->setEnabled(false);
+        m_form->button(kGetValueButton)->setEnabled(false);
 
     applyKoreanCaptions();
     applyModelRules();
@@ -470,10 +482,10 @@ long CUserSetupDlg::handleMessage(unsigned msg, std::uintptr_t wParam, std::intp
     if (wParam == 255 && m_session->Traits().openedPerAction) {
         // The last answer of a network read: the module needs a moment before the next
         // connection, so the buttons that would open one wait.
-        m_form->setEnabled({1059, 1032, 1052}, false);
+        m_form->setEnabled({kDefaultButton, kGetValueButton, kSetValueButton}, false);
         m_deps.clock.sleep(SetupSession::kEthernetCodePause);
-        m_form->setEnabled({1059, 1052}, true);
-        m_form->button(1032)->setEnabled(m_session->GetValueAvailable());
+        m_form->setEnabled({kDefaultButton, kSetValueButton}, true);
+        m_form->button(kGetValueButton)->setEnabled(m_session->GetValueAvailable());
     }
     return 1;
 }
@@ -508,7 +520,7 @@ void CUserSetupDlg::onGetValue()
             unsetCursor();
             m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
             setActionButtons(false);
-            m_form->setEnabled({1070, 1059}, true);
+            m_form->setEnabled({kExitButton, kDefaultButton}, true);
             disableAfterFailure();
             return;
         }
@@ -542,7 +554,7 @@ void CUserSetupDlg::presentRead(const SetupReadOutcome& outcome)
         if (outcome.messageShown) {
             m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
             setActionButtons(false);
-            m_form->setEnabled({1070, 1059}, true);
+            m_form->setEnabled({kExitButton, kDefaultButton}, true);
             disableAfterFailure();
             return;
         }
@@ -599,7 +611,7 @@ void CUserSetupDlg::lptReadEnded(const StepResult& result)
         return;
     }
     // The read cannot finish; EXIT must still let the user leave.
-    m_form->button(1070)->setEnabled(true);
+    m_form->button(kExitButton)->setEnabled(true);
     m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
 }
 
@@ -639,13 +651,14 @@ void CUserSetupDlg::onSetValue()
     refresh();
     switch (result) {
     case SetupSession::WriteResult::Cancelled:
-        m_status->showFailure(text("Writing was stopped; the printer may hold some of the values. Read them back.",
-                                   "쓰기를 멈췄습니다. 프린터에 일부 설정이 저장되었을 수 있습니다. 다시 읽어 보십시오."));
+        m_status->showFailure(
+            text("Writing was stopped; the printer may hold some of the values. Read them back.",
+                 "쓰기를 멈췄습니다. 프린터에 일부 설정이 저장되었을 수 있습니다. 다시 읽어 보십시오."));
         return;
     case SetupSession::WriteResult::Failed:
         m_status->showFailure(text("Writing the settings failed; check the printer and write again.",
                                    "설정 쓰기 실패. 프린터를 확인하고 다시 쓰십시오."));
-        m_form->setEnabled({1070, 1059}, true);
+        m_form->setEnabled({kExitButton, kDefaultButton}, true);
         disableAfterFailure();
         return;
     case SetupSession::WriteResult::ConnectionClosed:
@@ -675,8 +688,8 @@ void CUserSetupDlg::afterUsbModeChange()
     // The printer took its USB mode and restarted as the other kind of USB device: this
     // connection is gone, and a "Get Value" now would only say "Read Fail". Only the way
     // back to the connection dialog helps.
-    m_form->setEnabled({1032, 1052, 1035}, false);
-    m_form->setEnabled({1070, 1059}, true);
+    m_form->setEnabled({kGetValueButton, kSetValueButton, kTestButton}, false);
+    m_form->setEnabled({kExitButton, kDefaultButton}, true);
     m_status->showFailure(text("The printer switched its USB mode; this connection is closed.",
                                "프린터의 USB 동작 모드가 바뀌어 연결이 끊겼습니다."));
     const QString question =
@@ -700,7 +713,7 @@ void CUserSetupDlg::onTest()
     if (!m_session)
         return;
     formToOptions(*m_form, m_options);
-    m_form->setEnabled({1059, 1032, 1052}, false);
+    m_form->setEnabled({kDefaultButton, kGetValueButton, kSetValueButton}, false);
     SetupSession::TestResult printed;
     {
         QtBusy wait(this, m_status, text("Printing the test page...", "테스트 페이지 인쇄 중..."));
@@ -708,13 +721,13 @@ void CUserSetupDlg::onTest()
     }
     if (printed == SetupSession::TestResult::Failed) {
         m_status->showFailure(text("The test page could not be sent.", "테스트 페이지를 보내지 못했습니다."));
-        m_form->setEnabled({1070, 1059}, true);
+        m_form->setEnabled({kExitButton, kDefaultButton}, true);
         disableAfterFailure();
         return;
     }
     m_status->showDone(text("Test page sent to the printer.", "테스트 페이지를 프린터로 보냈습니다."));
-    m_form->setEnabled({1059, 1052}, true);
-    m_form->button(1032)->setEnabled(m_session->GetValueAvailable());
+    m_form->setEnabled({kDefaultButton, kSetValueButton}, true);
+    m_form->button(kGetValueButton)->setEnabled(m_session->GetValueAvailable());
 }
 
 void CUserSetupDlg::onExit()

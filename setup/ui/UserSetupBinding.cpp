@@ -1,9 +1,12 @@
 #include "setup/ui/UserSetupBinding.h"
 
 #include "setup/ui/UserSetupForm.h"
+#include "setup/ui/UserSetupControls.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+
+using namespace UserSetupControls;
 
 namespace {
 
@@ -15,16 +18,25 @@ struct Pair {
 
 // Radio pairs in form order.
 const Pair kPairs[] = {
-    {1039, 1037, &SetupOptions::paperWidth},  {1004, 1006, &SetupOptions::paperType},
-    {1009, 1011, &SetupOptions::watermark},   {1014, 1016, &SetupOptions::cutAdjust},
-    {1020, 1024, &SetupOptions::drawerOnCut}, {1051, 1061, &SetupOptions::cutMode},
-    {1049, 1050, &SetupOptions::boldKorean},  {1065, 1066, &SetupOptions::drawerSelfTest},
-    {1071, 1072, &SetupOptions::stopBit},     {1094, 1095, &SetupOptions::emulation},
-    {1015, 1017, &SetupOptions::kitchenBell}, {1030, 1031, &SetupOptions::autoCut},
-    {1022, 1023, &SetupOptions::selfTest},    {1027, 1028, &SetupOptions::receiveError},
-    {1033, 1036, &SetupOptions::usbMode},     {1038, 1040, &SetupOptions::wifiKeep},
-    {1041, 1042, &SetupOptions::lcdPassword}, {1043, 1044, &SetupOptions::bell},
-    {1045, 1046, &SetupOptions::btPower},
+    {kPaper80mm, kPaper58mm, &SetupOptions::paperWidth},
+    {kPaperBlack, kPaperTwoColor, &SetupOptions::paperType},
+    {kWaterMarkDisable, kWaterMarkEnable, &SetupOptions::watermark},
+    {kCutAdjustOff, kCutAdjustOn, &SetupOptions::cutAdjust},
+    {kDrawerOnCutDisable, kDrawerOnCutEnable, &SetupOptions::drawerOnCut},
+    {kCutPartial, kCutFull, &SetupOptions::cutMode},
+    {kBoldKoreanOff, kBoldKoreanOn, &SetupOptions::boldKorean},
+    {kDrawerSelfTestEnable, kDrawerSelfTestDisable, &SetupOptions::drawerSelfTest},
+    {kStopBitOne, kStopBitTwo, &SetupOptions::stopBit},
+    {kEmulationEpson, kEmulationStar, &SetupOptions::emulation},
+    {kKitchenBellOff, kKitchenBellOn, &SetupOptions::kitchenBell},
+    {kAutoCutOn, kAutoCutOff, &SetupOptions::autoCut},
+    {kSelfTestPrint, kSelfTestHexDump, &SetupOptions::selfTest},
+    {kReceiveErrorPrint, kReceiveErrorIgnore, &SetupOptions::receiveError},
+    {kUsbModeUsb, kUsbModeCom, &SetupOptions::usbMode},
+    {kWifiKeepEnable, kWifiKeepDisable, &SetupOptions::wifiKeep},
+    {kLcdPasswordReset, kLcdPasswordKeep, &SetupOptions::lcdPassword},
+    {kBellExternal, kBellBuiltIn, &SetupOptions::bell},
+    {kBtPowerOff, kBtPowerOn, &SetupOptions::btPower},
 };
 
 struct Combo {
@@ -33,10 +45,12 @@ struct Combo {
 };
 
 const Combo kCombos[] = {
-    {1067, &SetupOptions::columns},   {1055, &SetupOptions::colorDensity}, {1069, &SetupOptions::bellType},
-    {1053, &SetupOptions::bellCount}, {1054, &SetupOptions::codePage},     {1056, &SetupOptions::nvGraphic},
-    {1057, &SetupOptions::nvUser},    {1062, &SetupOptions::speed},        {1068, &SetupOptions::rxBuffer},
-    {1047, &SetupOptions::density},   {1048, &SetupOptions::sleepMode},    {1090, &SetupOptions::paperSave},
+    {kColumnCombo, &SetupOptions::columns},      {kColorDensityCombo, &SetupOptions::colorDensity},
+    {kBellTypeCombo, &SetupOptions::bellType},   {kBellCountCombo, &SetupOptions::bellCount},
+    {kCodePageCombo, &SetupOptions::codePage},   {kNvGraphicCombo, &SetupOptions::nvGraphic},
+    {kNvUserCombo, &SetupOptions::nvUser},       {kSpeedCombo, &SetupOptions::speed},
+    {kRxBufferCombo, &SetupOptions::rxBuffer},   {kDensityCombo, &SetupOptions::density},
+    {kSleepModeCombo, &SetupOptions::sleepMode}, {kPaperSaveCombo, &SetupOptions::paperSave},
 };
 
 bool readNumber(const QLineEdit* edit, int low, int high, int& out)
@@ -57,13 +71,13 @@ std::string formToOptions(const UserSetupForm& form, SetupOptions& options)
         options.*p.value = form.pairValue(p.first, p.second);
     for (const Combo& c : kCombos)
         options.*c.value = form.combo(c.id)->currentIndex();
-    if (!readNumber(form.edit(1026), 1, 255, options.imageNumber))
+    if (!readNumber(form.edit(kImageNumberEdit), 1, 255, options.imageNumber))
         return "Please enter an integer between 1 and 255.";
-    if (!readNumber(form.edit(1029), 0, 255, options.lines))
+    if (!readNumber(form.edit(kLinesEdit), 0, 255, options.lines))
         return "Please enter an integer between 0 and 255.";
-    if (!readNumber(form.edit(1063), 0, 99999, options.margin))
+    if (!readNumber(form.edit(kMarginEdit), 0, 99999, options.margin))
         return "Please enter an integer.";
-    options.customCode = form.edit(1025)->text().toStdString();
+    options.customCode = form.edit(kCustomCodeEdit)->text().toStdString();
     return {};
 }
 
@@ -76,8 +90,8 @@ void optionsToForm(const SetupOptions& options, UserSetupForm& form)
         int value = options.*c.value;
         combo->setCurrentIndex(value >= 0 && value < combo->count() ? value : -1);
     }
-    form.edit(1026)->setText(QString::number(options.imageNumber));
-    form.edit(1029)->setText(QString::number(options.lines));
-    form.edit(1063)->setText(QString::number(options.margin));
-    form.edit(1025)->setText(QString::fromStdString(options.customCode));
+    form.edit(kImageNumberEdit)->setText(QString::number(options.imageNumber));
+    form.edit(kLinesEdit)->setText(QString::number(options.lines));
+    form.edit(kMarginEdit)->setText(QString::number(options.margin));
+    form.edit(kCustomCodeEdit)->setText(QString::fromStdString(options.customCode));
 }

@@ -1,6 +1,7 @@
 #include "setup/ui/UserSetupForm.h"
 
 #include "qthost/QtDialogs.h"
+#include "setup/ui/UserSetupControls.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -15,6 +16,8 @@
 #include <QScrollArea>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+
+using namespace UserSetupControls;
 
 namespace {
 
@@ -143,14 +146,14 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
     };
 
     // Model caption (static 1034), filled with the connection summary.
-    auto* model = add(1034, new QLabel("MODEL"));
+    auto* model = add(kModelArea, new QLabel("MODEL"));
     model->setFrameShape(QFrame::StyledPanel);
     model->setMargin(4);
     model->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     model->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     // Left: the settings the printer reads and writes.
-    auto* left = add(1075, new QGroupBox("User Setup"));
+    auto* left = add(kUserSetupGroup, new QGroupBox("User Setup"));
     auto* g = new QGridLayout(left);
     int row = 0;
     auto radioRow = [&](int labelId, const QString& text, int a, const QString& ta, int b, const QString& tb) {
@@ -166,110 +169,112 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
         return c;
     };
 
-    radioRow(1076, "Paper Width & Max. Column", 1039, "80mm", 1037, "58mm");
-    comboAt(1067, 3, 2)->addItems({"32 Column", "34 Column"});
+    radioRow(kPaperWidthLabel, "Paper Width & Max. Column", kPaper80mm, "80mm", kPaper58mm, "58mm");
+    comboAt(kColumnCombo, 3, 2)->addItems({"32 Column", "34 Column"});
     ++row;
-    radioRow(1077, "Paper Type", 1004, "Black", 1006, "2Color");
-    comboAt(1055, 3, 2)->addItems({"LIGHT", "MEDIUM", "DARK"});
+    radioRow(kPaperTypeLabel, "Paper Type", kPaperBlack, "Black", kPaperTwoColor, "2Color");
+    comboAt(kColorDensityCombo, 3, 2)->addItems({"LIGHT", "MEDIUM", "DARK"});
     ++row;
-    radioRow(1078, "Water Mark Function", 1009, "Disable", 1011, "Enable");
-    g->addWidget(addLabel(1080, "Image#"), row, 3);
-    auto* image = add(1026, new QLineEdit("1"));
+    radioRow(kWaterMarkLabel, "Water Mark Function", kWaterMarkDisable, "Disable", kWaterMarkEnable, "Enable");
+    g->addWidget(addLabel(kImageNumberLabel, "Image#"), row, 3);
+    auto* image = add(kImageNumberEdit, new QLineEdit("1"));
     image->setValidator(digits(3));
     image->setMaximumWidth(60);
     g->addWidget(image, row, 4);
     ++row;
-    radioRow(1079, "Cutting postion adjustment Function", 1014, "OFF", 1016, "ON");
-    g->addWidget(addLabel(1019, "Lines"), row, 3);
-    auto* lines = add(1029, new QLineEdit("0"));
+    radioRow(kCutAdjustLabel, "Cutting postion adjustment Function", kCutAdjustOff, "OFF", kCutAdjustOn, "ON");
+    g->addWidget(addLabel(kLinesLabel, "Lines"), row, 3);
+    auto* lines = add(kLinesEdit, new QLineEdit("0"));
     lines->setValidator(digits(3));
     lines->setMaximumWidth(60);
     g->addWidget(lines, row, 4);
     ++row;
-    radioRow(1081, "Drawer open with cutting", 1020, "Disable", 1024, "Enable");
+    radioRow(kDrawerOnCutLabel, "Drawer open with cutting", kDrawerOnCutDisable, "Disable", kDrawerOnCutEnable,
+             "Enable");
     ++row;
-    g->addWidget(addLabel(1082, "Kitchen Bell Type & Length"), row, 0);
-    comboAt(1069, 1, 2);
-    comboAt(1053, 3)->addItems({"1", "2", "3", "4", "5"});
-    g->addWidget(addLabel(1021, "Times"), row, 4);
+    g->addWidget(addLabel(kBellTypeLabel, "Kitchen Bell Type & Length"), row, 0);
+    comboAt(kBellTypeCombo, 1, 2);
+    comboAt(kBellCountCombo, 3)->addItems({"1", "2", "3", "4", "5"});
+    g->addWidget(addLabel(kTimesLabel, "Times"), row, 4);
     ++row;
-    g->addWidget(addLabel(1083, "Default Code Page"), row, 0);
-    comboAt(1054, 1, 4);
+    g->addWidget(addLabel(kCodePageLabel, "Default Code Page"), row, 0);
+    comboAt(kCodePageCombo, 1, 4);
     ++row;
-    g->addWidget(addLabel(1084, "NV Graphic Memory Size"), row, 0);
-    comboAt(1056, 1)->addItems({"0", "64", "128", "192", "256", "320", "384"});
+    g->addWidget(addLabel(kNvGraphicLabel, "NV Graphic Memory Size"), row, 0);
+    comboAt(kNvGraphicCombo, 1)->addItems({"0", "64", "128", "192", "256", "320", "384"});
     g->addWidget(new QLabel("Kbyte"), row, 2);
     ++row;
-    g->addWidget(addLabel(1085, "NV User Memory Size"), row, 0);
-    comboAt(1057, 1)->addItems({"64", "128", "192", "256", "320"});
+    g->addWidget(addLabel(kNvUserLabel, "NV User Memory Size"), row, 0);
+    comboAt(kNvUserCombo, 1)->addItems({"64", "128", "192", "256", "320"});
     g->addWidget(new QLabel("Kbyte"), row, 2);
     ++row;
-    radioRow(1086, "Cutting Mode Select", 1051, "Partial", 1061, "Full Cut");
+    radioRow(kCutModeLabel, "Cutting Mode Select", kCutPartial, "Partial", kCutFull, "Full Cut");
     ++row;
-    radioRow(1058, "Bold Korean Font", 1049, "OFF", 1050, "ON");
+    radioRow(kBoldKoreanLabel, "Bold Korean Font", kBoldKoreanOff, "OFF", kBoldKoreanOn, "ON");
     ++row;
-    g->addWidget(addLabel(1060, "Max Print Speed"), row, 0);
-    comboAt(1062, 1)->addItems({"220", "200", "180", "150"});
+    g->addWidget(addLabel(kSpeedLabel, "Max Print Speed"), row, 0);
+    comboAt(kSpeedCombo, 1)->addItems({"220", "200", "180", "150"});
     g->addWidget(new QLabel("mm/sec"), row, 2);
     ++row;
-    g->addWidget(addLabel(1064, "Set Left Paper Margin"), row, 0);
-    auto* margin = add(1063, new QLineEdit("0"));
+    g->addWidget(addLabel(kMarginLabel, "Set Left Paper Margin"), row, 0);
+    auto* margin = add(kMarginEdit, new QLineEdit("0"));
     margin->setValidator(digits(5));
     margin->setMaximumWidth(80);
     g->addWidget(margin, row, 1);
-    g->addWidget(addLabel(1007, "dot (0 ~ 576)"), row, 2, 1, 2);
+    g->addWidget(addLabel(kMarginUnitLabel, "dot (0 ~ 576)"), row, 2, 1, 2);
     ++row;
-    radioRow(1087, "Drawer Open In Self-Test", 1065, "Enable", 1066, "Disable");
+    radioRow(kDrawerSelfTestLabel, "Drawer Open In Self-Test", kDrawerSelfTestEnable, "Enable", kDrawerSelfTestDisable,
+             "Disable");
     ++row;
-    g->addWidget(addLabel(1088, "Receive Buffer Size"), row, 0);
-    comboAt(1068, 1);
+    g->addWidget(addLabel(kRxBufferLabel, "Receive Buffer Size"), row, 0);
+    comboAt(kRxBufferCombo, 1);
     g->addWidget(new QLabel("Kbyte"), row, 2);
     ++row;
-    radioRow(1089, "STOP BIT(COM PORT)", 1071, "ONE", 1072, "TWO");
+    radioRow(kStopBitLabel, "STOP BIT(COM PORT)", kStopBitOne, "ONE", kStopBitTwo, "TWO");
     ++row;
-    g->addWidget(addLabel(1010, "Customize Setup Code(HEX)"), row, 0);
-    auto* code = add(1025, new QLineEdit("0"));
+    g->addWidget(addLabel(kCustomCodeLabel, "Customize Setup Code(HEX)"), row, 0);
+    auto* code = add(kCustomCodeEdit, new QLineEdit("0"));
     code->setMaxLength(8);
     code->setMaximumWidth(110);
     g->addWidget(code, row, 1, 1, 2);
     g->setColumnStretch(5, 1);
 
     // Right: the options the printer only takes (written, never read back).
-    auto* right = add(1012, new QGroupBox("New Option"));
+    auto* right = add(kNewOptionGroup, new QGroupBox("New Option"));
     g = new QGridLayout(right);
     row = 0;
-    radioRow(1093, "Emulation", 1094, "EPSON", 1095, "STAR");
+    radioRow(kEmulationLabel, "Emulation", kEmulationEpson, "EPSON", kEmulationStar, "STAR");
     ++row;
-    g->addWidget(addLabel(1096, "Density"), row, 0);
-    comboAt(1047, 1, 2);
+    g->addWidget(addLabel(kDensityLabel, "Density"), row, 0);
+    comboAt(kDensityCombo, 1, 2);
     ++row;
-    radioRow(1097, "Kitchen Bell", 1015, "OFF", 1017, "ON");
+    radioRow(kKitchenBellLabel, "Kitchen Bell", kKitchenBellOff, "OFF", kKitchenBellOn, "ON");
     ++row;
-    radioRow(1098, "AutoCut", 1030, "ON", 1031, "OFF");
+    radioRow(kAutoCutLabel, "AutoCut", kAutoCutOn, "ON", kAutoCutOff, "OFF");
     ++row;
-    radioRow(1099, "SELF-TEST", 1022, "Self-Test", 1023, "HexaDump");
+    radioRow(kSelfTestLabel, "SELF-TEST", kSelfTestPrint, "Self-Test", kSelfTestHexDump, "HexaDump");
     ++row;
-    radioRow(1091, "Receive Error", 1027, "Print '?'", 1028, "IGNORE");
+    radioRow(kReceiveErrorLabel, "Receive Error", kReceiveErrorPrint, "Print '?'", kReceiveErrorIgnore, "IGNORE");
     // The printer does not take this option; the dialog keeps it but never shows it.
-    setVisible({1091, 1027, 1028}, false);
+    setVisible({kReceiveErrorLabel, kReceiveErrorPrint, kReceiveErrorIgnore}, false);
     ++row;
-    radioRow(1101, "USB mode", 1033, "USB", 1036, "COM");
+    radioRow(kUsbModeLabel, "USB mode", kUsbModeUsb, "USB", kUsbModeCom, "COM");
     ++row;
-    g->addWidget(addLabel(1102, "Sleep mode"), row, 0);
-    comboAt(1048, 1, 2);
+    g->addWidget(addLabel(kSleepModeLabel, "Sleep mode"), row, 0);
+    comboAt(kSleepModeCombo, 1, 2);
     ++row;
-    g->addWidget(addLabel(1103, "Paper Save Mode"), row, 0);
-    comboAt(1090, 1, 2);
+    g->addWidget(addLabel(kPaperSaveLabel, "Paper Save Mode"), row, 0);
+    comboAt(kPaperSaveCombo, 1, 2);
     ++row;
-    radioRow(1104, "WiFi Auto Keep-Connection", 1038, "Enable", 1040, "Disable");
+    radioRow(kWifiKeepLabel, "WiFi Auto Keep-Connection", kWifiKeepEnable, "Enable", kWifiKeepDisable, "Disable");
     ++row;
-    radioRow(1106, "LCD Password", 1041, "Reset", 1042, "Don't touch");
+    radioRow(kLcdPasswordLabel, "LCD Password", kLcdPasswordReset, "Reset", kLcdPasswordKeep, "Don't touch");
     ++row;
-    radioRow(1100, "Bell", 1043, "External", 1044, "Built-in");
+    radioRow(kBellLabel, "Bell", kBellExternal, "External", kBellBuiltIn, "Built-in");
     ++row;
-    radioRow(1092, "Bluetooth PWR from USB", 1045, "OFF", 1046, "ON");
+    radioRow(kBtPowerLabel, "Bluetooth PWR from USB", kBtPowerOff, "OFF", kBtPowerOn, "ON");
     ++row;
-    auto* picture = add(1105, new QLabel);
+    auto* picture = add(kPrinterPicture, new QLabel);
     picture->setPixmap(printerPicture());
     picture->setAlignment(Qt::AlignCenter);
     g->addWidget(picture, row, 0, 1, 3);
@@ -277,14 +282,18 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
 
     // Buttons; Load and Save exist in the resource but are never shown.
     auto* buttons = new QHBoxLayout;
-    for (auto [id, text] : std::initializer_list<std::pair<int, const char*>>{
-             {1032, "&Get Value"}, {1052, "&Set Value"}, {1035, "&TEST"}, {1059, "&Default"},
-             {1073, "Load"}, {1074, "Save"}, {1070, "E&XIT"}}) {
+    for (auto [id, text] : std::initializer_list<std::pair<int, const char *>>{{kGetValueButton, "&Get Value"},
+                                                                               {kSetValueButton, "&Set Value"},
+                                                                               {kTestButton, "&TEST"},
+                                                                               {kDefaultButton, "&Default"},
+                                                                               {kLoadButton, "Load"},
+                                                                               {kSaveButton, "Save"},
+                                                                               {kExitButton, "E&XIT"}}) {
         auto* b = add(id, new QPushButton(text));
         b->setAutoDefault(false);
         buttons->addWidget(b);
     }
-    setVisible({1073, 1074}, false);
+    setVisible({kLoadButton, kSaveButton}, false);
     buttons->insertStretch(4, 1);
 
     // The model area above the right-hand group, where the six-line serial summary fits
@@ -306,11 +315,16 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
 
     // Tab order: model area, left group top to bottom, right group, then the buttons.
     QWidget* previous = nullptr;
-    for (int id : {1039, 1037, 1067, 1004, 1006, 1055, 1009, 1011, 1026, 1014, 1016, 1029, 1020, 1024,
-                   1069, 1053, 1054, 1056, 1057, 1051, 1061, 1049, 1050, 1062, 1063, 1065, 1066, 1068,
-                   1071, 1072, 1025, 1094, 1095, 1047, 1015, 1017, 1030, 1031, 1022, 1023, 1033, 1036,
-                   1048, 1090, 1038, 1040, 1041, 1042, 1043, 1044, 1045, 1046, 1032, 1052, 1035, 1059,
-                   1070}) {
+    for (int id : {kPaper80mm, kPaper58mm, kColumnCombo, kPaperBlack, kPaperTwoColor, kColorDensityCombo,
+                   kWaterMarkDisable, kWaterMarkEnable, kImageNumberEdit, kCutAdjustOff, kCutAdjustOn, kLinesEdit,
+                   kDrawerOnCutDisable, kDrawerOnCutEnable, kBellTypeCombo, kBellCountCombo, kCodePageCombo,
+                   kNvGraphicCombo, kNvUserCombo, kCutPartial, kCutFull, kBoldKoreanOff, kBoldKoreanOn, kSpeedCombo,
+                   kMarginEdit, kDrawerSelfTestEnable, kDrawerSelfTestDisable, kRxBufferCombo, kStopBitOne,
+                   kStopBitTwo, kCustomCodeEdit, kEmulationEpson, kEmulationStar, kDensityCombo, kKitchenBellOff,
+                   kKitchenBellOn, kAutoCutOn, kAutoCutOff, kSelfTestPrint, kSelfTestHexDump, kUsbModeUsb,
+                   kUsbModeCom, kSleepModeCombo, kPaperSaveCombo, kWifiKeepEnable, kWifiKeepDisable,
+                   kLcdPasswordReset, kLcdPasswordKeep, kBellExternal, kBellBuiltIn, kBtPowerOff, kBtPowerOn,
+                   kGetValueButton, kSetValueButton, kTestButton, kDefaultButton, kExitButton}) {
         QWidget* w = control(id);
         if (previous)
             setTabOrder(previous, w);

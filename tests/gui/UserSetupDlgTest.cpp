@@ -22,6 +22,7 @@
 #include "qthost/QtBusy.h"
 #include "qthost/QtDialogs.h"
 #include "qthost/QtStatusLine.h"
+#include "setup/ui/UserSetupControls.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,8 @@
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
+
+using namespace UserSetupControls;
 
 namespace {
 
@@ -88,21 +91,21 @@ TEST_F(UserSetupDlgTest, OpensWithTitleModelAreaAndNoValues)
     ASSERT_FALSE(dlg->failedToOpen());
     EXPECT_EQ(dlg->windowTitle(), "TAVROSet(203dpi) : User Setup");
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.label(1034)->text(), "TAVRO46/48 - test");
-    EXPECT_EQ(f.pairValue(1039, 1037), -1);
-    EXPECT_EQ(f.combo(1054)->count(), 33);
-    EXPECT_EQ(f.combo(1054)->currentIndex(), -1);
-    EXPECT_EQ(f.edit(1026)->text(), "1");
-    EXPECT_EQ(f.edit(1025)->text(), "0");
-    EXPECT_EQ(f.combo(1062)->count(), 4);
+    EXPECT_EQ(f.label(kModelArea)->text(), "TAVRO46/48 - test");
+    EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), -1);
+    EXPECT_EQ(f.combo(kCodePageCombo)->count(), 33);
+    EXPECT_EQ(f.combo(kCodePageCombo)->currentIndex(), -1);
+    EXPECT_EQ(f.edit(kImageNumberEdit)->text(), "1");
+    EXPECT_EQ(f.edit(kCustomCodeEdit)->text(), "0");
+    EXPECT_EQ(f.combo(kSpeedCombo)->count(), 4);
     // Not Korean: the bold Korean font row reads Reserved and is off.
-    EXPECT_EQ(f.label(1058)->text(), "Reserved");
-    EXPECT_FALSE(f.radio(1049)->isEnabled());
-    EXPECT_TRUE(f.control(1105)->isHidden());
-    EXPECT_TRUE(f.button(1073)->isHidden());
-    EXPECT_TRUE(f.radio(1027)->isHidden());
+    EXPECT_EQ(f.label(kBoldKoreanLabel)->text(), "Reserved");
+    EXPECT_FALSE(f.radio(kBoldKoreanOff)->isEnabled());
+    EXPECT_TRUE(f.control(kPrinterPicture)->isHidden());
+    EXPECT_TRUE(f.button(kLoadButton)->isHidden());
+    EXPECT_TRUE(f.radio(kReceiveErrorPrint)->isHidden());
     // The receive buffer list and the code-page catalogue went to the profile.
-    EXPECT_EQ(f.combo(1068)->count(), 4);
+    EXPECT_EQ(f.combo(kRxBufferCombo)->count(), 4);
     EXPECT_EQ(profile.getString("USER", "R_BUF_SZ3"), "4");
     EXPECT_EQ(profile.getString("USER", "CodePage255"), "254|SPACE PAGE");
     EXPECT_EQ(profile.getString("USER", "CodePage0"), "0|PC437 (USA, Std Europe)");
@@ -113,13 +116,14 @@ TEST_F(UserSetupDlgTest, Tavro36HidesItsMissingOptionsAndLocksNvSizes)
     ports->m_ModelFamily = kFamilyTavro36;
     auto dlg = make();
     UserSetupForm& f = dlg->form();
-    for (int id : {1093, 1094, 1047, 1015, 1030, 1022, 1033, 1036, 1041, 1106})
+    for (int id : {kEmulationLabel, kEmulationEpson, kDensityCombo, kKitchenBellOff, kAutoCutOn, kSelfTestPrint,
+                   kUsbModeUsb, kUsbModeCom, kLcdPasswordReset, kLcdPasswordLabel})
         EXPECT_TRUE(f.control(id)->isHidden()) << id;
-    EXPECT_FALSE(f.control(1105)->isHidden());
-    EXPECT_FALSE(f.combo(1056)->isEnabled());
-    EXPECT_FALSE(f.combo(1057)->isEnabled());
-    ASSERT_EQ(f.combo(1062)->count(), 2);
-    EXPECT_EQ(f.combo(1062)->itemText(0), "180");
+    EXPECT_FALSE(f.control(kPrinterPicture)->isHidden());
+    EXPECT_FALSE(f.combo(kNvGraphicCombo)->isEnabled());
+    EXPECT_FALSE(f.combo(kNvUserCombo)->isEnabled());
+    ASSERT_EQ(f.combo(kSpeedCombo)->count(), 2);
+    EXPECT_EQ(f.combo(kSpeedCombo)->itemText(0), "180");
 }
 
 TEST_F(UserSetupDlgTest, Zqr4000RelabelsReservedAndHidesWifi)
@@ -127,14 +131,14 @@ TEST_F(UserSetupDlgTest, Zqr4000RelabelsReservedAndHidesWifi)
     ports->m_ModelFamily = kFamilyTavro44i;
     auto dlg = make();
     UserSetupForm& f = dlg->form();
-    for (int id : {1082, 1097, 1101, 1102}) {
+    for (int id : {kBellTypeLabel, kKitchenBellLabel, kUsbModeLabel, kSleepModeLabel}) {
         EXPECT_EQ(f.label(id)->text(), "Reserved") << id;
         EXPECT_FALSE(f.label(id)->isEnabled());
     }
-    EXPECT_FALSE(f.combo(1069)->isEnabled());
-    EXPECT_FALSE(f.radio(1033)->isEnabled());
-    EXPECT_TRUE(f.control(1104)->isHidden());
-    EXPECT_TRUE(f.control(1038)->isHidden());
+    EXPECT_FALSE(f.combo(kBellTypeCombo)->isEnabled());
+    EXPECT_FALSE(f.radio(kUsbModeUsb)->isEnabled());
+    EXPECT_TRUE(f.control(kWifiKeepLabel)->isHidden());
+    EXPECT_TRUE(f.control(kWifiKeepEnable)->isHidden());
 }
 
 TEST_F(UserSetupDlgTest, KoreanSystemGetsKoreanCaptionsAndThreeBufferSizes)
@@ -142,14 +146,14 @@ TEST_F(UserSetupDlgTest, KoreanSystemGetsKoreanCaptionsAndThreeBufferSizes)
     selectCatalog(true);
     auto dlg = make(true);
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.button(1032)->text(), "설정 읽기(&G)");
-    EXPECT_EQ(f.button(1070)->text(), "취소(&X)");
-    EXPECT_EQ(f.radio(1004)->text(), "검정");
-    EXPECT_EQ(f.label(1058)->text(), "Bold Korean Font");
-    EXPECT_TRUE(f.radio(1049)->isEnabled());
-    EXPECT_EQ(f.combo(1068)->count(), 3);
-    pick(f, 1056, "384");
-    pick(f, 1057, "128");
+    EXPECT_EQ(f.button(kGetValueButton)->text(), "설정 읽기(&G)");
+    EXPECT_EQ(f.button(kExitButton)->text(), "취소(&X)");
+    EXPECT_EQ(f.radio(kPaperBlack)->text(), "검정");
+    EXPECT_EQ(f.label(kBoldKoreanLabel)->text(), "Bold Korean Font");
+    EXPECT_TRUE(f.radio(kBoldKoreanOff)->isEnabled());
+    EXPECT_EQ(f.combo(kRxBufferCombo)->count(), 3);
+    pick(f, kNvGraphicCombo, "384");
+    pick(f, kNvUserCombo, "128");
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_NE(prompter.texts()[0].find("최대 NV Memory Size 448KB"), std::string::npos);
 }
@@ -158,40 +162,40 @@ TEST_F(UserSetupDlgTest, NvSizesOver448ShowTheMessageAndClearTheChangedCombo)
 {
     auto dlg = make();
     UserSetupForm& f = dlg->form();
-    pick(f, 1056, "384");
-    pick(f, 1057, "64");
+    pick(f, kNvGraphicCombo, "384");
+    pick(f, kNvUserCombo, "64");
     EXPECT_TRUE(prompter.boxes().empty()) << "64 + 384 fill the memory exactly";
-    pick(f, 1057, "128");
+    pick(f, kNvUserCombo, "128");
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], catalogFormat(50, 448));
-    EXPECT_EQ(f.combo(1057)->currentIndex(), -1);
-    EXPECT_EQ(f.combo(1056)->currentText(), "384");
+    EXPECT_EQ(f.combo(kNvUserCombo)->currentIndex(), -1);
+    EXPECT_EQ(f.combo(kNvGraphicCombo)->currentText(), "384");
 }
 
 TEST_F(UserSetupDlgTest, TwoColourAndWaterMarkExcludeEachOther)
 {
     auto dlg = make();
     UserSetupForm& f = dlg->form();
-    f.radio(1011)->click(); // water mark Enable
-    EXPECT_TRUE(f.edit(1026)->isEnabled());
+    f.radio(kWaterMarkEnable)->click(); // water mark Enable
+    EXPECT_TRUE(f.edit(kImageNumberEdit)->isEnabled());
     prompter.scriptAnswers({PromptAnswer::No});
-    f.radio(1006)->click(); // 2Color, and keep the water mark
+    f.radio(kPaperTwoColor)->click(); // 2Color, and keep the water mark
     ASSERT_EQ(prompter.boxes().size(), 1u);
     EXPECT_EQ(prompter.boxes()[0].caption, "Notice");
-    EXPECT_EQ(f.pairValue(1004, 1006), 0) << "back to Black";
-    EXPECT_FALSE(f.combo(1055)->isEnabled());
+    EXPECT_EQ(f.pairValue(kPaperBlack, kPaperTwoColor), 0) << "back to Black";
+    EXPECT_FALSE(f.combo(kColorDensityCombo)->isEnabled());
 
     prompter.scriptAnswers({PromptAnswer::Yes});
-    f.radio(1006)->click(); // 2Color, water mark off
-    EXPECT_EQ(f.pairValue(1009, 1011), 0);
-    EXPECT_FALSE(f.edit(1026)->isEnabled());
-    EXPECT_EQ(f.combo(1055)->currentText(), "MEDIUM");
-    EXPECT_TRUE(f.combo(1055)->isEnabled());
+    f.radio(kPaperTwoColor)->click(); // 2Color, water mark off
+    EXPECT_EQ(f.pairValue(kWaterMarkDisable, kWaterMarkEnable), 0);
+    EXPECT_FALSE(f.edit(kImageNumberEdit)->isEnabled());
+    EXPECT_EQ(f.combo(kColorDensityCombo)->currentText(), "MEDIUM");
+    EXPECT_TRUE(f.combo(kColorDensityCombo)->isEnabled());
 
     prompter.scriptAnswers({PromptAnswer::Yes});
-    f.radio(1011)->click(); // water mark again: one colour
-    EXPECT_EQ(f.pairValue(1004, 1006), 0);
-    EXPECT_EQ(f.pairValue(1009, 1011), 1);
+    f.radio(kWaterMarkEnable)->click(); // water mark again: one colour
+    EXPECT_EQ(f.pairValue(kPaperBlack, kPaperTwoColor), 0);
+    EXPECT_EQ(f.pairValue(kWaterMarkDisable, kWaterMarkEnable), 1);
     EXPECT_EQ(prompter.boxes().size(), 3u);
 }
 
@@ -199,31 +203,31 @@ TEST_F(UserSetupDlgTest, RadioRulesBellLabelAndDefault)
 {
     auto dlg = make();
     UserSetupForm& f = dlg->form();
-    f.radio(1037)->click(); // 58mm
-    EXPECT_TRUE(f.combo(1067)->isEnabled());
-    EXPECT_EQ(f.combo(1067)->currentText(), "34 Column");
-    f.radio(1039)->click();
-    EXPECT_FALSE(f.combo(1067)->isEnabled());
-    f.radio(1016)->click();
-    EXPECT_TRUE(f.edit(1029)->isEnabled());
-    f.combo(1069)->setCurrentIndex(0);
-    EXPECT_EQ(f.label(1021)->text(), "Times");
-    f.combo(1069)->setCurrentIndex(1);
-    EXPECT_EQ(f.label(1021)->text(), " / 5");
+    f.radio(kPaper58mm)->click(); // 58mm
+    EXPECT_TRUE(f.combo(kColumnCombo)->isEnabled());
+    EXPECT_EQ(f.combo(kColumnCombo)->currentText(), "34 Column");
+    f.radio(kPaper80mm)->click();
+    EXPECT_FALSE(f.combo(kColumnCombo)->isEnabled());
+    f.radio(kCutAdjustOn)->click();
+    EXPECT_TRUE(f.edit(kLinesEdit)->isEnabled());
+    f.combo(kBellTypeCombo)->setCurrentIndex(0);
+    EXPECT_EQ(f.label(kTimesLabel)->text(), "Times");
+    f.combo(kBellTypeCombo)->setCurrentIndex(1);
+    EXPECT_EQ(f.label(kTimesLabel)->text(), " / 5");
 
     prompter.scriptAnswers({PromptAnswer::No});
     dlg->onDefault();
-    EXPECT_EQ(f.combo(1056)->currentIndex(), -1) << "No keeps the form";
+    EXPECT_EQ(f.combo(kNvGraphicCombo)->currentIndex(), -1) << "No keeps the form";
     dlg->onDefault();
     EXPECT_EQ(prompter.boxes().back().text, catalogText(49));
-    EXPECT_EQ(f.combo(1056)->currentText(), "384");
-    EXPECT_EQ(f.combo(1057)->currentText(), "64");
-    EXPECT_EQ(f.combo(1047)->currentText(), "LEVEL 2");
-    EXPECT_EQ(f.combo(1068)->currentIndex(), 3);
-    EXPECT_EQ(f.pairValue(1065, 1066), 1);
-    EXPECT_EQ(f.pairValue(1038, 1040), 1);
-    EXPECT_EQ(f.combo(1053)->currentText(), "3");
-    EXPECT_FALSE(f.edit(1029)->isEnabled());
+    EXPECT_EQ(f.combo(kNvGraphicCombo)->currentText(), "384");
+    EXPECT_EQ(f.combo(kNvUserCombo)->currentText(), "64");
+    EXPECT_EQ(f.combo(kDensityCombo)->currentText(), "LEVEL 2");
+    EXPECT_EQ(f.combo(kRxBufferCombo)->currentIndex(), 3);
+    EXPECT_EQ(f.pairValue(kDrawerSelfTestEnable, kDrawerSelfTestDisable), 1);
+    EXPECT_EQ(f.pairValue(kWifiKeepEnable, kWifiKeepDisable), 1);
+    EXPECT_EQ(f.combo(kBellCountCombo)->currentText(), "3");
+    EXPECT_FALSE(f.edit(kLinesEdit)->isEnabled());
     EXPECT_TRUE(dlg->session().StopBitWarningArmed());
     EXPECT_EQ(written(), "") << "Default sends nothing";
 }
@@ -236,15 +240,15 @@ TEST_F(UserSetupDlgTest, SetValueSendsNothingWithoutValuesAndRefusesMargin577)
     EXPECT_EQ(written(), "") << "a fresh form has nothing to write";
     EXPECT_TRUE(prompter.boxes().empty());
 
-    f.edit(1063)->setText("577");
+    f.edit(kMarginEdit)->setText("577");
     dlg->onSetValue();
     ASSERT_EQ(prompter.boxes().size(), 1u);
     EXPECT_EQ(prompter.boxes()[0].text, "Please input a value between 0 ~ 576.");
     EXPECT_EQ(prompter.boxes()[0].caption, "Notice");
     EXPECT_EQ(written(), "") << "refused before anything is sent";
-    EXPECT_TRUE(f.button(1052)->isEnabled());
+    EXPECT_TRUE(f.button(kSetValueButton)->isEnabled());
 
-    f.edit(1063)->setText("576");
+    f.edit(kMarginEdit)->setText("576");
     dlg->onSetValue();
     std::string bytes = written();
     Bytes enter = enterUserSettingFrame();
@@ -252,7 +256,7 @@ TEST_F(UserSetupDlgTest, SetValueSendsNothingWithoutValuesAndRefusesMargin577)
     EXPECT_EQ(bytes.substr(0, enter.size()), std::string(enter.begin(), enter.end()));
     // Margin 576 = 0x240, low byte first.
     EXPECT_NE(bytes.find(std::string("\xFA\x40\x02", 3)), std::string::npos);
-    EXPECT_TRUE(f.button(1032)->isEnabled());
+    EXPECT_TRUE(f.button(kGetValueButton)->isEnabled());
 }
 
 TEST_F(UserSetupDlgTest, FailedWriteClosesTheConnectionAndLeavesOnlyExitDefaultAndRightGroup)
@@ -264,16 +268,17 @@ TEST_F(UserSetupDlgTest, FailedWriteClosesTheConnectionAndLeavesOnlyExitDefaultA
     auto dlg = make();
     ASSERT_FALSE(dlg->failedToOpen());
     UserSetupForm& f = dlg->form();
-    f.edit(1026)->setText("9");
-    f.edit(1063)->setText("12");
+    f.edit(kImageNumberEdit)->setText("9");
+    f.edit(kMarginEdit)->setText("12");
     dlg->onSetValue();
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], catalogText(48));
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
-    EXPECT_EQ(f.edit(1026)->text(), "1") << "image number back to its start value";
-    for (int id : {1039, 1004, 1009, 1032, 1052, 1035, 1054, 1056, 1063, 1025, 1068, 1069})
+    EXPECT_EQ(f.edit(kImageNumberEdit)->text(), "1") << "image number back to its start value";
+    for (int id : {kPaper80mm, kPaperBlack, kWaterMarkDisable, kGetValueButton, kSetValueButton, kTestButton,
+                   kCodePageCombo, kNvGraphicCombo, kMarginEdit, kCustomCodeEdit, kRxBufferCombo, kBellTypeCombo})
         EXPECT_FALSE(f.control(id)->isEnabled()) << id;
-    for (int id : {1070, 1059, 1094, 1047, 1033})
+    for (int id : {kExitButton, kDefaultButton, kEmulationEpson, kDensityCombo, kUsbModeUsb})
         EXPECT_TRUE(f.control(id)->isEnabled()) << id;
 }
 
@@ -288,16 +293,16 @@ TEST_F(UserSetupDlgTest, FailedReadAndTestPageShowTheirMessages)
         dlg->onGetValue();
         ASSERT_EQ(prompter.texts().size(), 1u);
         EXPECT_EQ(prompter.texts()[0], catalogText(60));
-        EXPECT_FALSE(dlg->form().button(1032)->isEnabled());
-        EXPECT_TRUE(dlg->form().button(1070)->isEnabled());
+        EXPECT_FALSE(dlg->form().button(kGetValueButton)->isEnabled());
+        EXPECT_TRUE(dlg->form().button(kExitButton)->isEnabled());
     }
     prompter.clear();
     auto dlg = make();
     dlg->onTest();
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], catalogText(48));
-    EXPECT_FALSE(dlg->form().button(1035)->isEnabled());
-    EXPECT_TRUE(dlg->form().button(1059)->isEnabled());
+    EXPECT_FALSE(dlg->form().button(kTestButton)->isEnabled());
+    EXPECT_TRUE(dlg->form().button(kDefaultButton)->isEnabled());
 }
 
 TEST_F(UserSetupDlgTest, TestPageGoesToTheConnectionAndPausesOnTheClock)
@@ -310,14 +315,14 @@ TEST_F(UserSetupDlgTest, TestPageGoesToTheConnectionAndPausesOnTheClock)
     auto sleeps = testClock.sleeps();
     ASSERT_FALSE(sleeps.empty());
     EXPECT_EQ(sleeps.back(), std::chrono::milliseconds(800));
-    EXPECT_TRUE(dlg->form().button(1032)->isEnabled());
-    EXPECT_TRUE(dlg->form().button(1052)->isEnabled());
+    EXPECT_TRUE(dlg->form().button(kGetValueButton)->isEnabled());
+    EXPECT_TRUE(dlg->form().button(kSetValueButton)->isEnabled());
 }
 
 TEST_F(UserSetupDlgTest, CodeAndMarginSelectTheirWholeTextOnFocus)
 {
     auto dlg = make();
-    for (int id : {1025, 1063}) {
+    for (int id : {kCustomCodeEdit, kMarginEdit}) {
         QLineEdit* edit = dlg->form().edit(id);
         edit->setText("1234");
         edit->deselect();
@@ -326,7 +331,7 @@ TEST_F(UserSetupDlgTest, CodeAndMarginSelectTheirWholeTextOnFocus)
         QCoreApplication::processEvents();
         EXPECT_EQ(edit->selectedText(), "1234") << id;
     }
-    QLineEdit* image = dlg->form().edit(1026);
+    QLineEdit* image = dlg->form().edit(kImageNumberEdit);
     image->deselect();
     QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason); // a tab would select anyway
     QApplication::sendEvent(image, &focusIn);
@@ -455,17 +460,17 @@ TEST_F(UserSetupSerialTest, GetValueFillsTheControlsFromThePrinterAnswers)
     ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s))
         << "requests seen: " << printer.requests();
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.pairValue(1039, 1037), 1);
-    EXPECT_EQ(f.combo(1067)->currentText(), "32 Column");
-    EXPECT_TRUE(f.combo(1067)->isEnabled());
-    EXPECT_EQ(f.pairValue(1009, 1011), 1);
-    EXPECT_EQ(f.edit(1026)->text(), "7");
-    EXPECT_TRUE(f.edit(1026)->isEnabled());
-    EXPECT_EQ(f.edit(1063)->text(), "300");
-    EXPECT_EQ(f.combo(1057)->currentText(), "128");
-    EXPECT_EQ(f.combo(1056)->currentText(), "256");
-    EXPECT_EQ(f.combo(1068)->currentText(), "32");
-    EXPECT_EQ(f.edit(1025)->text(), "1234");
+    EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), 1);
+    EXPECT_EQ(f.combo(kColumnCombo)->currentText(), "32 Column");
+    EXPECT_TRUE(f.combo(kColumnCombo)->isEnabled());
+    EXPECT_EQ(f.pairValue(kWaterMarkDisable, kWaterMarkEnable), 1);
+    EXPECT_EQ(f.edit(kImageNumberEdit)->text(), "7");
+    EXPECT_TRUE(f.edit(kImageNumberEdit)->isEnabled());
+    EXPECT_EQ(f.edit(kMarginEdit)->text(), "300");
+    EXPECT_EQ(f.combo(kNvUserCombo)->currentText(), "128");
+    EXPECT_EQ(f.combo(kNvGraphicCombo)->currentText(), "256");
+    EXPECT_EQ(f.combo(kRxBufferCombo)->currentText(), "32");
+    EXPECT_EQ(f.edit(kCustomCodeEdit)->text(), "1234");
     EXPECT_EQ(printer.requests(), 18);
     EXPECT_TRUE(prompter.boxes().empty());
 }
@@ -514,7 +519,7 @@ TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementWorker)
     ASSERT_TRUE(QtClock::waitUntil([&] { return ack->waiting(); }, 5s));
     EXPECT_EQ(ack->currentWait(), 3000ms);
     EXPECT_TRUE(dlg->lptReadPending());
-    for (int id : {1032, 1035, 1052, 1070, 1059})
+    for (int id : {kGetValueButton, kTestButton, kSetValueButton, kExitButton, kDefaultButton})
         EXPECT_FALSE(f.button(id)->isEnabled()) << id;
     EXPECT_EQ(dlg->cursor().shape(), Qt::WaitCursor);
     ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
@@ -522,9 +527,9 @@ TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementWorker)
     dlg->onLptAckTick();
     ASSERT_TRUE(QtClock::waitUntil([&] { return !dlg->lptReadPending(); }, 10s));
     EXPECT_FALSE(ack->running());
-    for (int id : {1032, 1035, 1052, 1070, 1059})
+    for (int id : {kGetValueButton, kTestButton, kSetValueButton, kExitButton, kDefaultButton})
         EXPECT_TRUE(f.button(id)->isEnabled()) << id;
-    EXPECT_EQ(f.edit(1063)->text(), "300");
+    EXPECT_EQ(f.edit(kMarginEdit)->text(), "300");
     EXPECT_EQ(printer.requests(), 17);
     dlg->onExit();
     EXPECT_TRUE(prompter.boxes().empty());
@@ -545,15 +550,15 @@ TEST_F(UserSetupSerialTest, SetValueWritesWhatTheSimulatorThenHolds)
         ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
         UserSetupForm& f = dlg->form();
         // Factory values of the printer.
-        EXPECT_EQ(f.pairValue(1039, 1037), 0);
-        EXPECT_EQ(f.combo(1057)->currentText(), "64");
-        EXPECT_EQ(f.combo(1056)->currentText(), "384");
-        EXPECT_EQ(f.edit(1063)->text(), "0");
+        EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), 0);
+        EXPECT_EQ(f.combo(kNvUserCombo)->currentText(), "64");
+        EXPECT_EQ(f.combo(kNvGraphicCombo)->currentText(), "384");
+        EXPECT_EQ(f.edit(kMarginEdit)->text(), "0");
 
-        f.radio(1037)->click(); // 58 mm, 34 columns
-        f.edit(1063)->setText("576");
-        f.edit(1025)->setText("1a2B");
-        pick(f, 1054, "16| PC1252 (Windows CP)");
+        f.radio(kPaper58mm)->click(); // 58 mm, 34 columns
+        f.edit(kMarginEdit)->setText("576");
+        f.edit(kCustomCodeEdit)->setText("1a2B");
+        pick(f, kCodePageCombo, "16| PC1252 (Windows CP)");
         dlg->onSetValue();
         ASSERT_TRUE(sim.waitForEvent("\"fn\":2", 10s)) << "end user setting mode";
         dlg->onExit();
@@ -564,11 +569,11 @@ TEST_F(UserSetupSerialTest, SetValueWritesWhatTheSimulatorThenHolds)
     dlg->onGetValue();
     ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.pairValue(1039, 1037), 1);
-    EXPECT_EQ(f.combo(1067)->currentText(), "34 Column");
-    EXPECT_EQ(f.edit(1063)->text(), "576");
-    EXPECT_EQ(f.edit(1025)->text(), "1A2B");
-    EXPECT_EQ(f.combo(1054)->currentText(), "16| PC1252 (Windows CP)");
+    EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), 1);
+    EXPECT_EQ(f.combo(kColumnCombo)->currentText(), "34 Column");
+    EXPECT_EQ(f.edit(kMarginEdit)->text(), "576");
+    EXPECT_EQ(f.edit(kCustomCodeEdit)->text(), "1A2B");
+    EXPECT_EQ(f.combo(kCodePageCombo)->currentText(), "16| PC1252 (Windows CP)");
     dlg->onExit();
 }
 
@@ -592,9 +597,9 @@ TEST_F(UserSetupDlgTest, UsbGetValueReadsThroughTheSimulatorsUsbNode)
     dlg->onGetValue();
     ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.pairValue(1039, 1037), 0);
-    EXPECT_EQ(f.combo(1054)->currentIndex(), 0);
-    EXPECT_EQ(f.edit(1025)->text(), "0");
+    EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), 0);
+    EXPECT_EQ(f.combo(kCodePageCombo)->currentIndex(), 0);
+    EXPECT_EQ(f.edit(kCustomCodeEdit)->text(), "0");
     dlg->onExit();
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
     EXPECT_TRUE(prompter.boxes().empty()) << prompter.texts()[0];
@@ -618,13 +623,13 @@ TEST_F(UserSetupDlgTest, EthernetGetValueReadsFromTheSimulatorsTcpPort)
     dlg->onGetValue();
     ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.combo(1057)->currentText(), "64");
-    EXPECT_EQ(f.edit(1025)->text(), "0");
+    EXPECT_EQ(f.combo(kNvUserCombo)->currentText(), "64");
+    EXPECT_EQ(f.edit(kCustomCodeEdit)->text(), "0");
     // The module's pause after the last answer of a read, on the clock.
-    QtClock::waitUntil([&] { return f.button(1032)->isEnabled(); }, 10s);
+    QtClock::waitUntil([&] { return f.button(kGetValueButton)->isEnabled(); }, 10s);
     auto sleeps = testClock.sleeps();
     EXPECT_NE(std::find(sleeps.begin(), sleeps.end(), SetupSession::kEthernetCodePause), sleeps.end());
-    EXPECT_TRUE(f.button(1032)->isEnabled());
+    EXPECT_TRUE(f.button(kGetValueButton)->isEnabled());
     dlg->onExit();
     EthInit(nullptr, "Ethernet", "127.0.0.1", 1);
     EXPECT_TRUE(prompter.boxes().empty());
@@ -648,7 +653,7 @@ TEST_F(UserSetupSerialTest, GetValueWithoutAnswerReportsTheFailureWithinTheBound
     EXPECT_EQ(dlg->unanswered().size(), 18u);
     EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Failure);
     EXPECT_FALSE(dlg->statusLine().busy());
-    EXPECT_TRUE(dlg->form().button(1032)->isEnabled()) << "the port is still open: try again";
+    EXPECT_TRUE(dlg->form().button(kGetValueButton)->isEnabled()) << "the port is still open: try again";
     EXPECT_NE(readFileBytes(work / "error.log").find("no answer from the printer for setting(s) 3 116"),
               std::string::npos);
     EXPECT_FALSE(QtBusy::active());
@@ -669,9 +674,9 @@ TEST_F(UserSetupSerialTest, GetValueWithSomeAnswersKeepsThemAndNamesTheMissing)
     EXPECT_NE(text.find("Set Left Paper Margin, Receive Buffer Size"), std::string::npos) << text;
     EXPECT_EQ(dlg->unanswered(), (std::vector<std::uint8_t>{250, 252}));
     UserSetupForm& f = dlg->form();
-    EXPECT_EQ(f.pairValue(1039, 1037), 1) << "paper width answered and is kept";
-    EXPECT_EQ(f.edit(1025)->text(), "1234");
-    EXPECT_EQ(f.combo(1068)->currentIndex(), -1);
+    EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), 1) << "paper width answered and is kept";
+    EXPECT_EQ(f.edit(kCustomCodeEdit)->text(), "1234");
+    EXPECT_EQ(f.combo(kRxBufferCombo)->currentIndex(), -1);
     EXPECT_NE(dlg->statusLine().text().indexOf("Set Left Paper Margin"), -1);
 }
 
@@ -695,7 +700,7 @@ TEST_F(UserSetupSerialTest, ASuccessfulReadAndWriteSayItInTheStatusLineWithoutAB
     dlg->onGetValue();
     EXPECT_TRUE(dlg->unanswered().empty());
     EXPECT_EQ(dlg->statusLine().text(), "Settings read from the printer.");
-    dlg->form().edit(1063)->setText("8");
+    dlg->form().edit(kMarginEdit)->setText("8");
     dlg->onSetValue();
     EXPECT_EQ(dlg->statusLine().text(), "Settings written to the printer.");
     EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Done);
@@ -719,9 +724,9 @@ TEST_F(UserSetupDlgTest, UsbModeWriteTellsTheUserAndOffersTheWayBack)
         EXPECT_NE(notice.text.find("switched its USB mode"), std::string::npos) << notice.text;
         EXPECT_NE(notice.text.find("connection dialog"), std::string::npos);
         UserSetupForm& f = dlg->form();
-        for (int id : {1032, 1052, 1035})
+        for (int id : {kGetValueButton, kSetValueButton, kTestButton})
             EXPECT_FALSE(f.button(id)->isEnabled()) << id << ": the connection is gone";
-        EXPECT_TRUE(f.button(1070)->isEnabled());
+        EXPECT_TRUE(f.button(kExitButton)->isEnabled());
         EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Failure);
         QCoreApplication::processEvents();
         EXPECT_EQ(dlg->backToConnection(), answer == PromptAnswer::Yes);
@@ -735,7 +740,7 @@ TEST_F(UserSetupDlgTest, ButtonsHaveDistinctMnemonicsInBothLanguages)
         selectCatalog(korean);
         auto dlg = make(korean);
         std::set<QChar> keys;
-        for (int id : {1032, 1052, 1035, 1059, 1070}) {
+        for (int id : {kGetValueButton, kSetValueButton, kTestButton, kDefaultButton, kExitButton}) {
             QString t = dlg->form().button(id)->text();
             int amp = t.indexOf('&');
             ASSERT_GE(amp, 0) << t.toStdString();
@@ -743,8 +748,8 @@ TEST_F(UserSetupDlgTest, ButtonsHaveDistinctMnemonicsInBothLanguages)
         }
     }
     auto dlg = make();
-    EXPECT_EQ(dlg->form().button(1032)->text(), "&Get Value");
-    EXPECT_EQ(dlg->form().button(1070)->text(), "E&XIT");
+    EXPECT_EQ(dlg->form().button(kGetValueButton)->text(), "&Get Value");
+    EXPECT_EQ(dlg->form().button(kExitButton)->text(), "E&XIT");
 }
 
 // Every model's form, in both languages, fits a 1280x720 screen and a 1366x768 laptop at
@@ -766,7 +771,7 @@ TEST_F(UserSetupDlgTest, FitsSmallAndScaledScreensWithTheButtonsInView)
             QCoreApplication::processEvents();
             EXPECT_LE(dlg->width(), largest.width());
             EXPECT_LE(dlg->height(), largest.height());
-            for (int id : {1032, 1052, 1035, 1059, 1070}) {
+            for (int id : {kGetValueButton, kSetValueButton, kTestButton, kDefaultButton, kExitButton}) {
                 QPushButton* b = dlg->form().button(id);
                 QRect r(b->mapTo(dlg.get(), QPoint(0, 0)), b->size());
                 EXPECT_TRUE(dlg->rect().contains(r)) << id;
@@ -774,8 +779,8 @@ TEST_F(UserSetupDlgTest, FitsSmallAndScaledScreensWithTheButtonsInView)
             }
             auto* area = dlg->findChild<QScrollArea*>("scrollArea");
             ASSERT_NE(area, nullptr);
-            EXPECT_TRUE(area->isAncestorOf(dlg->form().control(1039)));
-            EXPECT_FALSE(area->isAncestorOf(dlg->form().button(1032)));
+            EXPECT_TRUE(area->isAncestorOf(dlg->form().control(kPaper80mm)));
+            EXPECT_FALSE(area->isAncestorOf(dlg->form().button(kGetValueButton)));
             dlg->hide();
         }
 }

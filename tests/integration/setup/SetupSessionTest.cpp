@@ -122,7 +122,8 @@ struct SessionFixture : ::testing::Test {
 
     std::unique_ptr<SetupSession> makeSession()
     {
-        auto s = std::make_unique<SetupSession>(ports.Settings(), ConnectionHost{clock, prompter, log, &ports}, collector, false);
+        auto s = std::make_unique<SetupSession>(ports.Settings(), ConnectionHost{clock, prompter, log, &ports},
+                                                collector, false);
         collector.Attach(s.get());
         return s;
     }
@@ -278,7 +279,10 @@ TEST_F(SessionFixture, ParallelAcknowledgementAsksOnlyForTheMissingAnswer)
     EXPECT_EQ(printer.requestsFor(246), 2);
     EXPECT_EQ(printer.requestsFor(3), 1);
     EXPECT_EQ(printer.requestsFor(253), 0);
-    ASSERT_TRUE(waitUntil([&] { return printer.received().size() >= 5 && printer.received().substr(printer.received().size() - 5) == std::string(5, '\0'); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return printer.received().size() >= 5 &&
+               printer.received().substr(printer.received().size() - 5) == std::string(5, '\0');
+    }));
     endSession(s);
     EXPECT_EQ(ports.m_IsOpen.load(), 0);
 }
