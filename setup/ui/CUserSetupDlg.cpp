@@ -24,6 +24,8 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -103,6 +105,42 @@ public:
 };
 
 } // namespace
+
+// While a read or write waits on the printer, the busy wait drops the window's input; EXIT
+// and Esc still stop it. Installed on the application after the wait began, so it sees a
+// click before the wait's own filter drops it.
+class ExitDuringWait final : public QObject {
+public:
+    ExitDuringWait(CUserSetupDlg& dlg, QPushButton* exit) : m_dlg(dlg), m_exit(exit)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~ExitDuringWait() override { qApp->removeEventFilter(this); }
+    ExitDuringWait(const ExitDuringWait&) = delete;
+    ExitDuringWait& operator=(const ExitDuringWait&) = delete;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease && watched == m_exit) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && m_exit->rect().contains(mouse->position().toPoint())) {
+                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::onExit);
+                return true;
+            }
+        }
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == &m_dlg) {
+                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::reject);
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    CUserSetupDlg& m_dlg;
+    QPushButton* m_exit;
+};
 
 // Marks the dialog busy for the length of an action (see m_busy).
 class BusyScope {
@@ -535,6 +573,7 @@ void CUserSetupDlg::onGetValue()
     SetupReadOutcome outcome;
     {
         QtBusy wait(this, m_status, text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
+        ExitDuringWait exit(*this, m_form->button(kExitButton));
         outcome = m_session->ReadSetup(m_deps.answerTimeout);
     }
     presentRead(outcome);
@@ -646,6 +685,9 @@ void CUserSetupDlg::onSetValue()
     SetupSession::WriteResult result;
     {
         QtBusy wait(this, m_status, waitText);
+        // EXIT stays usable: it stops the write (the printer may then hold some values).
+        m_form->button(kExitButton)->setEnabled(true);
+        ExitDuringWait exit(*this, m_form->button(kExitButton));
         result = m_session->SetValue(m_options);
     }
     refresh();

@@ -10,7 +10,9 @@
 // pauses of a write) serves those queued calls, and closing detaches the target before the
 // workers are joined, so neither side can block the other for good. The parallel-port
 // acknowledgement runs on a QtStepDriver's worker: while it runs, it alone writes to the
-// session's connection (the action buttons are off).
+// session's connection (the action buttons are off). EXIT, Esc and the close box cancel the
+// session's token: a read or write that waits on the printer ends at once (the busy wait lets
+// the EXIT click through), and the dialog closes when it is over.
 #include "app/CancelToken.h"
 #include "setup/SetupOptions.h"
 #include "setup/SetupTextSlots.h"

@@ -30,6 +30,8 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QApplication>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -656,6 +658,36 @@ TEST_F(UserSetupSerialTest, GetValueWithoutAnswerReportsTheFailureWithinTheBound
     EXPECT_TRUE(dlg->form().button(kGetValueButton)->isEnabled()) << "the port is still open: try again";
     EXPECT_NE(readFileBytes(work / "error.log").find("no answer from the printer for setting(s) 3 116"),
               std::string::npos);
+    EXPECT_FALSE(QtBusy::active());
+}
+
+// EXIT while a read waits for a printer that never answers: the click reaches the dialog
+// through the busy wait, the read ends without its failure box and the dialog closes.
+TEST_F(UserSetupSerialTest, ExitEndsAReadThatWaitsOnASilentPrinter)
+{
+    UserSetupDlgDeps deps{*ports, prompter, *clock, profile, log, false, "test", 60s};
+    auto dlg = std::make_unique<CUserSetupDlg>(deps);
+    ASSERT_FALSE(dlg->failedToOpen());
+    QPushButton* exit = dlg->form().button(kExitButton);
+    bool clicked = false;
+    QTimer::singleShot(200, dlg.get(), [&] {
+        EXPECT_TRUE(QtBusy::active()) << "the read is still waiting";
+        const QPointF at = QRectF(exit->rect()).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, exit->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, exit->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(exit, &press);
+        QApplication::sendEvent(exit, &release);
+        clicked = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    dlg->onGetValue();
+    EXPECT_TRUE(clicked);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "hang guard: the read had 60 s";
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->result() == QDialog::Accepted; }, 5s));
+    EXPECT_TRUE(prompter.boxes().empty()) << prompter.texts()[0];
+    EXPECT_EQ(ports->m_IsOpen.load(), 0);
     EXPECT_FALSE(QtBusy::active());
 }
 
