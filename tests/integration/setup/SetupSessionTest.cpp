@@ -9,6 +9,7 @@
 #include "TestClock.h"
 
 #include "app/CErrorLog.h"
+#include "app/CancelToken.h"
 #include "common/PtyPair.h"
 #include "port/CPorts.h"
 #include "port/EthernetLink.h"
@@ -210,6 +211,41 @@ TEST_F(SessionFixture, SerialReadAppliesEveryAnswer)
     endSession(s);
     EXPECT_TRUE(clock.sleeps().empty());
     EXPECT_EQ(ports.m_IsOpen.load(), 0);
+}
+
+// The read job's outcome: what the host's form shows, and which settings did not answer;
+// a cancelled read ends at once without its failure box.
+TEST_F(SessionFixture, ReadSetupReportsValuesMissingAndCancel)
+{
+    useSerial();
+    ScriptedPrinter printer(pty.master());
+    printer.silentOnce(250);
+    auto s = makeSession();
+    ASSERT_EQ(s->Open(), SetupSession::OpenResult::Opened);
+    SetupReadOutcome first = s->ReadSetup(1500ms);
+    EXPECT_EQ(first.result, SetupReadOutcome::Result::Incomplete);
+    EXPECT_EQ(first.requested, readRequestList(PortKind::Serial));
+    EXPECT_EQ(first.missing, (std::vector<std::uint8_t>{250}));
+    EXPECT_FALSE(first.nothingAnswered());
+    EXPECT_EQ(first.values.customCode, "1A2B");
+    EXPECT_EQ(first.values.codePage, collector.Form().codePage);
+    EXPECT_EQ(first.shown, collector.Shown());
+    EXPECT_EQ(first.shown.count(250), 0u);
+
+    SetupReadOutcome second = s->ReadSetup(5000ms);
+    EXPECT_EQ(second.result, SetupReadOutcome::Result::Complete);
+    EXPECT_TRUE(second.missing.empty());
+    EXPECT_EQ(second.values.margin, 300);
+
+    CancelToken cancel;
+    s->SetCancelToken(&cancel);
+    cancel.cancel();
+    SetupReadOutcome stopped = s->ReadSetup(5000ms);
+    EXPECT_EQ(stopped.result, SetupReadOutcome::Result::Cancelled);
+    EXPECT_TRUE(prompter.boxes().empty());
+    EXPECT_FALSE(s->ConnectionOpen());
+    s->SetCancelToken(nullptr);
+    endSession(s);
 }
 
 TEST_F(SessionFixture, SerialWriteFramesAndStopBitWarningOnce)
