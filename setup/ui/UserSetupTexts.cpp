@@ -5,7 +5,7 @@ using namespace UserSetupControls;
 
 const std::vector<std::pair<int, const char*>>& userSetupKoreanCaptions()
 {
-    static const std::vector<std::pair<int, const char *>> captions = {
+    static const std::vector<std::pair<int, const char*>> captions = {
         {kUserSetupGroup, "사용자 설정"},
         {kPaperWidthLabel, "용지 폭"},
         {kPaperTypeLabel, "용지 종류"},
