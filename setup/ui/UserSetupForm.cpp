@@ -282,7 +282,7 @@ UserSetupForm::UserSetupForm(QWidget* parent) : QWidget(parent)
 
     // Buttons; Load and Save exist in the resource but are never shown.
     auto* buttons = new QHBoxLayout;
-    for (auto [id, text] : std::initializer_list<std::pair<int, const char *>>{{kGetValueButton, "&Get Value"},
+    for (auto [id, text] : std::initializer_list<std::pair<int, const char*>>{{kGetValueButton, "&Get Value"},
                                                                                {kSetValueButton, "&Set Value"},
                                                                                {kTestButton, "&TEST"},
                                                                                {kDefaultButton, "&Default"},
