@@ -21,7 +21,6 @@
 #include "logo/LogoLink.h"
 #include "logo/LogoOptions.h"
 #include "logo/NvUpload.h"
-#include "port/CPorts.h"
 #include "port/DeviceDiscovery.h"
 #include "port/PrinterConnection.h"
 #include "setup/SetupSession.h"
@@ -43,31 +42,22 @@ using namespace std::chrono_literals;
 constexpr int kFamily = 6; // TAVRO46/48: serial, network and USB printer models alike
 
 // ---- How the engines are built -------------------------------------------------------------
-// How SetupSession gets its connection and what CPorts looks like are changing; everything
-// that depends on it stays in these helpers.
+// Each engine is given its own settings and host services; nothing is shared between them.
 
-// A serial port object of the setup read's own: device roots of its own, nothing from the
-// environment.
-std::unique_ptr<CPorts> makeSerialPorts(const std::string& port, Prompter& prompter, Clock& clock, CErrorLog& log)
+ConnectionSettings serialSettings(const std::string& port)
 {
-    auto ports = std::make_unique<CPorts>(prompter, clock, log, DeviceRoots{});
-    ports->m_PortName = port;
-    ports->m_ModelFamily = kFamily;
-    ports->m_BaudRate = 115200;
-    ports->m_ByteSize = 8;
-    ports->m_Parity = 0;
-    ports->m_StopBits = 0;
-    ports->m_FlowCtrl = 3;
-    return ports;
+    ConnectionSettings settings;
+    settings.portName = port;
+    settings.modelFamily = kFamily;
+    settings.baudRate = 115200;
+    settings.byteSize = 8;
+    settings.parity = 0;
+    settings.stopBits = 0;
+    settings.flowCtrl = 3;
+    return settings;
 }
 
-std::unique_ptr<SetupSession> makeSetupSession(CPorts& ports, SetupValueCollector& collector, Prompter& prompter,
-                                               Clock& clock, CErrorLog& log)
-{
-    return std::make_unique<SetupSession>(ports, collector, prompter, clock, log, false);
-}
-
-// A connection with a port object of its own (no process-wide CPorts).
+// A connection of the job's own.
 std::unique_ptr<PrinterConnection> makeOwnConnection(ConnectionSettings settings, Clock& clock, Prompter& prompter,
                                                      CErrorLog& log)
 {
@@ -93,9 +83,10 @@ SetupRead readSetupOverSerial(const std::string& port)
     RecordingPrompter prompter;
     CErrorLog log;
     Clock& clock = SystemClock::instance(); // the answers come in real time
-    auto ports = makeSerialPorts(port, prompter, clock, log);
     SetupValueCollector collector;
-    auto session = makeSetupSession(*ports, collector, prompter, clock, log);
+    const DeviceRoots roots{}; // nothing from the environment
+    auto session = std::make_unique<SetupSession>(serialSettings(port), ConnectionHost{clock, prompter, log, nullptr, &roots},
+                                                  collector, false);
     collector.Attach(session.get());
     const auto requests = session->RequestList();
     read.asked.insert(requests.begin(), requests.end());
