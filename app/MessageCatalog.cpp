@@ -7,16 +7,12 @@
 
 const MessageTable* g_pMsg = &englishCatalog();
 
-const char* catalogText(int n)
+const char* catalogText(Msg entry)
 {
+    const int n = static_cast<int>(entry);
     if (n < 0 || n >= kCatalogSize)
         return "";
     return (*g_pMsg)[static_cast<std::size_t>(n)];
-}
-
-const char* catalogText(Msg entry)
-{
-    return catalogText(static_cast<int>(entry));
 }
 
 namespace {
@@ -74,15 +70,6 @@ std::string catalogFormat(Msg entry, const std::string& value)
     return formatWith(catalogText(entry), value.c_str());
 }
 
-std::string catalogFormat(int n, int value)
-{
-    return formatWith(catalogText(n), value);
-}
-
-std::string catalogFormat(int n, const std::string& value)
-{
-    return formatWith(catalogText(n), value.c_str());
-}
 
 LocaleSources LocaleSources::fromEnvironment()
 {

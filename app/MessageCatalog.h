@@ -83,14 +83,11 @@ const MessageTable& koreanCatalog();
 // The active table: English until selectCatalog() picks Korean.
 extern const MessageTable* g_pMsg;
 
-// An entry of the active table; an empty text for a number outside 0..62.
+// An entry of the active table; an empty text for a value outside the table.
 const char* catalogText(Msg entry);
-const char* catalogText(int n);
 // An entry used as a printf format with one int or one string argument.
 std::string catalogFormat(Msg entry, int value);
 std::string catalogFormat(Msg entry, const std::string& value);
-std::string catalogFormat(int n, int value);
-std::string catalogFormat(int n, const std::string& value);
 
 // Where the system's default language is read from. The defaults read the real system;
 // tests point them at a folder of their own.

@@ -17,16 +17,15 @@
 namespace {
 
 // Catalog entries of the user setup.
-constexpr int kInitFail = 2;
-constexpr int kPrinterCheckEthernet = 20;
-constexpr int kWriteToPort = 22;
-constexpr int kPrinterCheckLpt = 24;
-constexpr int kWriteFail = 48;
-constexpr int kDefaultQuestion = 49;
-constexpr int kCannotCreateReceiveThread = 52;
-constexpr int kStopBitWarning = 54;
-constexpr int kReadFail = 60;
-constexpr int kMarginRange = 61;
+constexpr Msg kInitFail = Msg::InitFail;
+constexpr Msg kPrinterCheckEthernet = Msg::PrinterCheckError;
+constexpr Msg kWriteToPort = Msg::WriteToPortError;
+constexpr Msg kPrinterCheckLpt = Msg::PrinterCheckFailed;
+constexpr Msg kWriteFail = Msg::WriteFail;
+constexpr Msg kCannotCreateReceiveThread = Msg::ReceiveThreadError;
+constexpr Msg kStopBitWarning = Msg::StopBitWarning;
+constexpr Msg kReadFail = Msg::ReadFail;
+constexpr Msg kMarginRange = Msg::MarginRange;
 
 constexpr const char* kNotice = "Notice";
 
@@ -60,7 +59,7 @@ bool SetupSession::CancelRequested() const { return m_cancel && m_cancel->cancel
 
 bool SetupSession::sleep(Ms delay) { return sleepUnlessCancelled(m_clock, delay, m_cancel); }
 
-void SetupSession::show(int catalogEntry, const char* caption)
+void SetupSession::show(Msg catalogEntry, const char* caption)
 {
     showText(catalogText(catalogEntry), caption);
 }
@@ -521,7 +520,7 @@ SetupSession::TestResult SetupSession::PrintTestPage(SetupOptions& form)
 
 bool SetupSession::Default(SetupOptions& form)
 {
-    if (m_prompter.show(catalogText(kDefaultQuestion), PromptButtons::YesNo, PromptIcon::Question,
+    if (m_prompter.show(catalogText(Msg::ConfirmDefaults), PromptButtons::YesNo, PromptIcon::Question,
                         kAppDisplayName) != PromptAnswer::Yes)
         return false;
     form = SetupOptions::defaults(m_korean);

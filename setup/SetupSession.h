@@ -30,6 +30,7 @@
 // queued calls (SetIdleHook), because the session's waits for RcvDataProcess (its end, the
 // answers of a read) must let a value that is being handed over arrive.
 #include "app/ConnectionRules.h"
+#include "app/MessageCatalog.h"
 #include "app/PortName.h"
 #include "app/StepJob.h"
 #include "port/PrinterConnection.h"
@@ -263,7 +264,7 @@ public:
 private:
     bool writeAll(const Bytes& bytes);
     bool failWith(const IoResult& result);
-    void show(int catalogEntry, const char* caption = nullptr);
+    void show(Msg catalogEntry, const char* caption = nullptr);
     void showText(const std::string& text, const char* caption = nullptr);
     ReadResult readFailure(int code);
     WriteResult writeFailure(SetupOptions& form);

@@ -305,7 +305,7 @@ void CConnectDlg::onDeviceChange()
         int count = -1;
         usbSearch(count);
         if (count == -1 || count > 1) {
-            m_deps.prompter.message(catalogText(count == -1 ? 10 : 11));
+            m_deps.prompter.message(catalogText(count == -1 ? Msg::TurnOnUsbPrinter : Msg::TooManyUsbDevices));
             if (count == -1)
                 setOkHint("OK is off: no USB printer of this model was found. Turn it on, then choose the "
                           "DEVICE entry again.",

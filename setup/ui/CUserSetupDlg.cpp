@@ -429,7 +429,7 @@ void CUserSetupDlg::onNvSizeChange(int comboId)
 {
     formToOptions(*m_form, m_options);
     if (!checkNvSize(m_options)) {
-        m_deps.prompter.message(catalogFormat(50, kNvMemoryLimitKb));
+        m_deps.prompter.message(catalogFormat(Msg::NvMemoryExceeded, kNvMemoryLimitKb));
         (comboId == kNvGraphicCombo ? m_options.nvGraphic : m_options.nvUser) = kNoValue;
     }
     refresh();
@@ -625,7 +625,7 @@ void CUserSetupDlg::reportUnanswered(const SetupReadOutcome& outcome)
     m_deps.errorLog.WriteLog("Get Value: no answer from the printer for setting(s) %s", numbers.c_str());
     // Nothing at all: the catalog's read failure says it. Some answered: they stay in the
     // form, and the message names the others.
-    QString message = QString::fromUtf8(catalogText(60));
+    QString message = QString::fromUtf8(catalogText(Msg::ReadFail));
     if (!none)
         message += "\n\n" + text("No answer from the printer for:", "프린터가 응답하지 않은 설정:") + "\n" +
                    names.join(", ");

@@ -169,7 +169,7 @@ TEST_F(UserSetupDlgTest, NvSizesOver448ShowTheMessageAndClearTheChangedCombo)
     EXPECT_TRUE(prompter.boxes().empty()) << "64 + 384 fill the memory exactly";
     pick(f, kNvUserCombo, "128");
     ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], catalogFormat(50, 448));
+    EXPECT_EQ(prompter.texts()[0], catalogFormat(Msg::NvMemoryExceeded, 448));
     EXPECT_EQ(f.combo(kNvUserCombo)->currentIndex(), -1);
     EXPECT_EQ(f.combo(kNvGraphicCombo)->currentText(), "384");
 }
@@ -221,7 +221,7 @@ TEST_F(UserSetupDlgTest, RadioRulesBellLabelAndDefault)
     dlg->onDefault();
     EXPECT_EQ(f.combo(kNvGraphicCombo)->currentIndex(), -1) << "No keeps the form";
     dlg->onDefault();
-    EXPECT_EQ(prompter.boxes().back().text, catalogText(49));
+    EXPECT_EQ(prompter.boxes().back().text, catalogText(Msg::ConfirmDefaults));
     EXPECT_EQ(f.combo(kNvGraphicCombo)->currentText(), "384");
     EXPECT_EQ(f.combo(kNvUserCombo)->currentText(), "64");
     EXPECT_EQ(f.combo(kDensityCombo)->currentText(), "LEVEL 2");
@@ -274,7 +274,7 @@ TEST_F(UserSetupDlgTest, FailedWriteClosesTheConnectionAndLeavesOnlyExitDefaultA
     f.edit(kMarginEdit)->setText("12");
     dlg->onSetValue();
     ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], catalogText(48));
+    EXPECT_EQ(prompter.texts()[0], catalogText(Msg::WriteFail));
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
     EXPECT_EQ(f.edit(kImageNumberEdit)->text(), "1") << "image number back to its start value";
     for (int id : {kPaper80mm, kPaperBlack, kWaterMarkDisable, kGetValueButton, kSetValueButton, kTestButton,
@@ -294,7 +294,7 @@ TEST_F(UserSetupDlgTest, FailedReadAndTestPageShowTheirMessages)
         ASSERT_FALSE(dlg->failedToOpen());
         dlg->onGetValue();
         ASSERT_EQ(prompter.texts().size(), 1u);
-        EXPECT_EQ(prompter.texts()[0], catalogText(60));
+        EXPECT_EQ(prompter.texts()[0], catalogText(Msg::ReadFail));
         EXPECT_FALSE(dlg->form().button(kGetValueButton)->isEnabled());
         EXPECT_TRUE(dlg->form().button(kExitButton)->isEnabled());
     }
@@ -302,7 +302,7 @@ TEST_F(UserSetupDlgTest, FailedReadAndTestPageShowTheirMessages)
     auto dlg = make();
     dlg->onTest();
     ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], catalogText(48));
+    EXPECT_EQ(prompter.texts()[0], catalogText(Msg::WriteFail));
     EXPECT_FALSE(dlg->form().button(kTestButton)->isEnabled());
     EXPECT_TRUE(dlg->form().button(kDefaultButton)->isEnabled());
 }
@@ -353,7 +353,7 @@ TEST_F(UserSetupDlgTest, FailedOpenClosesTheDialog)
     EXPECT_TRUE(dlg->failedToOpen());
     EXPECT_EQ(dlg->exec(), QDialog::Rejected);
     ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], catalogText(2));
+    EXPECT_EQ(prompter.texts()[0], catalogText(Msg::InitFail));
     EXPECT_EQ(ports->m_hNotifyWnd.load(), nullptr);
 }
 
@@ -651,7 +651,7 @@ TEST_F(UserSetupSerialTest, GetValueWithoutAnswerReportsTheFailureWithinTheBound
     EXPECT_GE(took, 500ms - 20ms) << "the answers were given their time";
     EXPECT_LT(took, 500ms + 2000ms);
     ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], catalogText(60));
+    EXPECT_EQ(prompter.texts()[0], catalogText(Msg::ReadFail));
     EXPECT_EQ(dlg->unanswered().size(), 18u);
     EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Failure);
     EXPECT_FALSE(dlg->statusLine().busy());
@@ -702,7 +702,7 @@ TEST_F(UserSetupSerialTest, GetValueWithSomeAnswersKeepsThemAndNamesTheMissing)
     dlg->onGetValue();
     ASSERT_EQ(prompter.texts().size(), 1u);
     const std::string text = prompter.texts()[0];
-    EXPECT_EQ(text.rfind(catalogText(60), 0), 0u) << text;
+    EXPECT_EQ(text.rfind(catalogText(Msg::ReadFail), 0), 0u) << text;
     EXPECT_NE(text.find("Set Left Paper Margin, Receive Buffer Size"), std::string::npos) << text;
     EXPECT_EQ(dlg->unanswered(), (std::vector<std::uint8_t>{250, 252}));
     UserSetupForm& f = dlg->form();
@@ -721,7 +721,7 @@ TEST_F(UserSetupSerialTest, KoreanSystemNamesTheMissingInKorean)
     ASSERT_FALSE(dlg->failedToOpen());
     dlg->onGetValue();
     ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], std::string(catalogText(60)) + "\n\n프린터가 응답하지 않은 설정:\n용지 폭");
+    EXPECT_EQ(prompter.texts()[0], std::string(catalogText(Msg::ReadFail)) + "\n\n프린터가 응답하지 않은 설정:\n용지 폭");
 }
 
 TEST_F(UserSetupSerialTest, ASuccessfulReadAndWriteSayItInTheStatusLineWithoutABox)

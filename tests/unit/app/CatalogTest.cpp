@@ -65,8 +65,8 @@ TEST(Catalog, LookupAndFormat)
 {
     selectCatalog(false);
     EXPECT_STREQ(catalogText(Msg::Completed), "COMPLETED");
-    EXPECT_STREQ(catalogText(-1), "");
-    EXPECT_STREQ(catalogText(63), "");
+    EXPECT_STREQ(catalogText(static_cast<Msg>(-1)), "");
+    EXPECT_STREQ(catalogText(static_cast<Msg>(kCatalogSize)), "");
     EXPECT_EQ(catalogFormat(Msg::OpenPortOrFileError, 5), "ERROR[5] - Open port or file.");
     EXPECT_EQ(catalogFormat(Msg::NvMemoryExceeded, 448).substr(0, 60),
               std::string("Out of range the MAX NV memory Size!\r\nTotal NV Memory Size 448KB").substr(0, 60));
