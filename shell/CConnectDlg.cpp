@@ -6,8 +6,10 @@
 #include "app/Profile.h"
 #include "app/Prompter.h"
 #include "app/Version.h"
+#include "shell/ShellControls.h"
 #include "qthost/AppIcon.h"
 #include "qthost/QtBusy.h"
+#include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
 #include "qthost/QtStatusLine.h"
 
@@ -30,7 +32,7 @@ const char* kSearchCaption = "Searching for the printer";
 QComboBox* makeCombo(int id)
 {
     auto* combo = new QComboBox;
-    combo->setObjectName(QString("ctl%1").arg(id));
+    combo->setObjectName(controlName(id));
     combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     combo->setMinimumWidth(150);
     return combo;
@@ -47,14 +49,14 @@ CConnectDlg::CConnectDlg(ConnectDlgDeps deps, QWidget* parent)
     : QDialog(parent), m_deps(std::move(deps))
 {
     setObjectName("CConnectDlg");
-    m_device = makeCombo(1000);
+    m_device = makeCombo(connectdlg::Device);
     m_device->setMinimumWidth(220);
-    m_port = makeCombo(1001);
-    m_baud = makeCombo(1002);
-    m_parity = makeCombo(1003);
-    m_dataLen = makeCombo(1048);
-    m_flow = makeCombo(1013);
-    m_stopBit = makeCombo(1014);
+    m_port = makeCombo(connectdlg::Port);
+    m_baud = makeCombo(connectdlg::Baudrate);
+    m_parity = makeCombo(connectdlg::Parity);
+    m_dataLen = makeCombo(connectdlg::DataLength);
+    m_flow = makeCombo(connectdlg::FlowControl);
+    m_stopBit = makeCombo(connectdlg::StopBit);
 
     auto* grid = new QGridLayout;
     struct Row {
@@ -65,18 +67,18 @@ CConnectDlg::CConnectDlg(ConnectDlgDeps deps, QWidget* parent)
         QComboBox* combo;
     };
     const Row rows[] = {
-        {1049, "&DEVICE", "프린터종류", 'D', m_device},
-        {1026, "&PORT", "포트", 'P', m_port},
-        {1050, "&Baudrate", "통신속도", 'B', m_baud},
-        {1051, "P&arity", "패리티", 'A', m_parity},
-        {1052, "Data &Length", "테이터 길이", 'L', m_dataLen},
-        {1053, "&Flow control", "플로우 컨트롤", 'F', m_flow},
-        {1054, "&Stop Bit", "스톱 비트", 'S', m_stopBit},
+        {connectdlg::DeviceLabel, "&DEVICE", "프린터종류", 'D', m_device},
+        {connectdlg::PortLabel, "&PORT", "포트", 'P', m_port},
+        {connectdlg::BaudrateLabel, "&Baudrate", "통신속도", 'B', m_baud},
+        {connectdlg::ParityLabel, "P&arity", "패리티", 'A', m_parity},
+        {connectdlg::DataLengthLabel, "Data &Length", "테이터 길이", 'L', m_dataLen},
+        {connectdlg::FlowControlLabel, "&Flow control", "플로우 컨트롤", 'F', m_flow},
+        {connectdlg::StopBitLabel, "&Stop Bit", "스톱 비트", 'S', m_stopBit},
     };
     int r = 0;
     for (const Row& row : rows) {
         auto* label = new QLabel(row.english);
-        label->setObjectName(QString("ctl%1").arg(row.labelId));
+        label->setObjectName(controlName(row.labelId));
         label->setBuddy(row.combo);
         grid->addWidget(label, r, 0);
         grid->addWidget(row.combo, r, 1);
@@ -84,10 +86,10 @@ CConnectDlg::CConnectDlg(ConnectDlgDeps deps, QWidget* parent)
         ++r;
     }
     m_ok = new QPushButton("OK");
-    m_ok->setObjectName("ctl1");
+    m_ok->setObjectName(controlName(connectdlg::Ok));
     m_ok->setDefault(true);
     m_cancel = new QPushButton("Cancel");
-    m_cancel->setObjectName("ctl2");
+    m_cancel->setObjectName(controlName(connectdlg::Cancel));
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(m_ok);
     buttons->addWidget(m_cancel);

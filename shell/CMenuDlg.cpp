@@ -1,6 +1,9 @@
 #include "shell/CMenuDlg.h"
 
+#include "shell/ShellControls.h"
+
 #include "qthost/AppIcon.h"
+#include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
 
 #include <QFrame>
@@ -18,7 +21,7 @@ const char* kToolNotYet = "This tool is not part of this version of TAVROSet yet
 QPushButton* makeButton(int id, const char* english, const char* korean, char key, bool useKorean)
 {
     auto* button = new QPushButton(useKorean ? koreanMnemonic(korean, key) : QString::fromUtf8(english));
-    button->setObjectName(QString("ctl%1").arg(id));
+    button->setObjectName(controlName(id));
     button->setMinimumHeight(34);
     button->setAutoDefault(false);
     return button;
@@ -41,10 +44,10 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
         m_summary += "\r\n" + settings.host + " : " + std::to_string(settings.tcpPort);
 
     const bool ko = m_deps.korean;
-    m_logo = makeButton(1007, "&Logo Download", "로고 전송", 'L', ko);
-    m_setup = makeButton(1012, "&User Setup", "사용자 설정", 'U', ko);
-    m_firmware = makeButton(1017, "&Firmware Download", "펌웨어 전송", 'F', ko);
-    m_back = makeButton(1021, "<< &Back  ", "<< 뒤로", 'B', ko);
+    m_logo = makeButton(menudlg::LogoDownload, "&Logo Download", "로고 전송", 'L', ko);
+    m_setup = makeButton(menudlg::UserSetup, "&User Setup", "사용자 설정", 'U', ko);
+    m_firmware = makeButton(menudlg::FirmwareDownload, "&Firmware Download", "펌웨어 전송", 'F', ko);
+    m_back = makeButton(menudlg::Back, "<< &Back  ", "<< 뒤로", 'B', ko);
 
     // A tool this build does not have keeps its button in place but says so instead of
     // opening anything.

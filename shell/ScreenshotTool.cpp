@@ -10,7 +10,9 @@
 #include "shell/CConnectDlg.h"
 #include "shell/CMenuDlg.h"
 #include "shell/CToolApp.h"
+#include "shell/ShellControls.h"
 #include "qthost/QtClock.h"
+#include "qthost/QtControlName.h"
 #include "network/ui/CNetworkDlg.h"
 #include "port/CPorts.h"
 #include "setup/SetupSession.h"
@@ -163,7 +165,7 @@ int main(int argc, char** argv)
     deps.runMenu = [&](QWidget*, const ConnectionSettings& s) { chosen = s; };
     CConnectDlg connect(std::move(deps));
     const bool korean = connect.korean();
-    auto* device = connect.findChild<QComboBox*>("ctl1000");
+    auto* device = findControl<QComboBox>(&connect, connectdlg::Device);
     device->setCurrentIndex(device->findText("TAVRO36/38 S"));
     connect.onDeviceChange();
     ok &= save(connect, outDir, "connect", suffix);

@@ -12,6 +12,8 @@
 #include "shell/CConnectDlg.h"
 #include "shell/CMenuDlg.h"
 #include "shell/CToolApp.h"
+#include "shell/ShellControls.h"
+#include "network/ui/NetworkControls.h"
 #include "common/PtyPair.h"
 #include "network/ui/CNetworkDlg.h"
 #include "port/CPorts.h"
@@ -110,16 +112,16 @@ TEST_F(ConnectDlgTest, NoUsbDeviceShowsBuiltInListWithNothingSelected)
 {
     auto dlg = make();
     EXPECT_EQ(dlg->windowTitle(), "TAVROSet(203dpi) 1.10E");
-    QComboBox* device = combo(*dlg, 1000);
+    QComboBox* device = combo(*dlg, connectdlg::Device);
     ASSERT_EQ(device->count(), 5);
     EXPECT_EQ(device->itemText(0), "TAVRO36/38 U-I");
     EXPECT_EQ(device->itemText(4), "TAVRO36/38 E-II");
     EXPECT_EQ(device->currentIndex(), -1);
     for (int id : {1001, 1002, 1003, 1048, 1013, 1014})
         EXPECT_FALSE(combo(*dlg, id)->isEnabled()) << id;
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
-    EXPECT_EQ(combo(*dlg, 1002)->currentText(), "115200");
-    EXPECT_EQ(combo(*dlg, 1013)->currentText(), "H/W");
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
+    EXPECT_EQ(combo(*dlg, connectdlg::Baudrate)->currentText(), "115200");
+    EXPECT_EQ(combo(*dlg, connectdlg::FlowControl)->currentText(), "H/W");
     EXPECT_TRUE(prompter.boxes().empty());
     // The error log starts with the tool's version.
     EXPECT_NE(readFileBytes(work / "error.log").find("ERROR LOG : Tool - Ver 1.10.0.0"), std::string::npos);
@@ -130,11 +132,11 @@ TEST_F(ConnectDlgTest, VirtualSerialPortAtStartSelectsUsbSerialEntryAndFillsPort
     usb.addVirtualSerial(0, "3301");
     usb.addPrinter(0, "3302"); // a printer-class device as well: the virtual serial port wins
     auto dlg = make();
-    EXPECT_EQ(combo(*dlg, 1000)->currentText(), "TAVRO36/38 U-I");
-    EXPECT_EQ(combo(*dlg, 1001)->currentText().toStdString(), (usb.dev() / "ttyACM0").string());
-    EXPECT_TRUE(combo(*dlg, 1001)->isEnabled());
-    EXPECT_TRUE(combo(*dlg, 1002)->isEnabled());
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_EQ(combo(*dlg, connectdlg::Device)->currentText(), "TAVRO36/38 U-I");
+    EXPECT_EQ(combo(*dlg, connectdlg::Port)->currentText().toStdString(), (usb.dev() / "ttyACM0").string());
+    EXPECT_TRUE(combo(*dlg, connectdlg::Port)->isEnabled());
+    EXPECT_TRUE(combo(*dlg, connectdlg::Baudrate)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
     EXPECT_EQ(dlg->interfaceKind(), kInterfaceUsbSerial);
 }
 
@@ -142,10 +144,10 @@ TEST_F(ConnectDlgTest, UsbPrinterAloneSelectsPrinterClassEntry)
 {
     usb.addPrinter(0, "3304");
     auto dlg = make();
-    EXPECT_EQ(combo(*dlg, 1000)->currentText(), "TAVRO36/38 U-II");
+    EXPECT_EQ(combo(*dlg, connectdlg::Device)->currentText(), "TAVRO36/38 U-II");
     EXPECT_EQ(dlg->interfaceKind(), kInterfaceUsbPrinter);
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
-    EXPECT_FALSE(combo(*dlg, 1001)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
+    EXPECT_FALSE(combo(*dlg, connectdlg::Port)->isEnabled());
     dlg->onOk();
     ASSERT_EQ(menuRuns.size(), 1u);
     EXPECT_EQ(menuRuns[0].portName, "USB");
@@ -186,9 +188,9 @@ TEST_F(ConnectDlgTest, TwoUsbPrintersShowEntry11AndClearBothSelections)
     auto dlg = make();
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], englishCatalog()[11]);
-    EXPECT_EQ(combo(*dlg, 1000)->currentIndex(), -1);
-    EXPECT_EQ(combo(*dlg, 1001)->currentIndex(), -1);
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_EQ(combo(*dlg, connectdlg::Device)->currentIndex(), -1);
+    EXPECT_EQ(combo(*dlg, connectdlg::Port)->currentIndex(), -1);
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
 }
 
 TEST_F(ConnectDlgTest, UsbSearchTriesSixteenTimesWithGrowingCaption)
@@ -218,8 +220,8 @@ TEST_F(ConnectDlgTest, UsbSearchTriesSixteenTimesWithGrowingCaption)
     EXPECT_EQ(captions[0], "Searching for the printer.");
     EXPECT_EQ(captions[15], "Searching for the printer................");
     EXPECT_EQ(dlg->windowTitle(), "TAVROSet(203dpi) 1.10E") << "caption restored";
-    EXPECT_EQ(combo(*dlg, 1000)->currentIndex(), -1);
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_EQ(combo(*dlg, connectdlg::Device)->currentIndex(), -1);
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
 }
 
 TEST_F(ConnectDlgTest, Tavro15OffersThreeBaudratesAndNoUserSetup)
@@ -230,23 +232,23 @@ TEST_F(ConnectDlgTest, Tavro15OffersThreeBaudratesAndNoUserSetup)
     extraPorts = {(work / "ttySIM0").string()};
     addDevices({"TAVRO15 S"});
     auto dlg = make();
-    QComboBox* device = combo(*dlg, 1000);
+    QComboBox* device = combo(*dlg, connectdlg::Device);
     ASSERT_EQ(device->count(), 1);
     EXPECT_EQ(device->currentIndex(), -1) << "profile entries are not preselected";
     choose(*dlg, "TAVRO15 S");
-    QComboBox* baud = combo(*dlg, 1002);
+    QComboBox* baud = combo(*dlg, connectdlg::Baudrate);
     ASSERT_EQ(baud->count(), 3);
     EXPECT_EQ(baud->itemText(0), "38400");
     EXPECT_EQ(baud->itemText(2), "9600");
-    EXPECT_EQ(combo(*dlg, 1001)->currentText().toStdString(), (work / "ttySIM0").string());
+    EXPECT_EQ(combo(*dlg, connectdlg::Port)->currentText().toStdString(), (work / "ttySIM0").string());
     dlg->onOk();
     ASSERT_EQ(menuRuns.size(), 1u);
     EXPECT_EQ(menuRuns[0].modelFamily, kFamilyTavro15);
     EXPECT_EQ(menuRuns[0].baudRate, 38400);
 
     CMenuDlg menu(menuRuns[0], MenuDlgDeps{});
-    EXPECT_FALSE(ctl<QPushButton>(&menu, 1012)->isEnabled());
-    EXPECT_TRUE(ctl<QPushButton>(&menu, 1021)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(&menu, menudlg::UserSetup)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(&menu, menudlg::Back)->isEnabled());
 }
 
 TEST_F(ConnectDlgTest, OkOnSerialEntryStoresOneStopBitAndHardwareFlow)
@@ -257,11 +259,11 @@ TEST_F(ConnectDlgTest, OkOnSerialEntryStoresOneStopBitAndHardwareFlow)
     extraPorts = {(work / "ttySIM0").string()};
     auto dlg = make();
     choose(*dlg, "TAVRO36/38 S");
-    ASSERT_TRUE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
-    combo(*dlg, 1003)->setCurrentIndex(2); // EVEN
-    combo(*dlg, 1048)->setCurrentIndex(1); // 7 Bits
+    ASSERT_TRUE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
+    combo(*dlg, connectdlg::Parity)->setCurrentIndex(2); // EVEN
+    combo(*dlg, connectdlg::DataLength)->setCurrentIndex(1); // 7 Bits
     dlg->onDataLengthChange();
-    combo(*dlg, 1002)->setCurrentIndex(4); // 9600
+    combo(*dlg, connectdlg::Baudrate)->setCurrentIndex(4); // 9600
     dlg->onOk();
     ASSERT_EQ(menuRuns.size(), 1u);
     const ConnectionSettings& s = menuRuns[0];
@@ -274,10 +276,10 @@ TEST_F(ConnectDlgTest, OkOnSerialEntryStoresOneStopBitAndHardwareFlow)
     EXPECT_EQ(s.modelFamily, kFamilyTavro36);
 
     // Two stop bits survive a change of the data length.
-    combo(*dlg, 1014)->setCurrentIndex(1);
-    combo(*dlg, 1048)->setCurrentIndex(0);
+    combo(*dlg, connectdlg::StopBit)->setCurrentIndex(1);
+    combo(*dlg, connectdlg::DataLength)->setCurrentIndex(0);
     dlg->onDataLengthChange();
-    EXPECT_EQ(combo(*dlg, 1014)->currentText(), "2");
+    EXPECT_EQ(combo(*dlg, connectdlg::StopBit)->currentText(), "2");
     dlg->onOk();
     ASSERT_EQ(menuRuns.size(), 2u);
     EXPECT_EQ(menuRuns[1].stopBits, 2);
@@ -297,7 +299,7 @@ TEST_F(ConnectDlgTest, MissingPortsAndUnknownNamesKeepOkDisabled)
     EXPECT_EQ(texts[1], englishCatalog()[12]);
     EXPECT_EQ(texts[2], englishCatalog()[13]);
     EXPECT_EQ(texts[3], englishCatalog()[9]);
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
     EXPECT_EQ(dlg->family(), kFamilyNone);
 }
 
@@ -311,8 +313,8 @@ TEST_F(ConnectDlgTest, OemPrefixIsATavro36)
     auto dlg = make();
     choose(*dlg, QString(kOemPrefix) + "-80 P");
     EXPECT_EQ(dlg->family(), kFamilyTavro36);
-    EXPECT_EQ(combo(*dlg, 1001)->currentText().toStdString(), (work / "lpSIM0").string());
-    EXPECT_FALSE(combo(*dlg, 1002)->isEnabled());
+    EXPECT_EQ(combo(*dlg, connectdlg::Port)->currentText().toStdString(), (work / "lpSIM0").string());
+    EXPECT_FALSE(combo(*dlg, connectdlg::Baudrate)->isEnabled());
     dlg->onOk();
     ASSERT_EQ(menuRuns.size(), 1u);
     EXPECT_EQ(menuRuns[0].modelFamily, kFamilyTavro36);
@@ -326,10 +328,10 @@ TEST_F(ConnectDlgTest, KoreanSystemGivesKoreanLabelsAndCatalog)
     auto dlg = make("ko_KR.UTF-8");
     EXPECT_TRUE(dlg->korean());
     // Korean labels keep the English label's key, in brackets.
-    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1049)->text(), "프린터종류(&D)");
-    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1049)->buddy(), combo(*dlg, 1000));
-    EXPECT_EQ(ctl<QLabel>(dlg.get(), 1052)->text(), "테이터 길이(&L)");
-    EXPECT_EQ(ctl<QPushButton>(dlg.get(), 2)->text(), "취소");
+    EXPECT_EQ(ctl<QLabel>(dlg.get(), connectdlg::DeviceLabel)->text(), "프린터종류(&D)");
+    EXPECT_EQ(ctl<QLabel>(dlg.get(), connectdlg::DeviceLabel)->buddy(), combo(*dlg, connectdlg::Device));
+    EXPECT_EQ(ctl<QLabel>(dlg.get(), connectdlg::DataLengthLabel)->text(), "테이터 길이(&L)");
+    EXPECT_EQ(ctl<QPushButton>(dlg.get(), connectdlg::Cancel)->text(), "취소");
     choose(*dlg, "ACME S");
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], "알수없는 장치입니다.");
@@ -339,8 +341,8 @@ TEST_F(ConnectDlgTest, KoreanSystemGivesKoreanLabelsAndCatalog)
     MenuDlgDeps deps;
     deps.korean = true;
     CMenuDlg menu(s, deps);
-    EXPECT_EQ(ctl<QPushButton>(&menu, 1012)->text(), "사용자 설정(&U)");
-    EXPECT_EQ(ctl<QPushButton>(&menu, 1021)->text(), "<< 뒤로(&B)");
+    EXPECT_EQ(ctl<QPushButton>(&menu, menudlg::UserSetup)->text(), "사용자 설정(&U)");
+    EXPECT_EQ(ctl<QPushButton>(&menu, menudlg::Back)->text(), "<< 뒤로(&B)");
 }
 
 TEST(ToolAppTest, ApplySettingsKeepsSerialValuesForOtherInterfaces)
@@ -394,12 +396,12 @@ TEST(MenuDlgTest, SerialSummaryHasSixLinesAndUserSetupSetsFunction)
     EXPECT_EQ(menu.windowTitle(), "TAVROSet");
     EXPECT_EQ(menu.summary(), "TAVRO36/38 - COM3\r\nBaud : 115200\r\nData : 8 bit\r\nNone Parity\r\n"
                               "H/W Flow control\r\nOne Stop Bit");
-    EXPECT_EQ(ctl<QPushButton>(&menu, 1007)->text(), "&Logo Download");
-    EXPECT_FALSE(ctl<QPushButton>(&menu, 1007)->isEnabled());
-    EXPECT_FALSE(ctl<QPushButton>(&menu, 1007)->toolTip().isEmpty());
-    EXPECT_FALSE(ctl<QPushButton>(&menu, 1017)->isEnabled());
-    ASSERT_TRUE(ctl<QPushButton>(&menu, 1012)->isEnabled());
-    ctl<QPushButton>(&menu, 1012)->click();
+    EXPECT_EQ(ctl<QPushButton>(&menu, menudlg::LogoDownload)->text(), "&Logo Download");
+    EXPECT_FALSE(ctl<QPushButton>(&menu, menudlg::LogoDownload)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(&menu, menudlg::LogoDownload)->toolTip().isEmpty());
+    EXPECT_FALSE(ctl<QPushButton>(&menu, menudlg::FirmwareDownload)->isEnabled());
+    ASSERT_TRUE(ctl<QPushButton>(&menu, menudlg::UserSetup)->isEnabled());
+    ctl<QPushButton>(&menu, menudlg::UserSetup)->click();
     EXPECT_EQ(function, CMenuDlg::kFunctionUserSetup);
     EXPECT_EQ(shown, menu.summary());
 
@@ -443,18 +445,18 @@ TEST_F(ConnectDlgTest, EthernetEntryGoesThroughNetworkDialog)
     ASSERT_GT(listener.port(), 0);
     auto dlg = make();
     choose(*dlg, "TAVRO36/38 E-II");
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
-    EXPECT_FALSE(combo(*dlg, 1001)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
+    EXPECT_FALSE(combo(*dlg, connectdlg::Port)->isEnabled());
     QString title, ip, port;
     bool settingEnabled = true;
     whenModal([&](QWidget* net) {
         title = net->windowTitle();
-        ip = ctl<QLineEdit>(net, 1032)->text();
-        port = ctl<QLineEdit>(net, 1030)->text();
-        settingEnabled = ctl<QPushButton>(net, 1031)->isEnabled();
-        ctl<QLineEdit>(net, 1032)->setText("127.0.0.1");
-        ctl<QLineEdit>(net, 1030)->setText(QString::number(listener.port()));
-        ctl<QPushButton>(net, 1)->click();
+        ip = ctl<QLineEdit>(net, netdlg::IpEdit)->text();
+        port = ctl<QLineEdit>(net, netdlg::PortEdit)->text();
+        settingEnabled = ctl<QPushButton>(net, netdlg::NetworkSetting)->isEnabled();
+        ctl<QLineEdit>(net, netdlg::IpEdit)->setText("127.0.0.1");
+        ctl<QLineEdit>(net, netdlg::PortEdit)->setText(QString::number(listener.port()));
+        ctl<QPushButton>(net, netdlg::Ok)->click();
     });
     dlg->onOk();
     EXPECT_EQ(title, "Ethernet-II Network");
@@ -483,13 +485,13 @@ TEST_F(ConnectDlgTest, WirelessEntryEndsAsEthernetAndCancelStops)
     bool limitedEnabled = false;
     whenModal([&](QWidget* net) {
         title = net->windowTitle();
-        limitedAp = ctl<QPushButton>(net, 1033)->text();
-        limitedEnabled = ctl<QPushButton>(net, 1033)->isEnabled();
-        ctl<QPushButton>(net, 1031)->click();
-        ctl<QPushButton>(net, 1033)->click();
-        ctl<QLineEdit>(net, 1032)->setText("127.0.0.1");
-        ctl<QLineEdit>(net, 1030)->setText(QString::number(listener.port()));
-        ctl<QPushButton>(net, 1)->click();
+        limitedAp = ctl<QPushButton>(net, netdlg::Reserved)->text();
+        limitedEnabled = ctl<QPushButton>(net, netdlg::Reserved)->isEnabled();
+        ctl<QPushButton>(net, netdlg::NetworkSetting)->click();
+        ctl<QPushButton>(net, netdlg::Reserved)->click();
+        ctl<QLineEdit>(net, netdlg::IpEdit)->setText("127.0.0.1");
+        ctl<QLineEdit>(net, netdlg::PortEdit)->setText(QString::number(listener.port()));
+        ctl<QPushButton>(net, netdlg::Ok)->click();
     });
     dlg->onOk();
     EXPECT_EQ(title, "WLAN(WiFi) Network");
@@ -502,7 +504,7 @@ TEST_F(ConnectDlgTest, WirelessEntryEndsAsEthernetAndCancelStops)
     ASSERT_EQ(menuRuns.size(), 1u);
     EXPECT_EQ(menuRuns[0].portName, "ETHERNET_II");
 
-    whenModal([](QWidget* net) { ctl<QPushButton>(net, 2)->click(); });
+    whenModal([](QWidget* net) { ctl<QPushButton>(net, netdlg::Cancel)->click(); });
     dlg->onOk();
     EXPECT_EQ(menuRuns.size(), 1u) << "Cancel in the network dialog stops OK";
 }
@@ -531,23 +533,23 @@ TEST(NetworkDlgTest, PortCheckAndFailedConnectionKeepTheDialogOpen)
     CNetworkDlg dlg(prompter, calls, false);
     dlg.prepare("ETHERNET_II");
     dlg.show();
-    ctl<QLineEdit>(&dlg, 1032)->setText("127.0.0.1");
-    ctl<QLineEdit>(&dlg, 1030)->setText("65535");
-    ctl<QPushButton>(&dlg, 1)->click();
+    ctl<QLineEdit>(&dlg, netdlg::IpEdit)->setText("127.0.0.1");
+    ctl<QLineEdit>(&dlg, netdlg::PortEdit)->setText("65535");
+    ctl<QPushButton>(&dlg, netdlg::Ok)->click();
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], englishCatalog()[55]);
     EXPECT_EQ(inits, 0) << "a refused port reaches no library call";
 
-    ctl<QLineEdit>(&dlg, 1030)->setText(QString::number(deadPort));
-    ctl<QPushButton>(&dlg, 1)->click();
+    ctl<QLineEdit>(&dlg, netdlg::PortEdit)->setText(QString::number(deadPort));
+    ctl<QPushButton>(&dlg, netdlg::Ok)->click();
     ASSERT_EQ(prompter.texts().size(), 2u);
     EXPECT_EQ(prompter.texts()[1], englishCatalog()[20]);
     EXPECT_EQ(inits, 1);
     EXPECT_TRUE(dlg.isVisible()) << "a failed test keeps the dialog open";
     EXPECT_EQ(dlg.result(), 0);
 
-    ctl<QLineEdit>(&dlg, 1032)->setText("300.1.2.3");
-    ctl<QPushButton>(&dlg, 1)->click();
+    ctl<QLineEdit>(&dlg, netdlg::IpEdit)->setText("300.1.2.3");
+    ctl<QPushButton>(&dlg, netdlg::Ok)->click();
     EXPECT_EQ(prompter.texts().back(), englishCatalog()[62]);
 }
 
@@ -561,7 +563,7 @@ TEST_F(ConnectDlgTest, OkDisabledAlwaysSaysWhy)
 
     // A known model with no interface at the end of its name: no box, but the reason.
     choose(*dlg, "TAVRO36/38 X");
-    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
     EXPECT_TRUE(prompter.boxes().empty());
     EXPECT_NE(dlg->okHint().indexOf("names no interface"), -1) << dlg->okHint().toStdString();
     EXPECT_NE(dlg->okHint().indexOf("E-II"), -1);
@@ -574,7 +576,7 @@ TEST_F(ConnectDlgTest, OkDisabledAlwaysSaysWhy)
 
     // OK on: nothing to explain.
     choose(*dlg, "TAVRO36/38 E-II");
-    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), 1)->isEnabled());
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), connectdlg::Ok)->isEnabled());
     EXPECT_EQ(dlg->okHint(), "");
     EXPECT_EQ(hint->text(), "");
 }

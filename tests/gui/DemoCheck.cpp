@@ -4,10 +4,13 @@
 // its environment and the working folder are those of the demo. Exit code 0 when the form
 // filled with the printer's answers and no message box came up; 1 with the reason on
 // stderr otherwise; 3 when the run got stuck.
+#include "qthost/QtControlName.h"
 #include "qthost/QtStatusLine.h"
 #include "setup/ui/CUserSetupDlg.h"
+#include "setup/ui/UserSetupControls.h"
 #include "setup/ui/UserSetupForm.h"
 #include "shell/CConnectDlg.h"
+#include "shell/ShellControls.h"
 #include "shell/ToolMain.h"
 
 #include <QApplication>
@@ -39,7 +42,7 @@ void fail(const std::string& why)
 
 QPushButton* button(QWidget* dialog, int id)
 {
-    return dialog->findChild<QPushButton*>(QString("ctl%1").arg(id));
+    return findControl<QPushButton>(dialog, id);
 }
 
 // Clicks from a fresh timer: the click opens a modal dialog, whose loop must not run inside
@@ -83,29 +86,29 @@ int main(int argc, char** argv)
         case Step::Connect:
             if (name != "CConnectDlg")
                 return;
-            if (auto* device = modal->findChild<QComboBox*>("ctl1000"))
+            if (auto* device = findControl<QComboBox>(modal, connectdlg::Device))
                 if (device->currentText() != "TAVRO36/38 U-I")
                     fail("DEVICE preselected: \"" + device->currentText().toStdString() + "\"");
-            if (!button(modal, 1)->isEnabled()) {
+            if (!button(modal, connectdlg::Ok)->isEnabled()) {
                 fail("OK is disabled");
                 step = Step::Done;
-                clickLater(modal, 2);
+                clickLater(modal, connectdlg::Cancel);
                 return;
             }
             step = Step::Menu;
-            clickLater(modal, 1);
+            clickLater(modal, connectdlg::Ok);
             return;
         case Step::Menu:
             if (name != "CMenuDlg")
                 return;
             step = Step::Setup;
-            clickLater(modal, 1012);
+            clickLater(modal, menudlg::UserSetup);
             return;
         case Step::Setup:
             if (name != "CUserSetupDlg")
                 return;
             step = Step::Reading;
-            clickLater(modal, 1032);
+            clickLater(modal, UserSetupControls::kGetValueButton);
             return;
         case Step::Reading: {
             auto* setup = qobject_cast<CUserSetupDlg*>(modal);
@@ -113,18 +116,19 @@ int main(int argc, char** argv)
                 return;
             UserSetupForm& f = setup->form();
             // Reading is over once Get Value is offered again.
-            if (!f.button(1032)->isEnabled() || setup->statusLine().busy())
+            if (!f.button(UserSetupControls::kGetValueButton)->isEnabled() || setup->statusLine().busy())
                 return;
             std::string empty;
-            for (auto [first, second] : {std::pair{1039, 1037}, std::pair{1004, 1006}})
+            for (auto [first, second] : {std::pair{UserSetupControls::kPaper80mm, UserSetupControls::kPaper58mm},
+                                          std::pair{UserSetupControls::kPaperBlack, UserSetupControls::kPaperTwoColor}})
                 if (f.pairValue(first, second) < 0)
                     empty += " " + std::to_string(first) + "/" + std::to_string(second);
-            for (int id : {1054, 1062})
+            for (int id : {UserSetupControls::kCodePageCombo, UserSetupControls::kSpeedCombo})
                 if (f.combo(id)->currentIndex() < 0)
                     empty += " " + std::to_string(id);
             // The virtual printer's receive buffer is 4 KB, which a Korean system's first open
             // does not offer (64, 32 and 20 only): there the printer's answer shows as no choice.
-            QComboBox* buffer = f.combo(1068);
+            QComboBox* buffer = f.combo(UserSetupControls::kRxBufferCombo);
             if (buffer->findText("4") >= 0 ? buffer->currentText() != "4" : buffer->currentIndex() != -1)
                 fail("Receive Buffer Size shows \"" + buffer->currentText().toStdString() +
                      "\" for the printer's 4 KB");
@@ -134,15 +138,15 @@ int main(int argc, char** argv)
             if (!formFilled)
                 fail("the form did not fill" + (empty.empty() ? std::string() : ": no value in" + empty));
             step = Step::Leaving;
-            clickLater(modal, 1070);
+            clickLater(modal, UserSetupControls::kExitButton);
             return;
         }
         case Step::Leaving:
             if (name == "CMenuDlg")
-                clickLater(modal, 1021);
+                clickLater(modal, menudlg::Back);
             else if (name == "CConnectDlg") {
                 step = Step::Done;
-                clickLater(modal, 2);
+                clickLater(modal, connectdlg::Cancel);
             }
             return;
         case Step::Done:

@@ -13,6 +13,7 @@
 #include "app/Profile.h"
 #include "firmware/TransferBlock.h"
 #include "firmware/ui/FirmwareControls.h"
+#include "shell/ShellControls.h"
 #include "firmware/ui/CFwDownload15Dlg.h"
 #include "firmware/ui/CFwUpdateDlg.h"
 #include "qthost/QtClock.h"
@@ -399,9 +400,9 @@ TEST(FirmwareMenu, FirmwareButtonSetsFunctionThreeAndRunsTheTool)
         EXPECT_EQ(summary.rfind("TAVRO15 - ", 0), 0u);
     };
     CMenuDlg menu(settings, deps);
-    auto* button = ctl<QPushButton>(&menu, 1017);
+    auto* button = ctl<QPushButton>(&menu, menudlg::FirmwareDownload);
     ASSERT_TRUE(button->isEnabled());
-    EXPECT_FALSE(ctl<QPushButton>(&menu, 1012)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(&menu, menudlg::UserSetup)->isEnabled());
     button->click();
     EXPECT_EQ(function, 3);
     EXPECT_EQ(runs, 1);

@@ -23,6 +23,7 @@
 #include "qthost/QtClock.h"
 #include "qthost/QtStatusLine.h"
 #include "shell/CMenuDlg.h"
+#include "shell/ShellControls.h"
 
 #include <gtest/gtest.h>
 
@@ -405,13 +406,13 @@ TEST_F(LogoSheetTest, MenuOpensTheLogoToolAsFunctionOne)
     deps.setFunction = [&](int f) { function = f; };
     deps.runLogo = [&](QWidget*, const std::string&) { ++runs; };
     CMenuDlg menu(settings, deps);
-    auto* logo = ctl<QPushButton>(&menu, 1007);
+    auto* logo = ctl<QPushButton>(&menu, menudlg::LogoDownload);
     ASSERT_TRUE(logo->isEnabled());
     logo->click();
     EXPECT_EQ(function, CMenuDlg::kFunctionLogo);
     EXPECT_EQ(runs, 1);
     CMenuDlg without(settings, MenuDlgDeps{});
-    EXPECT_FALSE(ctl<QPushButton>(&without, 1007)->isEnabled());
+    EXPECT_FALSE(ctl<QPushButton>(&without, menudlg::LogoDownload)->isEnabled());
 }
 
 // ---- against the virtual printer ----------------------------------------------------------
