@@ -21,6 +21,7 @@
 #include "logo/ui/LogoProgressDlg.h"
 #include "port/PrinterConnection.h"
 #include "qthost/QtClock.h"
+#include "qthost/QtControlName.h"
 #include "qthost/QtStatusLine.h"
 
 #include <QApplication>
@@ -70,7 +71,7 @@ private:
 template <class W>
 W* control(QWidget* within, int id)
 {
-    return within->findChild<W*>(QString("ctl%1").arg(id));
+    return findControl<W>(within, id);
 }
 
 } // namespace

@@ -42,12 +42,7 @@ int familyOf(const CliOptions& options, const FirmwareArgs& args)
     return kFamilyTavro36;
 }
 
-std::string hex(std::uint32_t v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%06X", v);
-    return buf;
-}
+std::string hex(std::uint32_t v) { return hexOffset(v); }
 
 std::string checksumText(std::uint16_t sum)
 {

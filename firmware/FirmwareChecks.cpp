@@ -5,14 +5,16 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-std::string hex(std::uint32_t v)
+std::string hexOffset(std::uint32_t offset)
 {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%06X", v);
+    std::snprintf(buf, sizeof buf, "0x%06X", offset);
     return buf;
 }
+
+namespace {
+
+std::string hex(std::uint32_t v) { return hexOffset(v); }
 
 std::string byteHex(std::uint8_t v)
 {

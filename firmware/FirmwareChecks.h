@@ -10,6 +10,9 @@
 #include <span>
 #include <string>
 
+// An image offset as the texts show it: "0x1D0000".
+std::string hexOffset(std::uint32_t offset);
+
 // The bytes of the image that become one area's contents, for the texts.
 struct ImageRange {
     std::string areaName;  // "Program Area", "&1.Program" without the accelerator, ...

@@ -1,5 +1,6 @@
 #include "port/ParPortCtl.h"
 
+#include "common/EventFd.h"
 #include "port/DeadlineIo.h"
 #include "port/ParallelDevice.h"
 
@@ -38,14 +39,6 @@ std::string formatText(const char* format, int value)
     return text;
 }
 
-void signalEvent(int fd)
-{
-    std::uint64_t one = 1;
-    ssize_t n;
-    do {
-        n = ::write(fd, &one, sizeof one);
-    } while (n < 0 && errno == EINTR);
-}
 
 void resetEvent(int fd)
 {
@@ -155,7 +148,7 @@ int ParPortCtl::StartReadThread()
 int ParPortCtl::StopReadThread()
 {
     if (m_hThread.joinable()) {
-        signalEvent(m_hStop.get());
+        signalEventFd(m_hStop.get());
         joinThread();
     }
     return 1;
@@ -169,7 +162,7 @@ void ParPortCtl::joinThread()
 
 int ParPortCtl::RequestRead()
 {
-    signalEvent(m_hReadRequest.get());
+    signalEventFd(m_hReadRequest.get());
     return 1;
 }
 
@@ -300,7 +293,7 @@ void ParPortCtl::ReadThread(ParPortCtl* self)
     std::uint8_t buffer[kReadSize];
     auto end = [self] {
         resetEvent(self->m_hStop.get());
-        signalEvent(self->m_hThreadEnded.get());
+        signalEventFd(self->m_hThreadEnded.get());
         self->m_running = false;
     };
     for (;;) {

@@ -1,5 +1,6 @@
 #include "port/SerialDevice.h"
 
+#include "common/EventFd.h"
 #include "app/CErrorLog.h"
 #include "app/MessageCatalog.h"
 #include "app/MessageTarget.h"
@@ -45,14 +46,6 @@ int readWaiting(int fd, std::uint8_t* buffer, int capacity)
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
-void signalEvent(int fd)
-{
-    std::uint64_t one = 1;
-    ssize_t n;
-    do {
-        n = ::write(fd, &one, sizeof one);
-    } while (n < 0 && errno == EINTR);
-}
 
 } // namespace
 
@@ -247,7 +240,7 @@ void SerialDevice::stopWatchThread()
     if (!m_watch)
         return;
     m_watch->stop = true;
-    signalEvent(m_watch->wake.get());
+    signalEventFd(m_watch->wake.get());
     {
         // Waits only for a poll that the wake-up has just ended, or a read in progress;
         // never for a notification (the thread does not hold io while it notifies).
@@ -298,7 +291,7 @@ void SerialDevice::ThreadWatchComm(SerialDevice* device, std::shared_ptr<WatchSt
             // Hang-up or error without data: the line is gone for now. Readers hear of it at
             // once instead of waiting out their answer time.
             device->m_lineHungUp = true;
-            signalEvent(device->m_rxSignal.get());
+            signalEventFd(device->m_rxSignal.get());
             lock.unlock();
             pollfd w{state->wake.get(), POLLIN, 0};
             ::poll(&w, 1, kHangupPauseMs);
@@ -318,7 +311,7 @@ void SerialDevice::ThreadWatchComm(SerialDevice* device, std::shared_ptr<WatchSt
             }
         }
         lock.unlock();
-        signalEvent(device->m_rxSignal.get());
+        signalEventFd(device->m_rxSignal.get());
         for (int i = 0; i < dropped; ++i)
             device->m_prompter.message(catalogText(Msg::ReceiveQueueFull));
         if (state->stop) {

@@ -2,7 +2,7 @@
 // The control ids of the logo tool's sheet and its progress windows. A control is found by its
 // object name "ctl<id>" (controlName), which tests, the screenshot tool and the benches use to
 // reach it; the numbers are the dialog resources' own, so a page may reuse another page's id.
-#include <QString>
+#include "qthost/QtControlName.h"
 
 namespace logo_ctl {
 
@@ -75,6 +75,6 @@ inline constexpr int kProgressBar = 1069;
 inline constexpr int kProgressCancel = 2;
 
 // The object name a control with this id carries.
-inline QString controlName(int id) { return QStringLiteral("ctl%1").arg(id); }
+using ::controlName;
 
 } // namespace logo_ctl

@@ -19,6 +19,7 @@
 #include "logo/BitmapList.h"
 #include "logo/LogoOptions.h"
 #include "logo/LogoTool.h"
+#include "qthost/QtControlName.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -99,13 +100,8 @@ protected:
 // Small pieces the pages build from.
 namespace logo_page {
 
-// The widget with the object name of control `id` (logo_ctl::controlName).
-template <class W>
-W* named(W* w, int id)
-{
-    w->setObjectName(QStringLiteral("ctl%1").arg(id));
-    return w;
-}
+// The widget with the object name of control `id`.
+using ::named;
 
 // A read-only box that takes no focus.
 QLineEdit* readOnlyBox(int id);

@@ -1,5 +1,7 @@
 #include "setup/ui/UserSetupForm.h"
 
+#include "qthost/QtControlName.h"
+
 #include "qthost/QtDialogs.h"
 #include "setup/ui/UserSetupControls.h"
 
@@ -49,7 +51,7 @@ QPixmap printerPicture()
 template <class W>
 W* UserSetupForm::add(int id, W* widget)
 {
-    widget->setObjectName(QString("ctl%1").arg(id));
+    widget->setObjectName(controlName(id));
     m_controls.insert(id, widget);
     return widget;
 }
