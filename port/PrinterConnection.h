@@ -21,6 +21,7 @@
 #include "app/PortName.h"
 #include "port/ConnectionTraits.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -174,12 +175,17 @@ public:
     // end within about 200 ms with Outcome::Cancelled and the count moved so far (a write that
     // finds the token already cancelled sends nothing). Not cut short: a parallel port's open,
     // which the kernel holds while another program has the port claimed, and the 100 ms a
-    // parallel close gives the printer. Set by the driving thread between operations.
+    // parallel close gives the printer. Set by the driving thread, also while a receive
+    // thread of the connection reads (hence atomic).
     void setCancelToken(const CancelToken* token) { m_cancel = token; }
     const CancelToken* cancelToken() const { return m_cancel; }
 
 protected:
-    bool cancelRequested() const { return m_cancel && m_cancel->cancelled(); }
+    bool cancelRequested() const
+    {
+        const CancelToken* token = m_cancel;
+        return token && token->cancelled();
+    }
     // "write to <describe()> cancelled; n of m bytes sent", and the read's counterpart.
     IoResult cancelledWrite(std::size_t sent, std::size_t total) const
     {
@@ -192,7 +198,7 @@ protected:
     }
 
     Ms m_stallLimit = kDefaultStallLimit;
-    const CancelToken* m_cancel = nullptr;
+    std::atomic<const CancelToken*> m_cancel{nullptr};
 
 private:
     std::optional<ConnectionTraits> m_traits;
