@@ -26,7 +26,7 @@ std::string usbId(const char* pid)
 
 } // namespace
 
-int familyForDeviceChange(std::string_view name)
+ModelFamily familyForDeviceChange(std::string_view name)
 {
     if (startsWith(name, "TAVRO15"))
         return kFamilyTavro15;
@@ -49,7 +49,7 @@ int familyForDeviceChange(std::string_view name)
     return kFamilyNone;
 }
 
-int familyForOk(std::string_view name)
+ModelFamily familyForOk(std::string_view name)
 {
     if (startsWith(name, "TAVRO15"))
         return kFamilyTavro15;
@@ -64,7 +64,7 @@ int familyForOk(std::string_view name)
     return kFamilyTavro25;
 }
 
-int interfaceKindOf(std::string_view name, int family)
+int interfaceKindOf(std::string_view name, ModelFamily family)
 {
     if (endsWith(name, "E-II"))
         return kInterfaceEthernet;
@@ -81,7 +81,7 @@ int interfaceKindOf(std::string_view name, int family)
     return kInterfaceNone;
 }
 
-std::string familyLabel(int family)
+std::string familyLabel(ModelFamily family)
 {
     switch (family) {
     case kFamilyTavro15: return "TAVRO15 - ";
@@ -92,7 +92,7 @@ std::string familyLabel(int family)
     }
 }
 
-std::vector<std::string> usbSearchIds(int family)
+std::vector<std::string> usbSearchIds(ModelFamily family)
 {
     switch (family) {
     case kFamilyTavro25: return {usbId("0101")};
@@ -104,7 +104,7 @@ std::vector<std::string> usbSearchIds(int family)
     }
 }
 
-std::vector<std::string> usbOpenIds(int family)
+std::vector<std::string> usbOpenIds(ModelFamily family)
 {
     switch (family) {
     case kFamilyTavro25II:
@@ -115,7 +115,7 @@ std::vector<std::string> usbOpenIds(int family)
     }
 }
 
-std::string virtualSerialId(int family)
+std::string virtualSerialId(ModelFamily family)
 {
     switch (family) {
     case kFamilyTavro44i: return usbId("3003");

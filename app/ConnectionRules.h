@@ -8,15 +8,31 @@
 #include <string_view>
 #include <vector>
 
-enum ModelFamily : int {
-    kFamilyNone = 0,
-    kFamilyTavro25 = 1,
-    kFamilyTavro15 = 2,
-    kFamilyTavro25II = 3,
-    kFamilyTavro44i = 4,
-    kFamilyTavro36 = 5, // TAVRO36/38
-    kFamilyTavro46 = 6, // TAVRO46/48
+// The printer models that differ in what they take. The numbers are those of tavroctl's
+// --family, tavro-sim's --family and of stored files.
+enum class ModelFamily : int {
+    None = 0,
+    Tavro25 = 1,
+    Tavro15 = 2,
+    Tavro25II = 3,
+    Tavro44i = 4,
+    Tavro36 = 5, // TAVRO36/38
+    Tavro46 = 6, // TAVRO46/48
 };
+inline constexpr ModelFamily kFamilyNone = ModelFamily::None;
+inline constexpr ModelFamily kFamilyTavro25 = ModelFamily::Tavro25;
+inline constexpr ModelFamily kFamilyTavro15 = ModelFamily::Tavro15;
+inline constexpr ModelFamily kFamilyTavro25II = ModelFamily::Tavro25II;
+inline constexpr ModelFamily kFamilyTavro44i = ModelFamily::Tavro44i;
+inline constexpr ModelFamily kFamilyTavro36 = ModelFamily::Tavro36;
+inline constexpr ModelFamily kFamilyTavro46 = ModelFamily::Tavro46;
+
+// The family's number (1..6, 0 for none), and the family of a number (None outside 1..6).
+constexpr int familyNumber(ModelFamily family) { return static_cast<int>(family); }
+constexpr ModelFamily familyOfNumber(int number)
+{
+    return number >= 1 && number <= 6 ? static_cast<ModelFamily>(number) : ModelFamily::None;
+}
 
 enum InterfaceKind : int {
     kInterfaceNone = 0,
@@ -34,19 +50,19 @@ inline constexpr const char* kOemPrefix = "NRX";
 
 // The family of a DEVICE name when the selection changes (first match of the prefix
 // table); kFamilyNone when the name is not a known model.
-int familyForDeviceChange(std::string_view deviceName);
+ModelFamily familyForDeviceChange(std::string_view deviceName);
 // The family stored by OK (its own table: unknown names give TAVRO25).
-int familyForOk(std::string_view deviceName);
+ModelFamily familyForOk(std::string_view deviceName);
 // The interface from the end of the DEVICE name; family is the device-change family.
-int interfaceKindOf(std::string_view deviceName, int family);
+int interfaceKindOf(std::string_view deviceName, ModelFamily family);
 
 // "TAVRO36/38 - " and the other labels in front of the connection summary.
-std::string familyLabel(int family);
+std::string familyLabel(ModelFamily family);
 
 // "USB\VID_5A3E&PID_xxxx" hardware ids.
-std::vector<std::string> usbSearchIds(int family); // device change; empty for TAVRO15
-std::vector<std::string> usbOpenIds(int family);   // CPorts::Open of "USB"
-std::string virtualSerialId(int family);           // "-I" entries
+std::vector<std::string> usbSearchIds(ModelFamily family); // device change; empty for TAVRO15
+std::vector<std::string> usbOpenIds(ModelFamily family);   // CPorts::Open of "USB"
+std::string virtualSerialId(ModelFamily family);           // "-I" entries
 
 // The built-in DEVICE list, used when the profile names none.
 std::vector<std::string> builtInDeviceList();
@@ -64,7 +80,7 @@ struct ConnectionSettings {
     int parity = -1;   // 0 none, 1 odd, 2 even
     int stopBits = 0;  // 0 one, 1 one and a half, 2 two
     int flowCtrl = -1; // 1 H/W, 2 S/W, 3 none
-    int modelFamily = 0;
+    ModelFamily modelFamily = ModelFamily::None;
     // Network printer ("ETHERNET_II"): empty host means the address the network dialog
     // handed to the network library.
     std::string host;

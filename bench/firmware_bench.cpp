@@ -80,7 +80,7 @@ int main(int argc, char** argv)
         return 2;
     const int baud = std::atoi(arg(argc, argv, "--baud", "115200").c_str());
     const int rounds = serial ? 1 : std::max(1, std::atoi(arg(argc, argv, "--rounds", "5").c_str()));
-    const int family = 6;
+    const ModelFamily family = kFamilyTavro46;
     const std::string binary = BenchSim::binary();
 
     std::vector<std::uint8_t> bytes(0x800000);
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
     const double L = static_cast<double>(block.size());
 
     BenchSim sim;
-    std::vector<std::string> simArgs{"--family", std::to_string(family), "--quiet", "--flash-busy-ms", "0"};
+    std::vector<std::string> simArgs{"--family", std::to_string(familyNumber(family)), "--quiet", "--flash-busy-ms", "0"};
     if (serial) {
         simArgs.insert(simArgs.end(), {"--serial", "--pace"});
     } else {

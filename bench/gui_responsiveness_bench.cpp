@@ -123,7 +123,7 @@ int main(int argc, char** argv)
     settings.byteSize = 8;
     settings.parity = 0;
     settings.flowCtrl = 3;
-    settings.modelFamily = 6;
+    settings.modelFamily = kFamilyTavro46;
     LogoSheetDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 S - " + settings.portName,
                        [&](const ConnectionSettings& s) {
                            return makeConnection(s, ConnectionHost{clock, prompter, log, nullptr});

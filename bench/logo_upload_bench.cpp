@@ -203,7 +203,7 @@ int main(int argc, char** argv)
                 return 1;
             }
             ConnectionSettings settings;
-            settings.modelFamily = 6;
+            settings.modelFamily = kFamilyTavro46;
             settings.portName = sim.serialPort();
             settings.baudRate = baud;
             settings.byteSize = 8;
@@ -219,7 +219,7 @@ int main(int argc, char** argv)
         CountingConnection line(pty ? *serial : static_cast<PrinterConnection&>(modelled));
         TimingClock clock;
         LogoEngineDeps deps{line, clock, prompter, log, progress};
-        NvUpload upload(deps, items, LogoOptions{}, 1, 0, nullptr, 0);
+        NvUpload upload(deps, items, LogoOptions{}, kFamilyTavro25, 0, nullptr, 0);
         const auto t0 = SteadyClock::now();
         StepResult r = runStepJob(upload, clock);
         const auto elapsed = std::chrono::duration<double>(SteadyClock::now() - t0).count();

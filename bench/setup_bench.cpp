@@ -111,7 +111,7 @@ int main(int argc, char** argv)
     SilentPrompter prompter;
     CErrorLog log;
     CPorts ports(prompter, SystemClock::instance(), log);
-    ports.m_ModelFamily = 6;
+    ports.m_ModelFamily = kFamilyTavro46;
     ports.m_BaudRate = 115200;
     ports.m_ByteSize = 8;
     ports.m_Parity = 0;

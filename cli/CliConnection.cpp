@@ -16,7 +16,7 @@
 namespace {
 
 // The model of tavroctl when --device is not given: the family of the built-in DEVICE list.
-constexpr int kDefaultFamily = kFamilyTavro36;
+constexpr ModelFamily kDefaultFamily = kFamilyTavro36;
 constexpr std::size_t kSendPiece = 4096;
 
 bool validTcpPort(int port)
@@ -85,7 +85,7 @@ Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& ro
     CliConnection c;
     c.modelFamily = kDefaultFamily;
     if (!o.device.empty()) {
-        int changeFamily = familyForDeviceChange(o.device);
+        ModelFamily changeFamily = familyForDeviceChange(o.device);
         if (changeFamily == kFamilyNone)
             return Result<CliConnection>::failure("--device \"" + o.device + "\": not a known printer model");
         c.modelFamily = familyForOk(o.device);

@@ -32,10 +32,10 @@ struct FirmwareArgs {
     bool force = false;  // --force: download a blank area too
 };
 
-int familyOf(const CliOptions& options, const FirmwareArgs& args)
+ModelFamily familyOf(const CliOptions& options, const FirmwareArgs& args)
 {
     if (args.family > 0)
-        return args.family;
+        return familyOfNumber(args.family);
     if (!options.device.empty())
         return familyForOk(options.device);
     // The same model as a download without --device assumes (tavroctl's default entry).
@@ -120,8 +120,8 @@ int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
 
 int runInfo(const CliOptions& options, const FirmwareArgs& args)
 {
-    const int family = familyOf(options, args);
-    if (family == 2) {
+    const ModelFamily family = familyOf(options, args);
+    if (family == kFamilyTavro15) {
         if (!options.json)
             std::cout << args.image << ": TAVRO15 flat image (packet download)\n";
         return legacyInfo(options, args);
@@ -156,7 +156,7 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
     if (options.json) {
         std::cout << "{\"file\":" << jsonQuote(args.image) << ",\"size\":" << size << ",\"sha256\":" << jsonQuote(*fileDigest)
                   << ",\"signature\":" << (trailer->signature ? "true" : "false")
-                  << ",\"bootPermission\":" << int(trailer->bootPermission) << ",\"family\":" << family
+                  << ",\"bootPermission\":" << int(trailer->bootPermission) << ",\"family\":" << familyNumber(family)
                   << ",\"valid\":" << (image ? "true" : "false");
         if (!image)
             std::cout << ",\"error\":" << jsonQuote(image.message());
@@ -167,7 +167,7 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
                   << (trailer->bootAllowed() ? " (Boot Area allowed in service mode)" : " (Boot Area locked)") << "\n"
                   << "sha256 " << *fileDigest << "\n";
         if (image) {
-            std::cout << "areas for " << familyLabel(family) << "model family " << family << ":\n";
+            std::cout << "areas for " << familyLabel(family) << "model family " << familyNumber(family) << ":\n";
             for (FirmwareArea a : kFirmwareAreas) {
                 const auto areaSpec = firmwareAreaSpec(a, family);
                 std::cout << "  " << firmwareAreaName(a) << ": offset " << hex(areaSpec.offset) << ", FileSize "
@@ -237,12 +237,12 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
     CliSession session(options);
     if (Status s = session.configure(); !s)
         return cliFail(s.message());
-    int family = session.settings().modelFamily;
+    ModelFamily family = session.settings().modelFamily;
     if (args.family > 0)
-        family = args.family;
-    if (family <= 0)
-        family = 1;
-    if (family == 2)
+        family = familyOfNumber(args.family);
+    if (family == ModelFamily::None)
+        family = kFamilyTavro25;
+    if (family == kFamilyTavro15)
         return runLegacyDownload(session, args);
 
     auto area = firmwareAreaFromName(args.area);
@@ -297,7 +297,7 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
         bar->finish();
 
     if (options.json) {
-        std::cout << "{\"area\":" << jsonQuote(firmwareAreaName(*area)) << ",\"family\":" << family
+        std::cout << "{\"area\":" << jsonQuote(firmwareAreaName(*area)) << ",\"family\":" << familyNumber(family)
                   << ",\"checksum\":" << jsonQuote(checksum) << ",\"fileSize\":" << out.sent
                   << ",\"total\":" << out.total << ",\"completed\":" << (out.completed() ? "true" : "false");
         if (!out.completed())

@@ -41,13 +41,13 @@ struct LogoArgs {
     std::string mode = "normal";
 };
 
-int familyOf(const CliContext& context, const LogoArgs& args)
+ModelFamily familyOf(const CliContext& context, const LogoArgs& args)
 {
     if (args.family >= 0)
-        return args.family;
+        return familyOfNumber(args.family);
     if (!context.options.device.empty())
         return familyForOk(context.options.device);
-    return 0;
+    return ModelFamily::None;
 }
 
 LogoOptions optionsOf(const CliContext& context, const LogoArgs& args)
@@ -140,7 +140,7 @@ int runList(const CliContext& context, bool gray)
                                                   : std::filesystem::path(context.options.profile);
     Profile profile(profilePath);
     CliPrompter prompter(context.options.yes);
-    LogoOptions options = LogoOptions::defaults(context.options.device.empty() ? 0 : familyForOk(context.options.device));
+    LogoOptions options = LogoOptions::defaults(context.options.device.empty() ? ModelFamily::None : familyForOk(context.options.device));
     options.grayPrinting = gray;
     BitmapList list(prompter, options);
     list.restoreFromLog(profile);

@@ -93,7 +93,7 @@ int runUpload(const CliContext& context, const UploadArgs& args)
     auto c = sessionFor(context);
     if (!c.ok())
         return cliFail(c.message());
-    const int family = c->session->settings().modelFamily;
+    const ModelFamily family = c->session->settings().modelFamily;
     LogoOptions options = LogoOptions::defaults(family);
     if (args.maxArea > 0)
         options.maxPrintableArea = uint32_t(args.maxArea);

@@ -62,9 +62,9 @@ std::string settingName(int n)
     return "setting " + std::to_string(n);
 }
 
-int modelFamilyOf(const CliOptions& o)
+ModelFamily modelFamilyOf(const CliOptions& o)
 {
-    return o.device.empty() ? 0 : familyForOk(o.device);
+    return o.device.empty() ? ModelFamily::None : familyForOk(o.device);
 }
 
 // One connection and its setup session for the length of a command.
@@ -122,7 +122,7 @@ public:
         PortKind kind = m_cli.settings().kind();
         return kind == PortKind::PrintToFile || kind == PortKind::File;
     }
-    int family() const { return m_cli.ports().m_ModelFamily; }
+    ModelFamily family() const { return m_cli.ports().m_ModelFamily; }
     SetupSession& session() { return *m_session; }
 
     // The setup core's read, at most timeout. A failed read is one line; a cancelled one
@@ -185,7 +185,7 @@ std::string missingText(const Numbers& missing)
 }
 
 // Reads a snapshot file into a form; the keys given come back in `given`.
-Status loadSnapshot(const std::string& file, int family, SetupOptions& form, std::set<std::string>& given)
+Status loadSnapshot(const std::string& file, ModelFamily family, SetupOptions& form, std::set<std::string>& given)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec))
@@ -238,7 +238,7 @@ int runGet(const CliOptions& options, const SetupArgs& args)
 }
 
 // The KEY=VALUE arguments and the --from file as a form.
-Status formFromArgs(const SetupArgs& args, int family, SetupOptions& form, std::set<std::string>& given)
+Status formFromArgs(const SetupArgs& args, ModelFamily family, SetupOptions& form, std::set<std::string>& given)
 {
     if (!args.fromFile.empty())
         if (Status s = loadSnapshot(args.fromFile, family, form, given); !s)
@@ -370,7 +370,7 @@ int runSet(const CliOptions& options, const SetupArgs& args)
     for (const auto& [key, value] : wrote) {
         if (!(given.count(key) || key == "margin" || key == "custom_code") || !setup.readable(key))
             continue;
-        if (key == "speed" && setup.family() != 5 && setup.family() != 6)
+        if (key == "speed" && setup.family() != kFamilyTavro36 && setup.family() != kFamilyTavro46)
             continue; // these printers do not report the speed in a form the tool shows
         auto printer = valueIn(reported, key);
         if (!printer && std::count(back->missing.begin(), back->missing.end(), settingOfKey(key)))

@@ -2,19 +2,19 @@
 
 #include "app/MessageCatalog.h"
 
-FirmwareAreaSpec firmwareAreaSpec(FirmwareArea area, int family)
+FirmwareAreaSpec firmwareAreaSpec(FirmwareArea area, ModelFamily family)
 {
     switch (area) {
     case FirmwareArea::Program:
-        if (family == 5)
+        if (family == kFamilyTavro36)
             return {area, 0x300000, 0xA0000, {0x01, 0x11, 0x52, 0x32}};
-        return {area, family == 6 ? 0x400000u : 0x500000u, 0xD0000, {0x01, 0x11, 0x51, 0x32}};
+        return {area, family == kFamilyTavro46 ? 0x400000u : 0x500000u, 0xD0000, {0x01, 0x11, 0x51, 0x32}};
     case FirmwareArea::ExtFont:
         return {area, 0x600000, 0x100000, {0x01, 0x11, 0x46, 0x32}};
     case FirmwareArea::LcdFont:
         return {area, 0x000000, 0x200000, {0x01, 0x11, 0xBB, 0x32}};
     case FirmwareArea::Downloader:
-        return {area, family == 5 ? 0x3D0000u : family == 6 ? 0x4D0000u : 0x5D0000u, 0x18000,
+        return {area, family == kFamilyTavro36 ? 0x3D0000u : family == kFamilyTavro46 ? 0x4D0000u : 0x5D0000u, 0x18000,
                 {0x01, 0x11, 0x44, 0x32}};
     case FirmwareArea::Boot:
         break;
@@ -68,12 +68,12 @@ std::string firmwareAreaQuestion(FirmwareArea area, bool korean)
     return catalogText(Msg::ConfirmBootArea);
 }
 
-bool firmwareAreaAllowed(FirmwareArea area, int family, bool serviceMode, bool bootAllowed)
+bool firmwareAreaAllowed(FirmwareArea area, ModelFamily family, bool serviceMode, bool bootAllowed)
 {
     switch (area) {
     case FirmwareArea::Program:
     case FirmwareArea::ExtFont: return true;
-    case FirmwareArea::LcdFont: return family == 6;
+    case FirmwareArea::LcdFont: return family == kFamilyTavro46;
     case FirmwareArea::Downloader: return serviceMode;
     case FirmwareArea::Boot: break;
     }

@@ -1,5 +1,7 @@
 #pragma once
 // The flash areas of the F/W Update download and where each one sits for a model family.
+#include "app/ConnectionRules.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -20,7 +22,7 @@ struct FirmwareAreaSpec {
 };
 
 // The area's place for a model family (1..6; family 2 never uses this download).
-FirmwareAreaSpec firmwareAreaSpec(FirmwareArea area, int family);
+FirmwareAreaSpec firmwareAreaSpec(FirmwareArea area, ModelFamily family);
 
 // The name tavroctl takes and prints: "program", "ext-font", "lcd-font", "downloader", "boot".
 std::string_view firmwareAreaName(FirmwareArea area);
@@ -34,7 +36,7 @@ std::string firmwareAreaQuestion(FirmwareArea area, bool korean);
 // Which areas a user may choose: Program and Ext. Font always; LCD font only on a TAVRO46/48
 // (family 6); DOWNLOAD only in service mode; Boot only in service mode and only when the
 // image's boot-permission byte allows it.
-bool firmwareAreaAllowed(FirmwareArea area, int family, bool serviceMode, bool bootAllowed);
+bool firmwareAreaAllowed(FirmwareArea area, ModelFamily family, bool serviceMode, bool bootAllowed);
 
 // The time the printer needs to write its flash after the last byte: one step of
 // floor(2 * L / 20480) ms, 16 steps after a port transfer and 256 after a network one.

@@ -36,7 +36,7 @@ std::string_view legacyAreaCaption(LegacyArea area, bool korean)
 
 } // namespace
 
-ImageRange imageRangeOf(FirmwareArea area, int family, bool korean)
+ImageRange imageRangeOf(FirmwareArea area, ModelFamily family, bool korean)
 {
     const FirmwareAreaSpec spec = firmwareAreaSpec(area, family);
     // The block carries the range's bytes up to its last ten (the header takes their place).

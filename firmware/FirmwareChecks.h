@@ -20,7 +20,7 @@ struct ImageRange {
     std::uint32_t length;  // bytes from there
 };
 
-ImageRange imageRangeOf(FirmwareArea area, int family, bool korean);
+ImageRange imageRangeOf(FirmwareArea area, ModelFamily family, bool korean);
 ImageRange imageRangeOf(const LegacyAreaSpec& area, bool korean);
 
 // A TAVRO15 image is a flat copy of the flash: the file must reach the end of the area, or

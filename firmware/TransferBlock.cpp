@@ -27,7 +27,7 @@ std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image
     return block;
 }
 
-std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, int family)
+std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, ModelFamily family)
 {
     return buildTransferBlock(image.bytes(), firmwareAreaSpec(area, family));
 }

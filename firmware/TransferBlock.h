@@ -19,7 +19,7 @@
 inline constexpr std::size_t kTransferHeaderSize = 10;
 
 // Pure: the block for the area of the family.
-std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, int family);
+std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, ModelFamily family);
 // Same, from the raw image bytes (must be FirmwareImage::kSize long; checked by the caller).
 std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image, const FirmwareAreaSpec& areaSpec);
 

@@ -2,6 +2,8 @@
 // The options of the logo tool's conversion: paper width for centring, the black/white
 // diverging point, gray printing and the star-emulation command prefix, plus the
 // auto-centre flag of each list row. Reset to defaults() each time the logo tool opens.
+#include "app/ConnectionRules.h"
+
 #include <array>
 #include <cstdint>
 
@@ -20,10 +22,10 @@ struct LogoOptions {
     std::array<bool, kMaxRows> autoCenter{};
 
     // The defaults for a model family (2 is the TAVRO15, whose paper is 384 dots wide).
-    static LogoOptions defaults(int modelFamily)
+    static LogoOptions defaults(ModelFamily modelFamily)
     {
         LogoOptions o;
-        o.maxPrintableArea = modelFamily == 2 ? kNarrowPrintableArea : kWidePrintableArea;
+        o.maxPrintableArea = modelFamily == kFamilyTavro15 ? kNarrowPrintableArea : kWidePrintableArea;
         return o;
     }
     // The auto-centre flag of list row `row` (0-based); off for rows outside the list.

@@ -75,7 +75,7 @@ Status openForNvDefinition(LogoEngineDeps& d, bool reopenFirst)
 
 } // namespace
 
-NvUpload::NvUpload(LogoEngineDeps deps, std::vector<Item> items, const LogoOptions& options, int modelFamily,
+NvUpload::NvUpload(LogoEngineDeps deps, std::vector<Item> items, const LogoOptions& options, ModelFamily modelFamily,
                    uint64_t predictedTotalBytes, Profile* profile, int previousLogCount)
     : m_deps(deps), m_items(std::move(items)), m_options(options), m_family(modelFamily), m_profile(profile),
       m_previousLogCount(previousLogCount), m_totalBytes(predictedTotalBytes)

@@ -55,7 +55,7 @@ public:
     // A printer that is only busy writing its last block to NV pauses for tens of ms.
     static constexpr Ms kPaddingStall{2000};
     // The TAVRO36/38 hold 128 KB of NV graphics, less than the list's budget.
-    static constexpr int kSmallNvFamily = 5;
+    static constexpr ModelFamily kSmallNvFamily = kFamilyTavro36;
     static constexpr int kSmallNvKB = 128;
     // Shown (Information, "Notice") when a list for them is larger than that.
     static constexpr const char* kSmallNvNotice = "TAVRO36/38 NV graphic memory size is 128Kbytes.";
@@ -88,7 +88,7 @@ public:
     // `items` in upload order (image numbers 1..N); `profile` receives the logo log (none: no
     // log is written); `previousLogCount` is the number of log keys the last upload of this
     // run wrote, or that the list read, so that stale keys can be deleted.
-    NvUpload(LogoEngineDeps deps, std::vector<Item> items, const LogoOptions& options, int modelFamily,
+    NvUpload(LogoEngineDeps deps, std::vector<Item> items, const LogoOptions& options, ModelFamily modelFamily,
              uint64_t predictedTotalBytes, Profile* profile, int previousLogCount);
     // The list's pictures in ascending image number with their rows' auto-centre flags.
     static std::vector<Item> itemsOf(const BitmapList& list, const LogoOptions& options);
@@ -129,7 +129,7 @@ private:
     LogoEngineDeps m_deps;
     std::vector<Item> m_items;
     LogoOptions m_options;
-    int m_family;
+    ModelFamily m_family;
     Profile* m_profile;
     int m_previousLogCount;
 

@@ -13,6 +13,7 @@
 // ThreadWatchComm, started by Open for COM in user setup and in the TAVRO15 firmware
 // download, is the only producer of m_QueueRead while it runs; the owner pops from
 // m_QueueRead inside its WM_RECEIVE_NOTIFY handler.
+#include "app/ConnectionRules.h"
 #include "app/PortName.h"
 #include "port/CByteQueue.h"
 #include "port/DeviceDiscovery.h"
@@ -122,7 +123,7 @@ public:
     std::atomic<MessageTarget*> m_hNotifyWnd{nullptr}; // gets WM_RECEIVE_NOTIFY
     CByteQueue m_QueueRead;           // what ThreadWatchComm received
     std::atomic<int> m_IsOpen{0};
-    int m_ModelFamily = 0;            // 1..6
+    ModelFamily m_ModelFamily = ModelFamily::None;
     int m_hPort = -1;                 // the open connection's fd (serial; -1 for other kinds)
     int m_FlowCtrl = -1;              // 1 H/W, 2 S/W, 3 none
     int m_ByteSize = -1;

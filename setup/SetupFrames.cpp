@@ -110,7 +110,7 @@ std::string formatCustomCode(std::uint32_t code)
     return text;
 }
 
-Result<SetValueFrame> buildSetValueFrame(const SetupOptions& o, int modelFamily)
+Result<SetValueFrame> buildSetValueFrame(const SetupOptions& o, ModelFamily modelFamily)
 {
     const std::vector<int> speeds = speedEntries(modelFamily);
     const Status checks[] = {

@@ -62,4 +62,4 @@ struct SetValueFrame {
 // combo is the one of modelFamily. Fails, naming the option, when a value lies outside
 // its list (an index past the combo, a margin over 576, an image number outside 1..255,
 // lines outside 0..255): such a frame would write a value the dialog cannot show.
-Result<SetValueFrame> buildSetValueFrame(const SetupOptions& options, int modelFamily);
+Result<SetValueFrame> buildSetValueFrame(const SetupOptions& options, ModelFamily modelFamily);

@@ -104,9 +104,9 @@ int codePageIndexOf(int number)
     return kNoValue;
 }
 
-std::vector<int> speedEntries(int modelFamily)
+std::vector<int> speedEntries(ModelFamily modelFamily)
 {
-    if (modelFamily == 5)
+    if (modelFamily == kFamilyTavro36)
         return {180, 150};
     return {220, 200, 180, 150};
 }

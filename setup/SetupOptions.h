@@ -8,6 +8,7 @@
 //
 // Both front ends keep their form in this model: the desktop dialog maps its controls onto
 // it, tavroctl fills it from KEY=VALUE arguments. Plain data, no threads of its own.
+#include "app/ConnectionRules.h"
 #include "app/Result.h"
 
 #include <array>
@@ -102,7 +103,7 @@ inline constexpr std::array<int, 4> kRxBufferSizes = {64, 32, 20, 4};
 
 // The "Max Print Speed" combo (mm/sec) of a model family: TAVRO36/38 (family 5) offers
 // only "180" and "150"; every other family the four entries.
-std::vector<int> speedEntries(int modelFamily);
+std::vector<int> speedEntries(ModelFamily modelFamily);
 
 // The NV memory the printer has for user and graphic data together (Kbyte); the defaults
 // 64 + 384 fill it exactly.

@@ -46,7 +46,7 @@ SetupSession::~SetupSession()
         m_connection->close();
 }
 
-int SetupSession::ModelFamily() const { return m_settings.modelFamily; }
+::ModelFamily SetupSession::ModelFamily() const { return m_settings.modelFamily; }
 
 void SetupSession::SetCancelToken(const CancelToken* token)
 {

@@ -257,7 +257,7 @@ public:
     void ClearAnswered();
     // The Function 6 requests of this connection, in order (its traits choose them).
     std::vector<std::uint8_t> RequestList() const { return readRequestList(m_traits.setupReadList); }
-    int ModelFamily() const;
+    ::ModelFamily ModelFamily() const;
     bool Korean() const { return m_korean; }
     const RcvDataProcess& Receiver() const { return m_receiver; }
 

@@ -148,7 +148,7 @@ bool keyIsReadable(std::string_view key)
     return n != 0 && (n < 196 || n > 214);
 }
 
-SnapshotLines snapshotOf(const SetupOptions& o, int modelFamily, const std::set<int>* shown)
+SnapshotLines snapshotOf(const SetupOptions& o, ModelFamily modelFamily, const std::set<int>* shown)
 {
     SnapshotLines lines;
     for (const std::string& key : snapshotKeys()) {
@@ -192,7 +192,7 @@ SnapshotLines snapshotOf(const SetupOptions& o, int modelFamily, const std::set<
     return lines;
 }
 
-Status applySnapshotValue(SetupOptions& o, std::string_view key, std::string_view rawValue, int modelFamily)
+Status applySnapshotValue(SetupOptions& o, std::string_view key, std::string_view rawValue, ModelFamily modelFamily)
 {
     const std::string value = lower(trim(rawValue));
     if (const ChoiceKey* c = findChoice(key)) {

@@ -38,11 +38,11 @@ bool keyIsReadable(std::string_view key);
 // The options of the form as key/value lines, in key order. Options without a value are
 // left out (so are columns for 80 mm). shown, when given, limits the lines to the keys
 // whose setting number it holds (the settings the printer reported).
-SnapshotLines snapshotOf(const SetupOptions& form, int modelFamily, const std::set<int>* shown = nullptr);
+SnapshotLines snapshotOf(const SetupOptions& form, ModelFamily modelFamily, const std::set<int>* shown = nullptr);
 
 // Sets one option from its text. Fails with a message that names the key and the values
 // it takes when the key is unknown or the value is not in its list.
-Status applySnapshotValue(SetupOptions& form, std::string_view key, std::string_view value, int modelFamily);
+Status applySnapshotValue(SetupOptions& form, std::string_view key, std::string_view value, ModelFamily modelFamily);
 
 // Splits "KEY=VALUE" (blanks around either side are dropped).
 Result<std::pair<std::string, std::string>> splitAssignment(std::string_view text);

@@ -145,11 +145,11 @@ std::optional<int> decodeMargin(std::string_view digits)
     return static_cast<int>(margin);
 }
 
-int decodeSpeedSelection(int modelFamily, std::string_view text, int currentSelection)
+int decodeSpeedSelection(ModelFamily modelFamily, std::string_view text, int currentSelection)
 {
     auto speed = leadingDecimal(text, 99999);
     long s = speed ? static_cast<long>(*speed) : 0;
-    if (modelFamily == 6) {
+    if (modelFamily == kFamilyTavro46) {
         if (s == 150)
             return 3;
         if (s == 180)
@@ -158,12 +158,12 @@ int decodeSpeedSelection(int modelFamily, std::string_view text, int currentSele
             return 1;
         return 0;
     }
-    if (modelFamily == 5)
+    if (modelFamily == kFamilyTavro36)
         return s == 150 ? 1 : 0;
     return currentSelection;
 }
 
-bool applySetupValue(SetupOptions& o, int n, long v, SetupTextSlots& slots, int modelFamily)
+bool applySetupValue(SetupOptions& o, int n, long v, SetupTextSlots& slots, ModelFamily modelFamily)
 {
     switch (n) {
     case 1:
@@ -242,7 +242,7 @@ bool applySetupValue(SetupOptions& o, int n, long v, SetupTextSlots& slots, int 
     }
     case 249:
         o.speed = decodeSpeedSelection(modelFamily, slots.take(TextSlot::Speed), o.speed);
-        return modelFamily == 5 || modelFamily == 6;
+        return modelFamily == kFamilyTavro36 || modelFamily == kFamilyTavro46;
     case 250: {
         auto margin = decodeMargin(slots.take(TextSlot::Margin));
         if (!margin)

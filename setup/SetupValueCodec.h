@@ -30,7 +30,7 @@ std::optional<int> decodeMargin(std::string_view digits);
 // (family 6) 150 -> 3, 180 -> 2, 200 -> 1, else 0 ("220"); TAVRO36/38 (family 5, two
 // entries "180", "150") 150 -> 1, else 0; the other families do not report a speed the
 // dialog shows, so the current selection stays.
-int decodeSpeedSelection(int modelFamily, std::string_view text, int currentSelection);
+int decodeSpeedSelection(ModelFamily modelFamily, std::string_view text, int currentSelection);
 
 // Applies one WM_SETUP_VALUE (setting number, value code) to the model, taking (and
 // clearing) the setting's text slot. Returns true when the model now shows the printer's
@@ -39,7 +39,7 @@ int decodeSpeedSelection(int modelFamily, std::string_view text, int currentSele
 // family whose combo does not show it, ...): the affected option then holds no value or
 // keeps its previous one, as the dialog's control would.
 bool applySetupValue(SetupOptions& options, int settingNumber, long valueCode,
-                     SetupTextSlots& slots, int modelFamily);
+                     SetupTextSlots& slots, ModelFamily modelFamily);
 
 // The leading decimal digits of text as a number; nothing when text does not start with a
 // digit or the number exceeds max.

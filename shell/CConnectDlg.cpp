@@ -283,7 +283,7 @@ void CConnectDlg::onDeviceChange()
         ~HintOnReturn() { dlg.updateOkHint(); }
     } hintOnReturn{*this};
     const std::string name = comboText(m_device);
-    int family = familyForDeviceChange(name);
+    ModelFamily family = familyForDeviceChange(name);
     if (family == kFamilyNone) {
         m_deps.prompter.message(catalogText(Msg::InvalidDevice));
         setOkHint("OK is off: the DEVICE entry names no printer model this tool knows.",

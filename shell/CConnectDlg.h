@@ -56,7 +56,7 @@ public:
     ~CConnectDlg() override;
 
     bool korean() const { return m_korean; }
-    int family() const { return m_family; }
+    ModelFamily family() const { return m_family; }
     int interfaceKind() const { return m_interface; }
     // The settings of the last OK that got as far as the menu.
     const ConnectionSettings& settings() const { return m_settings; }
@@ -81,7 +81,7 @@ private:
 
     ConnectDlgDeps m_deps;
     bool m_korean = false;
-    int m_family = 0;
+    ModelFamily m_family = ModelFamily::None;
     int m_interface = 0;
     ConnectionSettings m_settings;
     std::unique_ptr<CNetworkDlg> m_network;

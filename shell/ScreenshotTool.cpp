@@ -201,7 +201,7 @@ int main(int argc, char** argv)
     // an output file with the Default form.
     const std::string serial = chosen.portName;
     const bool printer = serial.find("ttySIM") != std::string::npos;
-    for (int family : {kFamilyTavro46, kFamilyTavro36}) {
+    for (ModelFamily family : {kFamilyTavro46, kFamilyTavro36}) {
         applySettings(ports, chosen);
         ports.m_ModelFamily = family;
         if (!printer)

@@ -67,7 +67,7 @@ public:
     std::string portName;
     QtStatusLine* status = nullptr;
 
-    int family() const { return deps.settings.modelFamily; }
+    ModelFamily family() const { return deps.settings.modelFamily; }
     ConnectionSettings connectionSettings() const;
     // What a logo_tool action needs: the current port, the sheet's factory and host, the
     // given progress (none: nothing shown) and, for the timed jobs, how the page drives them.

@@ -331,7 +331,7 @@ void CUserSetupDlg::applyKoreanCaptions()
 
 void CUserSetupDlg::applyModelRules()
 {
-    const int family = m_deps.ports.m_ModelFamily;
+    const ModelFamily family = m_deps.ports.m_ModelFamily;
     if (family == kFamilyTavro36) {
         m_form->setVisible(kHiddenForTavro36, false);
         m_form->setEnabled({kNvGraphicCombo, kNvUserCombo}, false);

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     FUZZ_CHECK(image->width() > 0 && image->height() > 0);
 
-    LogoOptions options = LogoOptions::defaults(pick & 1 ? 2 : 1);
+    LogoOptions options = LogoOptions::defaults(pick & 1 ? kFamilyTavro15 : kFamilyTavro25);
     options.divergingPoint = (pick & 2) ? 128 : int32_t(pick) * 7 % 256; // the identity curve and others
     options.starEmulation = pick & 4;
     if (pick & 8)

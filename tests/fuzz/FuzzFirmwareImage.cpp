@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t prefix = in.ConsumeIntegral<uint32_t>();
     const std::vector<uint8_t> cuts = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 8));
     // The fuzzer's bytes go inside the chosen area, where the checksum and digest see them.
-    const FirmwareAreaSpec areaLayout = firmwareAreaSpec(area, family);
+    const FirmwareAreaSpec areaLayout = firmwareAreaSpec(area, familyOfNumber(family));
     const uint32_t overlayAt = areaLayout.offset + in.ConsumeIntegral<uint32_t>() % areaLayout.length;
     const std::vector<uint8_t> overlay = in.ConsumeRemainingBytes<uint8_t>();
 
@@ -116,9 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(image->trailer().bootPermission == bootPermission);
 
     // The block of an area the tool offers for this model (service mode, boot allowed).
-    if (!firmwareAreaAllowed(area, family, true, true))
+    if (!firmwareAreaAllowed(area, familyOfNumber(family), true, true))
         return 0;
-    const auto block = buildTransferBlock(*image, area, family);
+    const auto block = buildTransferBlock(*image, area, familyOfNumber(family));
     const uint32_t L = areaLayout.length;
     FUZZ_CHECK(block.size() == L);
     FUZZ_CHECK(std::equal(areaLayout.header.begin(), areaLayout.header.end(), block.begin()));

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    const int family = 1 + data[0] % 6;
+    const ModelFamily family = familyOfNumber(1 + data[0] % 6);
     SetupReplyParser parser;
     SetupTextSlots slots;
     SetupOptions form;

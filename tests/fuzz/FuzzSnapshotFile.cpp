@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    const int family = 1 + data[0] % 6;
+    const ModelFamily family = familyOfNumber(1 + data[0] % 6);
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
     // The KEY=VALUE form of the command line, one argument per line of the input.

@@ -44,7 +44,7 @@ protected:
     }
     void TearDown() override { selectCatalog(false); }
 
-    std::unique_ptr<CFwUpdateDlg> make(int family = 1, bool service = false, bool korean = false)
+    std::unique_ptr<CFwUpdateDlg> make(ModelFamily family = kFamilyTavro25, bool service = false, bool korean = false)
     {
         ConnectionSettings settings;
         settings.portName = "/dev/ttyS0";
@@ -93,7 +93,7 @@ QRadioButton* radio(QWidget* dlg, int id) { return ctl<QRadioButton>(dlg, id); }
 
 TEST_F(FwUpdateDlgTest, OpensWithItsRulesAndCaptions)
 {
-    auto dlg = make(1);
+    auto dlg = make(kFamilyTavro25);
     EXPECT_EQ(dlg->windowTitle().toStdString(), "TAVROSet(203dpi) : Firmware Download");
     EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled()); // no remembered file
     EXPECT_EQ(radio(dlg.get(), fwupdate::AreaProgram)->text(), "Program Area");
@@ -105,7 +105,7 @@ TEST_F(FwUpdateDlgTest, OpensWithItsRulesAndCaptions)
     EXPECT_TRUE(radio(dlg.get(), fwupdate::AreaBoot)->isHidden());
     EXPECT_FALSE(dlg->serviceMode());
 
-    auto six = make(6, false, true);
+    auto six = make(kFamilyTavro46, false, true);
     EXPECT_TRUE(radio(six.get(), fwupdate::AreaLcdFont)->isEnabled());
     EXPECT_EQ(radio(six.get(), fwupdate::AreaLcdFont)->text().toStdString(), "LCD 폰트 영역");
     EXPECT_EQ(ctl<QPushButton>(six.get(), fwupdate::Update)->text().toStdString(), "다운로드");
@@ -118,7 +118,7 @@ TEST_F(FwUpdateDlgTest, RememberedFileAndServiceModeBootRule)
     auto locked = makeTestImage(-1, 0);
     writeTestImage(work / "locked.T25", locked);
     ASSERT_TRUE(profile.writeString("FWDN20", "FOLDER", (work / "locked.T25").string()));
-    auto dlg = make(1, true);
+    auto dlg = make(kFamilyTavro25, true);
     EXPECT_TRUE(dlg->serviceMode());
     EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
     EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaBoot)->isHidden());
@@ -178,7 +178,7 @@ TEST_F(FwUpdateDlgTest, UpdateSendsTheBlockOnAWorkerAndShowsChecksumSizeAndCompl
     dlg->onUpdate();
     EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::FileOpen)->isEnabled());
     ASSERT_TRUE(waitForEnd(*dlg));
-    auto expected = buildTransferBlock(*FirmwareImage::parse(image), FirmwareArea::Program, 1);
+    auto expected = buildTransferBlock(*FirmwareImage::parse(image), FirmwareArea::Program, kFamilyTavro25);
     EXPECT_EQ(connections, 1);
     EXPECT_EQ(stream, expected);
     EXPECT_EQ(ctl<QLineEdit>(dlg.get(), fwupdate::Checksum)->text(), QString::asprintf("%X", transferBlockChecksum(expected)));
@@ -242,7 +242,7 @@ TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
     auto written = std::make_shared<std::vector<std::vector<std::uint8_t>>>();
     ConnectionSettings settings;
     settings.portName = "/dev/ttyS0";
-    settings.modelFamily = 2;
+    settings.modelFamily = kFamilyTavro15;
     settings.flowCtrl = 1; // the user's hardware handshake
     int downloadFlow = 0;
     LegacyDownloadOptions options;
@@ -311,7 +311,7 @@ TEST_F(FwDownload15DlgRun, AShortOrBlankImageIsStoppedBeforeAnyConnection)
         int connections = 0;
         ConnectionSettings settings;
         settings.portName = "/dev/ttyS0";
-        settings.modelFamily = 2;
+        settings.modelFamily = kFamilyTavro15;
         FwDownload15DlgDeps deps{asked, clock, profile, log, settings, false, "TAVRO15 - /dev/ttyS0",
                                  [&](const ConnectionSettings&) -> std::unique_ptr<PrinterConnection> {
                                      ++connections;
@@ -338,7 +338,7 @@ TEST_F(FwDownload15DlgRun, ExitOrClosingDuringABlockedPacketEndsTheDownloadWitho
     auto written = std::make_shared<std::atomic<int>>(0);
     ConnectionSettings settings;
     settings.portName = "/dev/ttyS0";
-    settings.modelFamily = 2;
+    settings.modelFamily = kFamilyTavro15;
     FwDownload15DlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO15 - /dev/ttyS0",
                              [&](const ConnectionSettings&) -> std::unique_ptr<PrinterConnection> {
                                  auto c = std::make_unique<FakeConnection>(PortKind::Serial, clock);
@@ -391,7 +391,7 @@ TEST(FirmwareMenu, FirmwareButtonSetsFunctionThreeAndRunsTheTool)
 {
     ConnectionSettings settings;
     settings.portName = "/dev/ttyS0";
-    settings.modelFamily = 2;
+    settings.modelFamily = kFamilyTavro15;
     int function = 0, runs = 0;
     MenuDlgDeps deps;
     deps.setFunction = [&](int f) { function = f; };

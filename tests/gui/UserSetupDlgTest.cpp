@@ -789,12 +789,12 @@ TEST_F(UserSetupDlgTest, ButtonsHaveDistinctMnemonicsInBothLanguages)
 TEST_F(UserSetupDlgTest, FitsSmallAndScaledScreensWithTheButtonsInView)
 {
     const QSize largest = largestDialogSize();
-    for (int family : {kFamilyTavro36, kFamilyTavro46, kFamilyTavro44i})
+    for (ModelFamily family : {kFamilyTavro36, kFamilyTavro46, kFamilyTavro44i})
         for (bool korean : {false, true}) {
             selectCatalog(korean);
             ports->m_ModelFamily = family;
             auto dlg = make(korean);
-            SCOPED_TRACE(testing::Message() << "family " << family << (korean ? " Korean" : " English"));
+            SCOPED_TRACE(testing::Message() << "family " << familyNumber(family) << (korean ? " Korean" : " English"));
             const QSize min = dlg->minimumSizeHint().expandedTo(dlg->minimumSize());
             EXPECT_LE(min.width(), largest.width());
             EXPECT_LE(min.height(), largest.height());

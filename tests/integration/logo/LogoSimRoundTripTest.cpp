@@ -127,7 +127,7 @@ TEST_P(LogoSimRoundTrip, StoredPicturesEqualTheRastersAndReceiptsCarryTheLogos)
     for (std::size_t i = 0; i < files.size(); ++i)
         items.push_back({files[i], std::filesystem::path(files[i]).filename().string(), options.autoCenter[i]});
     Profile profile(rig.host.dir / "tavroset.INI");
-    NvUpload upload(rig.deps(), items, options, 1, 0, &profile, 0);
+    NvUpload upload(rig.deps(), items, options, kFamilyTavro25, 0, &profile, 0);
     StepResult r = runStepJob(upload, rig.host.clock);
     ASSERT_EQ(r.kind, StepResult::Kind::Finished) << r.message;
 
@@ -202,7 +202,7 @@ TEST(LogoSimJudge, CancelledUploadLeavesTheSentPicturesAndEmptyOnes)
         const std::string f = rig.host.picture("p" + std::to_string(i) + ".bmp", 32, 16);
         items.push_back({f, "p.bmp", false});
     }
-    NvUpload upload(rig.deps(), items, LogoOptions{}, 1, 0, nullptr, 0);
+    NvUpload upload(rig.deps(), items, LogoOptions{}, kFamilyTavro25, 0, nullptr, 0);
     rig.host.clock.sleep(upload.step().after); // the erase
     upload.step();
     upload.step();

@@ -178,7 +178,7 @@ TEST_F(SerialTest, WatchThreadStartsOnlyForUserSetupAndTavro15Download)
     } cases[] = {{1, 5, false}, {2, 5, true}, {3, 5, false}, {3, 2, true}, {0, 2, false}};
     for (auto c : cases) {
         ports->m_Function = static_cast<std::uint8_t>(c.function);
-        ports->m_ModelFamily = c.family;
+        ports->m_ModelFamily = familyOfNumber(c.family);
         ASSERT_EQ(ports->Open(), 1);
         EXPECT_EQ(ports->WatchThreadStarted(), c.thread) << c.function << "/" << c.family;
         ports->Close();

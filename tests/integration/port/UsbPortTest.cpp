@@ -98,7 +98,7 @@ TEST_F(UsbTest, CPortsOpensTheFamilysPrinterAndWritesToIt)
     // TAVRO36/38: the first open id (3302) is absent, the second (3304) is found.
     std::string node = fake.addUsbPrinter("lp0", 0x5a3e, 0x3304, std::nullopt, pty.slavePath());
     ports->m_PortName = "usb";
-    ports->m_ModelFamily = 5;
+    ports->m_ModelFamily = kFamilyTavro36;
     ASSERT_EQ(ports->Open(), 1);
     EXPECT_EQ(ports->m_DevicePath, node);
     EXPECT_EQ(ports->OpenKind(), PortKind::Usb);
@@ -110,7 +110,7 @@ TEST_F(UsbTest, CPortsOpensTheFamilysPrinterAndWritesToIt)
     EXPECT_EQ(ports->Close(), 1);
     EXPECT_FALSE(UsbDeviceListHeld());
 
-    ports->m_ModelFamily = 4; // wants 3004: not attached
+    ports->m_ModelFamily = kFamilyTavro44i; // wants 3004: not attached
     EXPECT_EQ(ports->Open(), 0);
     EXPECT_EQ(ports->m_IsOpen, 0);
 }

@@ -41,7 +41,7 @@ std::size_t enterAndFrameHalf()
     SetupOptions form;
     form.margin = 300;
     form.customCode = "0";
-    auto frame = buildSetValueFrame(form, 6);
+    auto frame = buildSetValueFrame(form, kFamilyTavro46);
     return enterUserSettingFrame().size() + (frame.ok() ? frame->bytes.size() / 2 : 4);
 }
 
@@ -50,7 +50,7 @@ std::size_t wholeWrite()
     SetupOptions form;
     form.margin = 300;
     form.customCode = "0";
-    auto frame = buildSetValueFrame(form, 6);
+    auto frame = buildSetValueFrame(form, kFamilyTavro46);
     return enterUserSettingFrame().size() + (frame.ok() ? frame->bytes.size() : 0) + endUserSettingFrame().size();
 }
 

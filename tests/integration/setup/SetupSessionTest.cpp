@@ -140,7 +140,7 @@ struct SessionFixture : ::testing::Test {
         link = tmp / "ttyTEST0";
         std::filesystem::create_symlink(pty.slavePath(), link);
         ports.m_PortName = link.string();
-        ports.m_ModelFamily = 6;
+        ports.m_ModelFamily = kFamilyTavro46;
         ports.m_BaudRate = 115200;
         ports.m_ByteSize = 8;
         ports.m_Parity = 0;
@@ -152,7 +152,7 @@ struct SessionFixture : ::testing::Test {
         link = tmp / "lpTEST0";
         std::filesystem::create_symlink(pty.slavePath(), link);
         ports.m_PortName = link.string();
-        ports.m_ModelFamily = 6;
+        ports.m_ModelFamily = kFamilyTavro46;
     }
 
     TempDir tmp;
@@ -271,7 +271,7 @@ TEST_F(SessionFixture, SerialWriteFramesAndStopBitWarningOnce)
     fresh.usbMode = kNoValue; // writing it would make the printer leave this interface
     EXPECT_EQ(s->SetValue(fresh), SetupSession::WriteResult::Written);
     EXPECT_EQ(fresh.customCode, "0");
-    auto frame = buildSetValueFrame(fresh, 6);
+    auto frame = buildSetValueFrame(fresh, kFamilyTavro46);
     ASSERT_TRUE(frame.ok());
     const std::string expected = bytes(enterUserSettingFrame()) + bytes(frame->bytes) + bytes(endUserSettingFrame());
     ASSERT_TRUE(waitUntil([&] { return printer.received().size() >= expected.size(); }));
@@ -353,7 +353,7 @@ TEST_F(SessionFixture, UsbReopenTriesFiveTimesWithShorterPauses)
     std::string node = fake.addUsbPrinter("lp0", 0x5A3E, 0x3312, 0x0100, pty.slavePath());
     CPorts usb(prompter, clock, log, DeviceRoots{fake.sysfsRoot(), fake.devRoot(), {}});
     usb.m_PortName = "USB";
-    usb.m_ModelFamily = 6;
+    usb.m_ModelFamily = kFamilyTavro46;
     SetupValueCollector target;
     {
         SetupSession s(usb.Settings(), ConnectionHost{clock, prompter, log, &usb}, target, false);
@@ -411,7 +411,7 @@ TEST_F(SessionFixture, UnreachableNetworkPrinterIsAFailureEverywhere)
     EthSetTimeouts({1000ms, 200ms, 1000ms});
     EthInit(nullptr, "Ethernet", "127.0.0.1", port);
     ports.m_PortName = "ETHERNET_II";
-    ports.m_ModelFamily = 6;
+    ports.m_ModelFamily = kFamilyTavro46;
     auto s = makeSession();
     EXPECT_EQ(s->Open(), SetupSession::OpenResult::Failed);
     EXPECT_EQ(prompter.texts().back(), "ERROR : Printer check.");

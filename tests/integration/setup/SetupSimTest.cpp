@@ -332,7 +332,7 @@ TEST_F(HangUp, SerialPrinterHangsUpBeforeTheWrite)
     ASSERT_TRUE(sim.ok()) << sim.error();
     CPorts ports(prompter, SystemClock::instance(), log);
     ports.m_PortName = sim.serialPort();
-    ports.m_ModelFamily = 6;
+    ports.m_ModelFamily = kFamilyTavro46;
     ports.m_BaudRate = 115200;
     ports.m_ByteSize = 8;
     ports.m_Parity = 0;

@@ -39,7 +39,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kFamily = 6; // TAVRO46/48: serial, network and USB printer models alike
+constexpr ModelFamily kFamily = kFamilyTavro46; // TAVRO46/48: serial, network and USB printer models alike
 
 // ---- How the engines are built -------------------------------------------------------------
 // Each engine is given its own settings and host services; nothing is shared between them.

@@ -32,14 +32,14 @@ TEST(ConnectionRules, OkFamilyUsesItsOwnTable)
 
 TEST(ConnectionRules, InterfaceBySuffix)
 {
-    EXPECT_EQ(interfaceKindOf("TAVRO36/38 E-II", 5), kInterfaceEthernet);
-    EXPECT_EQ(interfaceKindOf("TAVRO36/38 W", 5), kInterfaceWireless);
-    EXPECT_EQ(interfaceKindOf("TAVRO36/38 U-II", 5), kInterfaceUsbPrinter);
-    EXPECT_EQ(interfaceKindOf("TAVRO15 U-II", 2), kInterfaceNone);
-    EXPECT_EQ(interfaceKindOf("TAVRO36/38 P", 5), kInterfaceParallel);
-    EXPECT_EQ(interfaceKindOf("TAVRO36/38 S", 5), kInterfaceSerial);
-    EXPECT_EQ(interfaceKindOf("TAVRO36/38 U-I", 5), kInterfaceUsbSerial);
-    EXPECT_EQ(interfaceKindOf("TAVRO36/38 X", 5), kInterfaceNone);
+    EXPECT_EQ(interfaceKindOf("TAVRO36/38 E-II", kFamilyTavro36), kInterfaceEthernet);
+    EXPECT_EQ(interfaceKindOf("TAVRO36/38 W", kFamilyTavro36), kInterfaceWireless);
+    EXPECT_EQ(interfaceKindOf("TAVRO36/38 U-II", kFamilyTavro36), kInterfaceUsbPrinter);
+    EXPECT_EQ(interfaceKindOf("TAVRO15 U-II", kFamilyTavro15), kInterfaceNone);
+    EXPECT_EQ(interfaceKindOf("TAVRO36/38 P", kFamilyTavro36), kInterfaceParallel);
+    EXPECT_EQ(interfaceKindOf("TAVRO36/38 S", kFamilyTavro36), kInterfaceSerial);
+    EXPECT_EQ(interfaceKindOf("TAVRO36/38 U-I", kFamilyTavro36), kInterfaceUsbSerial);
+    EXPECT_EQ(interfaceKindOf("TAVRO36/38 X", kFamilyTavro36), kInterfaceNone);
 }
 
 TEST(ConnectionRules, UsbIds)

@@ -18,7 +18,7 @@ namespace {
 
 std::vector<std::uint8_t> programBlock()
 {
-    static const auto block = buildTransferBlock(*FirmwareImage::parse(makeTestImage()), FirmwareArea::Program, 1);
+    static const auto block = buildTransferBlock(*FirmwareImage::parse(makeTestImage()), FirmwareArea::Program, kFamilyTavro25);
     return block;
 }
 

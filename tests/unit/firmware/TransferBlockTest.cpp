@@ -43,7 +43,7 @@ TEST(TransferBlock, EveryAreaAndFamilyCarriesItsImageRangeUnderItsHeader)
     const auto image = patternImage().bytes();
     for (const Expected& e : kTable) {
         SCOPED_TRACE(std::string(firmwareAreaName(e.area)) + " family " + std::to_string(e.family));
-        auto block = buildTransferBlock(patternImage(), e.area, e.family);
+        auto block = buildTransferBlock(patternImage(), e.area, familyOfNumber(e.family));
         ASSERT_EQ(block.size(), e.length);
         EXPECT_EQ(block[0], 0x01);
         EXPECT_EQ(block[1], 0x11);
@@ -64,13 +64,13 @@ TEST(TransferBlock, EveryAreaAndFamilyCarriesItsImageRangeUnderItsHeader)
 TEST(TransferBlock, FamilySixProgramAndLcdFontRanges)
 {
     const auto image = patternImage().bytes();
-    auto program = buildTransferBlock(patternImage(), FirmwareArea::Program, 6);
+    auto program = buildTransferBlock(patternImage(), FirmwareArea::Program, kFamilyTavro46);
     EXPECT_EQ((std::vector<std::uint8_t>(program.begin(), program.begin() + 8)),
               (std::vector<std::uint8_t>{0x01, 0x11, 0x51, 0x32, 0x00, 0x00, 0x0D, 0x00}));
     EXPECT_EQ(program[10], image[0x400000]);
     EXPECT_EQ(program.back(), image[0x4CFFF5]);
 
-    auto lcd = buildTransferBlock(patternImage(), FirmwareArea::LcdFont, 6);
+    auto lcd = buildTransferBlock(patternImage(), FirmwareArea::LcdFont, kFamilyTavro46);
     EXPECT_EQ(lcd[10], image[0]);
     EXPECT_EQ(lcd.back(), image[0x1FFFF5]);
 }
@@ -79,7 +79,7 @@ TEST(TransferBlock, BootEndsInItsMarkerWhateverTheImageHolds)
 {
     for (int fill : {0x00, 0xFF, -1}) {
         auto image = *FirmwareImage::parse(makeTestImage(fill));
-        auto block = buildTransferBlock(image, FirmwareArea::Boot, 1);
+        auto block = buildTransferBlock(image, FirmwareArea::Boot, kFamilyTavro25);
         ASSERT_EQ(block.size(), 0x15000u);
         EXPECT_EQ((std::vector<std::uint8_t>(block.end() - 4, block.end())),
                   (std::vector<std::uint8_t>{0x00, 0x80, 0xFE, 0xFF}));
@@ -87,18 +87,18 @@ TEST(TransferBlock, BootEndsInItsMarkerWhateverTheImageHolds)
     }
     // All FF: (L - 14) bytes of FF plus 00 80 FE FF.
     auto ff = *FirmwareImage::parse(makeTestImage(0xFF));
-    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Boot, 1)), 0xA48B);
+    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Boot, kFamilyTavro25)), 0xA48B);
 }
 
 TEST(TransferBlock, AllFfRangeChecksumIsLengthLessTenTimes255)
 {
     auto ff = *FirmwareImage::parse(makeTestImage(0xFF));
-    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Program, 1)), 0xF60A);
-    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Program, 5)), 0xF60A);
-    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::ExtFont, 1)), 0xF60A);
-    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::LcdFont, 6)), 0xF60A);
-    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Downloader, 1)), 0x760A);
-    auto block = buildTransferBlock(ff, FirmwareArea::Downloader, 6);
+    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Program, kFamilyTavro25)), 0xF60A);
+    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Program, kFamilyTavro36)), 0xF60A);
+    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::ExtFont, kFamilyTavro25)), 0xF60A);
+    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::LcdFont, kFamilyTavro46)), 0xF60A);
+    EXPECT_EQ(transferBlockChecksum(buildTransferBlock(ff, FirmwareArea::Downloader, kFamilyTavro25)), 0x760A);
+    auto block = buildTransferBlock(ff, FirmwareArea::Downloader, kFamilyTavro46);
     EXPECT_EQ((std::vector<std::uint8_t>(block.begin(), block.begin() + 10)),
               (std::vector<std::uint8_t>{0x01, 0x11, 0x44, 0x32, 0x00, 0x80, 0x01, 0x00, 0x0A, 0x76}));
 }
@@ -106,16 +106,17 @@ TEST(TransferBlock, AllFfRangeChecksumIsLengthLessTenTimes255)
 TEST(FirmwareAreaRules, WhoMayChooseWhat)
 {
     // Program and Ext. Font always.
-    for (int family : {1, 3, 4, 5, 6}) {
+    for (int number : {1, 3, 4, 5, 6}) {
+        const ModelFamily family = familyOfNumber(number);
         EXPECT_TRUE(firmwareAreaAllowed(FirmwareArea::Program, family, false, false));
         EXPECT_TRUE(firmwareAreaAllowed(FirmwareArea::ExtFont, family, false, false));
-        EXPECT_EQ(firmwareAreaAllowed(FirmwareArea::LcdFont, family, true, true), family == 6);
+        EXPECT_EQ(firmwareAreaAllowed(FirmwareArea::LcdFont, family, true, true), family == kFamilyTavro46);
     }
-    EXPECT_FALSE(firmwareAreaAllowed(FirmwareArea::Downloader, 1, false, true));
-    EXPECT_TRUE(firmwareAreaAllowed(FirmwareArea::Downloader, 1, true, false));
-    EXPECT_FALSE(firmwareAreaAllowed(FirmwareArea::Boot, 1, false, true));
-    EXPECT_FALSE(firmwareAreaAllowed(FirmwareArea::Boot, 1, true, false));
-    EXPECT_TRUE(firmwareAreaAllowed(FirmwareArea::Boot, 1, true, true));
+    EXPECT_FALSE(firmwareAreaAllowed(FirmwareArea::Downloader, kFamilyTavro25, false, true));
+    EXPECT_TRUE(firmwareAreaAllowed(FirmwareArea::Downloader, kFamilyTavro25, true, false));
+    EXPECT_FALSE(firmwareAreaAllowed(FirmwareArea::Boot, kFamilyTavro25, false, true));
+    EXPECT_FALSE(firmwareAreaAllowed(FirmwareArea::Boot, kFamilyTavro25, true, false));
+    EXPECT_TRUE(firmwareAreaAllowed(FirmwareArea::Boot, kFamilyTavro25, true, true));
 
     EXPECT_EQ(firmwareAreaFromName("ext-font"), FirmwareArea::ExtFont);
     EXPECT_FALSE(firmwareAreaFromName("Program").has_value());

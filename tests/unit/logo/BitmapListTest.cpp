@@ -292,10 +292,10 @@ TEST_F(BitmapListTest, PicturesOneDefinitionCannotCarryAreRefusedWhenAdded)
 
 TEST_F(BitmapListTest, NarrowPaperBoundsTheWidthAndGrayHasNoCentring)
 {
-    options = LogoOptions::defaults(2);
+    options = LogoOptions::defaults(kFamilyTavro15);
     EXPECT_TRUE(list.addFile(picture("a.bmp", 384, 8), 0));
     EXPECT_FALSE(list.addFile(picture("b.bmp", 385, 8), 0));
-    options = LogoOptions::defaults(1);
+    options = LogoOptions::defaults(kFamilyTavro25);
     options.grayPrinting = true;
     // Gray: four bits a dot, never centred: 576 x 512 is the most rows at full width.
     EXPECT_TRUE(list.addFile(picture("g.bmp", 576, 512), 0));

@@ -49,7 +49,7 @@ protected:
     {
         ConnectionSettings settings;
         settings.portName = "test printer";
-        settings.modelFamily = 1;
+        settings.modelFamily = kFamilyTavro25;
         return {settings,
                 [this](const ConnectionSettings&) -> std::unique_ptr<PrinterConnection> {
                     ++made;

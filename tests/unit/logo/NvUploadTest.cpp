@@ -18,7 +18,7 @@ class NvUploadTest : public testing::Test {
 protected:
     void useKind(PortKind kind) { host = std::make_unique<LogoEngineHost>(kind); }
 
-    std::unique_ptr<NvUpload> makeUpload(const std::vector<std::string>& paths, int family = 1,
+    std::unique_ptr<NvUpload> makeUpload(const std::vector<std::string>& paths, ModelFamily family = kFamilyTavro25,
                                          int previousLogCount = 0)
     {
         std::vector<NvUpload::Item> items;
@@ -325,7 +325,7 @@ TEST_F(NvUploadTest, SmallNvModelsGetTheNoticeAbove128KB)
 {
     const std::string big = host->picture("big.bmp", 576, 232); // 576 * 29 = 16 704 bytes
     std::vector<std::string> paths(8, big);                     // 133 632 bytes: 131 KB
-    auto up = makeUpload(paths, 5);
+    auto up = makeUpload(paths, kFamilyTavro36);
     ASSERT_EQ(runStepJob(*up, host->clock).kind, StepResult::Kind::Finished);
     EXPECT_EQ(up->outcome(), NvUpload::Outcome::Declined);
     ASSERT_EQ(host->prompter.boxes().size(), 1u);
@@ -335,7 +335,7 @@ TEST_F(NvUploadTest, SmallNvModelsGetTheNoticeAbove128KB)
     // Seven of them fit (114 KB) and go.
     paths.pop_back();
     host->prompter.clear();
-    up = makeUpload(paths, 5);
+    up = makeUpload(paths, kFamilyTavro36);
     ASSERT_EQ(runStepJob(*up, host->clock).kind, StepResult::Kind::Finished);
     EXPECT_EQ(up->outcome(), NvUpload::Outcome::Completed);
 }
@@ -346,7 +346,7 @@ TEST_F(NvUploadTest, CompletedUploadDeletesTheKeysOfTheLongerPreviousLog)
     const std::string b = host->picture("b.bmp", 8, 8);
     for (int k = 1; k <= 4; ++k)
         ASSERT_TRUE(profile().writeString("LOGO", LogoLog::keyName(k), "/old.bmp").ok());
-    auto up = makeUpload({b, a}, 1, 4);
+    auto up = makeUpload({b, a}, kFamilyTavro25, 4);
     ASSERT_EQ(runStepJob(*up, host->clock).kind, StepResult::Kind::Finished);
     EXPECT_EQ(LogoLog(profile()).read(), (std::vector<std::string>{b, a}));
     EXPECT_EQ(profile().getString("LOGO", "Logofile3", "none"), "none");

@@ -39,7 +39,7 @@ TEST(CliConnection, PortFormsGiveTheirKinds)
     ASSERT_TRUE(c) << c.message();
     EXPECT_EQ(c->kind(), PortKind::Serial);
     EXPECT_EQ(c->portName, "/dev/ttyUSB0");
-    EXPECT_EQ(c->modelFamily, 5); // the built-in list's model when no --device is given
+    EXPECT_EQ(c->modelFamily, kFamilyTavro36); // the built-in list's model when no --device is given
 
     c = parseConnection(withPort("COM3"), noDevices());
     ASSERT_TRUE(c);
@@ -122,7 +122,7 @@ TEST(CliConnection, SerialOptionsMapToThePortCodes)
     o.baud = 38400;
     auto t15 = parseConnection(o, noDevices());
     ASSERT_TRUE(t15);
-    EXPECT_EQ(t15->modelFamily, 2);
+    EXPECT_EQ(t15->modelFamily, kFamilyTavro15);
 }
 
 TEST(CliConnection, DeviceEntryGivesFamilyInterfaceAndDefaultPort)
@@ -130,7 +130,7 @@ TEST(CliConnection, DeviceEntryGivesFamilyInterfaceAndDefaultPort)
     auto c = parseConnection(withPort("", "TAVRO46/48 U-II"), noDevices());
     ASSERT_TRUE(c) << c.message();
     EXPECT_EQ(c->kind(), PortKind::Usb);
-    EXPECT_EQ(c->modelFamily, 6);
+    EXPECT_EQ(c->modelFamily, kFamilyTavro46);
     EXPECT_EQ(c->interfaceKind, 4);
 
     TempDir dir;
@@ -170,7 +170,7 @@ TEST(CliConnection, ApplyWritesThePortSettingsAndTheOutputFile)
     ASSERT_TRUE(c);
     applyConnection(*c, ports, prompter);
     EXPECT_EQ(ports.m_PortName, "FILE");
-    EXPECT_EQ(ports.m_ModelFamily, 3);
+    EXPECT_EQ(ports.m_ModelFamily, kFamilyTavro25II);
     EXPECT_EQ(ports.m_BaudRate, 9600);
     EXPECT_EQ(ports.m_ByteSize, 8);
     EXPECT_EQ(ports.m_Parity, 0);

@@ -6,7 +6,7 @@
 
 namespace {
 
-Bytes frameOf(const SetupOptions& o, int family = 6)
+Bytes frameOf(const SetupOptions& o, ModelFamily family = kFamilyTavro46)
 {
     auto frame = buildSetValueFrame(o, family);
     EXPECT_TRUE(frame.ok()) << frame.message();
@@ -73,14 +73,14 @@ TEST(SetupFrames, CustomCodeParse)
 {
     SetupOptions o;
     o.customCode = "1a2B";
-    auto f = buildSetValueFrame(o, 6);
+    auto f = buildSetValueFrame(o, kFamilyTavro46);
     ASSERT_TRUE(f.ok());
     EXPECT_EQ(Bytes(f->bytes.end() - 6, f->bytes.end()), (Bytes{0xFF, 0x2B, 0x1A, 0x00, 0x00, 0x04}));
     EXPECT_FALSE(f->customCodeReset);
 
     for (const char* bad : {"123456789", "12G4", "", "-1", "0x12"}) {
         o.customCode = bad;
-        f = buildSetValueFrame(o, 6);
+        f = buildSetValueFrame(o, kFamilyTavro46);
         ASSERT_TRUE(f.ok());
         EXPECT_EQ(Bytes(f->bytes.end() - 6, f->bytes.end()), (Bytes{0xFF, 0, 0, 0, 0, 0x04})) << bad;
         EXPECT_TRUE(f->customCodeReset) << bad;
@@ -128,7 +128,7 @@ TEST(SetupFrames, EveryOptionInItemOrder)
     o.rxBuffer = 2;
     o.margin = 576;
     o.customCode = "deadbeef";
-    auto f = buildSetValueFrame(o, 6);
+    auto f = buildSetValueFrame(o, kFamilyTavro46);
     ASSERT_TRUE(f.ok()) << f.message();
     EXPECT_TRUE(f->usbModeChange);
     const Bytes expected = {
@@ -224,12 +224,12 @@ TEST(SetupFrames, SpeedFromTheFamilysCombo)
 {
     SetupOptions o;
     o.speed = 0;
-    EXPECT_EQ(itemsBeforeMargin(frameOf(o, 6)), (Bytes{0xF9, 220, 0x00}));
-    EXPECT_EQ(itemsBeforeMargin(frameOf(o, 5)), (Bytes{0xF9, 180, 0x00}));
+    EXPECT_EQ(itemsBeforeMargin(frameOf(o, kFamilyTavro46)), (Bytes{0xF9, 220, 0x00}));
+    EXPECT_EQ(itemsBeforeMargin(frameOf(o, kFamilyTavro36)), (Bytes{0xF9, 180, 0x00}));
     o.speed = 1;
-    EXPECT_EQ(itemsBeforeMargin(frameOf(o, 5)), (Bytes{0xF9, 150, 0x00}));
+    EXPECT_EQ(itemsBeforeMargin(frameOf(o, kFamilyTavro36)), (Bytes{0xF9, 150, 0x00}));
     o.speed = 2; // TAVRO36/38 has no third entry
-    EXPECT_FALSE(buildSetValueFrame(o, 5).ok());
+    EXPECT_FALSE(buildSetValueFrame(o, kFamilyTavro36).ok());
 }
 
 TEST(SetupFrames, CodePageAndNvSizes)
@@ -245,25 +245,25 @@ TEST(SetupFrames, ValuesOutsideTheirListsAreRefused)
 {
     SetupOptions o;
     o.margin = 577;
-    auto f = buildSetValueFrame(o, 6);
+    auto f = buildSetValueFrame(o, kFamilyTavro46);
     EXPECT_FALSE(f.ok());
     EXPECT_NE(f.message().find("576"), std::string::npos);
     o.margin = 576;
-    EXPECT_TRUE(buildSetValueFrame(o, 6).ok());
+    EXPECT_TRUE(buildSetValueFrame(o, kFamilyTavro46).ok());
 
     SetupOptions image;
     image.watermark = 1;
     image.imageNumber = 0;
-    EXPECT_FALSE(buildSetValueFrame(image, 6).ok());
+    EXPECT_FALSE(buildSetValueFrame(image, kFamilyTavro46).ok());
     image.watermark = 0; // the number of a disabled water mark is not sent
-    EXPECT_TRUE(buildSetValueFrame(image, 6).ok());
+    EXPECT_TRUE(buildSetValueFrame(image, kFamilyTavro46).ok());
 
     SetupOptions codePage;
     codePage.codePage = 33;
-    EXPECT_FALSE(buildSetValueFrame(codePage, 6).ok());
+    EXPECT_FALSE(buildSetValueFrame(codePage, kFamilyTavro46).ok());
 
     SetupOptions lines;
     lines.cutAdjust = 1;
     lines.lines = 256;
-    EXPECT_FALSE(buildSetValueFrame(lines, 6).ok());
+    EXPECT_FALSE(buildSetValueFrame(lines, kFamilyTavro46).ok());
 }

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> frame(const std::string& number, const std::string& da
 }
 
 // Dispatch then apply, as the worker and the handler do.
-bool deliver(SetupOptions& o, int number, const std::string& data, int family = 6)
+bool deliver(SetupOptions& o, int number, const std::string& data, ModelFamily family = kFamilyTavro46)
 {
     SetupTextSlots slots;
     auto code = dispatchReply({number, data}, slots);
@@ -241,17 +241,17 @@ TEST(SetupValueCodec, ApplyNumbersFromSlots)
 
 TEST(SetupValueCodec, SpeedByFamily)
 {
-    EXPECT_EQ(decodeSpeedSelection(6, "150", -1), 3);
-    EXPECT_EQ(decodeSpeedSelection(6, "180", -1), 2);
-    EXPECT_EQ(decodeSpeedSelection(6, "200", -1), 1);
-    EXPECT_EQ(decodeSpeedSelection(6, "999", -1), 0);
-    EXPECT_EQ(decodeSpeedSelection(5, "150", -1), 1);
-    EXPECT_EQ(decodeSpeedSelection(5, "180", -1), 0);
-    EXPECT_EQ(decodeSpeedSelection(3, "150", 2), 2);
+    EXPECT_EQ(decodeSpeedSelection(kFamilyTavro46, "150", -1), 3);
+    EXPECT_EQ(decodeSpeedSelection(kFamilyTavro46, "180", -1), 2);
+    EXPECT_EQ(decodeSpeedSelection(kFamilyTavro46, "200", -1), 1);
+    EXPECT_EQ(decodeSpeedSelection(kFamilyTavro46, "999", -1), 0);
+    EXPECT_EQ(decodeSpeedSelection(kFamilyTavro36, "150", -1), 1);
+    EXPECT_EQ(decodeSpeedSelection(kFamilyTavro36, "180", -1), 0);
+    EXPECT_EQ(decodeSpeedSelection(kFamilyTavro25II, "150", 2), 2);
     SetupOptions o;
-    EXPECT_FALSE(deliver(o, 249, "150", 1));
+    EXPECT_FALSE(deliver(o, 249, "150", kFamilyTavro25));
     EXPECT_EQ(o.speed, kNoValue);
-    EXPECT_TRUE(deliver(o, 249, "150", 5));
+    EXPECT_TRUE(deliver(o, 249, "150", kFamilyTavro36));
     EXPECT_EQ(o.speed, 1);
 }
 

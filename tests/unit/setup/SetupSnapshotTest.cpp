@@ -70,32 +70,32 @@ TEST(SetupSnapshot, RoundTripOfEveryKey)
         {"self_test", "hexdump"}, {"usb_mode", "com"}, {"sleep", "15"}, {"paper_save", "2"},
         {"wifi_keep", "enable"}, {"lcd_password", "reset"}, {"bell", "builtin"}, {"bt_usb_power", "on"}};
     for (auto [k, v] : values) {
-        ASSERT_TRUE(applySnapshotValue(form, k, v, 6)) << k;
+        ASSERT_TRUE(applySnapshotValue(form, k, v, kFamilyTavro46)) << k;
         given.insert(k);
     }
     ASSERT_TRUE(completeGivenForm(form, given));
-    SnapshotLines lines = snapshotOf(form, 6);
+    SnapshotLines lines = snapshotOf(form, kFamilyTavro46);
     ASSERT_EQ(lines.size(), snapshotKeys().size());
     EXPECT_EQ(valueOf(lines, "paper_type"), "2color");
     EXPECT_EQ(valueOf(lines, "custom_code"), "AB");
     EXPECT_EQ(valueOf(lines, "cut_adjust"), "12");
     SetupOptions again;
     for (const auto& [k, v] : lines)
-        ASSERT_TRUE(applySnapshotValue(again, k, v, 6)) << k;
+        ASSERT_TRUE(applySnapshotValue(again, k, v, kFamilyTavro46)) << k;
     EXPECT_EQ(again, form);
 }
 
 TEST(SetupSnapshot, RefusalsNameTheList)
 {
     SetupOptions form;
-    Status s = applySnapshotValue(form, "paper_width", "70", 6);
+    Status s = applySnapshotValue(form, "paper_width", "70", kFamilyTavro46);
     EXPECT_EQ(s.message(), "paper_width: \"70\" is not one of 80|58");
-    EXPECT_NE(applySnapshotValue(form, "speed", "220", 5).message().find("180|150"), std::string::npos);
-    EXPECT_NE(applySnapshotValue(form, "code_page", "6", 6).message().find("0|1|2|3|4|5|13"), std::string::npos);
-    EXPECT_FALSE(applySnapshotValue(form, "watermark", "0", 6));
-    EXPECT_FALSE(applySnapshotValue(form, "margin", "-1", 6));
-    EXPECT_FALSE(applySnapshotValue(form, "custom_code", "123456789", 6));
-    EXPECT_NE(applySnapshotValue(form, "colour", "x", 6).message().find("unknown setting"), std::string::npos);
+    EXPECT_NE(applySnapshotValue(form, "speed", "220", kFamilyTavro36).message().find("180|150"), std::string::npos);
+    EXPECT_NE(applySnapshotValue(form, "code_page", "6", kFamilyTavro46).message().find("0|1|2|3|4|5|13"), std::string::npos);
+    EXPECT_FALSE(applySnapshotValue(form, "watermark", "0", kFamilyTavro46));
+    EXPECT_FALSE(applySnapshotValue(form, "margin", "-1", kFamilyTavro46));
+    EXPECT_FALSE(applySnapshotValue(form, "custom_code", "123456789", kFamilyTavro46));
+    EXPECT_NE(applySnapshotValue(form, "colour", "x", kFamilyTavro46).message().find("unknown setting"), std::string::npos);
     EXPECT_EQ(form, SetupOptions());
     EXPECT_FALSE(splitAssignment("margin"));
     EXPECT_EQ(splitAssignment(" Margin = 5 ")->first, "margin");
@@ -104,19 +104,19 @@ TEST(SetupSnapshot, RefusalsNameTheList)
 TEST(SetupSnapshot, RulesBetweenOptions)
 {
     SetupOptions a;
-    ASSERT_TRUE(applySnapshotValue(a, "paper_width", "58", 6));
+    ASSERT_TRUE(applySnapshotValue(a, "paper_width", "58", kFamilyTavro46));
     ASSERT_TRUE(completeGivenForm(a, {"paper_width"}));
     EXPECT_EQ(a.columns, 1); // as the 58mm button selects
     SetupOptions b;
-    ASSERT_TRUE(applySnapshotValue(b, "columns", "32", 6));
+    ASSERT_TRUE(applySnapshotValue(b, "columns", "32", kFamilyTavro46));
     EXPECT_FALSE(completeGivenForm(b, {"columns"}));
     SetupOptions c;
-    ASSERT_TRUE(applySnapshotValue(c, "paper_type", "2color", 6));
-    ASSERT_TRUE(applySnapshotValue(c, "watermark", "3", 6));
+    ASSERT_TRUE(applySnapshotValue(c, "paper_type", "2color", kFamilyTavro46));
+    ASSERT_TRUE(applySnapshotValue(c, "watermark", "3", kFamilyTavro46));
     EXPECT_FALSE(completeGivenForm(c, {"paper_type", "watermark"}));
     SetupOptions d;
-    ASSERT_TRUE(applySnapshotValue(d, "nv_user", "128", 6));
-    ASSERT_TRUE(applySnapshotValue(d, "nv_graphic", "384", 6));
+    ASSERT_TRUE(applySnapshotValue(d, "nv_user", "128", kFamilyTavro46));
+    ASSERT_TRUE(applySnapshotValue(d, "nv_graphic", "384", kFamilyTavro46));
     Status nv = completeGivenForm(d, {"nv_user", "nv_graphic"});
     EXPECT_NE(nv.message().find("448"), std::string::npos);
 }
@@ -125,7 +125,7 @@ TEST(SetupSnapshot, ReadViewShowsOnlyReportedSettings)
 {
     SetupOptions form = SetupOptions::defaults(false);
     std::set<int> shown = {3, 250};
-    SnapshotLines lines = snapshotOf(form, 6, &shown);
+    SnapshotLines lines = snapshotOf(form, kFamilyTavro46, &shown);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], (std::pair<std::string, std::string>{"paper_width", "80"}));
     EXPECT_EQ(lines[1], (std::pair<std::string, std::string>{"margin", "0"}));
