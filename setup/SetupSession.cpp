@@ -502,6 +502,11 @@ SetupSession::TestResult SetupSession::PrintTestPage(SetupOptions& form)
     }
     m_lastFailure.clear();
     auto fail = [&] {
+        if (CancelRequested()) {
+            closeConnection();
+            form.resetEditsAfterFailure();
+            return TestResult::Cancelled;
+        }
         show(kWriteFail);
         closeConnection();
         form.resetEditsAfterFailure();

@@ -230,7 +230,11 @@ public:
     // After a Cancelled write: whether any byte of the settings had gone to the printer.
     bool WriteCancelledAfterSending() const { return m_sentBeforeCancel; }
 
-    enum class TestResult { Printed, Failed };
+    enum class TestResult {
+        Printed,
+        Failed,    // "ERROR : Write Fail!..." shown, connection closed, edits reset
+        Cancelled, // the cancel token ended it: connection closed, edits reset, no message
+    };
     // "TEST": the test page, one write per block, then 800 ms. A failed write (or
     // connection) shows "ERROR : Write Fail!..." and closes the connection.
     TestResult PrintTestPage(SetupOptions& form);

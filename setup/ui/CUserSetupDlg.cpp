@@ -24,13 +24,13 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QEvent>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -106,62 +106,47 @@ public:
 
 } // namespace
 
-// While a read or write waits on the printer, the busy wait drops the window's input; EXIT
-// and Esc still stop it. Installed on the application after the wait began, so it sees a
-// click before the wait's own filter drops it.
-class ExitDuringWait final : public QObject {
-public:
-    ExitDuringWait(CUserSetupDlg& dlg, QPushButton* exit) : m_dlg(dlg), m_exit(exit)
-    {
-        qApp->installEventFilter(this);
-    }
-    ~ExitDuringWait() override { qApp->removeEventFilter(this); }
-    ExitDuringWait(const ExitDuringWait&) = delete;
-    ExitDuringWait& operator=(const ExitDuringWait&) = delete;
+namespace {
 
-    bool eventFilter(QObject* watched, QEvent* event) override
+// One action of the session (a read, a write, the test page) as a job of one step, so that
+// it runs on a QtStepDriver's worker.
+class SessionAction final : public StepJob {
+public:
+    explicit SessionAction(std::function<void()> work) : m_work(std::move(work)) {}
+    StepResult step() override
     {
-        if (event->type() == QEvent::MouseButtonRelease && watched == m_exit) {
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() == Qt::LeftButton && m_exit->rect().contains(mouse->position().toPoint())) {
-                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::onExit);
-                return true;
-            }
-        }
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-            if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == &m_dlg) {
-                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::reject);
-                return true;
-            }
-        }
-        return false;
+        m_work();
+        return StepResult::finished();
     }
 
 private:
-    CUserSetupDlg& m_dlg;
-    QPushButton* m_exit;
+    std::function<void()> m_work;
 };
 
-// Marks the dialog busy for the length of an action (see m_busy).
+} // namespace
+
+// Marks the dialog busy for the length of a handler (see m_busy).
 class BusyScope {
 public:
     explicit BusyScope(CUserSetupDlg& dlg) : m_dlg(dlg) { ++m_dlg.m_busy; }
-    ~BusyScope()
-    {
-        if (--m_dlg.m_busy == 0 && m_dlg.m_closeRequested) {
-            m_dlg.m_closeRequested = false;
-            if (m_dlg.m_exitRequested)
-                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::onExit);
-            else
-                QTimer::singleShot(0, &m_dlg, &CUserSetupDlg::reject);
-        }
-    }
+    ~BusyScope() { m_dlg.leaveBusy(); }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
 private:
     CUserSetupDlg& m_dlg;
 };
+
+void CUserSetupDlg::leaveBusy()
+{
+    if (--m_busy == 0 && m_closeRequested) {
+        m_closeRequested = false;
+        if (m_exitRequested)
+            QTimer::singleShot(0, this, &CUserSetupDlg::onExit);
+        else
+            QTimer::singleShot(0, this, &CUserSetupDlg::reject);
+    }
+}
 
 CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
     : QDialog(parent), m_deps(std::move(deps))
@@ -182,6 +167,9 @@ CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
     // The acknowledgement's ticks run on the driver's worker: a resend to a parallel port
     // whose printer is busy must not stop the window.
     m_ack = new QtStepDriver(this, "lptAck");
+    // Read, write and test page run on this one's worker, so a printer that stalls a write
+    // leaves the window painting and EXIT working.
+    m_job = new QtStepDriver(this, "setupJob");
 
     connectHandlers();
     openingSequence();
@@ -453,6 +441,8 @@ void CUserSetupDlg::mouseMoveEvent(QMouseEvent* event)
     // The wait cursor stays over the whole dialog while a parallel-port read runs.
     if (m_waitCursor)
         setCursor(Qt::WaitCursor);
+    else if (m_job->running())
+        setCursor(Qt::BusyCursor);
     else
         unsetCursor();
     QDialog::mouseMoveEvent(event);
@@ -520,63 +510,114 @@ long CUserSetupDlg::handleMessage(unsigned msg, std::uintptr_t wParam, std::intp
     if (wParam == 255 && m_session->Traits().openedPerAction) {
         // The last answer of a network read: the module needs a moment before the next
         // connection, so the buttons that would open one wait.
+        // The read's end may come during the pause; the buttons wait for the pause all the same.
         m_form->setEnabled({kDefaultButton, kGetValueButton, kSetValueButton}, false);
+        m_codePause = true;
         m_deps.clock.sleep(SetupSession::kEthernetCodePause);
+        m_codePause = false;
+        if (m_job->running())
+            return 1; // the read's end gives the buttons back
         m_form->setEnabled({kDefaultButton, kSetValueButton}, true);
         m_form->button(kGetValueButton)->setEnabled(m_session->GetValueAvailable());
     }
     return 1;
 }
 
+void CUserSetupDlg::startJob(const QString& what, std::function<void()> work, std::function<void()> done)
+{
+    ++m_busy;
+    m_buttonsBeforeJob.clear();
+    for (int id : {kGetValueButton, kTestButton, kSetValueButton, kExitButton, kDefaultButton})
+        m_buttonsBeforeJob.emplace_back(id, m_form->button(id)->isEnabled());
+    m_form->setEnabled({kGetValueButton, kTestButton, kSetValueButton, kDefaultButton}, false);
+    // EXIT stays usable: it stops what waits on the printer.
+    m_form->button(kExitButton)->setEnabled(true);
+    if (!m_waitCursor)
+        setCursor(Qt::BusyCursor);
+    m_status->showBusy(what);
+    m_job->start(std::make_unique<SessionAction>(std::move(work)), [this, done = std::move(done)](const StepResult&) {
+        for (const auto& [id, on] : m_buttonsBeforeJob)
+            m_form->button(id)->setEnabled(on);
+        if (!m_waitCursor)
+            unsetCursor();
+        done();
+        if (m_codePause) // handleMessage gives them back when the module's pause is over
+            m_form->setEnabled({kDefaultButton, kGetValueButton, kSetValueButton}, false);
+        leaveBusy();
+    });
+}
+
+void CUserSetupDlg::setOptionsEnabled(bool on)
+{
+    if (auto* area = m_form->findChild<QScrollArea*>("scrollArea"); area && area->widget())
+        area->widget()->setEnabled(on);
+}
+
+bool CUserSetupDlg::actionRunning() const
+{
+    return m_busy > 0 || m_job->running() || lptReadPending();
+}
+
 void CUserSetupDlg::onGetValue()
 {
-    BusyScope busy(*this);
-    if (!m_session)
+    if (!m_session || m_job->running())
         return;
     formToOptions(*m_form, m_options);
     m_unanswered.clear();
+    SetupSession* session = m_session.get();
+    const QString what = text("Reading the settings from the printer...", "프린터 설정을 읽는 중...");
     if (m_session->Traits().statusReports) {
-        // The parallel port answers through the acknowledgement timer; the dialog goes back
-        // to its event loop meanwhile with the action buttons off.
-        setActionButtons(false);
+        // The parallel port answers through the acknowledgement timer: the requests go out on
+        // the worker, then the acknowledgement's driver takes over.
         m_waitCursor = true;
         setCursor(Qt::WaitCursor);
-        m_status->showBusy(text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
-        switch (m_session->GetValue()) {
-        case SetupSession::ReadResult::LptStarted:
+        auto result = std::make_shared<SetupSession::ReadResult>(SetupSession::ReadResult::Failed);
+        startJob(what, [session, result] { *result = session->GetValue(); },
+                 [this, result] { lptRequestsSent(*result); });
+        return;
+    }
+
+    // The answers come in as WM_SETUP_VALUE on this thread while the worker waits for them.
+    // A printer that is off, unplugged or gone mid-read must not leave a blank form and no word.
+    auto outcome = std::make_shared<SetupReadOutcome>();
+    const auto timeout = m_deps.answerTimeout;
+    startJob(what, [session, outcome, timeout] { *outcome = session->ReadSetup(timeout); },
+             [this, outcome] { presentRead(*outcome); });
+}
+
+void CUserSetupDlg::lptRequestsSent(SetupSession::ReadResult result)
+{
+    // The action buttons stay off until the acknowledgement has every answer.
+    setActionButtons(false);
+    switch (result) {
+    case SetupSession::ReadResult::LptStarted:
+        if (!m_closeRequested) {
             m_ack->start(m_session->AcknowledgeJob(), [this](const StepResult& r) { lptReadEnded(r); });
-            return;
-        case SetupSession::ReadResult::Requested:
-            break;
-        case SetupSession::ReadResult::Cancelled:
-            m_waitCursor = false;
-            unsetCursor();
-            m_status->clear();
-            return;
-        case SetupSession::ReadResult::Failed:
-            m_waitCursor = false;
-            unsetCursor();
-            m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
-            setActionButtons(false);
-            m_form->setEnabled({kExitButton, kDefaultButton}, true);
-            disableAfterFailure();
             return;
         }
         m_waitCursor = false;
         unsetCursor();
-        setActionButtons(true);
+        m_status->clear();
+        return;
+    case SetupSession::ReadResult::Requested:
+        break;
+    case SetupSession::ReadResult::Cancelled:
+        m_waitCursor = false;
+        unsetCursor();
+        m_status->clear();
+        return;
+    case SetupSession::ReadResult::Failed:
+        m_waitCursor = false;
+        unsetCursor();
+        m_status->showFailure(text("Reading the settings failed.", "설정 읽기 실패."));
+        setActionButtons(false);
+        m_form->setEnabled({kExitButton, kDefaultButton}, true);
+        disableAfterFailure();
         return;
     }
-
-    // The answers come in as WM_SETUP_VALUE on this thread; the session's wait serves them.
-    // A printer that is off, unplugged or gone mid-read must not leave a blank form and no word.
-    SetupReadOutcome outcome;
-    {
-        QtBusy wait(this, m_status, text("Reading the settings from the printer...", "프린터 설정을 읽는 중..."));
-        ExitDuringWait exit(*this, m_form->button(kExitButton));
-        outcome = m_session->ReadSetup(m_deps.answerTimeout);
-    }
-    presentRead(outcome);
+    m_waitCursor = false;
+    unsetCursor();
+    setActionButtons(true);
 }
 
 void CUserSetupDlg::presentRead(const SetupReadOutcome& outcome)
@@ -656,9 +697,9 @@ void CUserSetupDlg::lptReadEnded(const StepResult& result)
 
 void CUserSetupDlg::onSetValue()
 {
-    BusyScope busy(*this);
-    if (!m_session)
+    if (!m_session || m_job->running())
         return;
+    BusyScope busy(*this);
     if (std::string problem = formToOptions(*m_form, m_options); !problem.empty()) {
         m_deps.prompter.message(problem);
         return;
@@ -682,15 +723,23 @@ void CUserSetupDlg::onSetValue()
         waitText = text("Writing the settings...", "설정 쓰는 중...");
         break;
     }
-    SetupSession::WriteResult result;
-    {
-        QtBusy wait(this, m_status, waitText);
-        // EXIT stays usable: it stops the write (the printer may then hold some values).
-        m_form->button(kExitButton)->setEnabled(true);
-        ExitDuringWait exit(*this, m_form->button(kExitButton));
-        result = m_session->SetValue(m_options);
-    }
-    refresh();
+    // The worker writes a copy of the form; the session's changes to it (a code reset, the
+    // edits reset after a failure) come back with the result.
+    auto form = std::make_shared<SetupOptions>(m_options);
+    auto result = std::make_shared<SetupSession::WriteResult>(SetupSession::WriteResult::Failed);
+    SetupSession* session = m_session.get();
+    setOptionsEnabled(false);
+    startJob(waitText, [session, form, result] { *result = session->SetValue(*form); },
+             [this, form, result] {
+                 setOptionsEnabled(true);
+                 m_options = *form;
+                 refresh();
+                 writeEnded(*result);
+             });
+}
+
+void CUserSetupDlg::writeEnded(SetupSession::WriteResult result)
+{
     switch (result) {
     case SetupSession::WriteResult::Cancelled:
         m_status->showFailure(
@@ -751,21 +800,38 @@ void CUserSetupDlg::afterUsbModeChange()
 
 void CUserSetupDlg::onTest()
 {
-    BusyScope busy(*this);
-    if (!m_session)
+    if (!m_session || m_job->running())
         return;
     formToOptions(*m_form, m_options);
     m_form->setEnabled({kDefaultButton, kGetValueButton, kSetValueButton}, false);
-    SetupSession::TestResult printed;
-    {
-        QtBusy wait(this, m_status, text("Printing the test page...", "테스트 페이지 인쇄 중..."));
-        printed = m_session->PrintTestPage(m_options);
-    }
-    if (printed == SetupSession::TestResult::Failed) {
+    auto form = std::make_shared<SetupOptions>(m_options);
+    auto printed = std::make_shared<SetupSession::TestResult>(SetupSession::TestResult::Failed);
+    SetupSession* session = m_session.get();
+    setOptionsEnabled(false);
+    startJob(text("Printing the test page...", "테스트 페이지 인쇄 중..."),
+             [session, form, printed] { *printed = session->PrintTestPage(*form); },
+             [this, form, printed] {
+                 setOptionsEnabled(true);
+                 m_options = *form;
+                 testPageEnded(*printed);
+             });
+}
+
+void CUserSetupDlg::testPageEnded(SetupSession::TestResult printed)
+{
+    switch (printed) {
+    case SetupSession::TestResult::Failed:
         m_status->showFailure(text("The test page could not be sent.", "테스트 페이지를 보내지 못했습니다."));
         m_form->setEnabled({kExitButton, kDefaultButton}, true);
         disableAfterFailure();
         return;
+    case SetupSession::TestResult::Cancelled:
+        m_status->showFailure(text("The test page was stopped; the printer may have printed part of it.",
+                                   "테스트 페이지 인쇄를 멈췄습니다. 일부만 인쇄되었을 수 있습니다."));
+        disableAfterFailure();
+        return;
+    case SetupSession::TestResult::Printed:
+        break;
     }
     m_status->showDone(text("Test page sent to the printer.", "테스트 페이지를 프린터로 보냈습니다."));
     m_form->setEnabled({kDefaultButton, kSetValueButton}, true);
@@ -811,6 +877,8 @@ void CUserSetupDlg::closeConnection(bool)
 {
     m_cancel.cancel();
     m_ack->stop();
+    // The job's wait on the printer has ended with the token; its end is not shown.
+    m_job->stop();
     m_waitCursor = false;
     // Release any worker blocked in a hand-over before waiting for it to end.
     m_target->detach();

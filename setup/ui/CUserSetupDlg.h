@@ -5,21 +5,26 @@
 // the form (SetupOptions) and the controls; every byte to and from the printer goes
 // through the setup core's SetupSession.
 //
-// Threads: the GUI thread owns the dialog. RcvDataProcess delivers WM_SETUP_VALUE through a
-// QtMessageTarget, so the handler always runs on the GUI thread; every wait of the dialog (EXIT, the end of a parallel-port read, the
-// pauses of a write) serves those queued calls, and closing detaches the target before the
-// workers are joined, so neither side can block the other for good. The parallel-port
-// acknowledgement runs on a QtStepDriver's worker: while it runs, it alone writes to the
-// session's connection (the action buttons are off). EXIT, Esc and the close box cancel the
-// session's token: a read or write that waits on the printer ends at once (the busy wait lets
-// the EXIT click through), and the dialog closes when it is over.
+// Threads: the GUI thread owns the dialog and the form. "Get Value", "Set Value" and the test
+// page run on the driver "setupJob"'s worker: the GUI thread reads the form before the job
+// starts, shows the wait in the status line, and takes the result through a queued call, so a
+// write that a printer holds off (flow control) never stops the window. While a job runs it
+// alone uses the session (the action buttons but EXIT are off). RcvDataProcess delivers
+// WM_SETUP_VALUE through a QtMessageTarget, so the handler always runs on the GUI thread; the
+// dialog's own waits (closing, the network module's pause) serve those queued calls, and
+// closing detaches the target before the workers are joined, so neither side can block the
+// other for good. The parallel-port acknowledgement runs on a second QtStepDriver ("lptAck").
+// EXIT, Esc and the close box cancel the session's token: a read or write that waits on the
+// printer ends at once, its result says so in the status line, and the dialog closes then.
 #include "app/CancelToken.h"
 #include "setup/SetupOptions.h"
+#include "setup/SetupSession.h"
 #include "setup/SetupTextSlots.h"
 
 #include <QDialog>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,8 +38,6 @@ class QtMessageTarget;
 class QtStatusLine;
 class QtStepDriver;
 struct StepResult;
-class SetupSession;
-struct SetupReadOutcome;
 class UserSetupForm;
 
 struct UserSetupDlgDeps {
@@ -76,6 +79,9 @@ public:
     SetupOptions options();
     // True while a parallel-port read waits for its acknowledgement.
     bool lptReadPending() const;
+    // True while a read, write or test page is under way (on its worker, or a parallel-port
+    // read's acknowledgement): tests wait for it to end instead of for the button handler.
+    bool actionRunning() const;
     // The session, for tests that look at the answers received.
     SetupSession& session() { return *m_session; }
 
@@ -115,6 +121,16 @@ private:
     void reportUnanswered(const SetupReadOutcome& outcome);
     void afterUsbModeChange();
     void lptReadEnded(const StepResult& result);
+    void lptRequestsSent(SetupSession::ReadResult result);
+    void writeEnded(SetupSession::WriteResult result);
+    void testPageEnded(SetupSession::TestResult printed);
+    // Runs work (the session's read, write or test page) on the "setupJob" worker with the
+    // buttons but EXIT off and `what` in the status line; done runs on the GUI thread after it.
+    void startJob(const QString& what, std::function<void()> work, std::function<void()> done);
+    void leaveBusy();
+    // The option controls as a whole (their own enable rules are kept): off while a write or
+    // the test page runs, whose form was taken when it started.
+    void setOptionsEnabled(bool on);
     QString text(const char* english, const char* korean) const;
 
     UserSetupDlgDeps m_deps;
@@ -125,12 +141,17 @@ private:
     std::unique_ptr<QtMessageTarget> m_target;
     std::unique_ptr<SetupSession> m_session;
     QtStepDriver* m_ack;
+    QtStepDriver* m_job;
+    // The action buttons' states before the job, given back when it ends.
+    std::vector<std::pair<int, bool>> m_buttonsBeforeJob;
     SetupOptions m_options;
     bool m_openFailed = false;
     bool m_closed = false;
     bool m_waitCursor = false;
-    // Set while an action runs; its waits serve events, and a close request that arrives
-    // then is carried out when the action is over (the session is still on the stack).
+    // The network module's pause after the last answer of a read is running.
+    bool m_codePause = false;
+    // Set while an action runs (a job on the worker, or a handler whose waits serve events):
+    // a close request that arrives then is carried out when the action is over.
     int m_busy = 0;
     bool m_closeRequested = false;
     bool m_exitRequested = false;

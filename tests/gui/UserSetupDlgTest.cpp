@@ -36,8 +36,11 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTimer>
+#include <QTest>
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 #include <set>
 #include <atomic>
 #include <poll.h>
@@ -66,6 +69,12 @@ protected:
         return std::make_unique<CUserSetupDlg>(deps);
     }
     std::string written() const { return readFileBytes(work / "out.prn"); }
+    // Read, write and test page run on the dialog's worker: wait until the action is over.
+    // A hang guard, not a time goal.
+    static void waitIdle(CUserSetupDlg& dlg)
+    {
+        ASSERT_TRUE(QtClock::waitUntil([&] { return !dlg.actionRunning(); }, 60s)) << "the action never ended";
+    }
     static void pick(UserSetupForm& f, int comboId, const QString& text)
     {
         QComboBox* c = f.combo(comboId);
@@ -239,11 +248,13 @@ TEST_F(UserSetupDlgTest, SetValueSendsNothingWithoutValuesAndRefusesMargin577)
     auto dlg = make();
     UserSetupForm& f = dlg->form();
     dlg->onSetValue();
+    waitIdle(*dlg);
     EXPECT_EQ(written(), "") << "a fresh form has nothing to write";
     EXPECT_TRUE(prompter.boxes().empty());
 
     f.edit(kMarginEdit)->setText("577");
     dlg->onSetValue();
+    waitIdle(*dlg);
     ASSERT_EQ(prompter.boxes().size(), 1u);
     EXPECT_EQ(prompter.boxes()[0].text, "Please input a value between 0 ~ 576.");
     EXPECT_EQ(prompter.boxes()[0].caption, "Notice");
@@ -252,6 +263,7 @@ TEST_F(UserSetupDlgTest, SetValueSendsNothingWithoutValuesAndRefusesMargin577)
 
     f.edit(kMarginEdit)->setText("576");
     dlg->onSetValue();
+    waitIdle(*dlg);
     std::string bytes = written();
     Bytes enter = enterUserSettingFrame();
     ASSERT_GE(bytes.size(), enter.size());
@@ -273,6 +285,7 @@ TEST_F(UserSetupDlgTest, FailedWriteClosesTheConnectionAndLeavesOnlyExitDefaultA
     f.edit(kImageNumberEdit)->setText("9");
     f.edit(kMarginEdit)->setText("12");
     dlg->onSetValue();
+    waitIdle(*dlg);
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], catalogText(Msg::WriteFail));
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
@@ -293,6 +306,7 @@ TEST_F(UserSetupDlgTest, FailedReadAndTestPageShowTheirMessages)
         auto dlg = make();
         ASSERT_FALSE(dlg->failedToOpen());
         dlg->onGetValue();
+        waitIdle(*dlg);
         ASSERT_EQ(prompter.texts().size(), 1u);
         EXPECT_EQ(prompter.texts()[0], catalogText(Msg::ReadFail));
         EXPECT_FALSE(dlg->form().button(kGetValueButton)->isEnabled());
@@ -301,6 +315,7 @@ TEST_F(UserSetupDlgTest, FailedReadAndTestPageShowTheirMessages)
     prompter.clear();
     auto dlg = make();
     dlg->onTest();
+    waitIdle(*dlg);
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], catalogText(Msg::WriteFail));
     EXPECT_FALSE(dlg->form().button(kTestButton)->isEnabled());
@@ -312,6 +327,7 @@ TEST_F(UserSetupDlgTest, TestPageGoesToTheConnectionAndPausesOnTheClock)
     auto dlg = make();
     testClock.clearSleeps();
     dlg->onTest();
+    waitIdle(*dlg);
     EXPECT_TRUE(prompter.boxes().empty());
     EXPECT_EQ(written().size(), 358u) << "the non-Korean test page";
     auto sleeps = testClock.sleeps();
@@ -487,6 +503,8 @@ TEST_F(UserSetupSerialTest, ExitDuringAPendingReadReturnsPromptly)
     QtClock::waitUntil([&] { return dlg->session().Answered(3); }, 10s);
     auto start = std::chrono::steady_clock::now();
     dlg->onExit();
+    // The read ends on its worker first; EXIT follows.
+    QtClock::waitUntil([&] { return dlg->result() == QDialog::Accepted; }, 10s);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, 5s);
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
@@ -503,6 +521,7 @@ TEST_F(UserSetupSerialTest, CloseBoxDuringAPendingReadReturnsPromptly)
     QtClock::waitUntil([&] { return dlg->session().Answered(3); }, 10s);
     auto start = std::chrono::steady_clock::now();
     dlg->reject();
+    QtClock::waitUntil([&] { return ports->m_IsOpen.load() == 0; }, 10s);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
 }
@@ -550,6 +569,7 @@ TEST_F(UserSetupSerialTest, SetValueWritesWhatTheSimulatorThenHolds)
         ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
         dlg->onGetValue();
         ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
+        waitIdle(*dlg);
         UserSetupForm& f = dlg->form();
         // Factory values of the printer.
         EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), 0);
@@ -562,6 +582,7 @@ TEST_F(UserSetupSerialTest, SetValueWritesWhatTheSimulatorThenHolds)
         f.edit(kCustomCodeEdit)->setText("1a2B");
         pick(f, kCodePageCombo, "16| PC1252 (Windows CP)");
         dlg->onSetValue();
+        waitIdle(*dlg);
         ASSERT_TRUE(sim.waitForEvent("\"fn\":2", 10s)) << "end user setting mode";
         dlg->onExit();
     }
@@ -602,6 +623,7 @@ TEST_F(UserSetupDlgTest, UsbGetValueReadsThroughTheSimulatorsUsbNode)
     EXPECT_EQ(f.pairValue(kPaper80mm, kPaper58mm), 0);
     EXPECT_EQ(f.combo(kCodePageCombo)->currentIndex(), 0);
     EXPECT_EQ(f.edit(kCustomCodeEdit)->text(), "0");
+    waitIdle(*dlg);
     dlg->onExit();
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
     EXPECT_TRUE(prompter.boxes().empty()) << prompter.texts()[0];
@@ -632,6 +654,7 @@ TEST_F(UserSetupDlgTest, EthernetGetValueReadsFromTheSimulatorsTcpPort)
     auto sleeps = testClock.sleeps();
     EXPECT_NE(std::find(sleeps.begin(), sleeps.end(), SetupSession::kEthernetCodePause), sleeps.end());
     EXPECT_TRUE(f.button(kGetValueButton)->isEnabled());
+    waitIdle(*dlg);
     dlg->onExit();
     EthInit(nullptr, "Ethernet", "127.0.0.1", 1);
     EXPECT_TRUE(prompter.boxes().empty());
@@ -647,6 +670,7 @@ TEST_F(UserSetupSerialTest, GetValueWithoutAnswerReportsTheFailureWithinTheBound
     ASSERT_FALSE(dlg->failedToOpen());
     auto start = std::chrono::steady_clock::now();
     dlg->onGetValue();
+    waitIdle(*dlg);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 500ms - 20ms) << "the answers were given their time";
     EXPECT_LT(took, 500ms + 2000ms);
@@ -671,7 +695,7 @@ TEST_F(UserSetupSerialTest, ExitEndsAReadThatWaitsOnASilentPrinter)
     QPushButton* exit = dlg->form().button(kExitButton);
     bool clicked = false;
     QTimer::singleShot(200, dlg.get(), [&] {
-        EXPECT_TRUE(QtBusy::active()) << "the read is still waiting";
+        EXPECT_TRUE(dlg->actionRunning()) << "the read is still waiting";
         const QPointF at = QRectF(exit->rect()).center();
         QMouseEvent press(QEvent::MouseButtonPress, at, exit->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                           Qt::NoModifier);
@@ -683,12 +707,86 @@ TEST_F(UserSetupSerialTest, ExitEndsAReadThatWaitsOnASilentPrinter)
     });
     const auto start = std::chrono::steady_clock::now();
     dlg->onGetValue();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->result() == QDialog::Accepted; }, 10s));
     EXPECT_TRUE(clicked);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "hang guard: the read had 60 s";
-    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->result() == QDialog::Accepted; }, 5s));
     EXPECT_TRUE(prompter.boxes().empty()) << prompter.texts()[0];
     EXPECT_EQ(ports->m_IsOpen.load(), 0);
     EXPECT_FALSE(QtBusy::active());
+}
+
+// Answers every box as the recording prompter does; at the stop-bit warning, which comes
+// after the enter frame and before the settings, the printer (the pty's master) sends XOFF and
+// stops taking data, as a printer whose buffer is full holds software flow control.
+class XoffAtStopBitWarning final : public Prompter {
+public:
+    XoffAtStopBitWarning(Prompter& inner, PtyPair& pty) : m_inner(inner), m_pty(pty) {}
+    PromptAnswer show(std::string_view text, PromptButtons buttons, PromptIcon icon,
+                      std::string_view caption) override
+    {
+        if (text == catalogText(Msg::StopBitWarning) && !held) {
+            const char xoff = 0x13;
+            EXPECT_EQ(::write(m_pty.master(), &xoff, 1), 1);
+            // The line discipline takes the XOFF on its own time: the port takes no byte
+            // (no room to write) once the output is stopped.
+            const auto limit = std::chrono::steady_clock::now() + 10s;
+            for (;;) {
+                pollfd p{m_pty.slaveHoldFd(), POLLOUT, 0};
+                if (::poll(&p, 1, 0) == 0 || std::chrono::steady_clock::now() > limit)
+                    break;
+                std::this_thread::sleep_for(1ms);
+            }
+            held = true;
+        }
+        return m_inner.show(text, buttons, icon, caption);
+    }
+    std::optional<std::string> askOutputFileName() override { return m_inner.askOutputFileName(); }
+    std::atomic<bool> held{false};
+
+private:
+    Prompter& m_inner;
+    PtyPair& m_pty;
+};
+
+// A write to a printer that holds flow control runs on the worker: the window's event loop
+// goes on while the write is blocked, and EXIT ends it with what the printer may now hold.
+TEST_F(UserSetupSerialTest, SetValueOnAPrinterHoldingFlowControlKeepsTheWindowAliveAndExitEndsIt)
+{
+    ports->m_FlowCtrl = 2; // XON/XOFF
+    XoffAtStopBitWarning holding(prompter, pty);
+    UserSetupDlgDeps deps{*ports, holding, *clock, profile, log, false, "test"};
+    auto dlg = std::make_unique<CUserSetupDlg>(deps);
+    ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
+    dlg->onDefault(); // every setting has a value, and the stop-bit warning is armed
+    // Ticks of the GUI thread's loop once the printer holds the line, then EXIT.
+    int ticksWhileHeld = 0;
+    bool exitClicked = false;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!holding.held || exitClicked)
+            return;
+        if (++ticksWhileHeld < 20)
+            return;
+        EXPECT_TRUE(dlg->actionRunning()) << "the write is still blocked";
+        EXPECT_EQ(dlg->statusLine().text(), "Writing the settings...");
+        QTest::mouseClick(dlg->form().button(kExitButton), Qt::LeftButton);
+        exitClicked = true;
+    });
+    ticker.start();
+    const auto start = std::chrono::steady_clock::now();
+    dlg->onSetValue();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->result() == QDialog::Accepted; }, 60s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 14s) << "hang guard: the stall limit is 15 s";
+    EXPECT_TRUE(holding.held);
+    EXPECT_TRUE(exitClicked);
+    EXPECT_GE(ticksWhileHeld, 20);
+    EXPECT_EQ(dlg->statusLine().text(),
+              "Writing was stopped; the printer may hold some of the values. Read them back.");
+    EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Failure);
+    // Default's question and the stop-bit warning; no failure box for the stopped write.
+    EXPECT_EQ(prompter.boxes().size(), 2u);
+    EXPECT_EQ(ports->m_IsOpen.load(), 0);
 }
 
 // The printer answers some settings and not others: those that answered stay in the form,
@@ -700,6 +798,7 @@ TEST_F(UserSetupSerialTest, GetValueWithSomeAnswersKeepsThemAndNamesTheMissing)
     auto dlg = std::make_unique<CUserSetupDlg>(deps);
     ASSERT_FALSE(dlg->failedToOpen());
     dlg->onGetValue();
+    waitIdle(*dlg);
     ASSERT_EQ(prompter.texts().size(), 1u);
     const std::string text = prompter.texts()[0];
     EXPECT_EQ(text.rfind(catalogText(Msg::ReadFail), 0), 0u) << text;
@@ -720,6 +819,7 @@ TEST_F(UserSetupSerialTest, KoreanSystemNamesTheMissingInKorean)
     auto dlg = std::make_unique<CUserSetupDlg>(deps);
     ASSERT_FALSE(dlg->failedToOpen());
     dlg->onGetValue();
+    waitIdle(*dlg);
     ASSERT_EQ(prompter.texts().size(), 1u);
     EXPECT_EQ(prompter.texts()[0], std::string(catalogText(Msg::ReadFail)) + "\n\n프린터가 응답하지 않은 설정:\n용지 폭");
 }
@@ -730,10 +830,12 @@ TEST_F(UserSetupSerialTest, ASuccessfulReadAndWriteSayItInTheStatusLineWithoutAB
     auto dlg = make();
     ASSERT_FALSE(dlg->failedToOpen());
     dlg->onGetValue();
+    waitIdle(*dlg);
     EXPECT_TRUE(dlg->unanswered().empty());
     EXPECT_EQ(dlg->statusLine().text(), "Settings read from the printer.");
     dlg->form().edit(kMarginEdit)->setText("8");
     dlg->onSetValue();
+    waitIdle(*dlg);
     EXPECT_EQ(dlg->statusLine().text(), "Settings written to the printer.");
     EXPECT_EQ(dlg->statusLine().kind(), QtStatusLine::Kind::Done);
     EXPECT_TRUE(prompter.boxes().empty());
@@ -749,6 +851,7 @@ TEST_F(UserSetupDlgTest, UsbModeWriteTellsTheUserAndOffersTheWayBack)
         prompter.scriptAnswers({PromptAnswer::Yes, answer}); // Default's question, then the notice
         dlg->onDefault();
         dlg->onSetValue();
+        waitIdle(*dlg);
         // Default's question, the stop-bit warning that Default arms, the notice.
         ASSERT_EQ(prompter.boxes().size(), 3u);
         const auto notice = prompter.boxes()[2];
