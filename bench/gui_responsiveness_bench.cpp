@@ -9,6 +9,11 @@
 //
 //   gui_responsiveness_bench [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]
 //
+// --setup-read: the user setup dialog's "Get Value" instead. The printer stops reading after
+// --stall-after bytes (default 20: the first requests), so the read waits for answers that do
+// not come; EXIT is clicked --cancel-at ms after the read began (default 1000). Measured: the
+// longest event-loop gap during the read and the time from the EXIT click to the dialog's end.
+//
 // Builds only with the desktop tool (Qt); needs tavro-sim next to it or $TAVRO_SIM_BIN.
 #include "BenchBmp.h"
 #include "BenchSim.h"
@@ -19,10 +24,14 @@
 #include "logo/ui/CMyProperty.h"
 #include "logo/ui/LogoControls.h"
 #include "logo/ui/LogoProgressDlg.h"
+#include "port/CPorts.h"
 #include "port/PrinterConnection.h"
 #include "qthost/QtClock.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtStatusLine.h"
+#include "setup/ui/CUserSetupDlg.h"
+#include "setup/ui/UserSetupControls.h"
+#include "setup/ui/UserSetupForm.h"
 
 #include <QApplication>
 #include <QProgressBar>
@@ -74,31 +83,117 @@ W* control(QWidget* within, int id)
     return findControl<W>(within, id);
 }
 
+// The user setup dialog's read against a printer that stalls; see the head of the file.
+int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
+{
+    BenchSim sim;
+    if (!sim.start(BenchSim::binary(), {"--family", "6", "--serial", "--quiet", "--stall-after",
+                                        std::to_string(stallAfter), "--stall-ms", std::to_string(stallMs)})) {
+        std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+        return 1;
+    }
+    const auto dir = std::filesystem::temp_directory_path() / ("tavro-gui-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    AnsweringPrompter prompter;
+    QtClock clock;
+    CErrorLog log;
+    Profile profile{dir / "bench.INI"};
+    CPorts ports(prompter, clock, log);
+    ports.m_PortName = sim.serialPort();
+    ports.m_BaudRate = 115200;
+    ports.m_ByteSize = 8;
+    ports.m_Parity = 0;
+    ports.m_FlowCtrl = 3;
+    ports.m_StopBits = 0;
+    ports.m_ModelFamily = 6;
+    // Longer than the stall: only EXIT ends the read.
+    UserSetupDlgDeps deps{ports, prompter, clock, profile, log, false, "TAVRO46/48 S - " + ports.m_PortName,
+                          std::chrono::milliseconds(stallMs)};
+    CUserSetupDlg dlg(deps);
+    if (dlg.failedToOpen()) {
+        std::fprintf(stderr, "the setup dialog could not open %s\n", ports.m_PortName.c_str());
+        return 1;
+    }
+    dlg.show();
+
+    SteadyClock::time_point last{}, clickedAt{}, endAt{};
+    SteadyClock::duration longest{};
+    bool clicked = false;
+    const auto start = SteadyClock::now();
+    const auto dueAt = start + std::chrono::milliseconds(cancelAt);
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto now = SteadyClock::now();
+        if (last != SteadyClock::time_point{})
+            longest = std::max(longest, now - last);
+        last = now;
+        if (clicked || now < dueAt)
+            return;
+        clicked = true;
+        clickedAt = now;
+        dlg.form().button(UserSetupControls::kExitButton)->click();
+    });
+    watch.start();
+    dlg.onGetValue();
+    QtClock::waitUntil([&] { return dlg.result() == QDialog::Accepted; }, std::chrono::milliseconds(stallMs) + std::chrono::seconds(10));
+    endAt = SteadyClock::now();
+    watch.stop();
+    longest = std::max(longest, endAt - last);
+    const std::string outcome = dlg.statusLine().text().toStdString();
+    std::filesystem::remove_all(dir);
+    const double gap = ms(longest), toEnd = clicked ? ms(endAt - clickedAt) : -1, late = clicked ? ms(clickedAt - dueAt) : -1;
+    if (json) {
+        std::printf("{\"scenario\":\"setup_read\",\"stall_after\":%ld,\"stall_ms\":%d,\"exit_at_ms\":%d,"
+                    "\"longest_gap_ms\":%.1f,\"exit_clicked\":%s,\"exit_late_ms\":%.1f,\"exit_to_end_ms\":%.1f}\n",
+                    stallAfter, stallMs, cancelAt, gap, clicked ? "true" : "false", late, toEnd);
+    } else {
+        std::printf("setup read: printer stalls after %ld bytes for %d ms; EXIT due %d ms after Get Value\n", stallAfter,
+                    stallMs, cancelAt);
+        std::printf("longest GUI event-loop gap   %8.1f ms\n", gap);
+        if (clicked) {
+            std::printf("EXIT click handled late by   %8.1f ms\n", late);
+            std::printf("EXIT to the dialog's end     %8.1f ms\n", toEnd);
+        } else {
+            std::printf("EXIT never clicked: the window was frozen until the read ended\n");
+        }
+        std::printf("status line: %s\n", outcome.c_str());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     long stallAfter = 12000;
     int stallMs = 30000, cancelAt = 6000;
-    bool json = false;
+    bool json = false, setup = false, stallGiven = false, cancelGiven = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--stall-after") && i + 1 < argc)
+        if (!std::strcmp(argv[i], "--stall-after") && i + 1 < argc) {
             stallAfter = std::atol(argv[++i]);
+            stallGiven = true;
+        } else if (!std::strcmp(argv[i], "--setup-read"))
+            setup = true;
         else if (!std::strcmp(argv[i], "--stall-ms") && i + 1 < argc)
             stallMs = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--cancel-at") && i + 1 < argc)
+        else if (!std::strcmp(argv[i], "--cancel-at") && i + 1 < argc) {
             cancelAt = std::atoi(argv[++i]);
+            cancelGiven = true;
+        }
         else if (!std::strcmp(argv[i], "--json"))
             json = true;
         else {
             std::fprintf(stderr,
-                         "usage: gui_responsiveness_bench [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]\n");
+                         "usage: gui_responsiveness_bench [--setup-read] [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]\n");
             return 2;
         }
     }
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (setup)
+        return setupRead(stallGiven ? stallAfter : 20, stallMs, cancelGiven ? cancelAt : 1000, json);
 
     BenchSim sim;
     if (!sim.start(BenchSim::binary(), {"--family", "6", "--serial", "--quiet", "--stall-after",
