@@ -105,7 +105,7 @@ int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
     ports.m_Parity = 0;
     ports.m_FlowCtrl = 3;
     ports.m_StopBits = 0;
-    ports.m_ModelFamily = 6;
+    ports.m_ModelFamily = kFamilyTavro46;
     // Longer than the stall: only EXIT ends the read.
     UserSetupDlgDeps deps{ports, prompter, clock, profile, log, false, "TAVRO46/48 S - " + ports.m_PortName,
                           std::chrono::milliseconds(stallMs)};
