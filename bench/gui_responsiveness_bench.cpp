@@ -14,6 +14,10 @@
 // not come; EXIT is clicked --cancel-at ms after the read began (default 1000). Measured: the
 // longest event-loop gap during the read and the time from the EXIT click to the dialog's end.
 //
+// --firmware [--tcp]: the F/W Update dialog's Program area download over the serial pty (or
+// loopback TCP); the printer stops reading after --stall-after bytes (default 300000) and EXIT
+// falls due --cancel-at ms after UPDATE (default 3000). Measured as for the setup read.
+//
 // Builds only with the desktop tool (Qt); needs tavro-sim next to it or $TAVRO_SIM_BIN.
 #include "BenchBmp.h"
 #include "BenchSim.h"
@@ -21,6 +25,8 @@
 #include "app/ConnectionRules.h"
 #include "app/Profile.h"
 #include "app/Prompter.h"
+#include "firmware/ui/CFwUpdateDlg.h"
+#include "firmware/ui/FirmwareControls.h"
 #include "logo/ui/CMyProperty.h"
 #include "logo/ui/LogoControls.h"
 #include "logo/ui/LogoProgressDlg.h"
@@ -162,19 +168,120 @@ int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
     return 0;
 }
 
+// The F/W Update dialog's download of the Program area to a printer that stops reading after
+// stallAfter bytes, over its serial pty or loopback TCP; EXIT (answered Yes) falls due
+// cancelAt ms after UPDATE.
+int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool json)
+{
+    std::vector<std::string> args{"--family", "6", "--quiet", "--stall-after", std::to_string(stallAfter), "--stall-ms",
+                                  std::to_string(stallMs)};
+    if (tcp)
+        args.insert(args.end(), {"--tcp", "127.0.0.1:0"});
+    else
+        args.push_back("--serial");
+    BenchSim sim;
+    if (!sim.start(BenchSim::binary(), args)) {
+        std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+        return 1;
+    }
+    const auto dir = std::filesystem::temp_directory_path() / ("tavro-gui-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::vector<char> image(0x800000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7 + (i >> 11));
+    std::memcpy(&image[0x7FFFFC], "QZM2", 4);
+    const auto file = dir / "fw.T25";
+    std::ofstream(file, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
+
+    AnsweringPrompter prompter;
+    QtClock clock;
+    CErrorLog log;
+    Profile profile{dir / "bench.INI"};
+    (void)profile.writeString(CFwUpdateDlg::kSection, "FOLDER", file.string());
+    (void)profile.writeString(CFwUpdateDlg::kSection, "FILE", "fw.T25");
+    ConnectionSettings settings;
+    settings.modelFamily = kFamilyTavro46;
+    if (tcp) {
+        const std::string address = sim.env["TAVRO_SIM_TCP"];
+        settings.portName = "ETHERNET_II";
+        settings.host = address.substr(0, address.find(':'));
+        settings.tcpPort = std::atoi(address.substr(address.find(':') + 1).c_str());
+    } else {
+        settings.portName = sim.serialPort();
+        settings.baudRate = 115200;
+        settings.byteSize = 8;
+        settings.parity = 0;
+        settings.flowCtrl = 3;
+    }
+    FwUpdateDlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 - " + settings.describe(), false,
+                         [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log}); },
+                         {}, {}};
+    CFwUpdateDlg dlg(deps);
+    dlg.show();
+
+    SteadyClock::time_point last{}, clickedAt{}, endAt{};
+    SteadyClock::duration longest{};
+    bool clicked = false;
+    const auto dueAt = SteadyClock::now() + std::chrono::milliseconds(cancelAt);
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto now = SteadyClock::now();
+        if (last != SteadyClock::time_point{})
+            longest = std::max(longest, now - last);
+        last = now;
+        if (clicked || now < dueAt)
+            return;
+        clicked = true;
+        clickedAt = now;
+        control<QPushButton>(&dlg, fwupdate::Exit)->click();
+    });
+    watch.start();
+    dlg.onUpdate();
+    QtClock::waitUntil([&] { return !dlg.isVisible(); }, std::chrono::milliseconds(stallMs) + std::chrono::seconds(30));
+    endAt = SteadyClock::now();
+    watch.stop();
+    longest = std::max(longest, endAt - last);
+    std::filesystem::remove_all(dir);
+    const double gap = ms(longest), toEnd = clicked ? ms(endAt - clickedAt) : -1, late = clicked ? ms(clickedAt - dueAt) : -1;
+    const char* kind = tcp ? "tcp" : "serial";
+    if (json) {
+        std::printf("{\"scenario\":\"firmware_download\",\"kind\":\"%s\",\"stall_after\":%ld,\"stall_ms\":%d,"
+                    "\"exit_at_ms\":%d,\"longest_gap_ms\":%.1f,\"exit_clicked\":%s,\"exit_late_ms\":%.1f,"
+                    "\"exit_to_end_ms\":%.1f}\n",
+                    kind, stallAfter, stallMs, cancelAt, gap, clicked ? "true" : "false", late, toEnd);
+    } else {
+        std::printf("firmware download over %s: printer stalls after %ld bytes for %d ms; EXIT due %d ms after UPDATE\n",
+                    kind, stallAfter, stallMs, cancelAt);
+        std::printf("longest GUI event-loop gap   %8.1f ms\n", gap);
+        if (clicked) {
+            std::printf("EXIT click handled late by   %8.1f ms\n", late);
+            std::printf("EXIT to the dialog's end     %8.1f ms\n", toEnd);
+        } else {
+            std::printf("EXIT never clicked: the window was frozen until the download ended\n");
+        }
+        std::printf("outcome: %s\n", dlg.lastOutcome().message.c_str());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     long stallAfter = 12000;
     int stallMs = 30000, cancelAt = 6000;
-    bool json = false, setup = false, stallGiven = false, cancelGiven = false;
+    bool json = false, setup = false, firmware = false, tcp = false, stallGiven = false, cancelGiven = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--stall-after") && i + 1 < argc) {
             stallAfter = std::atol(argv[++i]);
             stallGiven = true;
         } else if (!std::strcmp(argv[i], "--setup-read"))
             setup = true;
+        else if (!std::strcmp(argv[i], "--firmware"))
+            firmware = true;
+        else if (!std::strcmp(argv[i], "--tcp"))
+            tcp = true;
         else if (!std::strcmp(argv[i], "--stall-ms") && i + 1 < argc)
             stallMs = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--cancel-at") && i + 1 < argc) {
@@ -185,7 +292,7 @@ int main(int argc, char** argv)
             json = true;
         else {
             std::fprintf(stderr,
-                         "usage: gui_responsiveness_bench [--setup-read] [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]\n");
+                         "usage: gui_responsiveness_bench [--setup-read | --firmware [--tcp]] [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]\n");
             return 2;
         }
     }
@@ -194,6 +301,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     if (setup)
         return setupRead(stallGiven ? stallAfter : 20, stallMs, cancelGiven ? cancelAt : 1000, json);
+    if (firmware)
+        return firmwareDownload(tcp, stallGiven ? stallAfter : 300000, stallMs, cancelGiven ? cancelAt : 3000, json);
 
     BenchSim sim;
     if (!sim.start(BenchSim::binary(), {"--family", "6", "--serial", "--quiet", "--stall-after",
