@@ -51,6 +51,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unistd.h>
@@ -90,6 +91,44 @@ W* control(QWidget* within, int id)
 }
 
 // The user setup dialog's read against a printer that stalls; see the head of the file.
+// Watches the GUI thread's event loop with a 5 ms timer and clicks a button once, when it
+// falls due: the longest gap between two ticks is how long the window was frozen, and a click
+// due in a freeze is handled late.
+struct ExitWatch {
+    SteadyClock::time_point last{}, dueAt{}, clickedAt{}, endAt{};
+    SteadyClock::duration longest{};
+    bool clicked = false;
+    QTimer timer;
+
+    ExitWatch(std::chrono::milliseconds due, std::function<void()> click) : dueAt(SteadyClock::now() + due)
+    {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this, click = std::move(click)] {
+            const auto now = SteadyClock::now();
+            if (last != SteadyClock::time_point{})
+                longest = std::max(longest, now - last);
+            last = now;
+            if (clicked || now < dueAt)
+                return;
+            clicked = true;
+            clickedAt = now;
+            click();
+        });
+        timer.start();
+    }
+    // The job has ended: a loop frozen until now gets no tick after the freeze, so the last
+    // stretch counts too.
+    void ended()
+    {
+        endAt = SteadyClock::now();
+        timer.stop();
+        longest = std::max(longest, endAt - last);
+    }
+    double gapMs() const { return ms(longest); }
+    double lateMs() const { return clicked ? ms(clickedAt - dueAt) : -1; }
+    double toEndMs() const { return clicked ? ms(endAt - clickedAt) : -1; }
+};
+
 int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
 {
     BenchSim sim;
@@ -122,33 +161,15 @@ int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
     }
     dlg.show();
 
-    SteadyClock::time_point last{}, clickedAt{}, endAt{};
-    SteadyClock::duration longest{};
-    bool clicked = false;
-    const auto start = SteadyClock::now();
-    const auto dueAt = start + std::chrono::milliseconds(cancelAt);
-    QTimer watch;
-    watch.setInterval(5);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const auto now = SteadyClock::now();
-        if (last != SteadyClock::time_point{})
-            longest = std::max(longest, now - last);
-        last = now;
-        if (clicked || now < dueAt)
-            return;
-        clicked = true;
-        clickedAt = now;
-        dlg.form().button(UserSetupControls::kExitButton)->click();
-    });
-    watch.start();
+    ExitWatch watch(std::chrono::milliseconds(cancelAt),
+                    [&] { dlg.form().button(UserSetupControls::kExitButton)->click(); });
     dlg.onGetValue();
     QtClock::waitUntil([&] { return dlg.result() == QDialog::Accepted; }, std::chrono::milliseconds(stallMs) + std::chrono::seconds(10));
-    endAt = SteadyClock::now();
-    watch.stop();
-    longest = std::max(longest, endAt - last);
+    watch.ended();
     const std::string outcome = dlg.statusLine().text().toStdString();
     std::filesystem::remove_all(dir);
-    const double gap = ms(longest), toEnd = clicked ? ms(endAt - clickedAt) : -1, late = clicked ? ms(clickedAt - dueAt) : -1;
+    const double gap = watch.gapMs(), toEnd = watch.toEndMs(), late = watch.lateMs();
+    const bool clicked = watch.clicked;
     if (json) {
         std::printf("{\"scenario\":\"setup_read\",\"stall_after\":%ld,\"stall_ms\":%d,\"exit_at_ms\":%d,"
                     "\"longest_gap_ms\":%.1f,\"exit_clicked\":%s,\"exit_late_ms\":%.1f,\"exit_to_end_ms\":%.1f}\n",
@@ -219,31 +240,13 @@ int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool 
     CFwUpdateDlg dlg(deps);
     dlg.show();
 
-    SteadyClock::time_point last{}, clickedAt{}, endAt{};
-    SteadyClock::duration longest{};
-    bool clicked = false;
-    const auto dueAt = SteadyClock::now() + std::chrono::milliseconds(cancelAt);
-    QTimer watch;
-    watch.setInterval(5);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const auto now = SteadyClock::now();
-        if (last != SteadyClock::time_point{})
-            longest = std::max(longest, now - last);
-        last = now;
-        if (clicked || now < dueAt)
-            return;
-        clicked = true;
-        clickedAt = now;
-        control<QPushButton>(&dlg, fwupdate::Exit)->click();
-    });
-    watch.start();
+    ExitWatch watch(std::chrono::milliseconds(cancelAt), [&] { control<QPushButton>(&dlg, fwupdate::Exit)->click(); });
     dlg.onUpdate();
     QtClock::waitUntil([&] { return !dlg.isVisible(); }, std::chrono::milliseconds(stallMs) + std::chrono::seconds(30));
-    endAt = SteadyClock::now();
-    watch.stop();
-    longest = std::max(longest, endAt - last);
+    watch.ended();
     std::filesystem::remove_all(dir);
-    const double gap = ms(longest), toEnd = clicked ? ms(endAt - clickedAt) : -1, late = clicked ? ms(clickedAt - dueAt) : -1;
+    const double gap = watch.gapMs(), toEnd = watch.toEndMs(), late = watch.lateMs();
+    const bool clicked = watch.clicked;
     const char* kind = tcp ? "tcp" : "serial";
     if (json) {
         std::printf("{\"scenario\":\"firmware_download\",\"kind\":\"%s\",\"stall_after\":%ld,\"stall_ms\":%d,"
