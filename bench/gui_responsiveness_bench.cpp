@@ -129,28 +129,79 @@ struct ExitWatch {
     double toEndMs() const { return clicked ? ms(endAt - clickedAt) : -1; }
 };
 
+// tavro-sim as a TAVRO46/48 on `transport` ("--serial", or "--tcp" and its address) that
+// stops reading after stallAfter bytes for stallMs. False, with a message, when it did not start.
+bool startStallingPrinter(BenchSim& sim, std::vector<std::string> transport, long stallAfter, int stallMs)
+{
+    std::vector<std::string> args{"--family", "6", "--quiet", "--stall-after", std::to_string(stallAfter), "--stall-ms",
+                                  std::to_string(stallMs)};
+    args.insert(args.end(), transport.begin(), transport.end());
+    if (sim.start(BenchSim::binary(), args))
+        return true;
+    std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+    return false;
+}
+
+// The bench's own folder under the temporary directory (profile, pictures, images).
+std::filesystem::path benchFolder()
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("tavro-gui-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// The simulator's serial pty as the connection dialog would give it: 115200 8N1, no handshake.
+ConnectionSettings serialSettings(const std::string& port)
+{
+    ConnectionSettings settings;
+    settings.portName = port;
+    settings.baudRate = 115200;
+    settings.byteSize = 8;
+    settings.parity = 0;
+    settings.flowCtrl = 3;
+    settings.modelFamily = kFamilyTavro46;
+    return settings;
+}
+
+// The report of a scenario that clicks EXIT during the stall. kind: the connection, or null
+// when the scenario has only one; action: what EXIT interrupts ("Get Value", "UPDATE").
+void printExitReport(const char* scenario, const char* kind, const char* action, long stallAfter, int stallMs,
+                     int cancelAt, const ExitWatch& watch, const std::string& outcome, bool json)
+{
+    if (json) {
+        std::printf("{\"scenario\":\"%s\",", scenario);
+        if (kind)
+            std::printf("\"kind\":\"%s\",", kind);
+        std::printf("\"stall_after\":%ld,\"stall_ms\":%d,\"exit_at_ms\":%d,\"longest_gap_ms\":%.1f,"
+                    "\"exit_clicked\":%s,\"exit_late_ms\":%.1f,\"exit_to_end_ms\":%.1f}\n",
+                    stallAfter, stallMs, cancelAt, watch.gapMs(), watch.clicked ? "true" : "false", watch.lateMs(),
+                    watch.toEndMs());
+        return;
+    }
+    std::printf("%s%s%s: printer stalls after %ld bytes for %d ms; EXIT due %d ms after %s\n", scenario,
+                kind ? " over " : "", kind ? kind : "", stallAfter, stallMs, cancelAt, action);
+    std::printf("longest GUI event-loop gap   %8.1f ms\n", watch.gapMs());
+    if (watch.clicked) {
+        std::printf("EXIT click handled late by   %8.1f ms\n", watch.lateMs());
+        std::printf("EXIT to the dialog's end     %8.1f ms\n", watch.toEndMs());
+    } else {
+        std::printf("EXIT never clicked: the window was frozen until the job ended\n");
+    }
+    std::printf("outcome: %s\n", outcome.c_str());
+}
+
 int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
 {
     BenchSim sim;
-    if (!sim.start(BenchSim::binary(), {"--family", "6", "--serial", "--quiet", "--stall-after",
-                                        std::to_string(stallAfter), "--stall-ms", std::to_string(stallMs)})) {
-        std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+    if (!startStallingPrinter(sim, {"--serial"}, stallAfter, stallMs))
         return 1;
-    }
-    const auto dir = std::filesystem::temp_directory_path() / ("tavro-gui-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const auto dir = benchFolder();
     AnsweringPrompter prompter;
     QtClock clock;
     CErrorLog log;
     Profile profile{dir / "bench.INI"};
     CPorts ports(prompter, clock, log);
-    ports.m_PortName = sim.serialPort();
-    ports.m_BaudRate = 115200;
-    ports.m_ByteSize = 8;
-    ports.m_Parity = 0;
-    ports.m_FlowCtrl = 3;
-    ports.m_StopBits = 0;
-    ports.m_ModelFamily = kFamilyTavro46;
+    ports.Configure(serialSettings(sim.serialPort()));
     // Longer than the stall: only EXIT ends the read.
     UserSetupDlgDeps deps{ports, prompter, clock, profile, log, false, "TAVRO46/48 S - " + ports.m_PortName,
                           std::chrono::milliseconds(stallMs)};
@@ -168,24 +219,7 @@ int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
     watch.ended();
     const std::string outcome = dlg.statusLine().text().toStdString();
     std::filesystem::remove_all(dir);
-    const double gap = watch.gapMs(), toEnd = watch.toEndMs(), late = watch.lateMs();
-    const bool clicked = watch.clicked;
-    if (json) {
-        std::printf("{\"scenario\":\"setup_read\",\"stall_after\":%ld,\"stall_ms\":%d,\"exit_at_ms\":%d,"
-                    "\"longest_gap_ms\":%.1f,\"exit_clicked\":%s,\"exit_late_ms\":%.1f,\"exit_to_end_ms\":%.1f}\n",
-                    stallAfter, stallMs, cancelAt, gap, clicked ? "true" : "false", late, toEnd);
-    } else {
-        std::printf("setup read: printer stalls after %ld bytes for %d ms; EXIT due %d ms after Get Value\n", stallAfter,
-                    stallMs, cancelAt);
-        std::printf("longest GUI event-loop gap   %8.1f ms\n", gap);
-        if (clicked) {
-            std::printf("EXIT click handled late by   %8.1f ms\n", late);
-            std::printf("EXIT to the dialog's end     %8.1f ms\n", toEnd);
-        } else {
-            std::printf("EXIT never clicked: the window was frozen until the read ended\n");
-        }
-        std::printf("status line: %s\n", outcome.c_str());
-    }
+    printExitReport("setup read", nullptr, "Get Value", stallAfter, stallMs, cancelAt, watch, outcome, json);
     return 0;
 }
 
@@ -194,19 +228,11 @@ int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
 // cancelAt ms after UPDATE.
 int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool json)
 {
-    std::vector<std::string> args{"--family", "6", "--quiet", "--stall-after", std::to_string(stallAfter), "--stall-ms",
-                                  std::to_string(stallMs)};
-    if (tcp)
-        args.insert(args.end(), {"--tcp", "127.0.0.1:0"});
-    else
-        args.push_back("--serial");
     BenchSim sim;
-    if (!sim.start(BenchSim::binary(), args)) {
-        std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+    if (!startStallingPrinter(sim, tcp ? std::vector<std::string>{"--tcp", "127.0.0.1:0"} : std::vector<std::string>{"--serial"},
+                              stallAfter, stallMs))
         return 1;
-    }
-    const auto dir = std::filesystem::temp_directory_path() / ("tavro-gui-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const auto dir = benchFolder();
     std::vector<char> image(0x800000);
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<char>(i * 7 + (i >> 11));
@@ -220,19 +246,12 @@ int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool 
     Profile profile{dir / "bench.INI"};
     (void)profile.writeString(CFwUpdateDlg::kSection, "FOLDER", file.string());
     (void)profile.writeString(CFwUpdateDlg::kSection, "FILE", "fw.T25");
-    ConnectionSettings settings;
-    settings.modelFamily = kFamilyTavro46;
+    ConnectionSettings settings = serialSettings(sim.serialPort());
     if (tcp) {
         const std::string address = sim.env["TAVRO_SIM_TCP"];
         settings.portName = "ETHERNET_II";
         settings.host = address.substr(0, address.find(':'));
         settings.tcpPort = std::atoi(address.substr(address.find(':') + 1).c_str());
-    } else {
-        settings.portName = sim.serialPort();
-        settings.baudRate = 115200;
-        settings.byteSize = 8;
-        settings.parity = 0;
-        settings.flowCtrl = 3;
     }
     FwUpdateDlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 - " + settings.describe(), false,
                          [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log}); },
@@ -245,26 +264,8 @@ int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool 
     QtClock::waitUntil([&] { return !dlg.isVisible(); }, std::chrono::milliseconds(stallMs) + std::chrono::seconds(30));
     watch.ended();
     std::filesystem::remove_all(dir);
-    const double gap = watch.gapMs(), toEnd = watch.toEndMs(), late = watch.lateMs();
-    const bool clicked = watch.clicked;
-    const char* kind = tcp ? "tcp" : "serial";
-    if (json) {
-        std::printf("{\"scenario\":\"firmware_download\",\"kind\":\"%s\",\"stall_after\":%ld,\"stall_ms\":%d,"
-                    "\"exit_at_ms\":%d,\"longest_gap_ms\":%.1f,\"exit_clicked\":%s,\"exit_late_ms\":%.1f,"
-                    "\"exit_to_end_ms\":%.1f}\n",
-                    kind, stallAfter, stallMs, cancelAt, gap, clicked ? "true" : "false", late, toEnd);
-    } else {
-        std::printf("firmware download over %s: printer stalls after %ld bytes for %d ms; EXIT due %d ms after UPDATE\n",
-                    kind, stallAfter, stallMs, cancelAt);
-        std::printf("longest GUI event-loop gap   %8.1f ms\n", gap);
-        if (clicked) {
-            std::printf("EXIT click handled late by   %8.1f ms\n", late);
-            std::printf("EXIT to the dialog's end     %8.1f ms\n", toEnd);
-        } else {
-            std::printf("EXIT never clicked: the window was frozen until the download ended\n");
-        }
-        std::printf("outcome: %s\n", dlg.lastOutcome().message.c_str());
-    }
+    printExitReport("firmware download", tcp ? "tcp" : "serial", "UPDATE", stallAfter, stallMs, cancelAt, watch,
+                    dlg.lastOutcome().message, json);
     return 0;
 }
 
@@ -308,13 +309,9 @@ int main(int argc, char** argv)
         return firmwareDownload(tcp, stallGiven ? stallAfter : 300000, stallMs, cancelGiven ? cancelAt : 3000, json);
 
     BenchSim sim;
-    if (!sim.start(BenchSim::binary(), {"--family", "6", "--serial", "--quiet", "--stall-after",
-                                        std::to_string(stallAfter), "--stall-ms", std::to_string(stallMs)})) {
-        std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+    if (!startStallingPrinter(sim, {"--serial"}, stallAfter, stallMs))
         return 1;
-    }
-    const auto dir = std::filesystem::temp_directory_path() / ("tavro-gui-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const auto dir = benchFolder();
     // 576 x 1000 dots: 72000 bytes, far more than the printer takes before it stalls plus
     // what the pty buffers.
     const auto picture = dir / "large.bmp";
@@ -324,13 +321,7 @@ int main(int argc, char** argv)
     QtClock clock;
     CErrorLog log;
     Profile profile{dir / "bench.INI"};
-    ConnectionSettings settings;
-    settings.portName = sim.serialPort();
-    settings.baudRate = 115200;
-    settings.byteSize = 8;
-    settings.parity = 0;
-    settings.flowCtrl = 3;
-    settings.modelFamily = kFamilyTavro46;
+    const ConnectionSettings settings = serialSettings(sim.serialPort());
     LogoSheetDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 S - " + settings.portName,
                        [&](const ConnectionSettings& s) {
                            return makeConnection(s, ConnectionHost{clock, prompter, log, nullptr});
