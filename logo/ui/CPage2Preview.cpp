@@ -21,26 +21,14 @@ CPage2Preview::CPage2Preview(LogoSheetState& state, QWidget* parent) : LogoPage(
     m_panel = new LogoListPanel(state.list, state.options, state.text("Bitmap List", "비트맵 목록"), state.deps.korean);
     m_frame = new LogoPreviewFrame;
 
-    auto* quality = new QGroupBox("Q&uality");
-    auto* qualityLayout = new QVBoxLayout(quality);
     m_quality = new QButtonGroup(this);
-    struct Choice {
-        int id;
-        const char* english;
-        const char* korean;
-        char key;
-        LogoPrintMode mode;
-    };
-    const Choice choices[] = {{logo_ctl::kPreviewNormal, "&Normal", "일반", 'N', LogoPrintMode::Normal},
-                              {logo_ctl::kPreviewQuadruple, "&Quadraple", "가로2배 / 세로2배", 'Q', LogoPrintMode::Quadruple},
-                              {logo_ctl::kPreviewDoubleHeight, "Double &Height", "세로 2배", 'H', LogoPrintMode::DoubleHeight},
-                              {logo_ctl::kPreviewDoubleWidth, "Double &Width", "가로 2배", 'W', LogoPrintMode::DoubleWidth}};
-    for (const Choice& c : choices) {
-        auto* radio = named(new QRadioButton(state.label(c.english, c.korean, c.key)), c.id);
-        m_quality->addButton(radio, int(c.mode));
-        qualityLayout->addWidget(radio);
-    }
-    m_quality->button(int(LogoPrintMode::Normal))->setChecked(true);
+    auto* quality = logo_page::qualityGroup(
+        state, m_quality,
+        {{logo_ctl::kPreviewNormal, "&Normal", "일반", 'N', LogoPrintMode::Normal},
+         {logo_ctl::kPreviewQuadruple, "&Quadraple", "가로2배 / 세로2배", 'Q', LogoPrintMode::Quadruple},
+         {logo_ctl::kPreviewDoubleHeight, "Double &Height", "세로 2배", 'H', LogoPrintMode::DoubleHeight},
+         {logo_ctl::kPreviewDoubleWidth, "Double &Width", "가로 2배", 'W', LogoPrintMode::DoubleWidth}});
+    auto* qualityLayout = static_cast<QVBoxLayout*>(quality->layout());
 
     m_asPrinted = new QCheckBox(state.label("&As printed", "인쇄 모양", 'A'));
     m_asPrinted->setObjectName(logo_ctl::kAsPrinted);

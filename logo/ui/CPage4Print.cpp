@@ -73,25 +73,12 @@ CPage4Print::CPage4Print(LogoSheetState& state, QWidget* parent) : LogoPage(stat
     connect(m_selection, &QRadioButton::clicked, this, [this] { m_selectionText->setFocus(); });
 
     // Quality: print mode 0..3.
-    auto* quality = new QGroupBox("Q&uality");
-    auto* qualityLayout = new QVBoxLayout(quality);
     m_quality = new QButtonGroup(this);
-    struct Choice {
-        int id;
-        const char* english;
-        const char* korean;
-        char key;
-    };
-    const Choice modes[] = {{logo_ctl::kPrintNormal, "&Normal", "일반", 'N'},
-                            {logo_ctl::kPrintDoubleWidth, "Double &Width", "가로 2배", 'W'},
-                            {logo_ctl::kPrintDoubleHeight, "Double &Height", "세로 2배", 'H'},
-                            {logo_ctl::kPrintQuadruple, "&Quadraple", "가로2배 / 세로2배", 'Q'}};
-    for (int m = 0; m < 4; ++m) {
-        auto* radio = named(new QRadioButton(s.label(modes[m].english, modes[m].korean, modes[m].key)), modes[m].id);
-        m_quality->addButton(radio, m);
-        qualityLayout->addWidget(radio);
-    }
-    m_quality->button(0)->setChecked(true);
+    auto* quality = logo_page::qualityGroup(s, m_quality,
+                                            {{logo_ctl::kPrintNormal, "&Normal", "일반", 'N', LogoPrintMode::Normal},
+                                             {logo_ctl::kPrintDoubleWidth, "Double &Width", "가로 2배", 'W', LogoPrintMode::DoubleWidth},
+                                             {logo_ctl::kPrintDoubleHeight, "Double &Height", "세로 2배", 'H', LogoPrintMode::DoubleHeight},
+                                             {logo_ctl::kPrintQuadruple, "&Quadraple", "가로2배 / 세로2배", 'Q', LogoPrintMode::Quadruple}});
 
     // Header.
     auto* header = new QGroupBox(s.label("Hea&der", "제목", 'D'));

@@ -5,10 +5,13 @@
 #include "app/Prompter.h"
 #include "qthost/QtDialogs.h"
 
+#include <QButtonGroup>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
 
 LogoSheetState::LogoSheetState(LogoSheetDeps d)
     : deps(std::move(d)), options(LogoOptions::defaults(deps.settings.modelFamily)), list(deps.prompter, options),
@@ -61,6 +64,19 @@ QLineEdit* readOnlyBox(int id)
     e->setReadOnly(true);
     e->setFocusPolicy(Qt::NoFocus);
     return e;
+}
+
+QGroupBox* qualityGroup(const LogoSheetState& s, QButtonGroup* group, std::initializer_list<QualityChoice> choices)
+{
+    auto* box = new QGroupBox("Q&uality");
+    auto* layout = new QVBoxLayout(box);
+    for (const QualityChoice& c : choices) {
+        auto* radio = named(new QRadioButton(s.label(c.english, c.korean, c.key)), c.id);
+        group->addButton(radio, int(c.mode));
+        layout->addWidget(radio);
+    }
+    group->button(int(LogoPrintMode::Normal))->setChecked(true);
+    return box;
 }
 
 void showPrinterDetails(const LogoSheetState& s, QLineEdit* name, QLineEdit* port)

@@ -18,6 +18,7 @@
 #include "app/Progress.h"
 #include "logo/BitmapList.h"
 #include "logo/LogoOptions.h"
+#include "logo/LogoPreview.h"
 #include "logo/LogoTool.h"
 #include "qthost/QtControlName.h"
 
@@ -25,12 +26,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 class CErrorLog;
 class Clock;
 class Profile;
 class Prompter;
+class QButtonGroup;
 class QGroupBox;
 class QLineEdit;
 class QtStatusLine;
@@ -105,6 +108,18 @@ using ::named;
 
 // A read-only box that takes no focus.
 QLineEdit* readOnlyBox(int id);
+
+// One print mode of a "Quality" group: its radio's control id, captions and access key.
+struct QualityChoice {
+    int id;
+    const char* english;
+    const char* korean;
+    char key;
+    LogoPrintMode mode;
+};
+// The "Q&uality" group: one radio per choice, in the order given, each in `group` under its
+// mode's number; Normal is checked. The caller adds what else the group holds.
+QGroupBox* qualityGroup(const LogoSheetState& s, QButtonGroup* group, std::initializer_list<QualityChoice> choices);
 
 // The "Printer Details" group with the two boxes.
 QGroupBox* printerDetails(const LogoSheetState& s, QLineEdit* name, QLineEdit* port);
