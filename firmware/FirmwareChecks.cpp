@@ -38,10 +38,10 @@ std::string_view legacyAreaCaption(LegacyArea area, bool korean)
 
 ImageRange imageRangeOf(FirmwareArea area, ModelFamily family, bool korean)
 {
-    const FirmwareAreaSpec spec = firmwareAreaSpec(area, family);
+    const FirmwareAreaSpec layout = firmwareAreaSpec(area, family);
     // The block carries the range's bytes up to its last ten (the header takes their place).
-    return {std::string(firmwareAreaCaption(area, korean)), spec.offset,
-            static_cast<std::uint32_t>(spec.length - 10)};
+    return {std::string(firmwareAreaCaption(area, korean)), layout.offset,
+            static_cast<std::uint32_t>(layout.length - 10)};
 }
 
 ImageRange imageRangeOf(const LegacyAreaSpec& area, bool korean)
