@@ -42,8 +42,6 @@ ModelFamily familyOf(const CliOptions& options, const FirmwareArgs& args)
     return kFamilyTavro36;
 }
 
-std::string hex(std::uint32_t v) { return hexOffset(v); }
-
 std::string checksumText(std::uint16_t sum)
 {
     char buf[8];
@@ -105,7 +103,7 @@ int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
                     jsonQuote(checksumText(static_cast<std::uint16_t>(sum))) + ",\"sha256\":" + jsonQuote(digest) +
                     ",\"covered\":" + (shortFile ? "false" : "true") + "}";
         } else {
-            std::cout << "  " << legacyAreaName(a) << ": offset " << hex(areaSpec.start) << ", length " << length
+            std::cout << "  " << legacyAreaName(a) << ": offset " << hexOffset(areaSpec.start) << ", length " << length
                       << ", " << (length + 511) / 512 << " packets, data sum " << checksumText(static_cast<std::uint16_t>(sum))
                       << (shortFile ? " (the file ends inside the area: refused for download)" : "") << "\n"
                       << "    sha256 " << digest << "\n";
@@ -170,7 +168,7 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
             std::cout << "areas for " << familyLabel(family) << "model family " << familyNumber(family) << ":\n";
             for (FirmwareArea a : kFirmwareAreas) {
                 const auto areaSpec = firmwareAreaSpec(a, family);
-                std::cout << "  " << firmwareAreaName(a) << ": offset " << hex(areaSpec.offset) << ", FileSize "
+                std::cout << "  " << firmwareAreaName(a) << ": offset " << hexOffset(areaSpec.offset) << ", FileSize "
                           << areaSpec.length << ", CHECKSUM "
                           << checksumText(transferBlockChecksum(buildTransferBlock(*image, a, family)))
                           << (firmwareAreaAllowed(a, family, true, trailer->bootAllowed()) ? "" : " (not for this model/image)")

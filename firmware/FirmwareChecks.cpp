@@ -14,8 +14,6 @@ std::string hexOffset(std::uint32_t offset)
 
 namespace {
 
-std::string hex(std::uint32_t v) { return hexOffset(v); }
-
 std::string byteHex(std::uint8_t v)
 {
     char buf[4];
@@ -54,13 +52,13 @@ std::optional<std::string> coverageProblem(std::uint64_t fileSize, const ImageRa
     const std::uint64_t needed = std::uint64_t(range.offset) + range.length;
     if (fileSize >= needed)
         return std::nullopt;
-    const std::string last = hex(static_cast<std::uint32_t>(needed - 1));
+    const std::string last = hexOffset(static_cast<std::uint32_t>(needed - 1));
     if (korean)
         return "이 파일에는 " + range.areaName + "이 모두 들어 있지 않습니다.\n영역은 이미지의 " +
-               hex(range.offset) + " ~ " + last + " 바이트이므로 파일은 " + std::to_string(needed) +
+               hexOffset(range.offset) + " ~ " + last + " 바이트이므로 파일은 " + std::to_string(needed) +
                " 바이트 이상이어야 하지만, 이 파일은 " + std::to_string(fileSize) +
                " 바이트입니다.\n펌웨어 파일을 확인하십시오.";
-    return "This file does not hold the whole " + range.areaName + ".\nThe area is bytes " + hex(range.offset) +
+    return "This file does not hold the whole " + range.areaName + ".\nThe area is bytes " + hexOffset(range.offset) +
            " to " + last + " of the image, so the file must be at least " + std::to_string(needed) +
            " bytes long; this file has " + std::to_string(fileSize) + " bytes.\nPlease check the firmware file.";
 }
@@ -80,20 +78,20 @@ std::optional<std::uint8_t> blankFill(std::span<const std::uint8_t> image, const
 
 std::string blankAreaQuestion(const ImageRange& range, std::uint8_t fill, bool korean)
 {
-    const std::string last = hex(range.offset + range.length - 1);
+    const std::string last = hexOffset(range.offset + range.length - 1);
     if (korean)
-        return "이 파일의 " + range.areaName + "은 비어 있습니다: " + hex(range.offset) + " ~ " + last +
+        return "이 파일의 " + range.areaName + "은 비어 있습니다: " + hexOffset(range.offset) + " ~ " + last +
                " 의 모든 바이트가 " + byteHex(fill) +
                " 입니다.\n다운로드하면 프린터의 이 영역이 비게 되어 프린터가 동작하지 않을 수 있습니다.\n그래도 다운로드하시겠습니까?";
-    return "The " + range.areaName + " of this file is blank: every byte from " + hex(range.offset) + " to " + last +
+    return "The " + range.areaName + " of this file is blank: every byte from " + hexOffset(range.offset) + " to " + last +
            " is " + byteHex(fill) +
            ".\nDownloading it leaves this area of the printer empty, and the printer may not work.\nDownload it anyway?";
 }
 
 std::string blankAreaRefusal(const ImageRange& range, std::uint8_t fill)
 {
-    return "the " + range.areaName + " of this file is blank: every byte from " + hex(range.offset) + " to " +
-           hex(range.offset + range.length - 1) + " is " + byteHex(fill) +
+    return "the " + range.areaName + " of this file is blank: every byte from " + hexOffset(range.offset) + " to " +
+           hexOffset(range.offset + range.length - 1) + " is " + byteHex(fill) +
            " (most likely the wrong file); nothing was sent. Use --force to download it anyway";
 }
 
