@@ -11,12 +11,13 @@ PACKAGES=(
   libacl1-dev help2man lintian udev man-db file
   # libraries
   qt6-base-dev libgl-dev libcli11-dev libstb-dev libssl-dev
+  nlohmann-json3-dev libyaml-cpp-dev libsqlite3-dev
   # tests
   libgtest-dev libgmock-dev imagemagick python3 python3-pil
   # fuzz harnesses (libFuzzer, ASan, UBSan)
   clang
   # desktop tool: Korean captions, offscreen/Xvfb rendering
-  fonts-noto-cjk xvfb xauth
+  fonts-noto-cjk xvfb xauth qt6-translations-l10n
   # the real-driver rig (tests/hil): a VM with Debian's kernel and a busybox initramfs
   qemu-system-x86 busybox-static cpio
 )
