@@ -28,8 +28,21 @@ enum class SetupReadList {
     Parallel, // 1 and 2 first and no 253, the order the acknowledgement walks again: 17
 };
 
+// What the user waits for while the printer restarts after storing its settings, in the
+// words of the connection.
+enum class RestartNotice {
+    Plain,         // nothing the user sees goes away (a serial line, a file)
+    Printer,       // the printer restarts behind its port (a parallel port)
+    UsbPrinter,    // the USB printer leaves the bus and comes back
+    NetworkModule, // the network module restarts
+};
+
 struct ConnectionTraits {
     using Ms = std::chrono::milliseconds;
+
+    // False for "WIFI": it only lives between the connection dialog and its network dialog
+    // and carries no printer job.
+    bool carriesJobs = true;
 
     // False for an output file: nothing can answer, so no reply is awaited.
     bool canAnswer = true;
@@ -76,6 +89,8 @@ struct ConnectionTraits {
     std::optional<ReopenPolicy> setupRestartReopen;
     // The user setup read of this connection.
     SetupReadList setupReadList = SetupReadList::Full;
+    // What the user setup dialog says while the printer restarts after a write.
+    RestartNotice restartNotice = RestartNotice::Plain;
     // A connection opened per action must not be opened again before the printer is back
     // after storing settings.
     Ms restartWait{0};

@@ -57,6 +57,7 @@ ConnectionTraits connectionTraits(PortKind kind)
         t.initialise = true;
         t.restartReopen = reopenpolicy::usbRestart();
         t.setupRestartReopen = reopenpolicy::usbRestart();
+        t.restartNotice = RestartNotice::UsbPrinter;
         break;
     case PortKind::Parallel:
         t.printerCheck = true;
@@ -65,14 +66,18 @@ ConnectionTraits connectionTraits(PortKind kind)
         t.reopenBeforeDefinition = true;
         t.reopenAfterSetupWrite = reopenpolicy::parallelAfterWrite();
         t.setupReadList = SetupReadList::Parallel;
+        t.restartNotice = RestartNotice::Printer;
         break;
-    case PortKind::Ethernet:
     case PortKind::Wifi:
+        t.carriesJobs = false;
+        [[fallthrough]];
+    case PortKind::Ethernet:
         t.openedPerAction = true;
         t.streamsAhead = true;
         t.settleBeforeClose = kNetworkSettle;
         t.restartWait = kNetworkRestartWait;
         t.setupReadList = SetupReadList::Network;
+        t.restartNotice = RestartNotice::NetworkModule;
         break;
     case PortKind::PrintToFile:
     case PortKind::File:

@@ -129,14 +129,12 @@ bool SetupSession::writeAll(const Bytes& bytes)
 
 SetupSession::OpenResult SetupSession::Open()
 {
-    m_kind = m_settings.kind();
     m_traits = ConnectionTraits{};
     ClearAnswered();
     m_stopBitWarning = false;
     m_lastFailure.clear();
 
-    if (m_kind == PortKind::Wifi) {
-        // "WIFI" only lives between the connection dialog and its network dialog.
+    if (!connectionTraits(m_settings.kind()).carriesJobs) {
         show(kInitFail);
         return OpenResult::Failed;
     }
@@ -186,9 +184,6 @@ SetupSession::OpenResult SetupSession::Open()
         show(kInitFail);
         return OpenResult::Failed;
     }
-    m_kind = m_connection->kind();
-    if (m_kind == PortKind::PrintToFile)
-        m_kind = PortKind::File;
     if (answersWhileOpen()) {
         if (Status started = startReceiver(); !started) {
             m_log.WriteLog("%s", started.message().c_str());

@@ -138,9 +138,6 @@ public:
     //  - others: m_Function = 2, the port (re)opened (failure: "Init Fail"); the receive
     //    thread starts for COM and USB.
     OpenResult Open();
-    // The connection kind in use (after Open: FILE names are File), for telling the user
-    // what is connected; the session decides nothing by it.
-    PortKind Kind() const { return m_kind; }
     // What the connection Open() made is like (which requests, status reports, opened per
     // action, can answer).
     const ConnectionTraits& Traits() const { return m_traits; }
@@ -295,7 +292,6 @@ private:
     Clock& m_clock;
     CErrorLog& m_log;
     const bool m_korean;
-    PortKind m_kind = PortKind::File;
     // The traits of the connection Open() made (none yet: nothing is opened per action).
     ConnectionTraits m_traits;
 

@@ -706,20 +706,20 @@ void CUserSetupDlg::onSetValue()
     }
     setActionButtons(false);
     QString waitText;
-    switch (m_session->Kind()) { // what the user waits for, in the words of the connection
-    case PortKind::Parallel:
+    switch (m_session->Traits().restartNotice) {
+    case RestartNotice::Printer:
         waitText = text("Writing the settings; the printer restarts (about 4 s)...",
                         "설정 쓰는 중, 프린터가 다시 시작합니다 (약 4초)...");
         break;
-    case PortKind::Usb:
+    case RestartNotice::UsbPrinter:
         waitText = text("Writing the settings; waiting for the USB printer to restart (about 4 s)...",
                         "설정 쓰는 중, USB 프린터가 다시 시작하기를 기다립니다 (약 4초)...");
         break;
-    case PortKind::Ethernet:
+    case RestartNotice::NetworkModule:
         waitText = text("Writing the settings; the network module restarts (about 3 s)...",
                         "설정 쓰는 중, 네트워크 모듈이 다시 시작합니다 (약 3초)...");
         break;
-    default:
+    case RestartNotice::Plain:
         waitText = text("Writing the settings...", "설정 쓰는 중...");
         break;
     }
