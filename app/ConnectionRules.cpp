@@ -158,6 +158,41 @@ int stopBitsCode(std::string_view text)
     return 0;
 }
 
+bool ConnectionSettings::fitsInterface() const
+{
+    const PortKind k = kind();
+    if (interfaceKind == kInterfaceNone || k == PortKind::PrintToFile)
+        return true;
+    switch (interfaceKind) {
+    case kInterfaceSerial:
+    case kInterfaceUsbSerial: return k == PortKind::Serial;
+    case kInterfaceParallel: return k == PortKind::Parallel;
+    case kInterfaceUsbPrinter: return k == PortKind::Usb;
+    case kInterfaceEthernet:
+    case kInterfaceWireless: return k == PortKind::Ethernet;
+    default: return false;
+    }
+}
+
+const char* portKindName(PortKind kind)
+{
+    switch (kind) {
+    case PortKind::Serial: return "serial port";
+    case PortKind::Parallel: return "parallel port";
+    case PortKind::Usb: return "USB printer";
+    case PortKind::Ethernet:
+    case PortKind::Wifi: return "network printer";
+    case PortKind::PrintToFile:
+    case PortKind::File: return "file";
+    }
+    return "port";
+}
+
+bool isDeviceKind(PortKind kind)
+{
+    return kind == PortKind::Serial || kind == PortKind::Parallel || kind == PortKind::Usb;
+}
+
 std::string ConnectionSettings::describe() const
 {
     switch (kind()) {

@@ -94,7 +94,15 @@ struct ConnectionSettings {
     // One line for messages: "serial port /dev/ttyUSB0", "tcp 10.0.0.5:6001",
     // "file out.prn", "USB printer" (or "USB printer /dev/usb/lp1" for a named node).
     std::string describe() const;
+    // The connection fits the interface of the DEVICE entry it came from (always when none
+    // was named; a file takes any printer's bytes).
+    bool fitsInterface() const;
 };
+
+// "serial port", "parallel port", "USB printer", "network printer", "file".
+const char* portKindName(PortKind kind);
+// A name of a device node (serial, parallel or USB printer), not a network or file name.
+bool isDeviceKind(PortKind kind);
 
 // The text the tool dialogs show in their model area ("\r\n" between lines).
 std::string connectionSummary(const ConnectionSettings& settings);

@@ -3,7 +3,6 @@
 #include "app/ConnectionRules.h"
 #include "cli/CliPrompter.h"
 #include "port/CPorts.h"
-#include "port/EthernetLink.h"
 #include "port/PrinterConnection.h"
 #include "app/Progress.h"
 
@@ -48,35 +47,6 @@ Status parseTcp(std::string_view rest, CliConnection& c)
     return Status::success();
 }
 
-// The interface of the --device entry that a --port kind must agree with.
-bool kindFits(int interfaceKind, PortKind kind)
-{
-    if (interfaceKind == 0 || kind == PortKind::PrintToFile)
-        return true;
-    switch (interfaceKind) {
-    case kInterfaceSerial:
-    case kInterfaceUsbSerial: return kind == PortKind::Serial;
-    case kInterfaceParallel: return kind == PortKind::Parallel;
-    case kInterfaceUsbPrinter: return kind == PortKind::Usb;
-    case kInterfaceEthernet:
-    case kInterfaceWireless: return kind == PortKind::Ethernet;
-    default: return false;
-    }
-}
-
-const char* kindName(PortKind kind)
-{
-    switch (kind) {
-    case PortKind::Serial: return "serial port";
-    case PortKind::Parallel: return "parallel port";
-    case PortKind::Usb: return "USB printer";
-    case PortKind::Ethernet:
-    case PortKind::Wifi: return "network printer";
-    case PortKind::PrintToFile:
-    case PortKind::File: return "file";
-    }
-    return "port";
-}
 
 } // namespace
 
@@ -125,18 +95,17 @@ Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& ro
             return Result<CliConnection>::failure("--port file:PATH needs a file name");
         c.portName = "FILE";
     } else {
-        PortKind kind = portKindOf(p);
-        if (kind != PortKind::Serial && kind != PortKind::Parallel && kind != PortKind::Usb)
+        if (!isDeviceKind(portKindOf(p)))
             return Result<CliConnection>::failure("--port " + p +
                                                   ": not a serial (tty..., COMn) or parallel (lp..., parport..., LPTn) "
                                                   "device, usb, tcp://HOST[:PORT] or file:PATH");
         // "usb" is the family's printer found by its id; a node path is that printer.
         c.portName = toUpperAscii(p) == "USB" ? "USB" : p;
     }
-    if (!kindFits(c.interfaceKind, c.kind()))
-        return Result<CliConnection>::failure("--device \"" + o.device + "\" does not connect through a " + kindName(c.kind()));
+    if (!c.fitsInterface())
+        return Result<CliConnection>::failure("--device \"" + o.device + "\" does not connect through a " + portKindName(c.kind()));
 
-    if (c.modelFamily == kFamilyTavro15 && c.kind() == PortKind::Serial && o.baud != 38400 && o.baud != 19200 && o.baud != 9600)
+    if (c.modelFamily == kFamilyTavro15 && connectionTraits(c.kind()).linePaced && o.baud != 38400 && o.baud != 19200 && o.baud != 9600)
         return Result<CliConnection>::failure("TAVRO15 printers take --baud 38400, 19200 or 9600");
     c.baudRate = o.baud;
     c.byteSize = o.data;
@@ -168,10 +137,8 @@ Result<CliConnection> parseConnection(const CliOptions& o, const DeviceRoots& ro
 void applyConnection(const CliConnection& c, CPorts& ports, CliPrompter& prompter)
 {
     ports.Configure(c);
-    if (c.kind() == PortKind::PrintToFile)
+    if (!c.outputFile.empty())
         prompter.setOutputFileName(c.outputFile);
-    if (c.kind() == PortKind::Ethernet)
-        EthInit(nullptr, "Ethernet", c.host.c_str(), c.tcpPort);
 }
 
 Result<CliConnection> configureConnection(const CliOptions& options, CPorts& ports, CliPrompter& prompter)

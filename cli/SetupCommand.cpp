@@ -105,23 +105,15 @@ public:
         return Status::failure(because("cannot open " + where()));
     }
 
-    std::string where() const
-    {
-        if (m_cli.settings().kind() == PortKind::PrintToFile)
-            return "file " + m_cli.ports().m_PortName;
-        return m_cli.where();
-    }
+    std::string where() const { return m_cli.where(); }
     // "what: the connection's reason", or what alone when there is none.
     std::string because(const std::string& what) const
     {
         const std::string& why = m_session ? m_session->LastFailure() : std::string();
         return why.empty() ? what : what + ": " + why;
     }
-    bool isFile() const
-    {
-        PortKind kind = m_cli.settings().kind();
-        return kind == PortKind::PrintToFile || kind == PortKind::File;
-    }
+    // Into a file: the bytes are recorded, nothing answers.
+    bool isFile() const { return connectionTraits(m_cli.settings().kind()).capture; }
     ModelFamily family() const { return m_cli.ports().m_ModelFamily; }
     SetupSession& session() { return *m_session; }
 
