@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <unistd.h>
@@ -194,9 +193,6 @@ std::vector<UsbDeviceEntry> usable(const std::vector<ClassEntry>& entries)
     return out;
 }
 
-std::mutex g_listMutex;
-bool g_listHeld = false;
-
 } // namespace
 
 DeviceRoots DeviceRoots::fromEnvironment()
@@ -286,19 +282,13 @@ int OpenUsbPrinter(const std::string& id, std::string& devicePath, CErrorLog& lo
         log.WriteLog("[Error] SetupDiGetClassDevs");
         return -1;
     }
-    {
-        std::lock_guard lock(g_listMutex);
-        g_listHeld = true;
-    }
     for (auto& ce : walkClass(roots, roots.sysfs / "class" / "usbmisc", {"lp"})) {
         if (ce.failure == EntryFailure::NoDetail) {
-            CloseUsbDeviceList();
             log.WriteLog("[Error] SetupDiGetDeviceInterfaceDetail");
             return -1;
         }
         devicePath = ce.entry.node;
         if (ce.failure == EntryFailure::NoProperty) {
-            CloseUsbDeviceList();
             log.WriteLog("[Error] SetupDiGetDeviceRegistryProperty");
             return -1;
         }
@@ -312,14 +302,12 @@ int OpenUsbPrinter(const std::string& id, std::string& devicePath, CErrorLog& lo
             return fd;
         }
         int error = errno;
-        CloseUsbDeviceList();
         log.WriteLog("CreateFile Fail [%d]", error);
         return -1;
     }
     // The end of the list: Windows reports ERROR_NO_MORE_ITEMS (259) here, and the service
     // staff read the log with that code.
     log.WriteLog("[Error] SetupDiEnumDeviceInterfaces(%d)\r\n", 259);
-    CloseUsbDeviceList();
     return -1;
 }
 
@@ -360,16 +348,4 @@ bool IsUsbSerialDevice(const std::string& id, const DeviceRoots& roots)
 {
     auto ports = listUsbSerialPorts(roots);
     return !ports.empty() && hardwareIdMatches(ports.front().hardwareId, id);
-}
-
-void CloseUsbDeviceList()
-{
-    std::lock_guard lock(g_listMutex);
-    g_listHeld = false;
-}
-
-bool UsbDeviceListHeld()
-{
-    std::lock_guard lock(g_listMutex);
-    return g_listHeld;
 }

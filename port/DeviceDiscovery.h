@@ -64,8 +64,8 @@ PortList listParallelPorts(const DeviceRoots& roots);
 // (no <sysfs>/class), "[Error] SetupDiEnumDeviceInterfaces(259)\r\n" (end of the list, no
 // match), "[Error] SetupDiGetDeviceInterfaceDetail" (an lp entry without DEVNAME),
 // "[Error] SetupDiGetDeviceRegistryProperty" (an lp entry without USB ids), "CreateFile
-// Success [%X]" / "CreateFile Fail [%d]" (errno). On success the device list stays held
-// until CloseUsbDeviceList().
+// Success [%X]" / "CreateFile Fail [%d]" (errno). Nothing stays held but the fd: two USB
+// printers open at once are two independent opens.
 int OpenUsbPrinter(const std::string& id, std::string& devicePath, CErrorLog& log,
                    const DeviceRoots& roots = DeviceRoots::fromEnvironment());
 
@@ -86,7 +86,3 @@ std::string FindUsbVirtualCom(const std::string& id,
 bool IsUsbSerialDevice(const std::string& id,
                        const DeviceRoots& roots = DeviceRoots::fromEnvironment());
 
-// Releases the device list that a successful OpenUsbPrinter holds (CPorts::Close of "USB").
-void CloseUsbDeviceList();
-// True between a successful OpenUsbPrinter and CloseUsbDeviceList().
-bool UsbDeviceListHeld();

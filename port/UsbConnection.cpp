@@ -101,8 +101,6 @@ void UsbConnection::close()
     if (!m_fd)
         return;
     m_fd.reset();
-    if (UsbDeviceListHeld())
-        CloseUsbDeviceList();
     closed();
 }
 

@@ -63,7 +63,6 @@ TEST_F(UsbTest, OpenLogsTheEndOfTheListWhenNothingMatches)
     std::string path;
     EXPECT_EQ(OpenUsbPrinter(kId3302, path, log, roots()), -1);
     EXPECT_NE(logText().find("] [Error] SetupDiEnumDeviceInterfaces(259)\r\n\r\n"), std::string::npos);
-    EXPECT_FALSE(UsbDeviceListHeld());
 
     DeviceRoots none;
     none.sysfs = dir / "no-sysfs";
@@ -102,13 +101,11 @@ TEST_F(UsbTest, CPortsOpensTheFamilysPrinterAndWritesToIt)
     ASSERT_EQ(ports->Open(), 1);
     EXPECT_EQ(ports->m_DevicePath, node);
     EXPECT_EQ(ports->OpenKind(), PortKind::Usb);
-    EXPECT_TRUE(UsbDeviceListHeld());
     EXPECT_NE(logText().find("CreateFile Success ["), std::string::npos);
     Bytes out = {0x1C, 0x70, 0x01, 0x00};
     EXPECT_EQ(ports->Write(out.data(), 4), 4);
     EXPECT_EQ(readMaster(pty.master(), 4), out);
     EXPECT_EQ(ports->Close(), 1);
-    EXPECT_FALSE(UsbDeviceListHeld());
 
     ports->m_ModelFamily = kFamilyTavro44i; // wants 3004: not attached
     EXPECT_EQ(ports->Open(), 0);
