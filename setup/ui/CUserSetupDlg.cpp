@@ -587,8 +587,10 @@ void CUserSetupDlg::onGetValue()
 
 void CUserSetupDlg::lptRequestsSent(SetupSession::ReadResult result)
 {
-    // The action buttons stay off until the acknowledgement has every answer.
+    // The action buttons stay off until the acknowledgement has every answer; EXIT stays
+    // usable: it ends the acknowledgement and leaves.
     setActionButtons(false);
+    m_form->button(kExitButton)->setEnabled(true);
     switch (result) {
     case SetupSession::ReadResult::LptStarted:
         if (!m_closeRequested) {

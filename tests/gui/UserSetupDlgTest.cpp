@@ -540,8 +540,9 @@ TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementWorker)
     ASSERT_TRUE(QtClock::waitUntil([&] { return ack->waiting(); }, 5s));
     EXPECT_EQ(ack->currentWait(), 3000ms);
     EXPECT_TRUE(dlg->lptReadPending());
-    for (int id : {kGetValueButton, kTestButton, kSetValueButton, kExitButton, kDefaultButton})
+    for (int id : {kGetValueButton, kTestButton, kSetValueButton, kDefaultButton})
         EXPECT_FALSE(f.button(id)->isEnabled()) << id;
+    EXPECT_TRUE(f.button(kExitButton)->isEnabled()) << "EXIT ends the acknowledgement";
     EXPECT_EQ(dlg->cursor().shape(), Qt::WaitCursor);
     ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->session().Answered(255); }, 20s));
     // The tick the driver would take after 3 s, now: every answer is in, the read ends.
@@ -554,6 +555,23 @@ TEST_F(UserSetupSerialTest, ParallelReadRunsOnTheAcknowledgementWorker)
     EXPECT_EQ(printer.requests(), 17);
     dlg->onExit();
     EXPECT_TRUE(prompter.boxes().empty());
+}
+
+TEST_F(UserSetupSerialTest, ExitEndsAParallelReadWhileTheAcknowledgementWaits)
+{
+    // Nobody answers on the line: the acknowledgement would ask again for half a minute.
+    std::filesystem::create_symlink(pty.slavePath(), work / "lpSIM0");
+    ports->m_PortName = (work / "lpSIM0").string();
+    auto dlg = make();
+    ASSERT_FALSE(dlg->failedToOpen()) << (prompter.texts().empty() ? "" : prompter.texts()[0]);
+    dlg->onGetValue();
+    auto* ack = dlg->findChild<QtStepDriver*>("lptAck");
+    ASSERT_NE(ack, nullptr);
+    ASSERT_TRUE(QtClock::waitUntil([&] { return ack->waiting(); }, 5s));
+    dlg->form().button(kExitButton)->click();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return dlg->result() == QDialog::Accepted; }, 5s));
+    EXPECT_FALSE(ack->running());
+    EXPECT_EQ(ports->m_IsOpen.load(), 0);
 }
 
 // Against the virtual printer: what Set Value writes is what the printer then holds.
