@@ -54,6 +54,10 @@ void CPorts::Configure(const ConnectionSettings& s)
     if (s.flowCtrl != -1)
         m_FlowCtrl = s.flowCtrl;
     m_StopBits = s.stopBits;
+    m_host = s.host;
+    m_tcpPort = s.tcpPort;
+    m_outputFile = s.outputFile;
+    m_interfaceKind = s.interfaceKind;
 }
 
 ConnectionSettings CPorts::Settings() const
@@ -66,6 +70,10 @@ ConnectionSettings CPorts::Settings() const
     s.parity = m_Parity;
     s.stopBits = m_StopBits;
     s.flowCtrl = m_FlowCtrl;
+    s.host = m_host;
+    s.tcpPort = m_tcpPort;
+    s.outputFile = m_outputFile;
+    s.interfaceKind = m_interfaceKind;
     return s;
 }
 

@@ -44,13 +44,14 @@ public:
     CPorts(const CPorts&) = delete;
     CPorts& operator=(const CPorts&) = delete;
 
-    // Takes a connection's settings into the fields: m_PortName and m_ModelFamily always,
-    // the serial settings only where they are given (not -1), so that a parallel, USB or
-    // network choice leaves those of an earlier serial choice as they were. The one place
-    // that copies settings into CPorts.
+    // Takes a connection's settings into the fields: m_PortName, m_ModelFamily, the network
+    // address and the output file always, the serial settings only where they are given
+    // (not -1), so that a parallel, USB or network choice leaves those of an earlier serial
+    // choice as they were. The one place that copies settings into CPorts.
     void Configure(const ConnectionSettings& settings);
-    // The settings the fields hold now (the inverse of Configure; host and port of a network
-    // printer are the network library's, so they stay empty).
+    // The settings the fields hold now (the inverse of Configure). A network printer
+    // configured without an address uses the one the network dialog handed to the network
+    // library.
     ConnectionSettings Settings() const;
 
     // Opens the port named by m_PortName with the stored settings. 1 opened, 0 failed (the
@@ -145,6 +146,12 @@ private:
     DeviceRoots m_roots;
     PortKind m_openKind = PortKind::File;
     int m_lastError = 0;
+    // What Configure took that has no field of its own: the network address, the output
+    // file and the interface of the device entry.
+    std::string m_host;
+    int m_tcpPort = 0;
+    std::string m_outputFile;
+    int m_interfaceKind = 0;
     std::unique_ptr<PrinterConnection> m_connection;
     std::vector<std::unique_ptr<PrinterConnection>> m_retired;
 };

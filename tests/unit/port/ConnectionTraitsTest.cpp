@@ -5,6 +5,7 @@
 #include "TestClock.h"
 #include "app/CErrorLog.h"
 #include "app/ConnectionRules.h"
+#include "port/CPorts.h"
 #include "port/PrinterConnection.h"
 #include "port/ReopenPolicies.h"
 
@@ -19,17 +20,20 @@ struct TraitsRow {
     bool canAnswer, printerCheck, initialise, capture, openedPerAction, streamsAhead, linePaced, packetReplies,
         statusReports, reopenBeforeDefinition, restartReopen, reopenAfterSetupWrite;
     std::chrono::milliseconds settle, restartWait;
+    RestartNotice notice;
+    bool carriesJobs;
 };
 
 const TraitsRow kRows[] = {
-    // name           ans    chk    init   cap    perAct stream line   pkt    asb    reDef  restart afterWr settle restart
-    {"/dev/ttyS0",    true,  true,  true,  false, false, false, true,  true,  false, false, false, false, 0ms,   0ms},
-    {"/dev/lp0",      true,  true,  false, false, false, false, false, false, true,  true,  false, true,  0ms,   0ms},
-    {"USB",           true,  true,  true,  false, false, false, false, true,  false, false, true,  false, 0ms,   0ms},
-    {"/dev/usb/lp0",  true,  true,  true,  false, false, false, false, true,  false, false, true,  false, 0ms,   0ms},
-    {"ETHERNET_II",   true,  false, false, false, true,  true,  false, true,  false, false, false, false, 500ms, 3000ms},
-    {"FILE",          false, false, false, true,  false, false, false, false, false, false, false, false, 0ms,   0ms},
-    {"capture.prn",   false, false, false, true,  false, false, false, false, false, false, false, false, 0ms,   0ms},
+    // name           ans    chk    init   cap    perAct stream line   pkt    asb    reDef  restart afterWr settle restart notice                       jobs
+    {"/dev/ttyS0",    true,  true,  true,  false, false, false, true,  true,  false, false, false, false, 0ms,   0ms,    RestartNotice::Plain,         true},
+    {"/dev/lp0",      true,  true,  false, false, false, false, false, false, true,  true,  false, true,  0ms,   0ms,    RestartNotice::Printer,       true},
+    {"USB",           true,  true,  true,  false, false, false, false, true,  false, false, true,  false, 0ms,   0ms,    RestartNotice::UsbPrinter,    true},
+    {"/dev/usb/lp0",  true,  true,  true,  false, false, false, false, true,  false, false, true,  false, 0ms,   0ms,    RestartNotice::UsbPrinter,    true},
+    {"ETHERNET_II",   true,  false, false, false, true,  true,  false, true,  false, false, false, false, 500ms, 3000ms, RestartNotice::NetworkModule, true},
+    {"WIFI",          true,  false, false, false, true,  true,  false, true,  false, false, false, false, 500ms, 3000ms, RestartNotice::NetworkModule, false},
+    {"FILE",          false, false, false, true,  false, false, false, false, false, false, false, false, 0ms,   0ms,    RestartNotice::Plain,         true},
+    {"capture.prn",   false, false, false, true,  false, false, false, false, false, false, false, false, 0ms,   0ms,    RestartNotice::Plain,         true},
 };
 
 } // namespace
@@ -61,8 +65,35 @@ TEST(ConnectionTraits, TheFactoryFillsThemPerConnection)
         EXPECT_EQ(t.reopenAfterSetupWrite.has_value(), row.reopenAfterSetupWrite);
         EXPECT_EQ(t.settleBeforeClose, row.settle);
         EXPECT_EQ(t.restartWait, row.restartWait);
+        EXPECT_EQ(t.restartNotice, row.notice);
+        EXPECT_EQ(t.carriesJobs, row.carriesJobs);
         EXPECT_FALSE(connection->isOpen());
     }
+}
+
+// The dialogs' facade hands the whole connection on: a network printer's address and an
+// output file survive Configure, so a job opens the printer the user chose.
+TEST(ConnectionTraits, ThePortsFacadeKeepsTheWholeConnection)
+{
+    TestClock clock;
+    RecordingPrompter prompter;
+    CErrorLog log;
+    CPorts ports(prompter, clock, log);
+    ConnectionSettings network;
+    network.portName = "ETHERNET_II";
+    network.host = "127.0.0.9";
+    network.tcpPort = 6001;
+    network.interfaceKind = kInterfaceEthernet;
+    ports.Configure(network);
+    EXPECT_EQ(ports.Settings().host, "127.0.0.9");
+    EXPECT_EQ(ports.Settings().tcpPort, 6001);
+    EXPECT_EQ(ports.Settings().interfaceKind, kInterfaceEthernet);
+    ConnectionSettings file;
+    file.portName = "FILE";
+    file.outputFile = "out.prn";
+    ports.Configure(file);
+    EXPECT_EQ(ports.Settings().outputFile, "out.prn");
+    EXPECT_TRUE(ports.Settings().host.empty()) << "a later choice leaves no address behind";
 }
 
 TEST(ConnectionTraits, RestartPoliciesAreThePrintersOwn)
