@@ -88,6 +88,8 @@ int ParPortCtl::ClosePort()
 {
     m_IsOpen = 0;
     StopReadThread();
+    if (!m_hPort)
+        return 1; // closed already: nothing to wait for
     m_clock.sleep(kCloseWait);
     m_hPort.reset();
     return 1;
