@@ -67,6 +67,26 @@ struct BenchSim {
         return false;
     }
 
+    // The first extra port whose file name starts with prefix ("lp": the parallel port).
+    std::string extraPort(const std::string& prefix) const
+    {
+        auto it = env.find("TAVRO_EXTRA_PORTS");
+        if (it == env.end())
+            return {};
+        std::string list = it->second;
+        for (std::size_t start = 0; start <= list.size();) {
+            std::size_t end = list.find(':', start);
+            if (end == std::string::npos)
+                end = list.size();
+            const std::string port = list.substr(start, end - start);
+            const std::size_t slash = port.rfind('/');
+            if (port.compare(slash == std::string::npos ? 0 : slash + 1, prefix.size(), prefix) == 0)
+                return port;
+            start = end + 1;
+        }
+        return {};
+    }
+
     // The first serial pty the simulator offers.
     std::string serialPort() const
     {

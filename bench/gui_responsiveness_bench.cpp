@@ -1,5 +1,5 @@
 // How the desktop tool's window behaves while a printer stalls: the logo tool uploads one
-// large picture to tavro-sim over its serial pty, and the simulated printer stops reading
+// large picture to tavro-sim, and the simulated printer stops reading
 // after --stall-after bytes for --stall-ms. On the offscreen platform we measure
 //   - the longest pause of the GUI thread's event loop during the upload (a 5 ms timer), and
 //     the longest while the Uploading window was open before the Cancel (the stall);
@@ -7,16 +7,19 @@
 //     after the Uploading window opened, which falls inside the stall);
 //   - the time from that click to the end of the job (the window closing).
 //
-//   gui_responsiveness_bench [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]
+//   gui_responsiveness_bench [--setup-read | --firmware] [--port serial|tcp|usb|parallel]
+//                            [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]
+//
+// --port: the connection (default the serial pty; usb: the simulator's USB printer node).
 //
 // --setup-read: the user setup dialog's "Get Value" instead. The printer stops reading after
 // --stall-after bytes (default 20: the first requests), so the read waits for answers that do
 // not come; EXIT is clicked --cancel-at ms after the read began (default 1000). Measured: the
 // longest event-loop gap during the read and the time from the EXIT click to the dialog's end.
 //
-// --firmware [--tcp]: the F/W Update dialog's Program area download over the serial pty (or
-// loopback TCP); the printer stops reading after --stall-after bytes (default 300000) and EXIT
-// falls due --cancel-at ms after UPDATE (default 3000). Measured as for the setup read.
+// --firmware: the F/W Update dialog's Program area download; the printer stops reading after
+// --stall-after bytes (default 300000) and EXIT falls due --cancel-at ms after UPDATE (default
+// 3000). Measured as for the setup read.
 //
 // Builds only with the desktop tool (Qt); needs tavro-sim next to it or $TAVRO_SIM_BIN.
 #include "BenchBmp.h"
@@ -129,17 +132,43 @@ struct ExitWatch {
     double toEndMs() const { return clicked ? ms(endAt - clickedAt) : -1; }
 };
 
-// tavro-sim as a TAVRO46/48 on `transport` ("--serial", or "--tcp" and its address) that
-// stops reading after stallAfter bytes for stallMs. False, with a message, when it did not start.
-bool startStallingPrinter(BenchSim& sim, std::vector<std::string> transport, long stallAfter, int stallMs)
+// The connection kinds the scenarios run over: the simulator's serial pty, loopback TCP, its
+// USB printer node (found through its fake sysfs tree) and its parallel port.
+enum class Port { Serial, Tcp, Usb, Parallel };
+
+const char* portName(Port port)
+{
+    switch (port) {
+    case Port::Serial: return "serial";
+    case Port::Tcp: return "tcp";
+    case Port::Usb: return "usb";
+    case Port::Parallel: return "parallel";
+    }
+    return "?";
+}
+
+// tavro-sim as a TAVRO46/48 offering `port` that stops reading after stallAfter bytes for
+// stallMs. False, with a message, when it did not start. A USB printer is found through the
+// simulator's sysfs tree, which this process then uses.
+bool startStallingPrinter(BenchSim& sim, Port port, long stallAfter, int stallMs)
 {
     std::vector<std::string> args{"--family", "6", "--quiet", "--stall-after", std::to_string(stallAfter), "--stall-ms",
                                   std::to_string(stallMs)};
-    args.insert(args.end(), transport.begin(), transport.end());
-    if (sim.start(BenchSim::binary(), args))
-        return true;
-    std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
-    return false;
+    switch (port) {
+    case Port::Serial: args.push_back("--serial"); break;
+    case Port::Tcp: args.insert(args.end(), {"--tcp", "127.0.0.1:0"}); break;
+    case Port::Usb: args.push_back("--usb"); break;
+    case Port::Parallel: args.push_back("--parallel"); break;
+    }
+    if (!sim.start(BenchSim::binary(), args)) {
+        std::fprintf(stderr, "cannot start %s\n", BenchSim::binary().c_str());
+        return false;
+    }
+    if (port == Port::Usb) {
+        ::setenv("TAVRO_SYSFS_ROOT", sim.env["TAVRO_SYSFS_ROOT"].c_str(), 1);
+        ::setenv("TAVRO_DEV_ROOT", sim.env["TAVRO_DEV_ROOT"].c_str(), 1);
+    }
+    return true;
 }
 
 // The bench's own folder under the temporary directory (profile, pictures, images).
@@ -150,16 +179,28 @@ std::filesystem::path benchFolder()
     return dir;
 }
 
-// The simulator's serial pty as the connection dialog would give it: 115200 8N1, no handshake.
-ConnectionSettings serialSettings(const std::string& port)
+// The simulator's printer as the connection dialog would give it: a TAVRO46/48; a serial
+// line at 115200 8N1 without handshake.
+ConnectionSettings printerSettings(BenchSim& sim, Port port)
 {
     ConnectionSettings settings;
-    settings.portName = port;
     settings.baudRate = 115200;
     settings.byteSize = 8;
     settings.parity = 0;
     settings.flowCtrl = 3;
     settings.modelFamily = kFamilyTavro46;
+    switch (port) {
+    case Port::Serial: settings.portName = sim.serialPort(); break;
+    case Port::Usb: settings.portName = "USB"; break;
+    case Port::Parallel: settings.portName = sim.extraPort("lp"); break;
+    case Port::Tcp: {
+        const std::string address = sim.env["TAVRO_SIM_TCP"];
+        settings.portName = "ETHERNET_II";
+        settings.host = address.substr(0, address.find(':'));
+        settings.tcpPort = std::atoi(address.substr(address.find(':') + 1).c_str());
+        break;
+    }
+    }
     return settings;
 }
 
@@ -190,10 +231,10 @@ void printExitReport(const char* scenario, const char* kind, const char* action,
     std::printf("outcome: %s\n", outcome.c_str());
 }
 
-int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
+int setupRead(Port port, long stallAfter, int stallMs, int cancelAt, bool json)
 {
     BenchSim sim;
-    if (!startStallingPrinter(sim, {"--serial"}, stallAfter, stallMs))
+    if (!startStallingPrinter(sim, port, stallAfter, stallMs))
         return 1;
     const auto dir = benchFolder();
     AnsweringPrompter prompter;
@@ -201,9 +242,9 @@ int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
     CErrorLog log;
     Profile profile{dir / "bench.INI"};
     CPorts ports(prompter, clock, log);
-    ports.Configure(serialSettings(sim.serialPort()));
+    ports.Configure(printerSettings(sim, port));
     // Longer than the stall: only EXIT ends the read.
-    UserSetupDlgDeps deps{ports, prompter, clock, profile, log, false, "TAVRO46/48 S - " + ports.m_PortName,
+    UserSetupDlgDeps deps{ports, prompter, clock, profile, log, false, "TAVRO46/48 - " + ports.m_PortName,
                           std::chrono::milliseconds(stallMs)};
     CUserSetupDlg dlg(deps);
     if (dlg.failedToOpen()) {
@@ -219,18 +260,16 @@ int setupRead(long stallAfter, int stallMs, int cancelAt, bool json)
     watch.ended();
     const std::string outcome = dlg.statusLine().text().toStdString();
     std::filesystem::remove_all(dir);
-    printExitReport("setup read", nullptr, "Get Value", stallAfter, stallMs, cancelAt, watch, outcome, json);
+    printExitReport("setup read", portName(port), "Get Value", stallAfter, stallMs, cancelAt, watch, outcome, json);
     return 0;
 }
 
 // The F/W Update dialog's download of the Program area to a printer that stops reading after
-// stallAfter bytes, over its serial pty or loopback TCP; EXIT (answered Yes) falls due
-// cancelAt ms after UPDATE.
-int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool json)
+// stallAfter bytes; EXIT (answered Yes) falls due cancelAt ms after UPDATE.
+int firmwareDownload(Port port, long stallAfter, int stallMs, int cancelAt, bool json)
 {
     BenchSim sim;
-    if (!startStallingPrinter(sim, tcp ? std::vector<std::string>{"--tcp", "127.0.0.1:0"} : std::vector<std::string>{"--serial"},
-                              stallAfter, stallMs))
+    if (!startStallingPrinter(sim, port, stallAfter, stallMs))
         return 1;
     const auto dir = benchFolder();
     std::vector<char> image(0x800000);
@@ -246,13 +285,7 @@ int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool 
     Profile profile{dir / "bench.INI"};
     (void)profile.writeString(CFwUpdateDlg::kSection, "FOLDER", file.string());
     (void)profile.writeString(CFwUpdateDlg::kSection, "FILE", "fw.T25");
-    ConnectionSettings settings = serialSettings(sim.serialPort());
-    if (tcp) {
-        const std::string address = sim.env["TAVRO_SIM_TCP"];
-        settings.portName = "ETHERNET_II";
-        settings.host = address.substr(0, address.find(':'));
-        settings.tcpPort = std::atoi(address.substr(address.find(':') + 1).c_str());
-    }
+    const ConnectionSettings settings = printerSettings(sim, port);
     FwUpdateDlgDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 - " + settings.describe(), false,
                          [&] { return makeConnection(settings, ConnectionHost{clock, prompter, log}); },
                          {}, {}};
@@ -264,7 +297,7 @@ int firmwareDownload(bool tcp, long stallAfter, int stallMs, int cancelAt, bool 
     QtClock::waitUntil([&] { return !dlg.isVisible(); }, std::chrono::milliseconds(stallMs) + std::chrono::seconds(30));
     watch.ended();
     std::filesystem::remove_all(dir);
-    printExitReport("firmware download", tcp ? "tcp" : "serial", "UPDATE", stallAfter, stallMs, cancelAt, watch,
+    printExitReport("firmware download", portName(port), "UPDATE", stallAfter, stallMs, cancelAt, watch,
                     dlg.lastOutcome().message, json);
     return 0;
 }
@@ -275,7 +308,8 @@ int main(int argc, char** argv)
 {
     long stallAfter = 12000;
     int stallMs = 30000, cancelAt = 6000;
-    bool json = false, setup = false, firmware = false, tcp = false, stallGiven = false, cancelGiven = false;
+    bool json = false, setup = false, firmware = false, stallGiven = false, cancelGiven = false;
+    Port port = Port::Serial;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--stall-after") && i + 1 < argc) {
             stallAfter = std::atol(argv[++i]);
@@ -284,8 +318,21 @@ int main(int argc, char** argv)
             setup = true;
         else if (!std::strcmp(argv[i], "--firmware"))
             firmware = true;
-        else if (!std::strcmp(argv[i], "--tcp"))
-            tcp = true;
+        else if (!std::strcmp(argv[i], "--tcp")) // kept for older scripts
+            port = Port::Tcp;
+        else if (!std::strcmp(argv[i], "--port") && i + 1 < argc) {
+            const std::string name = argv[++i];
+            bool known = false;
+            for (Port p : {Port::Serial, Port::Tcp, Port::Usb, Port::Parallel})
+                if (name == portName(p)) {
+                    port = p;
+                    known = true;
+                }
+            if (!known) {
+                std::fprintf(stderr, "--port must be serial, tcp, usb or parallel\n");
+                return 2;
+            }
+        }
         else if (!std::strcmp(argv[i], "--stall-ms") && i + 1 < argc)
             stallMs = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--cancel-at") && i + 1 < argc) {
@@ -296,7 +343,7 @@ int main(int argc, char** argv)
             json = true;
         else {
             std::fprintf(stderr,
-                         "usage: gui_responsiveness_bench [--setup-read | --firmware [--tcp]] [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]\n");
+                         "usage: gui_responsiveness_bench [--setup-read | --firmware] [--port serial|tcp|usb|parallel] [--stall-after N] [--stall-ms N] [--cancel-at MS] [--json]\n");
             return 2;
         }
     }
@@ -304,12 +351,12 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (setup)
-        return setupRead(stallGiven ? stallAfter : 20, stallMs, cancelGiven ? cancelAt : 1000, json);
+        return setupRead(port, stallGiven ? stallAfter : 20, stallMs, cancelGiven ? cancelAt : 1000, json);
     if (firmware)
-        return firmwareDownload(tcp, stallGiven ? stallAfter : 300000, stallMs, cancelGiven ? cancelAt : 3000, json);
+        return firmwareDownload(port, stallGiven ? stallAfter : 300000, stallMs, cancelGiven ? cancelAt : 3000, json);
 
     BenchSim sim;
-    if (!startStallingPrinter(sim, {"--serial"}, stallAfter, stallMs))
+    if (!startStallingPrinter(sim, port, stallAfter, stallMs))
         return 1;
     const auto dir = benchFolder();
     // 576 x 1000 dots: 72000 bytes, far more than the printer takes before it stalls plus
@@ -321,8 +368,8 @@ int main(int argc, char** argv)
     QtClock clock;
     CErrorLog log;
     Profile profile{dir / "bench.INI"};
-    const ConnectionSettings settings = serialSettings(sim.serialPort());
-    LogoSheetDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 S - " + settings.portName,
+    const ConnectionSettings settings = printerSettings(sim, port);
+    LogoSheetDeps deps{prompter, clock, profile, log, settings, false, "TAVRO46/48 - " + settings.portName,
                        [&](const ConnectionSettings& s) {
                            return makeConnection(s, ConnectionHost{clock, prompter, log, nullptr});
                        },
@@ -379,14 +426,14 @@ int main(int argc, char** argv)
     const double gap = ms(longest), upload = ms(endAt - start), windowGap = ms(longestBeforeCancel);
     const double late = clicked ? ms(clickedAt - dueAt) : -1, toEnd = clicked ? ms(endAt - clickedAt) : -1;
     if (json) {
-        std::printf("{\"stall_after\":%ld,\"stall_ms\":%d,\"cancel_at_ms\":%d,\"longest_gap_ms\":%.1f,"
+        std::printf("{\"scenario\":\"nv upload\",\"kind\":\"%s\",\"stall_after\":%ld,\"stall_ms\":%d,\"cancel_at_ms\":%d,\"longest_gap_ms\":%.1f,"
                     "\"longest_gap_uploading_ms\":%.1f,\"cancel_clicked\":%s,\"cancel_late_ms\":%.1f,\"cancel_heard\":%s,\"cancel_to_end_ms\":%.1f,"
                     "\"upload_ms\":%.1f}\n",
-                    stallAfter, stallMs, cancelAt, gap, windowGap, clicked ? "true" : "false", late, heard ? "true" : "false", toEnd,
+                    portName(port), stallAfter, stallMs, cancelAt, gap, windowGap, clicked ? "true" : "false", late, heard ? "true" : "false", toEnd,
                     upload);
     } else {
-        std::printf("printer stalls after %ld bytes for %d ms; Cancel due %d ms after the window opened\n", stallAfter,
-                    stallMs, cancelAt);
+        std::printf("nv upload over %s: printer stalls after %ld bytes for %d ms; Cancel due %d ms after the window opened\n",
+                    portName(port), stallAfter, stallMs, cancelAt);
         std::printf("longest GUI event-loop gap   %8.1f ms (whole upload)\n", gap);
         std::printf("                             %8.1f ms (Uploading window open, before Cancel)\n", windowGap);
         if (clicked) {

@@ -3,7 +3,7 @@
 // JSON progress has stopped for a second). Prints, per connection, the median and the slowest
 // time from the signal to the process's exit, and the last line it printed.
 //
-//   interrupt_bench [--tavroctl PATH] [--runs N] [serial] [usb] [tcp]
+//   interrupt_bench [--tavroctl PATH] [--runs N] [serial] [usb] [parallel] [tcp]
 #include "SimProcess.h"
 #include "TempDir.h"
 
@@ -62,6 +62,8 @@ Run interruptOnce(const std::string& tavroctl, const std::string& transport)
         simArgs.push_back("--serial");
     else if (transport == "usb")
         simArgs.push_back("--usb");
+    else if (transport == "parallel")
+        simArgs.push_back("--parallel");
     else
         simArgs.insert(simArgs.end(), {"--tcp", "127.0.0.1:0"});
     SimProcess sim(simArgs);
@@ -73,6 +75,8 @@ Run interruptOnce(const std::string& tavroctl, const std::string& transport)
         args.insert(args.end(), {"--device", "TAVRO46/48 S", "--port", sim.serialPort()});
     else if (transport == "usb")
         args.insert(args.end(), {"--device", "TAVRO46/48 U-II", "--port", "usb"});
+    else if (transport == "parallel")
+        args.insert(args.end(), {"--device", "TAVRO46/48 P", "--port", sim.parallelPort()});
     else
         args.insert(args.end(), {"--device", "TAVRO46/48 E-II", "--port",
                                  "tcp://" + sim.tcpHost() + ":" + std::to_string(sim.tcpPort())});
@@ -149,7 +153,7 @@ int main(int argc, char** argv)
             transports.push_back(argv[i]);
     }
     if (transports.empty())
-        transports = {"serial", "usb", "tcp"};
+        transports = {"serial", "usb", "parallel", "tcp"};
     std::signal(SIGPIPE, SIG_IGN);
     for (const auto& transport : transports) {
         std::vector<double> times;
