@@ -70,6 +70,19 @@ std::string catalogFormat(Msg entry, const std::string& value)
     return formatWith(catalogText(entry), value.c_str());
 }
 
+std::string downloadWriteFailureText(PortKind kind, int error)
+{
+    switch (kind) {
+    case PortKind::Serial:
+    case PortKind::Usb:
+    case PortKind::Ethernet:
+    case PortKind::Wifi: return catalogText(Msg::WriteFail);
+    case PortKind::Parallel:
+    case PortKind::PrintToFile:
+    case PortKind::File: break;
+    }
+    return catalogFormat(Msg::LptWriteError, error);
+}
 
 LocaleSources LocaleSources::fromEnvironment()
 {

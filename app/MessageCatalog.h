@@ -1,6 +1,8 @@
 #pragma once
 // The message catalog of the tool: 63 numbered texts in English and Korean. Every message
 // box of the tool takes entry N of the active table.
+#include "app/PortName.h"
+
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -88,6 +90,13 @@ const char* catalogText(Msg entry);
 // An entry used as a printf format with one int or one string argument.
 std::string catalogFormat(Msg entry, int value);
 std::string catalogFormat(Msg entry, const std::string& value);
+
+// The text of a firmware download's chunk that could not be written (the system's error
+// number in `error`): on the parallel port and into an output file, entry 33 "LPT Write
+// Error[%d]" with that number; a serial line or a USB printer that went away or refused the
+// bytes asks to check the printer's power and cable (entry 48), since "LPT" names a port the
+// user does not have there.
+std::string downloadWriteFailureText(PortKind kind, int error);
 
 // Where the system's default language is read from. The defaults read the real system;
 // tests point them at a folder of their own.

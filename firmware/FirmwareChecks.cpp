@@ -98,3 +98,36 @@ std::string blankAreaRefusal(const ImageRange& range, std::uint8_t fill)
 bool isDangerousArea(FirmwareArea area) { return area == FirmwareArea::Boot || area == FirmwareArea::Downloader; }
 
 bool isDangerousArea(LegacyArea area) { return area == LegacyArea::Boot; }
+
+std::string imageFileProblem(std::uint64_t fileSize, const FirmwareImage::Trailer& trailer, bool korean)
+{
+    const std::string expectedSize = std::to_string(FirmwareImage::kSize);
+    const std::string where = hexOffset(FirmwareImage::kSignatureOffset) + (korean ? " ~ " : " to ") +
+                              hexOffset(FirmwareImage::kSize - 1);
+    std::string found;
+    if (fileSize <= FirmwareImage::kSignatureOffset) {
+        found = korean ? "파일이 그 전에 끝납니다" : "the file ends before them";
+    } else {
+        for (std::uint8_t b : trailer.signatureBytes)
+            found += (found.empty() ? "" : " ") + byteHex(b);
+    }
+    std::string text;
+    if (korean) {
+        if (fileSize != FirmwareImage::kSize)
+            text += "파일 크기: " + expectedSize + " 바이트여야 하지만 이 파일은 " + std::to_string(fileSize) + " 바이트입니다.\n";
+        text += "서명: 마지막 4 바이트(" + where + ")가 \"QZM2\" 이어야 하지만 " + found +
+                (fileSize <= FirmwareImage::kSignatureOffset ? "." : " 입니다.");
+        return text;
+    }
+    if (fileSize != FirmwareImage::kSize)
+        text += "Expected a file of " + expectedSize + " bytes; this file has " + std::to_string(fileSize) + " bytes.\n";
+    text += "Expected the signature \"QZM2\" in the last four bytes (" + where + "); " +
+            (fileSize <= FirmwareImage::kSignatureOffset ? found : "found " + found) + ".";
+    return text;
+}
+
+std::string imageSizeExpected(bool korean)
+{
+    const std::string size = std::to_string(FirmwareImage::kSize);
+    return korean ? "펌웨어 파일은 " + size + " 바이트(8 MiB)여야 합니다." : "A firmware file has " + size + " bytes (8 MiB).";
+}

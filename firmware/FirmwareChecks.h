@@ -3,6 +3,7 @@
 // printer. Each problem says what was expected and what was found, in the user's language,
 // so that the dialogs and tavroctl show the same words.
 #include "firmware/FirmwareArea.h"
+#include "firmware/FirmwareImage.h"
 #include "firmware/LegacyPackets.h"
 
 #include <cstdint>
@@ -40,3 +41,10 @@ std::string blankAreaRefusal(const ImageRange& range, std::uint8_t fill);
 // the downloader. Asked about with No as the default answer.
 bool isDangerousArea(FirmwareArea area);
 bool isDangerousArea(LegacyArea area);
+
+// What is wrong with an image file that File Open refuses, for the lines that follow
+// "ERROR : Please check the firmware file.": the size expected and found, and the signature
+// expected and the bytes found in its place (or that the file ends before it).
+std::string imageFileProblem(std::uint64_t fileSize, const FirmwareImage::Trailer& trailer, bool korean);
+// The line that follows "FileSize (%d bytes) Error!": the size an image must have.
+std::string imageSizeExpected(bool korean);

@@ -2,6 +2,7 @@
 
 #include "common/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -51,17 +52,20 @@ FirmwareImage::Trailer trailerFrom(const std::uint8_t (&t)[5])
     FirmwareImage::Trailer trailer;
     trailer.bootPermission = t[0];
     trailer.signature = std::memcmp(t + 1, kSignature, 4) == 0;
+    std::copy(t + 1, t + 5, trailer.signatureBytes.begin());
     return trailer;
 }
 
 } // namespace
 
-FirmwareImage::Trailer FirmwareImage::trailerOf(std::span<const std::uint8_t> fileBytes)
+FirmwareImage::Trailer FirmwareImage::trailerOf(std::span<const std::uint8_t> fileBytes,
+                                                const FirmwareImageLayout& layout)
 {
     std::uint8_t t[5] = {};
+    const std::uint32_t at = layout.bootPermissionOffset();
     for (std::uint32_t i = 0; i < 5; ++i)
-        if (kBootPermissionOffset + i < fileBytes.size())
-            t[i] = fileBytes[kBootPermissionOffset + i];
+        if (at + i < fileBytes.size())
+            t[i] = fileBytes[at + i];
     return trailerFrom(t);
 }
 
@@ -77,15 +81,16 @@ Result<FirmwareImage::Trailer> FirmwareImage::readTrailer(const std::filesystem:
     return trailerFrom(t);
 }
 
-Result<FirmwareImage> FirmwareImage::parse(std::vector<std::uint8_t> bytes, Fault* fault)
+Result<FirmwareImage> FirmwareImage::parse(std::vector<std::uint8_t> bytes, Fault* fault,
+                                           const FirmwareImageLayout& layout)
 {
     if (fault)
         *fault = Fault::None;
-    if (bytes.size() != kSize)
+    if (bytes.size() != layout.size)
         return setFault(fault, Fault::WrongSize, fileSizeErrorText(bytes.size()));
-    if (!trailerOf(bytes).signature)
+    if (!trailerOf(bytes, layout).signature)
         return setFault(fault, Fault::NoSignature, "Wrong File!");
-    return FirmwareImage(std::move(bytes));
+    return FirmwareImage(std::move(bytes), layout);
 }
 
 Result<FirmwareImage> FirmwareImage::load(const std::filesystem::path& file, Fault* fault,

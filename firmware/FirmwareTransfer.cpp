@@ -81,7 +81,7 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
                 return fail(Kind::NotReady, catalogText(Msg::PrinterNotReady), r, where);
             if (serial && r.outcome() != IoResult::Outcome::HungUp)
                 return fail(Kind::WriteFailed, catalogText(Msg::PrinterNotReady), r, where);
-            return fail(Kind::WriteFailed, catalogFormat(Msg::LptWriteError, r.error()), r, where);
+            return fail(Kind::WriteFailed, downloadWriteFailureText(m_conn.kind(), r.error()), r, where);
         }
         position += n;
         report(position);

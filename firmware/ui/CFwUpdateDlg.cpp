@@ -43,6 +43,15 @@ QString qtFilter(const std::string& filter)
     return out.join(";;");
 }
 
+// The image of a file for the dialog's figures; nothing when it is not a whole image.
+std::optional<FirmwareImage> loadImage(const std::string& path)
+{
+    auto image = FirmwareImage::load(path);
+    if (!image)
+        return std::nullopt;
+    return std::move(*image);
+}
+
 } // namespace
 
 // Progress from the worker thread, handed to the GUI thread as a queued call. Reports that
@@ -85,9 +94,9 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     m_pathEdit = named(new QLineEdit, fwupdate::PathEdit);
     m_pathEdit->setReadOnly(true);
     m_pathEdit->setMinimumWidth(360);
-    m_fileOpen = named(new QPushButton("File Open"), fwupdate::FileOpen);
+    m_fileOpen = named(new QPushButton("&File Open"), fwupdate::FileOpen);
 
-    auto* areaBox = new QGroupBox("AREA");
+    auto* areaBox = m_areaBox = new QGroupBox("AREA");
     auto* areaLayout = new QVBoxLayout(areaBox);
     m_areas = new QButtonGroup(this);
     for (int i = 0; i < 5; ++i) {
@@ -118,8 +127,11 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
 
     m_progress = named(new QProgressBar, fwupdate::Progress);
     m_progress->setTextVisible(false);
-    m_update = named(new QPushButton(tr8("UPDATE", "다운로드")), fwupdate::Update);
-    m_exit = named(new QPushButton("EXIT"), fwupdate::Exit);
+    // Access keys: Alt+F, Alt+U, Alt+E. The Korean caption keeps its text; its key is Alt+U.
+    m_update = named(new QPushButton(tr8("&UPDATE", "다운로드")), fwupdate::Update);
+    if (ko)
+        m_update->setShortcut(QKeySequence(Qt::ALT | Qt::Key_U));
+    m_exit = named(new QPushButton("&EXIT"), fwupdate::Exit);
     for (QPushButton* b : {m_fileOpen, m_update, m_exit})
         b->setAutoDefault(false);
 
@@ -145,6 +157,10 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     connect(m_fileOpen, &QPushButton::clicked, this, &CFwUpdateDlg::onFileOpen);
     connect(m_update, &QPushButton::clicked, this, &CFwUpdateDlg::onUpdate);
     connect(m_exit, &QPushButton::clicked, this, &CFwUpdateDlg::onExit);
+    connect(m_areas, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            showArea();
+    });
 
     // The opening sequence.
     setWindowTitle(kTitle);
@@ -164,9 +180,9 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
         auto trailer = FirmwareImage::readTrailer(m_path);
         if (trailer) {
             if (trailer->signature) {
-                m_update->setEnabled(true);
+                setImage(loadImage(m_path), true);
             } else {
-                message("ERROR : Please check the firmware file.");
+                refuseFile(m_path, *trailer);
                 m_service = false;
             }
             if (m_service)
@@ -193,6 +209,38 @@ void CFwUpdateDlg::setPath(const std::string& path)
     m_pathEdit->setText(QString::fromStdString(path));
 }
 
+void CFwUpdateDlg::setImage(std::optional<FirmwareImage> image, bool ready)
+{
+    m_image = std::move(image);
+    m_fileReady = ready;
+    showArea();
+}
+
+void CFwUpdateDlg::showArea()
+{
+    // A running download keeps its area's figures; the radios are disabled meanwhile.
+    if (m_worker)
+        return;
+    m_update->setEnabled(m_fileReady);
+    if (!m_image) {
+        m_checksum->clear();
+        m_fileSize->clear();
+        return;
+    }
+    // Before UPDATE the boxes show what the chosen area's block will be; after a download,
+    // the count that left.
+    const auto block = buildTransferBlock(*m_image, area(), m_deps.settings.modelFamily);
+    m_checksum->setText(QString::asprintf("%X", transferBlockChecksum(block)));
+    m_fileSize->setText(QString::number(block.size()));
+}
+
+void CFwUpdateDlg::refuseFile(const std::string& path, const FirmwareImage::Trailer& trailer)
+{
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    message("ERROR : Please check the firmware file.\n" + imageFileProblem(ec ? 0 : size, trailer, m_deps.korean));
+}
+
 FirmwareArea CFwUpdateDlg::area() const
 {
     const int id = m_areas->checkedId();
@@ -213,6 +261,7 @@ void CFwUpdateDlg::applyBootRule(bool bootAllowed)
 void CFwUpdateDlg::onFileOpen()
 {
     m_update->setEnabled(false);
+    m_fileReady = false;
     std::string chosen;
     if (m_deps.chooseFile) {
         chosen = m_deps.chooseFile(this, kFilter);
@@ -223,6 +272,7 @@ void CFwUpdateDlg::onFileOpen()
     }
     if (chosen.empty())
         return;
+    setImage(std::nullopt, false);
     setPath(chosen);
     m_fileName = std::filesystem::path(chosen).filename().string();
     auto trailer = FirmwareImage::readTrailer(chosen);
@@ -232,10 +282,11 @@ void CFwUpdateDlg::onFileOpen()
         return;
     }
     if (!trailer->signature) {
-        message("ERROR : Please check the firmware file.");
+        refuseFile(chosen, *trailer);
         return;
     }
-    m_update->setEnabled(true);
+    // A file of the wrong size passes here and is refused at UPDATE: it has no figures.
+    setImage(loadImage(chosen), true);
     if (m_service)
         applyBootRule(trailer->bootAllowed());
 }
@@ -253,6 +304,8 @@ void CFwUpdateDlg::onUpdate()
     FirmwareImage::Fault fault{};
     std::uint64_t size = 0;
     auto image = FirmwareImage::load(m_path, &fault, &size);
+    if (image)
+        m_image = *image;
     if (fault == FirmwareImage::Fault::CannotOpen) {
         message("ERROR : File Open");
         m_update->setEnabled(true);
@@ -260,7 +313,8 @@ void CFwUpdateDlg::onUpdate()
     }
     m_update->setEnabled(false);
     if (fault == FirmwareImage::Fault::WrongSize) {
-        message(fileSizeErrorText(size), "Error");
+        setImage(std::nullopt, false);
+        message(fileSizeErrorText(size) + "\n" + imageSizeExpected(m_deps.korean), "Error");
         return;
     }
     // Boot and the downloader can leave a printer that takes no further download: their
@@ -294,12 +348,14 @@ void CFwUpdateDlg::onUpdate()
     m_progress->setRange(0, static_cast<int>(range));
     m_progress->setValue(0);
     m_fileOpen->setEnabled(false);
+    m_areaBox->setEnabled(false);
 
     m_connection = m_deps.connect ? m_deps.connect() : nullptr;
     if (!m_connection) {
         message(catalogText(Msg::InitFail));
         m_update->setEnabled(true);
         m_fileOpen->setEnabled(true);
+        m_areaBox->setEnabled(true);
         return;
     }
     m_sink = std::make_unique<Sink>(this);
@@ -333,7 +389,16 @@ void CFwUpdateDlg::onTransferEnded(FirmwareTransferOutcome outcome)
     m_fileSize->setText(QString::number(outcome.sent));
     if (!outcome.completed() && !outcome.detail.empty())
         m_deps.errorLog.WriteLog("firmware: %s", (outcome.detail).c_str());
-    message(outcome.message);
+    m_areaBox->setEnabled(true);
+    if (outcome.completed()) {
+        // The title says 100 % while the user reads that it is done, whichever progress
+        // report was shown last.
+        const std::uint64_t range = std::uint64_t(outcome.total) + kFinalWaitUnits;
+        setWindowTitle(QString::fromStdString(firmwareProgressTitle(kTitle, range, range)));
+        m_deps.prompter.show(outcome.message, PromptButtons::Ok, PromptIcon::Information, kAppDisplayName);
+    } else {
+        message(outcome.message);
+    }
     m_progress->setValue(0);
     // After a failure both buttons come back too, so that the user can try again without
     // closing the dialog (the printer may be left without a working area otherwise).

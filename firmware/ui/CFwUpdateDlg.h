@@ -9,12 +9,14 @@
 // GUI thread. Closing the dialog cancels a running transfer and joins the worker.
 #include "app/ConnectionRules.h"
 #include "firmware/FirmwareArea.h"
+#include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 
 #include <QDialog>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CErrorLog;
@@ -22,6 +24,7 @@ class Clock;
 class Profile;
 class Prompter;
 class QButtonGroup;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -71,6 +74,13 @@ public:
 
 private:
     void setPath(const std::string& path);
+    // Takes the file's image for the CHECKSUM and FileSize boxes (none: the boxes are empty)
+    // and whether UPDATE may start with it.
+    void setImage(std::optional<FirmwareImage> image, bool ready);
+    // The boxes and UPDATE for the chosen area.
+    void showArea();
+    // "ERROR : Please check the firmware file." followed by what is wrong with the file.
+    void refuseFile(const std::string& path, const FirmwareImage::Trailer& trailer);
     void applyBootRule(bool bootAllowed);
     void onProgress(std::uint64_t position, std::uint64_t range);
     void onTransferEnded(FirmwareTransferOutcome outcome);
@@ -80,9 +90,13 @@ private:
     FwUpdateDlgDeps m_deps;
     bool m_service = false;
     std::string m_path, m_fileName;
+    // The chosen file: its image when it loads whole, and whether UPDATE may be pressed.
+    std::optional<FirmwareImage> m_image;
+    bool m_fileReady = false;
 
     QLineEdit* m_pathEdit;     // 1022
     QPushButton* m_fileOpen;   // 1027
+    QGroupBox* m_areaBox;
     QButtonGroup* m_areas;
     QRadioButton* m_radio[5];  // 1030, 1045, 1035, 1041, 1033
     QLineEdit* m_checksum;     // 1068

@@ -88,6 +88,7 @@ protected:
 };
 
 QRadioButton* radio(QWidget* dlg, int id) { return ctl<QRadioButton>(dlg, id); }
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 } // namespace
 
@@ -147,7 +148,8 @@ TEST_F(FwUpdateDlgTest, FileOpenRefusesAShortFileAndUpdateRefusesALargeOne)
     nextFile = (work / "short.T25").string();
     dlg->onFileOpen();
     ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], "ERROR : Please check the firmware file.");
+    // (What was found follows on the next lines: see EveryRefusalSaysWhatWasExpectedAndWhatWasFound.)
+    EXPECT_EQ(firstLine(prompter.texts()[0]), "ERROR : Please check the firmware file.");
     EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
 
     auto big = image;
@@ -159,7 +161,7 @@ TEST_F(FwUpdateDlgTest, FileOpenRefusesAShortFileAndUpdateRefusesALargeOne)
     dlg->onUpdate();
     auto boxes = prompter.boxes();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].text, "FileSize (8392704 bytes) Error!");
+    EXPECT_EQ(firstLine(boxes[1].text), "FileSize (8392704 bytes) Error!");
     EXPECT_EQ(boxes[1].caption, "Error");
     EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
     EXPECT_EQ(connections, 0); // nothing was opened
@@ -217,6 +219,170 @@ TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletio
     EXPECT_FALSE(dlg->lastOutcome().completed());
     EXPECT_EQ(ctl<QLineEdit>(dlg.get(), fwupdate::FileSize)->text(), "8192");
     EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+}
+
+namespace {
+
+std::vector<std::uint8_t> imageWithSignature(const char* signature, std::size_t size = kTestImageSize)
+{
+    auto bytes = makeTestImage(-1, 1, false, size);
+    if (size == kTestImageSize)
+        std::copy(signature, signature + 4, bytes.end() - 4);
+    return bytes;
+}
+
+// A file the dialog refuses, and the whole text of the box: the dialog's own line, then what
+// was expected and what was found.
+struct RefusalCase {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    bool korean;
+    bool atUpdate; // refused by UPDATE (its size), else by File Open (its trailer)
+    const char* caption;
+    const char* text;
+};
+
+} // namespace
+
+TEST_F(FwUpdateDlgTest, EveryRefusalSaysWhatWasExpectedAndWhatWasFound)
+{
+    auto big = makeTestImage();
+    big.resize(kTestImageSize + 4096, 0);
+    auto oneShort = makeTestImage();
+    oneShort.pop_back();
+    const RefusalCase cases[] = {
+        {"short file", makeTestImage(-1, 1, false, 1024), false, false, kAppDisplayName,
+         "ERROR : Please check the firmware file.\nExpected a file of 8388608 bytes; this file has 1024 bytes.\n"
+         "Expected the signature \"QZM2\" in the last four bytes (0x7FFFFC to 0x7FFFFF); the file ends before them."},
+        {"one byte short", oneShort, false, false, kAppDisplayName,
+         "ERROR : Please check the firmware file.\nExpected a file of 8388608 bytes; this file has 8388607 bytes.\n"
+         "Expected the signature \"QZM2\" in the last four bytes (0x7FFFFC to 0x7FFFFF); found 51 5A 4D 00."},
+        {"wrong signature", imageWithSignature("QZM1"), false, false, kAppDisplayName,
+         "ERROR : Please check the firmware file.\n"
+         "Expected the signature \"QZM2\" in the last four bytes (0x7FFFFC to 0x7FFFFF); found 51 5A 4D 31."},
+        {"wrong signature, Korean", imageWithSignature("QZM1"), true, false, kAppDisplayName,
+         "ERROR : Please check the firmware file.\n서명: 마지막 4 바이트(0x7FFFFC ~ 0x7FFFFF)가 \"QZM2\" 이어야 하지만 51 5A 4D 31 입니다."},
+        {"short file, Korean", makeTestImage(-1, 1, false, 1024), true, false, kAppDisplayName,
+         "ERROR : Please check the firmware file.\n파일 크기: 8388608 바이트여야 하지만 이 파일은 1024 바이트입니다.\n"
+         "서명: 마지막 4 바이트(0x7FFFFC ~ 0x7FFFFF)가 \"QZM2\" 이어야 하지만 파일이 그 전에 끝납니다."},
+        {"larger file", big, false, true, "Error", "FileSize (8392704 bytes) Error!\nA firmware file has 8388608 bytes (8 MiB)."},
+        {"larger file, Korean", big, true, true, "Error", "FileSize (8392704 bytes) Error!\n펌웨어 파일은 8388608 바이트(8 MiB)여야 합니다."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompter.clear();
+        auto dlg = make(kFamilyTavro25, false, c.korean);
+        writeTestImage(work / "case.T25", c.file);
+        nextFile = (work / "case.T25").string();
+        dlg->onFileOpen();
+        if (c.atUpdate)
+            dlg->onUpdate();
+        const auto boxes = prompter.boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.text);
+        EXPECT_EQ(boxes[0].caption, c.caption);
+        EXPECT_EQ(boxes[0].icon, PromptIcon::Exclamation);
+        EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+        // Choosing another area does not make a refused file downloadable.
+        radio(dlg.get(), fwupdate::AreaExtFont)->setChecked(true);
+        EXPECT_FALSE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+        EXPECT_TRUE(ctl<QLineEdit>(dlg.get(), fwupdate::Checksum)->text().isEmpty());
+        EXPECT_EQ(connections, 0);
+    }
+}
+
+namespace {
+
+// How a download ends on one kind of port, and the box the user gets.
+struct EndingCase {
+    const char* name;
+    PortKind kind;
+    bool korean;
+    // The fifth chunk's write, or nothing when every chunk is taken.
+    std::function<IoResult()> fifthChunk;
+    Msg entry;
+    PromptIcon icon;
+};
+
+} // namespace
+
+TEST_F(FwUpdateDlgTest, EachEndingShowsItsCatalogEntryWithItsIcon)
+{
+    const EndingCase cases[] = {
+        {"complete", PortKind::Serial, false, nullptr, Msg::UpdateComplete, PromptIcon::Information},
+        {"complete, Korean", PortKind::Usb, true, nullptr, Msg::UpdateComplete, PromptIcon::Information},
+        {"serial hang-up", PortKind::Serial, false, [] { return IoResult::hungUp(100, "hung up", EIO); }, Msg::WriteFail,
+         PromptIcon::Exclamation},
+        {"serial line held off", PortKind::Serial, false, [] { return IoResult::timedOut(100, "timed out"); },
+         Msg::PrinterNotReady, PromptIcon::Exclamation},
+        {"USB printer unplugged", PortKind::Usb, false,
+         [] { return IoResult::failed("write: No such device", ENODEV, 100); }, Msg::WriteFail, PromptIcon::Exclamation},
+        {"USB printer unplugged, Korean", PortKind::Usb, true,
+         [] { return IoResult::failed("write: No such device", ENODEV, 100); }, Msg::WriteFail, PromptIcon::Exclamation},
+        {"parallel port", PortKind::Parallel, false, [] { return IoResult::failed("write: Input/output error", EIO); },
+         Msg::LptWriteError, PromptIcon::Exclamation},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        selectCatalog(c.korean);
+        prompter.clear();
+        kind = c.kind;
+        onWrite = [&c](std::span<const std::uint8_t> b, int n) {
+            return n == 4 && c.fifthChunk ? c.fifthChunk() : IoResult::done(b.size());
+        };
+        auto dlg = make(kFamilyTavro25, false, c.korean);
+        nextFile = (work / "good.T25").string();
+        dlg->onFileOpen();
+        dlg->onUpdate();
+        EXPECT_FALSE(radio(dlg.get(), fwupdate::AreaExtFont)->isEnabled()) << "no other area while one downloads";
+        ASSERT_TRUE(waitForEnd(*dlg));
+        const auto boxes = prompter.boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        const std::string expected = c.entry == Msg::LptWriteError ? catalogFormat(c.entry, EIO) : catalogText(c.entry);
+        EXPECT_EQ(boxes[0].text, expected);
+        EXPECT_EQ(boxes[0].icon, c.icon);
+        const bool complete = c.entry == Msg::UpdateComplete;
+        EXPECT_EQ(dlg->windowTitle().endsWith(" - 100 %"), complete) << dlg->windowTitle().toStdString();
+        EXPECT_EQ(ctl<QLineEdit>(dlg.get(), fwupdate::FileSize)->text().toStdString(),
+                  complete ? "851968" : c.fifthChunk().count() ? "8292" : "8192");
+        EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+        EXPECT_TRUE(radio(dlg.get(), fwupdate::AreaExtFont)->isEnabled());
+    }
+}
+
+TEST_F(FwUpdateDlgTest, ChecksumAndFileSizeFollowTheChosenAreaAndANoKeepsUpdateReady)
+{
+    auto dlg = make(kFamilyTavro46, true);
+    EXPECT_EQ(ctl<QPushButton>(dlg.get(), fwupdate::FileOpen)->text(), "&File Open");
+    EXPECT_EQ(ctl<QPushButton>(dlg.get(), fwupdate::Update)->text(), "&UPDATE");
+    EXPECT_EQ(ctl<QPushButton>(dlg.get(), fwupdate::Exit)->text(), "&EXIT");
+    auto korean = make(kFamilyTavro46, false, true);
+    EXPECT_EQ(ctl<QPushButton>(korean.get(), fwupdate::Update)->shortcut(), QKeySequence(Qt::ALT | Qt::Key_U));
+
+    nextFile = (work / "good.T25").string();
+    dlg->onFileOpen();
+    auto parsed = FirmwareImage::parse(image);
+    ASSERT_TRUE(parsed.ok());
+    auto shows = [&](FirmwareArea a) {
+        const auto block = buildTransferBlock(*parsed, a, kFamilyTavro46);
+        return ctl<QLineEdit>(dlg.get(), fwupdate::Checksum)->text() ==
+                   QString::asprintf("%X", transferBlockChecksum(block)) &&
+               ctl<QLineEdit>(dlg.get(), fwupdate::FileSize)->text() == QString::number(block.size());
+    };
+    EXPECT_TRUE(shows(FirmwareArea::Program));
+    for (auto [id, a] : {std::pair{fwupdate::AreaExtFont, FirmwareArea::ExtFont}, {fwupdate::AreaLcdFont, FirmwareArea::LcdFont},
+                         {fwupdate::AreaDownloader, FirmwareArea::Downloader}}) {
+        radio(dlg.get(), id)->setChecked(true);
+        EXPECT_TRUE(shows(a)) << static_cast<int>(a);
+        prompter.scriptAnswers({PromptAnswer::No});
+        dlg->onUpdate();
+        EXPECT_TRUE(shows(a)) << "after No, " << static_cast<int>(a);
+        EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+    }
+    radio(dlg.get(), fwupdate::AreaProgram)->setChecked(true);
+    EXPECT_TRUE(shows(FirmwareArea::Program));
+    EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
+    EXPECT_EQ(connections, 0);
 }
 
 // A TAVRO15 download dialog's surroundings with a 2 MiB image chosen in its profile.
