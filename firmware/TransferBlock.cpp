@@ -5,8 +5,8 @@
 
 std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image, const FirmwareAreaSpec& areaSpec)
 {
-    assert(image.size() == FirmwareImage::kSize);
     const std::uint32_t L = areaSpec.length;
+    assert(L >= kTransferHeaderSize + 4 && std::size_t(areaSpec.offset) + L - kTransferHeaderSize <= image.size());
     std::vector<std::uint8_t> block(L, 0xFF);
     block[4] = static_cast<std::uint8_t>(L);
     block[5] = static_cast<std::uint8_t>(L >> 8);
@@ -27,9 +27,17 @@ std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image
     return block;
 }
 
+FirmwareAreaSpec firmwareAreaSpec(FirmwareArea area, ModelFamily family, const FirmwareImageLayout& layout)
+{
+    FirmwareAreaSpec spec = firmwareAreaSpec(area, family);
+    spec.offset /= layout.scale;
+    spec.length /= layout.scale;
+    return spec;
+}
+
 std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, ModelFamily family)
 {
-    return buildTransferBlock(image.bytes(), firmwareAreaSpec(area, family));
+    return buildTransferBlock(image.bytes(), firmwareAreaSpec(area, family, image.layout()));
 }
 
 std::uint16_t transferBlockChecksum(std::span<const std::uint8_t> block)

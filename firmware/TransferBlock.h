@@ -18,9 +18,13 @@
 
 inline constexpr std::size_t kTransferHeaderSize = 10;
 
-// Pure: the block for the area of the family.
+// The area's place in an image of the layout: firmwareAreaSpec for the printer's flash, every
+// offset and length divided by the layout's scale otherwise.
+FirmwareAreaSpec firmwareAreaSpec(FirmwareArea area, ModelFamily family, const FirmwareImageLayout& layout);
+
+// Pure: the block for the area of the family, cut from the image by its layout.
 std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, ModelFamily family);
-// Same, from the raw image bytes (must be FirmwareImage::kSize long; checked by the caller).
+// Same, from the raw image bytes (they must hold the area's range; checked by the caller).
 std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image, const FirmwareAreaSpec& areaSpec);
 
 // The checksum field of a block (bytes 8..9).

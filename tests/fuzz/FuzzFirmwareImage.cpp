@@ -1,6 +1,11 @@
 // Firmware image files of every shape, and the transfer block of each area a user may choose:
 // the block must be exactly what the virtual printer's own reader of the protocol takes whole,
 // with the image's bytes from the area's place, and a block changed in one byte must be refused.
+//
+// The images are the printer's flash scaled down (2 or 8 KiB instead of 8 MiB, every area's
+// place divided alike): the same checks and cuts, thousands of times faster. The printer's
+// reader knows only the real lengths, so it names the scaled FileSize as the one thing wrong
+// with a block, and its sum and digest of the data say whether the bytes were the right ones.
 #include "FuzzCheck.h"
 
 #include "firmware/FirmwareArea.h"
@@ -63,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     constexpr int kFamilies[] = {1, 3, 4, 5, 6};
     FuzzedDataProvider in(data, size);
+    constexpr std::uint32_t kScales[] = {4096, 1024};
+    const FirmwareImageLayout layout = FirmwareImageLayout::scaledDown(kScales[in.ConsumeIntegralInRange<int>(0, 1)]);
     const int family = kFamilies[in.ConsumeIntegralInRange<int>(0, 4)];
     const auto area = kFirmwareAreas[in.ConsumeIntegralInRange<std::size_t>(0, kFirmwareAreas.size() - 1)];
     const int sizeDelta = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-6, 6) : 0;
@@ -75,36 +82,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t prefix = in.ConsumeIntegral<uint32_t>();
     const std::vector<uint8_t> cuts = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 8));
     // The fuzzer's bytes go inside the chosen area, where the checksum and digest see them.
-    const FirmwareAreaSpec areaLayout = firmwareAreaSpec(area, familyOfNumber(family));
+    const FirmwareAreaSpec areaLayout = firmwareAreaSpec(area, familyOfNumber(family), layout);
     const uint32_t overlayAt = areaLayout.offset + in.ConsumeIntegral<uint32_t>() % areaLayout.length;
     const std::vector<uint8_t> overlay = in.ConsumeRemainingBytes<uint8_t>();
 
-    const std::size_t fileSize = std::size_t(int64_t(FirmwareImage::kSize) + sizeDelta);
+    const std::uint32_t bootAt = layout.bootPermissionOffset();
+    const std::uint32_t signatureAt = layout.signatureOffset();
+    const std::size_t fileSize = std::size_t(int64_t(layout.size) + sizeDelta);
     std::vector<uint8_t> file(fileSize, fill);
     std::copy_n(overlay.begin(), std::min<std::size_t>(overlay.size(), fileSize - overlayAt), file.begin() + overlayAt);
-    if (fileSize > FirmwareImage::kBootPermissionOffset)
-        file[FirmwareImage::kBootPermissionOffset] = bootPermission;
-    if (fileSize >= FirmwareImage::kSize) {
+    if (fileSize > bootAt)
+        file[bootAt] = bootPermission;
+    if (fileSize >= layout.size) {
         if (withSignature)
-            std::memcpy(file.data() + FirmwareImage::kSignatureOffset, "QZM2", 4);
+            std::memcpy(file.data() + signatureAt, "QZM2", 4);
         else
-            std::copy(signature.begin(), signature.end(), file.begin() + FirmwareImage::kSignatureOffset);
+            std::copy(signature.begin(), signature.end(), file.begin() + signatureAt);
     }
 
     // File Open's trailer of the file and of any shorter piece of it: a missing byte is zero.
-    const auto trailer = FirmwareImage::trailerOf(file);
-    FUZZ_CHECK(trailer.signature == (fileSize > FirmwareImage::kSignatureOffset + 3 &&
-                                     std::memcmp(file.data() + FirmwareImage::kSignatureOffset, "QZM2", 4) == 0));
-    FUZZ_CHECK(trailer.bootPermission == (fileSize > FirmwareImage::kBootPermissionOffset ? bootPermission : 0));
-    const std::size_t shortSize = prefix % std::min<std::size_t>(fileSize, FirmwareImage::kSize - 1);
-    const auto shortTrailer = FirmwareImage::trailerOf(std::span(file).first(shortSize));
+    const auto trailer = FirmwareImage::trailerOf(file, layout);
+    FUZZ_CHECK(trailer.signature ==
+               (fileSize > signatureAt + 3 && std::memcmp(file.data() + signatureAt, "QZM2", 4) == 0));
+    FUZZ_CHECK(trailer.bootPermission == (fileSize > bootAt ? bootPermission : 0));
+    for (std::size_t i = 0; i < 4; ++i)
+        FUZZ_CHECK(trailer.signatureBytes[i] == (signatureAt + i < fileSize ? file[signatureAt + i] : 0));
+    const std::size_t shortSize = prefix % std::min<std::size_t>(fileSize, layout.size - 1);
+    const auto shortTrailer = FirmwareImage::trailerOf(std::span(file).first(shortSize), layout);
     FUZZ_CHECK(!shortTrailer.signature);
-    FUZZ_CHECK(shortTrailer.bootPermission == (shortSize > FirmwareImage::kBootPermissionOffset ? bootPermission : 0));
+    FUZZ_CHECK(shortTrailer.bootPermission == (shortSize > bootAt ? bootPermission : 0));
 
-    // One parse decides: exactly 8 MiB and the signature, nothing else.
+    // One parse decides: exactly the layout's size and the signature, nothing else.
     FirmwareImage::Fault fault = FirmwareImage::Fault::None;
-    auto image = FirmwareImage::parse(std::move(file), &fault);
-    if (fileSize != FirmwareImage::kSize) {
+    auto image = FirmwareImage::parse(std::move(file), &fault, layout);
+    if (fileSize != layout.size) {
         FUZZ_CHECK(!image && fault == FirmwareImage::Fault::WrongSize);
         return 0;
     }
@@ -130,26 +141,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                           image->bytes().begin() + overlayAt));
     if (boot)
         FUZZ_CHECK(block[L - 4] == 0x00 && block[L - 3] == 0x80 && block[L - 2] == 0xFE && block[L - 1] == 0xFF);
-    // The printer takes it whole, in any pieces, with the bytes it was meant to get.
+    // The printer takes it whole, in any pieces, with the bytes it was meant to get: its own
+    // sum of the data (the record's checksum) is the block's checksum field. On the real flash
+    // it says "ok"; a scaled block is whole but not the length the printer's area has.
+    const std::uint32_t realLength = firmwareAreaSpec(area, familyOfNumber(family)).length;
+    const std::string whole = layout.scale == 1 ? std::string("ok")
+                                                : "refused: FileSize " + std::to_string(L) + " is not " +
+                                                      std::to_string(realLength);
     QuietSink sink;
     const FlashAreaRecord rec = sendThroughPrinter(family, area, block, cuts, sink);
-    // (The printer sums the bytes itself: "ok" means the checksum field is their sum.)
-    FUZZ_CHECK(rec.verdict == "ok");
+    FUZZ_CHECK(rec.verdict == whole);
     FUZZ_CHECK(rec.size == L);
     FUZZ_CHECK(rec.checksum == transferBlockChecksum(block));
     FlashDigest digest;
     digest.add(block.data() + kTransferHeaderSize, L - kTransferHeaderSize);
     FUZZ_CHECK(rec.digest == digest.text());
-    FUZZ_CHECK(sink.verdicts.size() == 1 && sink.verdicts[0] == "ok");
+    FUZZ_CHECK(sink.verdicts.size() == 1 && sink.verdicts[0] == whole);
 
-    // One byte changed on the way (a data byte or the checksum): refused.
+    // One byte changed on the way (a data byte or the checksum): the printer's sum no longer
+    // matches the field, which it refuses.
     if (corrupt) {
         auto bad = block;
         const std::size_t at = kTransferHeaderSize - 2 + corruptAt % (L - kTransferHeaderSize + 2);
         bad[at] = uint8_t(bad[at] ^ (1u << (corruptAt >> 29)));
         QuietSink badSink;
         const FlashAreaRecord refused = sendThroughPrinter(family, area, bad, cuts, badSink);
-        FUZZ_CHECK(refused.verdict == "refused: checksum mismatch");
+        FUZZ_CHECK(refused.checksum != transferBlockChecksum(bad));
+        FUZZ_CHECK(refused.verdict == (layout.scale == 1 ? std::string("refused: checksum mismatch") : whole));
     }
     return 0;
 }
