@@ -3,15 +3,20 @@
 // and a capture file. The printer's digest of what it received must equal the digest of
 // the image range the area comes from, so the right bytes from the right offset arrived.
 #include "FirmwareImages.h"
+#include "common/PtyPair.h"
 #include "SimProcess.h"
 #include "TavroctlRun.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -302,4 +307,109 @@ TEST_F(FirmwareSimTest, FilesThatWouldHarmThePrinterAreRefusedBeforeAByteLeaves)
     EXPECT_EQ(pinned.status, 0) << pinned.err;
     CliRun forced = tavroctl(tcp, toTcp + " firmware download blank.T25 --area program --force");
     EXPECT_EQ(forced.status, 0) << forced.err;
+}
+
+namespace {
+
+// A TAVRO15 played by the test on a pty of its own: it answers DLE ACK to every download
+// packet and, as each packet arrives, reads the port's line settings (a pty's master reads
+// the termios of its slave, which is what `stty -F PORT` shows). Bytes outside a packet are
+// taken and dropped.
+class HandshakeWatchingPrinter {
+public:
+    explicit HandshakeWatchingPrinter(int master) : m_master(master)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~HandshakeWatchingPrinter()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    int packets() const { return m_packets; }
+    int packetsWithHardwareFlow() const { return m_withCrtscts; }
+    bool lastPacketSeen() const { return m_last; }
+
+private:
+    void run()
+    {
+        std::vector<std::uint8_t> in;
+        while (!m_stop) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0 || !(p.revents & POLLIN))
+                continue;
+            std::uint8_t buf[4096];
+            const ssize_t n = ::read(m_master, buf, sizeof buf);
+            if (n <= 0)
+                continue;
+            in.insert(in.end(), buf, buf + n);
+            for (;;) {
+                while (!in.empty() && in.front() != 0x40)
+                    in.erase(in.begin());
+                if (in.size() < 4)
+                    break;
+                const bool erase = in[1] == 0xF2;
+                const std::size_t length = erase ? 10 : 10 + std::size_t(in[2] << 8 | in[3]);
+                if (in.size() < length)
+                    break;
+                termios t{};
+                ::tcgetattr(m_master, &t);
+                m_withCrtscts += (t.c_cflag & CRTSCTS) ? 1 : 0;
+                m_last = m_last || in[1] == 0xF1;
+                in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(length));
+                ++m_packets;
+                const std::uint8_t ack[2] = {0x10, 0x06};
+                if (::write(m_master, ack, 2) != 2)
+                    return;
+            }
+        }
+    }
+
+    int m_master;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_packets{0}, m_withCrtscts{0};
+    std::atomic<bool> m_last{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+// A TAVRO15 in download mode need not raise CTS: the download runs without hardware flow
+// control whatever the user chose, and the user's choice is what the port gets afterwards.
+TEST_F(FirmwareSimTest, Tavro15DownloadRunsWithoutHardwareFlowControlAndTheUsersSettingReturns)
+{
+    if (::access(TAVRO_BIN_DIR "/tavroctl", X_OK) != 0)
+        GTEST_SKIP() << "tavroctl is not built";
+    PtyPair pty;
+    ASSERT_TRUE(pty.valid()) << pty.error();
+    // Held open, the slave keeps the settings the tool left between its runs.
+    ASSERT_TRUE(pty.holdSlaveOpen());
+    const auto port = dir / "ttyT15";
+    std::filesystem::create_symlink(pty.slavePath(), port);
+    auto hardwareFlow = [&] {
+        termios t{};
+        return ::tcgetattr(pty.master(), &t) == 0 && (t.c_cflag & CRTSCTS) != 0;
+    };
+    std::vector<std::uint8_t> flat(0x200000);
+    for (std::size_t i = 0; i < flat.size(); ++i)
+        flat[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+    writeTestImage(dir / "fw.bin", flat);
+    writeTestImage(dir / "line.txt", {'h', 'e', 'l', 'l', 'o', '\n'});
+    const std::string user = "--device 'TAVRO15 S' --port " + shellQuote(port.string()) + " --baud 38400 --flow hw ";
+
+    HandshakeWatchingPrinter printer(pty.master());
+    CliRun r = runTavroctl(dir.path(), "", user + "send line.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(hardwareFlow()) << "the user's hardware flow control is on the port before the download";
+
+    r = runTavroctl(dir.path(), "", user + "--service --yes firmware download fw.bin --area boot");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("COMPLETED"), std::string::npos) << r.out;
+    EXPECT_TRUE(printer.lastPacketSeen());
+    EXPECT_EQ(printer.packets(), 1 + 128); // the erase packet and 128 data packets
+    EXPECT_EQ(printer.packetsWithHardwareFlow(), 0) << "CRTSCTS was on while a packet arrived";
+
+    r = runTavroctl(dir.path(), "", user + "send line.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(hardwareFlow()) << "the user's setting is back after the download";
 }
