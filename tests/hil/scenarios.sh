@@ -260,22 +260,63 @@ logo_upload() {
   grep -q '^Logofile2=/hil/logo-2.bmp' "$SIM_DIR/tavroset.INI" || fail "no logo log after the upload: $(tr '\n' '|' <"$SIM_DIR/tavroset.INI")"
 }
 
-# firmware_ok ARGS...: the program area arrives whole, from the right place of the image.
+# firmware_ok ARGS...: the program area arrives whole, from the right place of the image (the
+# printer's record of this download, after any of an earlier one).
 firmware_ok() {
+  before=$(count '"cmd":"firmware"')
   tool "$SIM_DIR/fw" 120 "$@" --yes firmware download /hil/fw.bin --area program
   expect_ok "firmware download" "$SIM_DIR/fw"
   expect_line "Update Complete." "$SIM_DIR/fw"
   expect_line "FileSize : 655360 bytes" "$SIM_DIR/fw"
   i=0
-  until [ "$(count '"cmd":"firmware"')" -ge 1 ] || [ $i -gt 30 ]; do sleep 0.1; i=$((i + 1)); done
+  until [ "$(count '"cmd":"firmware"')" -gt "$before" ] || [ $i -gt 30 ]; do sleep 0.1; i=$((i + 1)); done
   line=$(events | grep '"cmd":"firmware"' | tail -n 1)
   case "$line" in
     *"\"digest\":\"$(cat /hil/fw-program.digest)\""*'"verdict":"ok"'*) ;;
     *) fail "the printer's program area is not the image's 0x300000.. range: ${line:-no firmware event}" ;;
   esac
 }
+# interrupted_download PID OUT: the download PID (writing to OUT) ends as an interrupted one
+# must: within its bound, not on a signal, never "Update Complete.", saying how much of the
+# area left; the printer took no whole area.
+interrupted_download() {
+  t0=$(cut -d' ' -f1 /proc/uptime)
+  wait "$1"
+  RC=$?
+  t1=$(cut -d' ' -f1 /proc/uptime)
+  [ $RC -eq 143 ] && fail "the download still ran 60 s after it was interrupted"
+  [ $RC -ge 128 ] && fail "tavroctl died on signal $((RC - 128)): $(tr '\n' '|' <"$2")"
+  [ $RC -ne 0 ] || fail "the download reported success although it was interrupted"
+  grep -q 'Update Complete' "$2" && fail "an interrupted download was reported complete: $(tr '\n' '|' <"$2")"
+  sent=$(sed -n 's/.*; \([0-9]*\) of 655360 bytes sent).*/\1/p' "$2")
+  [ -n "$sent" ] && [ "$sent" -lt 655360 ] || fail "the failure does not say how much of the area left: $(tr '\n' '|' <"$2")"
+  [ "$(count '"cmd":"firmware".*"verdict":"ok"')" -eq 0 ] || fail "the printer took a whole area"
+  echo "failure reported after $(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')s, $sent bytes sent"
+}
+stalled() { [ "$(count '"fault":"stall"')" -ge 1 ]; }
+# back_after_flash NODE: once it has written its flash the printer restarts (its gadget goes off
+# the bus and comes back): wait, bounded, for the restart and the node before the next command.
+back_after_flash() {
+  within 100 flash_restarted || fail "the printer did not restart after writing its flash"
+  within 100 back_again || fail "the printer's node did not come back 10 s after its restart"
+  wait_node "$1"
+}
+flash_restarted() { [ "$(count '"cmd":"restart","reason":"firmware"')" -ge 1 ]; }
+back_again() { [ "$(count '"action":"back"')" -ge "$(count '"action":"unplugged"')" ]; }
+
 # --- USB printer (usblp <-> g_printer) -----------------------------------------------------------
-sim_usb() { start_sim --gadget-printer /dev/g_printer0,$UDC_PRINTER "$@"; }
+# The printer gadget takes one opener at a time: the node is free once it opens. Under load the
+# previous printer (or the drain below) may still be letting it go when the next one starts.
+gadget_free() { (exec 3<>/dev/g_printer0) 2>/dev/null; }
+gadget_holders() { ls -l /proc/[0-9]*/fd 2>/dev/null | grep -c g_printer0; }
+sim_usb() {
+  within 100 gadget_free || fail "/dev/g_printer0 is still busy after 10 s ($(gadget_holders) open descriptors)"
+  start_sim --gadget-printer /dev/g_printer0,$UDC_PRINTER "$@"
+}
+# What the host had sent when the printer's program stopped is still in the gadget's buffers,
+# where a real printer's restart would have lost it: read it away. The read then waits for
+# more; two seconds without any end it.
+drain_gadget() { timeout -s KILL 2 cat /dev/g_printer0 >/dev/null 2>&1; }
 s_usb_setup_get() { sim_usb; setup_get usb --device "TAVRO36/38 U-II" --port usb; }
 s_usb_setup_set() { sim_usb; setup_set usb yes --device "TAVRO36/38 U-II" --port usb; }
 s_usb_test_page() { sim_usb; test_page usb --device "TAVRO36/38 U-II" --port usb; }
@@ -318,6 +359,26 @@ s_usb_logo() {
 }
 
 s_usb_firmware() { sim_usb; firmware_ok --device "TAVRO36/38 U-II" --port usb; }
+
+# The printer's program stops in the middle of a download (it stops reading, then ends; the
+# gadget is not unplugged, see above): the download fails as an interrupted one. With the
+# program started again, a second download completes and the printer answers its settings.
+s_usb_firmware_stop() {
+  sim_usb --stall-after 300000 --stall-ms 60000
+  timeout 60 tavroctl --device "TAVRO36/38 U-II" --port usb --stall 5 --yes firmware download /hil/fw.bin --area program \
+    >"$SIM_DIR/fw" 2>&1 &
+  pid=$!
+  within 200 stalled || fail "the download never reached the printer's stall: $(tr '\n' '|' <"$SIM_DIR/fw")"
+  kill -9 $SIM_PID
+  wait $SIM_PID 2>/dev/null
+  SIM_PID=
+  interrupted_download $pid "$SIM_DIR/fw"
+  drain_gadget
+  sim_usb
+  firmware_ok --device "TAVRO36/38 U-II" --port usb
+  back_after_flash /dev/usb/lp0
+  setup_get usb --device "TAVRO36/38 U-II" --port usb
+}
 
 # A printer that stops reading: the tool reports the stall within its deadline, never hangs, and
 # the printer is usable again once it reads.
@@ -374,28 +435,23 @@ s_acm_logo() {
 s_acm_firmware() { sim_acm; firmware_ok --device "TAVRO36/38 U-I"; }
 
 # The printer unplugged in the middle of a download (here the USB virtual serial port, see
-# usb_firmware above for why not the USB printer): a failure naming how much left, never
-# "Update Complete.", within a bound; the printer never took a whole area.
+# usb_firmware above for why not the USB printer): the download fails as an interrupted one.
+# Plugged in again, with the printer's program started again, a second download completes and
+# the printer answers its settings.
 s_acm_firmware_unplug() {
   sim_acm --stall-after 300000 --stall-ms 60000
   timeout 60 tavroctl --device "TAVRO36/38 U-I" --yes firmware download /hil/fw.bin --area program >"$SIM_DIR/fw" 2>&1 &
   pid=$!
-  i=0
-  until [ "$(count '"fault":"stall"')" -ge 1 ] || [ $i -gt 200 ]; do sleep 0.1; i=$((i + 1)); done
-  [ "$(count '"fault":"stall"')" -ge 1 ] || fail "the download never reached the printer's stall: $(tr '\n' '|' <"$SIM_DIR/fw")"
+  within 200 stalled || fail "the download never reached the printer's stall: $(tr '\n' '|' <"$SIM_DIR/fw")"
   echo >$UDC_ACM
-  t0=$(cut -d' ' -f1 /proc/uptime)
-  wait $pid
-  RC=$?
-  t1=$(cut -d' ' -f1 /proc/uptime)
-  [ $RC -eq 143 ] && fail "the download still ran 60 s after the unplug"
-  [ $RC -ge 128 ] && fail "tavroctl died on signal $((RC - 128)): $(tr '\n' '|' <"$SIM_DIR/fw")"
-  [ $RC -ne 0 ] || fail "the download reported success although the printer was unplugged"
-  grep -q 'Update Complete' "$SIM_DIR/fw" && fail "an unplugged download was reported complete: $(tr '\n' '|' <"$SIM_DIR/fw")"
-  sent=$(sed -n 's/.*; \([0-9]*\) of 655360 bytes sent).*/\1/p' "$SIM_DIR/fw")
-  [ -n "$sent" ] && [ "$sent" -lt 655360 ] || fail "the failure does not say how much of the area left: $(tr '\n' '|' <"$SIM_DIR/fw")"
-  [ "$(count '"cmd":"firmware".*"verdict":"ok"')" -eq 0 ] || fail "the printer took a whole area"
-  echo "failure reported after $(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}')s, $sent bytes sent"
+  interrupted_download $pid "$SIM_DIR/fw"
+  stop_sim
+  echo dummy_udc.1 >$UDC_ACM
+  within 100 exists '/dev/ttyACM*' || fail "no /dev/ttyACM* 10 s after the printer was plugged in again"
+  sim_acm
+  firmware_ok --device "TAVRO36/38 U-I"
+  back_after_flash '/dev/ttyACM*'
+  setup_get usb-serial --device "TAVRO36/38 U-I"
 }
 
 # --- UART (8250 <-> 8250), the printer on the same line settings ----------------------------------
