@@ -1,5 +1,6 @@
 #include "cli/CliSession.h"
 
+#include "app/AppPaths.h"
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
 #include "cli/CliConnection.h"
@@ -63,4 +64,14 @@ void CliSession::lendCancelToken(PrinterConnection& connection)
 std::string CliSession::where() const
 {
     return m_settings.describe();
+}
+
+std::filesystem::path profileFolderOf(const CliOptions& options)
+{
+    std::error_code ec;
+    std::filesystem::path profile = options.profile.empty()
+                                        ? resolveAppPaths(std::filesystem::current_path(ec), XdgDirs::fromEnvironment()).profile
+                                        : std::filesystem::path(options.profile);
+    std::filesystem::path folder = profile.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
 }

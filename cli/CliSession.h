@@ -22,6 +22,7 @@
 #include "port/PrinterConnection.h"
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,3 +81,7 @@ private:
     ConnectionSettings m_settings;
     bool m_configured = false;
 };
+
+// The folder the profile lives in (--profile's, else the one resolveAppPaths chooses): where
+// the notes of unfinished firmware downloads are kept.
+std::filesystem::path profileFolderOf(const CliOptions& options);

@@ -9,10 +9,12 @@
 #include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
 #include "app/Sha256.h"
+#include "firmware/DownloadNote.h"
 #include "firmware/FirmwareChecks.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/LegacyDownloadJob.h"
+#include "firmware/PrinterReadyJob.h"
 #include "firmware/TransferBlock.h"
 
 #include <algorithm>
@@ -30,7 +32,48 @@ struct FirmwareArgs {
     int answerTimeoutMs = 5000;
     std::string sha256; // --sha256: the digest the file must have
     bool force = false;  // --force: download a blank area too
+    double readyTimeout = 60; // --ready-timeout: seconds to wait for the printer to answer again
+    int flashWaitMs = -1;     // --flash-wait: the final wait in ms (-1: the area's own)
+    int erasePauseMs = -1;    // --erase-pause: TAVRO15, each erase pause in ms (-1: the area's own)
 };
+
+const char* readyName(PrinterReady r)
+{
+    switch (r) {
+    case PrinterReady::Answered: return "answered";
+    case PrinterReady::NoAnswer: return "no-answer";
+    case PrinterReady::Cancelled: return "cancelled";
+    case PrinterReady::NotAsked: break;
+    }
+    return "not-asked";
+}
+
+// After a complete download: asks the printer until it answers again, where its answers
+// reach us, at most --ready-timeout (Ctrl-C stops the wait).
+PrinterReady waitForPrinter(CliSession& session, PrinterConnection& connection, const FirmwareArgs& args, bool korean)
+{
+    if (args.readyTimeout <= 0 || !printerCanBeAsked(connection.traits()))
+        return PrinterReady::NotAsked;
+    PrinterReadyOptions o;
+    o.timeout = std::chrono::milliseconds(static_cast<long long>(args.readyTimeout * 1000.0 + 0.5));
+    if (!session.options().json)
+        std::cerr << printerReadyWaitingText(o.timeout, korean) << "\n";
+    PrinterReadyJob job(connection, session.clock(), o);
+    const CancelToken& cancel = session.cancelToken();
+    (void)runStepJob(job, session.clock(), [&] { return cancel.cancelled(); });
+    return job.result();
+}
+
+// The end of a complete download: the printer's answer (or that it gave none) on its own
+// line; exit status 0 only when it answered or could not be asked.
+int reportReady(PrinterReady ready, const FirmwareArgs& args, bool korean)
+{
+    const std::string text =
+        printerReadyText(ready, std::chrono::milliseconds(static_cast<long long>(args.readyTimeout * 1000.0 + 0.5)), korean);
+    if (ready == PrinterReady::NoAnswer || ready == PrinterReady::Cancelled)
+        return cliFail(text);
+    return 0;
+}
 
 ModelFamily familyOf(const CliOptions& options, const FirmwareArgs& args)
 {
@@ -211,23 +254,35 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
     LegacyDownloadOptions o;
     o.ackTimeout = std::chrono::milliseconds(args.answerTimeoutMs);
     o.eraseAckTimeout = std::max(o.eraseAckTimeout, o.ackTimeout);
+    if (args.erasePauseMs >= 0)
+        o.erasePause = std::chrono::milliseconds(args.erasePauseMs);
+    const DownloadPlace place{imageRangeOf(*areaSpec, korean).areaName, args.image, session.where()};
+    DownloadNoteKeeper note(profileFolderOf(options), place);
+    o.stateChanged = [&note](const AreaWriteState& s) { note.stateChanged(s); };
     LegacyDownloadJob job(**connection, *areaSpec, std::move(*bytes), session.clock(), session.progress(), o);
     // Ctrl-C cancels the session's token: the job stops at its next packet or answer, never
     // reported as complete.
     const CancelToken& cancel = session.cancelToken();
     StepResult r = runStepJob(job, session.clock(), [&] { return cancel.cancelled(); });
+    note.ended(job.state());
     if (r.kind != StepResult::Kind::Finished || !job.completed()) {
+        const std::string message = earlyEndMessage(job.state(), place, r.message, korean);
         if (options.json)
             std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":false,\"packets\":"
-                      << job.packetsWritten() << ",\"error\":" << jsonQuote(r.message) << "}\n";
-        return cliFail(r.message);
+                      << job.packetsWritten() << ",\"state\":" << jsonQuote(writePhaseName(job.state().phase))
+                      << ",\"reached\":" << job.state().reached << ",\"error\":" << jsonQuote(message) << "}\n";
+        return cliFail(message);
     }
+    if (!options.json)
+        std::cout << catalogText(Msg::Completed) << "\n" << std::flush;
+    const PrinterReady ready = waitForPrinter(session, **connection, args, korean);
     if (options.json)
         std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":true,\"packets\":" << job.packetsWritten()
-                  << ",\"bytes\":" << (areaSpec->end - areaSpec->start) << "}\n";
-    else
-        std::cout << catalogText(Msg::Completed) << "\n";
-    return 0;
+                  << ",\"bytes\":" << (areaSpec->end - areaSpec->start) << ",\"ready\":" << jsonQuote(readyName(ready))
+                  << "}\n";
+    else if (ready == PrinterReady::Answered)
+        std::cout << printerReadyText(ready, {}, korean) << "\n";
+    return reportReady(ready, args, korean);
 }
 
 int runDownload(const CliOptions& options, const FirmwareArgs& args)
@@ -276,6 +331,7 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
             return cliFail("not downloaded: the question was answered No");
     }
 
+    const bool korean = systemDefaultIsKorean();
     auto block = buildTransferBlock(*image, *area, family);
     const std::uint32_t length = static_cast<std::uint32_t>(block.size());
     const std::string checksum = checksumText(transferBlockChecksum(block));
@@ -287,28 +343,50 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
     auto connection = session.connection();
     if (!connection)
         return cliFail(std::string(catalogText(Msg::InitFail)) + " (" + connection.message() + ")");
-    FirmwareTransfer transfer(**connection, std::move(block), session.clock(), session.progress());
+    const DownloadPlace place{imageRangeOf(*area, family, korean).areaName, args.image, session.where()};
+    DownloadNoteKeeper note(profileFolderOf(options), place);
+    FirmwareTransferOptions o;
+    o.imageOffset = firmwareAreaSpec(*area, family).offset;
+    o.stateChanged = [&note](const AreaWriteState& s) { note.stateChanged(s); };
+    if (args.flashWaitMs >= 0)
+        o.finalWaitTotal = std::chrono::milliseconds(args.flashWaitMs);
+    FirmwareTransfer transfer(**connection, std::move(block), session.clock(), session.progress(), o);
     // Ctrl-C cancels the session's token, which the connection carries: the transfer ends
     // within a fraction of a second, never reported as complete.
     FirmwareTransferOutcome out = transfer.run();
+    note.ended(out.state);
     if (auto* bar = dynamic_cast<CliProgress*>(&session.progress()))
         bar->finish();
+    const std::string early =
+        out.completed() ? std::string()
+                        : earlyEndMessage(out.state, place,
+                                          out.message + " (" + out.detail + "; " + std::to_string(out.sent) + " of " +
+                                              std::to_string(out.total) + " bytes sent)",
+                                          korean);
+    PrinterReady ready = PrinterReady::NotAsked;
+    if (out.completed()) {
+        if (!options.json)
+            std::cout << "FileSize : " << out.sent << " bytes\n" << out.message << "\n" << std::flush;
+        ready = waitForPrinter(session, **connection, args, korean);
+    }
 
     if (options.json) {
         std::cout << "{\"area\":" << jsonQuote(firmwareAreaName(*area)) << ",\"family\":" << familyNumber(family)
                   << ",\"checksum\":" << jsonQuote(checksum) << ",\"fileSize\":" << out.sent
-                  << ",\"total\":" << out.total << ",\"completed\":" << (out.completed() ? "true" : "false");
+                  << ",\"total\":" << out.total << ",\"completed\":" << (out.completed() ? "true" : "false")
+                  << ",\"state\":" << jsonQuote(writePhaseName(out.state.phase)) << ",\"reached\":" << out.state.reached;
         if (!out.completed())
             std::cout << ",\"error\":" << jsonQuote(out.message) << ",\"detail\":" << jsonQuote(out.detail)
-                      << ",\"errno\":" << out.error;
+                      << ",\"errno\":" << out.error << ",\"message\":" << jsonQuote(early);
+        else
+            std::cout << ",\"ready\":" << jsonQuote(readyName(ready));
         std::cout << "}\n";
     }
     if (!out.completed())
-        return cliFail(out.message + " (" + out.detail + "; " + std::to_string(out.sent) + " of " +
-                       std::to_string(out.total) + " bytes sent)");
-    if (!options.json)
-        std::cout << "FileSize : " << out.sent << " bytes\n" << out.message << "\n";
-    return 0;
+        return cliFail(early);
+    if (!options.json && ready == PrinterReady::Answered)
+        std::cout << printerReadyText(ready, {}, korean) << "\n";
+    return reportReady(ready, args, korean);
 }
 
 void installFirmware(CLI::App& app, CliContext& context)
@@ -333,6 +411,15 @@ void installFirmware(CLI::App& app, CliContext& context)
         ->check(CLI::Range(50, 600000));
     dl->add_option("--sha256", args->sha256, "refuse the file unless its SHA-256 is this (64 hex digits; see firmware info)");
     dl->add_flag("--force", args->force, "download an area even when it is blank in the file (all 00 or all FF)");
+    dl->add_option("--ready-timeout", args->readyTimeout,
+                   "seconds to wait after the download for the printer to answer again (default 60; 0: do not wait)")
+        ->check(CLI::Range(0.0, 3600.0));
+    dl->add_option("--flash-wait", args->flashWaitMs,
+                   "ms to wait after the last byte while the printer writes its flash (default: the area's own time)")
+        ->check(CLI::Range(0, 600000));
+    dl->add_option("--erase-pause", args->erasePauseMs,
+                   "TAVRO15: ms of each of the six pauses while the printer erases (default 500, Boot 400)")
+        ->check(CLI::Range(0, 10000));
     dl->callback([&context, args] { context.action = [&context, args] { return runDownload(context.options, *args); }; });
 }
 

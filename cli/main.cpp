@@ -1,8 +1,11 @@
 // tavroctl: the functions of the desktop tool from the command line.
 #include "cli/CliCommand.h"
 
+#include "app/MessageCatalog.h"
 #include "app/Version.h"
 #include "cli/CliInterrupt.h"
+#include "cli/CliSession.h"
+#include "firmware/DownloadNote.h"
 
 #include <algorithm>
 #include <csignal>
@@ -63,5 +66,11 @@ int main(int argc, char** argv)
     }
     if (!context.action)
         return cliFail("nothing to do");
+    // A firmware download that was killed, or that ended early and was not repeated, left a
+    // note next to the profile: every start says what the printer holds (the completion
+    // script, which a shell runs on its own, stays quiet).
+    if (!app.got_subcommand("completion"))
+        for (const std::string& text : downloadNoticesIn(profileFolderOf(o), systemDefaultIsKorean()))
+            std::cerr << "tavroctl: warning: " << text << "\n";
     return context.action();
 }

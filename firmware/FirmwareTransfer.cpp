@@ -16,8 +16,46 @@ FirmwareTransfer::FirmwareTransfer(PrinterConnection& connection, std::vector<st
                                    ProgressSink& progress, FirmwareTransferOptions options)
     : m_conn(connection), m_block(std::move(block)), m_clock(clock),
       m_progress(progress, {m_block.size(), kFinalWaitUnits}),
-      m_options(options)
+      m_options(std::move(options)),
+      m_state(AreaWriteState::of(m_options.imageOffset,
+                                 m_options.imageOffset + static_cast<std::uint32_t>(m_block.size() > 10 ? m_block.size() - 10 : 0)))
 {
+}
+
+void FirmwareTransfer::setState(const AreaWriteState& state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    if (m_options.stateChanged)
+        m_options.stateChanged(m_state);
+}
+
+void FirmwareTransfer::sentUpTo(std::uint32_t sent)
+{
+    AreaWriteState s = m_state;
+    if (sent > 10)
+        s.writtenTo(s.start + (sent - 10));
+    setState(s);
+}
+
+bool FirmwareTransfer::finalWait(std::uint32_t steps, std::uint64_t from, std::uint32_t every, std::uint64_t offset)
+{
+    if (!m_options.finalWait)
+        return !stopRequested();
+    const Ms step = m_options.finalWaitTotal ? *m_options.finalWaitTotal / steps
+                                              : Ms{finalWaitStepMs(static_cast<std::uint32_t>(m_block.size()))};
+    std::uint32_t i = 1;
+    for (std::uint32_t n = 0; n < steps; ++n, i += every) {
+        if (stopRequested())
+            return false;
+        // One step is at most 204 ms (LCD font): a cancel is heard within it.
+        m_clock.sleep(step);
+        if (stopRequested())
+            return false;
+        report(from + i + offset);
+    }
+    return true;
 }
 
 void FirmwareTransfer::report(std::uint64_t position)
@@ -39,6 +77,8 @@ FirmwareTransferOutcome FirmwareTransfer::fail(FirmwareTransferOutcome::Kind kin
     out.error = r.error();
     out.sent = m_sent;
     out.total = static_cast<std::uint32_t>(m_block.size());
+    sentUpTo(m_sent);
+    out.state = m_state;
     m_conn.close();
     return out;
 }
@@ -69,6 +109,12 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
         if (stopRequested())
             return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user");
         const std::size_t n = std::min(L - position, kPortChunk);
+        // The header makes the printer erase the area: from the first byte on it is at stake.
+        if (position == 0) {
+            AreaWriteState s = m_state;
+            s.erasing();
+            setState(s);
+        }
         IoResult r = m_conn.write(std::span(m_block).subspan(position, n), chunkDeadline(n));
         m_sent += static_cast<std::uint32_t>(std::min(r.count(), n));
         if (r.isCancelled())
@@ -84,6 +130,7 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
             return fail(Kind::WriteFailed, downloadWriteFailureText(m_conn.kind(), r.error()), r, where);
         }
         position += n;
+        sentUpTo(static_cast<std::uint32_t>(position));
         report(position);
         // A serial write returns once the bytes have drained, which paces the line by itself.
         if (!serial && position < L && m_options.portPause.count() > 0)
@@ -91,21 +138,11 @@ FirmwareTransferOutcome FirmwareTransfer::portTransfer()
     }
     m_conn.close();
 
-    FirmwareTransferOutcome out;
-    out.sent = m_sent;
-    out.total = static_cast<std::uint32_t>(L);
-    if (m_options.finalWait) {
-        const Ms step{finalWaitStepMs(static_cast<std::uint32_t>(L))};
-        // Every byte has left; a cancel now only stops waiting for the flash to be written.
-        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !stopRequested(); i += 1280) {
-            m_clock.sleep(step);
-            report(position + i);
-        }
-    }
-    out.kind = Kind::Completed;
-    out.message = catalogText(Msg::UpdateComplete);
-    m_progress.finish();
-    return out;
+    // Every byte has left; the printer now writes its flash. A cancel here leaves the area
+    // unconfirmed, never reported complete.
+    if (!finalWait(16, position, 1280, 0))
+        return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user during the final wait");
+    return completed();
 }
 
 FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
@@ -118,6 +155,11 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
             return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user");
         const std::size_t n = std::min(L - position, kNetworkChunk);
         std::size_t done = 0;
+        if (position == 0) {
+            AreaWriteState s = m_state;
+            s.erasing();
+            setState(s);
+        }
         // A send the module did not take is offered again from the first byte it lacks, a
         // bounded number of times: a module that never takes it is a failure, not a hang.
         // Chunks are streamed: the module acknowledges them while the next ones go out.
@@ -140,6 +182,7 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
             m_clock.sleep(m_options.networkRetryPause);
         }
         position += n;
+        sentUpTo(static_cast<std::uint32_t>(position));
         // What the module has surely taken: all but the bytes the stream may still hold.
         if (position < L)
             report(position - std::min(position, PrinterConnection::kStreamWindow));
@@ -154,18 +197,22 @@ FirmwareTransferOutcome FirmwareTransfer::networkTransfer()
     }
     report(L);
 
+    if (!finalWait(256, position, 80, 4096))
+        return fail(Kind::Cancelled, "Cancelled.", IoResult::done(), "stopped by the user during the final wait");
+    m_conn.close();
+    return completed();
+}
+
+FirmwareTransferOutcome FirmwareTransfer::completed()
+{
+    AreaWriteState s = m_state;
+    s.completed();
+    setState(s);
     FirmwareTransferOutcome out;
     out.sent = m_sent;
-    out.total = static_cast<std::uint32_t>(L);
-    if (m_options.finalWait) {
-        const Ms step{finalWaitStepMs(static_cast<std::uint32_t>(L))};
-        for (std::uint32_t i = 1; i <= kFinalWaitUnits && !stopRequested(); i += 80) {
-            m_clock.sleep(step);
-            report(position + i + 4096);
-        }
-    }
-    m_conn.close();
-    out.kind = Kind::Completed;
+    out.total = static_cast<std::uint32_t>(m_block.size());
+    out.state = m_state;
+    out.kind = FirmwareTransferOutcome::Kind::Completed;
     out.message = catalogText(Msg::UpdateComplete);
     m_progress.finish();
     return out;
@@ -176,9 +223,9 @@ FirmwareTransferWorker::FirmwareTransferWorker(std::unique_ptr<FirmwareTransfer>
     : m_transfer(std::move(transfer))
 {
     m_thread = std::thread([this, done = std::move(done)] {
-        FirmwareTransferOutcome outcome = m_transfer->run();
+        m_outcome = m_transfer->run();
         if (done)
-            done(outcome);
+            done(m_outcome);
     });
 }
 

@@ -18,6 +18,7 @@
 #include "app/Clock.h"
 #include "app/Progress.h"
 #include "app/WeightedProgress.h"
+#include "firmware/AreaWriteState.h"
 #include "port/PrinterConnection.h"
 
 #include <atomic>
@@ -41,8 +42,17 @@ struct FirmwareTransferOptions {
     // before each new try.
     int networkAttempts = 5;
     Ms networkRetryPause{500};
-    // Skip the final wait (for a caller that waits itself; the CLI's --no-wait).
+    // Skip the final wait (for a caller that waits itself).
     bool finalWait = true;
+    // The whole final wait, when not the area's own (16 or 256 steps of floor(2 * L / 20480)
+    // ms: 21 s for a Program Area over the network). For a printer known to write faster, and
+    // for tests.
+    std::optional<Ms> finalWaitTotal;
+    // Where the block's data starts in the image: the state's offsets are image offsets.
+    std::uint32_t imageOffset = 0;
+    // Told of every change of the area's state (the first just before the first byte
+    // leaves), on the thread that runs the transfer.
+    std::function<void(const AreaWriteState&)> stateChanged;
 };
 
 struct FirmwareTransferOutcome {
@@ -54,6 +64,8 @@ struct FirmwareTransferOutcome {
         Cancelled,    // stopped by the user before the end
     };
     Kind kind = Kind::WriteFailed;
+    // What the printer's area holds now, as far as the transfer knows.
+    AreaWriteState state;
     // The text the user is shown, in the active language.
     std::string message;
     // What went wrong, in English, with the system's reason (empty on success).
@@ -79,6 +91,8 @@ public:
 
     // The whole transfer and the final wait. Progress goes from 0 to L + 20480: the bytes the
     // printer took, then the final wait; it reaches the end only when the transfer completed.
+    // A cancel during the final wait ends it too: every byte left, but the printer was not
+    // given its time, so the outcome is Cancelled with the whole area sent.
     FirmwareTransferOutcome run();
     // Any thread: stop (never reported as complete). A chunk's write that waits for the printer
     // ends within a fraction of a second: run() lends the connection a token of its own when
@@ -94,9 +108,15 @@ public:
 private:
     FirmwareTransferOutcome portTransfer();
     FirmwareTransferOutcome networkTransfer();
+    FirmwareTransferOutcome completed();
     FirmwareTransferOutcome fail(FirmwareTransferOutcome::Kind kind, std::string message, const IoResult& r,
                                  std::string what);
     void report(std::uint64_t position);
+    // The state after `sent` bytes of the block left (the first ten are the header).
+    void sentUpTo(std::uint32_t sent);
+    void setState(const AreaWriteState& state);
+    // The final wait in `steps` steps; false when a cancel ended it.
+    bool finalWait(std::uint32_t steps, std::uint64_t from, std::uint32_t every, std::uint64_t offset);
     // The option, else the connection's write deadline for n bytes.
     Ms chunkDeadline(std::size_t bytes) const
     {
@@ -115,6 +135,7 @@ private:
     std::atomic<bool> m_cancel{false};
     CancelToken m_ownToken;
     std::uint32_t m_sent = 0;
+    AreaWriteState m_state;
 };
 
 // Runs a FirmwareTransfer on its own thread and hands the outcome to `done` on that thread
@@ -130,8 +151,11 @@ public:
     void cancel() { m_transfer->cancel(); }
     // Blocks until the thread has ended.
     void join();
+    // The transfer's outcome; read it after join().
+    const FirmwareTransferOutcome& outcome() const { return m_outcome; }
 
 private:
     std::unique_ptr<FirmwareTransfer> m_transfer;
+    FirmwareTransferOutcome m_outcome;
     std::thread m_thread;
 };

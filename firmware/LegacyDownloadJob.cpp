@@ -42,8 +42,17 @@ LegacyDownloadJob::LegacyDownloadJob(PrinterConnection& connection, LegacyAreaSp
                                      LegacyDownloadOptions options)
     : m_conn(connection), m_area(area), m_image(std::move(image)), m_clock(clock),
       m_progress(progress, {(area.end - area.start) / 10, area.end - area.start}), m_options(options),
-      m_position(area.start), m_taken(area.start)
+      m_position(area.start), m_taken(area.start), m_state(AreaWriteState::of(area.start, area.end))
 {
+}
+
+void LegacyDownloadJob::setState(const AreaWriteState& state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    if (m_options.stateChanged)
+        m_options.stateChanged(m_state);
 }
 
 LegacyDownloadJob::~LegacyDownloadJob()
@@ -75,6 +84,9 @@ StepResult LegacyDownloadJob::finish()
     m_conn.close();
     m_phase = Phase::Done;
     m_taken = m_area.end;
+    AreaWriteState s = m_state;
+    s.completed();
+    setState(s);
     m_progress.finish(m_title);
     return StepResult::finished();
 }
@@ -138,18 +150,22 @@ StepResult LegacyDownloadJob::step()
         m_packet = legacyErasePacket(m_area);
         m_packetIsErase = true;
         setTitle("Erasing...");
+        // From the erase packet on, the area is at stake.
+        AreaWriteState erasing = m_state;
+        erasing.erasing();
+        setState(erasing);
         StepResult r = sendCurrent();
         if (r.kind == StepResult::Kind::Failed)
             return r;
         m_phase = Phase::EraseWait;
         m_eraseStep = 0;
-        return StepResult::again(milliseconds(m_area.erasePauseMs));
+        return StepResult::again(erasePause());
     }
     case Phase::EraseWait: {
         ++m_eraseStep;
         setTitle("Erasing..." + std::string(static_cast<std::size_t>(m_eraseStep), '.'));
         if (m_eraseStep < 6)
-            return StepResult::again(milliseconds(m_area.erasePauseMs));
+            return StepResult::again(erasePause());
         if (m_stream) {
             m_phase = Phase::Stream;
             return StepResult::again(milliseconds(0));
@@ -168,6 +184,9 @@ StepResult LegacyDownloadJob::step()
         m_taken = m_position;
         if (m_position >= m_area.end)
             return finish();
+        AreaWriteState written = m_state;
+        written.writtenTo(m_taken);
+        setState(written);
         return StepResult::again(m_options.streamPause);
     }
     case Phase::WaitAnswer: {
@@ -179,10 +198,14 @@ StepResult LegacyDownloadJob::step()
             return failWith(catalogText(Msg::ReadFail), r.context("the printer's answer").message());
         for (LegacyAckParser::Answer a : m_parser.feed(std::span(buffer, r.count()))) {
             if (a == LegacyAckParser::Answer::Ack) {
-                if (!m_packetIsErase)
+                if (!m_packetIsErase) {
                     m_taken = m_position;
-                if (!m_packetIsErase && m_position >= m_area.end)
-                    return finish();
+                    if (m_position >= m_area.end)
+                        return finish();
+                    AreaWriteState written = m_state;
+                    written.writtenTo(m_taken);
+                    setState(written);
+                }
                 return nextPacket();
             }
             if (++m_repeats > m_options.maxRepeats) {

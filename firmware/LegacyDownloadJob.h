@@ -18,6 +18,7 @@
 #include "app/Result.h"
 #include "app/StepJob.h"
 #include "app/WeightedProgress.h"
+#include "firmware/AreaWriteState.h"
 #include "firmware/LegacyPackets.h"
 #include "port/PrinterConnection.h"
 
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +46,12 @@ struct LegacyDownloadOptions {
     Ms streamPause{50};
     // How long one packet's write may take. Unset: the connection's write deadline.
     std::optional<Ms> writeDeadline;
+    // Each of the six pauses while the printer erases. Unset: the area's own (500 or 400 ms),
+    // which a printer that erases faster does not need, nor a test.
+    std::optional<Ms> erasePause;
+    // Told of every change of the area's state (the first just before the erase packet
+    // leaves), on the thread that runs the steps.
+    std::function<void(const AreaWriteState&)> stateChanged;
 };
 
 // Reads the flat image for a legacy area: at most the area's end is read (the size cap).
@@ -75,6 +83,11 @@ public:
     bool completed() const { return m_phase == Phase::Done; }
     // Packets written, repeats included.
     int packetsWritten() const { return m_written; }
+    // What the printer's area holds now, as far as the job knows: erasing from the erase
+    // packet on, then written up to the end of the last packet the printer took (over a
+    // port without answers: the last one written). Read it on the driver's thread, or after
+    // the job ended.
+    const AreaWriteState& state() const { return m_state; }
 
 private:
     enum class Phase { Open, Erase, EraseWait, Stream, WaitAnswer, Done, Failed };
@@ -84,6 +97,11 @@ private:
     StepResult finish();
     StepResult failWith(std::string message, const std::string& detail);
     void setTitle(std::string title);
+    void setState(const AreaWriteState& state);
+    std::chrono::milliseconds erasePause() const
+    {
+        return m_options.erasePause ? *m_options.erasePause : std::chrono::milliseconds(m_area.erasePauseMs);
+    }
 
     PrinterConnection& m_conn;
     LegacyAreaSpec m_area;
@@ -108,4 +126,5 @@ private:
     std::chrono::steady_clock::time_point m_sentAt{};
     LegacyAckParser m_parser;
     std::string m_title;
+    AreaWriteState m_state;
 };

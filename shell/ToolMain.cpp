@@ -11,6 +11,7 @@
 #include "shell/CMenuDlg.h"
 #include "shell/CToolApp.h"
 #ifdef TAVRO_HAVE_FIRMWARE_UI
+#include "firmware/DownloadNote.h"
 #include "firmware/ui/CFwDownload15Dlg.h"
 #include "firmware/ui/CFwUpdateDlg.h"
 #include "port/PrinterConnection.h"
@@ -50,6 +51,13 @@ int runTavroset(QApplication&)
     QtClock clock;
     CErrorLog& log = theErrorLog();
     CPorts ports(prompter, clock, log);
+
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+    // A firmware download that was killed, or that ended early and was not repeated, left a
+    // note next to the profile: say what the printer holds before anything else.
+    const std::filesystem::path noteFolder = paths.profile.parent_path();
+    showDownloadNotices(prompter, noteFolder, systemDefaultIsKorean());
+#endif
 
     ConnectDlgDeps deps{prompter, clock, profile, log, portDiscovery(ports, log, DeviceRoots::fromEnvironment()),
                         portNetworkLink(), LocaleSources::fromEnvironment(), paths.errorLog.string(), {}};
@@ -92,11 +100,13 @@ int runTavroset(QApplication&)
             if (settings.modelFamily == kFamilyTavro15) {
                 FwDownload15DlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, connectWith, {}, {}};
                 d.serviceMode = service;
+                d.noteFolder = noteFolder;
                 CFwDownload15Dlg dlg(d, menu);
                 dlg.exec();
                 return;
             }
             FwUpdateDlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, service, connect, {}, {}};
+            d.noteFolder = noteFolder;
             CFwUpdateDlg dlg(d, menu);
             dlg.exec();
         };

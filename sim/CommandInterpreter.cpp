@@ -101,6 +101,11 @@ size_t CommandInterpreter::feedSome(const uint8_t* data, size_t size)
     while (i < size && !m_pause)
         i += step(data + i, size - i);
     m_line.endRaw();
+    if (m_ignored > 0) {
+        m_sink.event(SimEvent("ignored").num("bytes", m_ignored)
+                         .str("reason", "a firmware area is unfinished: " + m_state.incompleteAreas()));
+        m_ignored = 0;
+    }
     return i;
 }
 
@@ -132,6 +137,13 @@ void CommandInterpreter::take(uint8_t b)
         return;
     std::vector<uint8_t> lead;
     lead.swap(m_lead);
+    if (m_state.firmwareIncomplete() && protocol != kFirmware && protocol != kLegacy) {
+        // Only the downloads are heard: the first byte goes, the rest is read again (it may
+        // begin a download frame).
+        ++m_ignored;
+        refeed(lead, 1);
+        return;
+    }
     if (protocol == kPlain) {
         // No frame begins here: the first byte is text or raw data, and the bytes after it
         // are read again from the start.

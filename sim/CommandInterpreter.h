@@ -16,6 +16,10 @@
 // off, busy while flash is written). Anything else is reported as raw data and skipped; no input
 // can make it fail.
 //
+// While a firmware area is incomplete (PrinterState::incomplete) the printer's program does not
+// run: only the two downloads are decoded; every other byte is dropped unanswered and unprinted,
+// and reported as one "ignored" event per batch fed.
+//
 // Threads: one interpreter belongs to one connection; it is not thread-safe.
 #include "sim/FirmwareBlockDecoder.h"
 #include "sim/InterpreterSink.h"
@@ -87,4 +91,6 @@ private:
     // The decoder whose frame is open, if any.
     ProtocolDecoder* m_active = nullptr;
     bool m_pause = false;
+    // Bytes dropped in this batch because an area is incomplete.
+    int64_t m_ignored = 0;
 };

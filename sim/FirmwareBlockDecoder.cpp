@@ -51,9 +51,30 @@ size_t FirmwareBlockDecoder::feed(const uint8_t* bytes, size_t size)
     return i;
 }
 
+void FirmwareBlockDecoder::markIncomplete(const std::string& detail)
+{
+    if (m_block.area.empty())
+        return;
+    m_state.incomplete[m_block.area] = detail;
+    m_state.incompleteDirty = true;
+    m_sink.stateChanged();
+    emit(SimEvent("firmware-area").str("area", m_block.area).str("state", "unfinished").str("detail", detail));
+}
+
+void FirmwareBlockDecoder::markComplete()
+{
+    if (m_block.area.empty() || !m_state.incomplete.erase(m_block.area))
+        return;
+    m_state.incompleteDirty = true;
+    m_sink.stateChanged();
+    emit(SimEvent("firmware-area").str("area", m_block.area).str("state", "complete"));
+}
+
 void FirmwareBlockDecoder::finish()
 {
     if (inFrame() && m_inData) {
+        markIncomplete(std::to_string(m_block.received) + " of " + std::to_string(m_block.fileSize - 10) +
+                       " data bytes received");
         emit(SimEvent("firmware").num("code", m_block.code).num("fileSize", m_block.fileSize)
                  .num("received", m_block.received).str("verdict", "refused: stream ended inside the block"));
         takeFrame();
@@ -88,6 +109,10 @@ void FirmwareBlockDecoder::header()
     m_block.remaining = m_block.fileSize - 10;
     m_frame.clear();
     m_inData = true;
+    for (auto& a : flashAreas(m_state.family()))
+        if (a.code == m_block.code && a.length == m_block.fileSize)
+            m_block.area = a.name;
+    markIncomplete("erasing");
     if (!m_block.remaining)
         done();
 }
@@ -139,6 +164,10 @@ void FirmwareBlockDecoder::done()
     m_state.flashDirty = true;
     m_sink.stateChanged();
     emit(std::move(e));
+    if (verdict == "ok")
+        markComplete();
+    else
+        markIncomplete(verdict);
     stopReading();
     m_sink.flashWriting(verdict);
 }

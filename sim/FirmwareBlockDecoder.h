@@ -5,6 +5,10 @@
 // family; the verdict goes to the flash record. After the block the printer writes its flash
 // and reads nothing more until it is done (takeStop()).
 //
+// A header that names an area of the family with its FileSize makes the printer erase that
+// area: from then on it is incomplete (PrinterState::incomplete) until a block for it is
+// taken whole with the right checksum.
+//
 // Threads: as the interpreter that owns it.
 #include "sim/FlashDigest.h"
 #include "sim/PrinterState.h"
@@ -27,6 +31,9 @@ private:
     void header();
     void data(const uint8_t* bytes, size_t n);
     void done();
+    // The area is at stake (`detail` says how far the download got), or whole again.
+    void markIncomplete(const std::string& detail);
+    void markComplete();
 
     PrinterState& m_state;
     TextLine& m_line;
@@ -41,5 +48,6 @@ private:
         uint32_t sum = 0;
         uint8_t tail[4] = {};
         FlashDigest digest;
+        std::string area; // the area the header names for this family, when its FileSize fits
     } m_block;
 };

@@ -77,6 +77,11 @@ void LegacyPacketDecoder::head()
         e.str("area", area->name).str("verdict", "ACK");
         emit(std::move(e));
         answer(true);
+        // The printer erases the area now: it is incomplete until the last packet (F1) is in.
+        m_state.incomplete[area->name] = "erasing";
+        m_state.incompleteDirty = true;
+        m_sink.stateChanged();
+        emit(SimEvent("firmware-area").str("area", area->name).str("state", "unfinished").str("detail", "erasing"));
         return;
     }
     const size_t n = (m_frame[2] << 8) | m_frame[3];
@@ -154,6 +159,12 @@ void LegacyPacketDecoder::body()
         emit(SimEvent("legacy-complete").str("area", m_download.area).num("packets", m_download.packets)
                  .num("size", rec.size).num("sum", rec.checksum).str("digest", rec.digest)
                  .str("verdict", rec.verdict));
+        // The last packet ends the download as the tool meant it, also a short one.
+        if (m_state.incomplete.erase(m_download.area)) {
+            m_state.incompleteDirty = true;
+            m_sink.stateChanged();
+            emit(SimEvent("firmware-area").str("area", m_download.area).str("state", "complete"));
+        }
         m_download = Download{};
     }
 }

@@ -45,7 +45,15 @@ PrinterState::PrinterState(int family)
 
 void PrinterState::markAllDirty()
 {
-    settingsDirty = picturesDirty = logoDirty = networkDirty = flashDirty = true;
+    settingsDirty = picturesDirty = logoDirty = networkDirty = flashDirty = incompleteDirty = true;
+}
+
+std::string PrinterState::incompleteAreas() const
+{
+    std::string out;
+    for (auto& [area, detail] : incomplete)
+        out += (out.empty() ? "" : ", ") + area;
+    return out;
 }
 
 bool PrinterState::load(const std::string& dirName, std::vector<std::string>* warnings)
@@ -127,6 +135,17 @@ bool PrinterState::load(const std::string& dirName, std::vector<std::string>* wa
             warn("firmware.txt: bad line '" + line + "'");
     }
 
+    for (auto& line : readLines(dir / "incomplete.txt")) {
+        std::istringstream in(line);
+        std::string area, detail;
+        if (in >> area && std::getline(in >> std::ws, detail))
+            incomplete[area] = detail;
+        else if (!area.empty())
+            incomplete[area] = "-";
+        else
+            warn("incomplete.txt: bad line '" + line + "'");
+    }
+
     for (auto& line : readLines(dir / "nv" / "index.txt")) {
         int k = 0, x = 0, y = 0;
         std::string kind;
@@ -204,6 +223,14 @@ bool PrinterState::save(const std::string& dirName, std::string* error)
         if (!writeAtomic(dir / "firmware.txt", out, error))
             return false;
         flashDirty = false;
+    }
+    if (incompleteDirty) {
+        std::string out;
+        for (auto& [area, detail] : incomplete)
+            out += area + ' ' + (detail.empty() ? "-" : detail) + '\n';
+        if (!writeAtomic(dir / "incomplete.txt", out, error))
+            return false;
+        incompleteDirty = false;
     }
     if (picturesDirty) {
         fs::path nv = dir / "nv";

@@ -8,6 +8,7 @@
 //   logo.txt            "TE TN TF BE BN BJ" in decimal
 //   network.txt         one NetworkRecord line per UDP address, in order
 //   firmware.txt        one line per area written: area, code, size, checksum, digest, verdict
+//   incomplete.txt      "<area> <how far it got>" per area whose download began and did not complete
 //   nv/index.txt        "<k> <X> <Y> <mono|gray>" per picture; nv/<k>.raw and nv/<k>.png
 //   events.jsonl        the event log (written by EventLog, not here)
 #include "sim/NetworkRecord.h"
@@ -46,6 +47,14 @@ public:
     LogoSettings logo;
     std::vector<NetworkRecord> network;
     std::map<std::string, FlashAreaRecord> flash;
+    // Areas whose download began (the printer erased them) and did not complete, with how far
+    // it got. While any is listed the printer's program does not run: it answers no request
+    // and prints nothing, and takes only downloads. A complete download of the area takes it
+    // off the list.
+    std::map<std::string, std::string> incomplete;
+    bool firmwareIncomplete() const { return !incomplete.empty(); }
+    // "program, legacy-font": the areas listed.
+    std::string incompleteAreas() const;
     // Not persisted: the printer leaves user setting mode when it restarts.
     bool userSettingMode = false;
     // Not persisted: an NV definition whose connection ended before its last picture.
@@ -53,7 +62,7 @@ public:
 
     // Which parts changed since the last save (so a save does not rewrite every picture).
     bool settingsDirty = false, picturesDirty = false, logoDirty = false, networkDirty = false,
-         flashDirty = false;
+         flashDirty = false, incompleteDirty = false;
     void markAllDirty();
 
     // Loads what the folder holds; missing files keep the factory values. Lines that do not

@@ -116,6 +116,10 @@ bool SimServer::start(std::string* error)
     if (!m_log.open(m_stateDir + "/events.jsonl", &why))
         return fail(why);
     m_log.setEcho(!m_options.quiet, m_options.json);
+    // A download that was cut off in an earlier run left the printer unable to run.
+    for (auto& [area, detail] : m_state.incomplete)
+        m_log.log("printer", SimEvent("firmware-area").str("area", area).str("state", "unfinished").str("detail", detail)
+                                 .flag("kept", true));
 
     sigset_t mask;
     sigemptyset(&mask);

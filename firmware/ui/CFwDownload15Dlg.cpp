@@ -6,6 +6,7 @@
 #include "app/Profile.h"
 #include "app/Prompter.h"
 #include "firmware/FirmwareChecks.h"
+#include "firmware/PrinterReadyJob.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
 #include "qthost/QtControlName.h"
@@ -23,7 +24,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 
 namespace {
 
@@ -49,6 +52,35 @@ public:
 private:
     std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job
     LegacyDownloadJob m_job;
+};
+
+// The area's state as the job's hook reports it from the worker; the dialog reads it after
+// the job ended or was let go.
+struct CFwDownload15Dlg::StateBox {
+    mutable std::mutex mutex;
+    AreaWriteState state;
+};
+
+// The printer check after the last packet, with its own connection (as above).
+class CFwDownload15Dlg::ReadyWithConnection final : public StepJob {
+public:
+    ReadyWithConnection(std::unique_ptr<PrinterConnection> connection, Clock& clock, PrinterReadyOptions options,
+                        std::shared_ptr<std::atomic<int>> result)
+        : m_connection(std::move(connection)), m_job(*m_connection, clock, options), m_result(std::move(result))
+    {
+    }
+    StepResult step() override
+    {
+        StepResult r = m_job.step();
+        m_result->store(static_cast<int>(m_job.result()));
+        return r;
+    }
+    void cancel() override { m_job.cancel(); }
+
+private:
+    std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job
+    PrinterReadyJob m_job;
+    std::shared_ptr<std::atomic<int>> m_result;
 };
 
 CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
@@ -91,6 +123,8 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
 
     m_progress = named(new QProgressBar, fw15::Progress);
     m_progress->setTextVisible(false);
+    m_status = named(new QLabel, fw15::StatusLine);
+    m_status->setWordWrap(true);
     m_ok = named(new QPushButton(tr8("OK", "확인")), fw15::Ok);
     m_cancel = named(new QPushButton(tr8("CANCEL", "취소")), fw15::Cancel);
     for (QPushButton* b : {m_open, m_ok, m_cancel})
@@ -113,6 +147,7 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
     layout->addLayout(top);
     layout->addLayout(middle);
     layout->addWidget(m_progress);
+    layout->addWidget(m_status);
     layout->addLayout(buttons);
 
     m_driver = new QtStepDriver(this, "legacyStepDriver", m_deps.jobClock);
@@ -141,6 +176,19 @@ CFwDownload15Dlg::~CFwDownload15Dlg()
 bool CFwDownload15Dlg::running() const
 {
     return m_driver->running();
+}
+
+QString CFwDownload15Dlg::statusText() const
+{
+    return m_status->text();
+}
+
+AreaWriteState CFwDownload15Dlg::lastState() const
+{
+    if (!m_state)
+        return {};
+    std::lock_guard lock(m_state->mutex);
+    return m_state->state;
 }
 
 LegacyArea CFwDownload15Dlg::area() const
@@ -203,23 +251,68 @@ void CFwDownload15Dlg::onOk()
         return;
     }
     m_ok->setEnabled(false);
-    auto job = std::make_unique<DownloadWithConnection>(std::move(connection), *areaSpec, std::move(*image), m_deps,
+    m_status->clear();
+    m_place = DownloadPlace{range.areaName, m_path, m_deps.settings.describe()};
+    m_note = std::make_shared<DownloadNoteKeeper>(m_deps.noteFolder, m_place);
+    m_state = std::make_shared<StateBox>();
+    m_state->state = AreaWriteState::of(areaSpec->start, areaSpec->end);
+    FwDownload15DlgDeps jobDeps = m_deps;
+    jobDeps.options.stateChanged = [note = m_note, box = m_state, also = m_deps.options.stateChanged](const AreaWriteState& s) {
+        {
+            std::lock_guard lock(box->mutex);
+            box->state = s;
+        }
+        note->stateChanged(s);
+        if (also)
+            also(s);
+    };
+    auto job = std::make_unique<DownloadWithConnection>(std::move(connection), *areaSpec, std::move(*image), jobDeps,
                                                         *m_sink);
     m_driver->start(std::move(job), [this](const StepResult& r) { finished(r); });
 }
 
 void CFwDownload15Dlg::finished(const StepResult& r)
 {
+    const AreaWriteState state = lastState();
+    if (m_note)
+        m_note->ended(state);
     // The job only finishes once the printer took the whole area; everything else fails.
     if (r.kind == StepResult::Kind::Finished) {
-        m_deps.prompter.message(catalogText(Msg::Completed));
-        accept();
+        std::unique_ptr<PrinterConnection> connection =
+            m_deps.readyTimeout.count() > 0 && m_deps.connect ? m_deps.connect(legacyDownloadSettings(m_deps.settings))
+                                                              : nullptr;
+        if (!connection || !printerCanBeAsked(connection->traits())) {
+            completed();
+            return;
+        }
+        // The same worker asks the printer until it answers; the window paints meanwhile.
+        PrinterReadyOptions options;
+        options.timeout = m_deps.readyTimeout;
+        m_status->setText(QString::fromStdString(printerReadyWaitingText(options.timeout, m_deps.korean)));
+        auto result = std::make_shared<std::atomic<int>>(static_cast<int>(PrinterReady::NotAsked));
+        m_waitingForPrinter = true;
+        m_driver->start(std::make_unique<ReadyWithConnection>(std::move(connection),
+                                                              m_deps.jobClock ? *m_deps.jobClock : SystemClock::instance(),
+                                                              options, result),
+                        [this, result, timeout = options.timeout](const StepResult&) {
+                            m_waitingForPrinter = false;
+                            m_status->setText(QString::fromStdString(
+                                printerReadyText(static_cast<PrinterReady>(result->load()), timeout, m_deps.korean)));
+                            completed();
+                        });
         return;
     }
     m_deps.errorLog.WriteLog("firmware: %s", r.message.c_str());
     m_deps.prompter.message(r.message);
+    m_deps.prompter.message(earlyEndMessage(state, m_place, "", m_deps.korean));
     setWindowTitle(kTitle);
     m_ok->setEnabled(true);
+}
+
+void CFwDownload15Dlg::completed()
+{
+    m_deps.prompter.message(catalogText(Msg::Completed));
+    accept();
 }
 
 void CFwDownload15Dlg::endJob()
@@ -234,6 +327,17 @@ void CFwDownload15Dlg::reject()
         // a 20 ms listen for the answer) returns, and no further step is taken.
         m_driver->cancel();
         endJob();
+        if (m_waitingForPrinter) {
+            // The area is complete; only the wait for the printer's answer was stopped.
+            m_waitingForPrinter = false;
+            m_deps.prompter.message(catalogText(Msg::Completed));
+        } else {
+            const AreaWriteState state = lastState();
+            if (m_note)
+                m_note->ended(state);
+            m_deps.prompter.message(
+                earlyEndMessage(state, m_place, m_deps.korean ? "취소되었습니다." : "Cancelled.", m_deps.korean));
+        }
     }
     QDialog::reject();
 }

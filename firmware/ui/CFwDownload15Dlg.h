@@ -6,12 +6,18 @@
 //
 // Threads: GUI thread only; the job's steps and its waits run on the driver's worker thread,
 // which alone drives the connection until the job has ended. EXIT cancels the job and closes
-// the window once the step in progress has returned (the window paints meanwhile).
+// the window once the step in progress has returned (the window paints meanwhile), after
+// saying what the printer's area holds now and what to do (earlyEndMessage), as every early
+// end does. After the last packet a status line tells whether the printer answers again
+// (the same worker asks it), then "COMPLETED".
 #include "app/ConnectionRules.h"
+#include "firmware/DownloadNote.h"
 #include "firmware/LegacyDownloadJob.h"
 
 #include <QDialog>
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +27,7 @@ class Clock;
 class Profile;
 class Prompter;
 class QButtonGroup;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -47,6 +54,11 @@ struct FwDownload15DlgDeps {
     Clock* jobClock = nullptr;
     // Service mode (Ctrl held while the dialog opened): only then is "&3.Boot" offered.
     bool serviceMode = false;
+    // Where the note of a download in progress is kept (the profile's folder); empty: none.
+    std::filesystem::path noteFolder;
+    // After the last packet: how long the status line waits for the printer to answer again
+    // before "COMPLETED" (0: no wait).
+    std::chrono::milliseconds readyTimeout{60000};
 };
 
 class CFwDownload15Dlg final : public QDialog {
@@ -65,10 +77,13 @@ public:
 
     bool running() const;
     LegacyArea area() const;
+    QString statusText() const;
 
 private:
     void finished(const StepResult& r);
+    void completed();
     void endJob();
+    AreaWriteState lastState() const;
 
     FwDownload15DlgDeps m_deps;
     std::string m_path, m_fileName;
@@ -80,8 +95,15 @@ private:
     QPushButton* m_ok;     // 1
     QPushButton* m_cancel; // 2
     QProgressBar* m_progress; // 1006
+    QLabel* m_status;
     QtStepDriver* m_driver;
+    bool m_waitingForPrinter = false;
+    DownloadPlace m_place;
+    std::shared_ptr<DownloadNoteKeeper> m_note;
+    struct StateBox;
+    std::shared_ptr<StateBox> m_state;
 
     class DownloadWithConnection;
+    class ReadyWithConnection;
     std::unique_ptr<QtProgressSink> m_sink;
 };

@@ -7,10 +7,12 @@
 #include "app/Prompter.h"
 #include "firmware/FirmwareChecks.h"
 #include "firmware/FirmwareImage.h"
+#include "firmware/PrinterReadyJob.h"
 #include "firmware/TransferBlock.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
 #include "qthost/QtControlName.h"
+#include "qthost/QtStepDriver.h"
 
 #include <QButtonGroup>
 #include <QFileDialog>
@@ -51,6 +53,30 @@ std::optional<FirmwareImage> loadImage(const std::string& path)
         return std::nullopt;
     return std::move(*image);
 }
+
+// The printer check after a complete download, with the connection it asks over (let go on
+// the driver's worker, the connection after the job).
+class ReadyWithConnection final : public StepJob {
+public:
+    ReadyWithConnection(std::unique_ptr<PrinterConnection> connection, PrinterReadyOptions options,
+                        std::shared_ptr<std::atomic<int>> result)
+        : m_connection(std::move(connection)), m_job(*m_connection, SystemClock::instance(), options),
+          m_result(std::move(result))
+    {
+    }
+    StepResult step() override
+    {
+        StepResult r = m_job.step();
+        m_result->store(static_cast<int>(m_job.result()));
+        return r;
+    }
+    void cancel() override { m_job.cancel(); }
+
+private:
+    std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job
+    PrinterReadyJob m_job;
+    std::shared_ptr<std::atomic<int>> m_result;
+};
 
 } // namespace
 
@@ -127,6 +153,9 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
 
     m_progress = named(new QProgressBar, fwupdate::Progress);
     m_progress->setTextVisible(false);
+    m_status = named(new QLabel, fwupdate::StatusLine);
+    m_status->setWordWrap(true);
+    m_readyDriver = new QtStepDriver(this, "fwReadyDriver");
     // Access keys: Alt+F, Alt+U, Alt+E. The Korean caption keeps its text; its key is Alt+U.
     m_update = named(new QPushButton(tr8("&UPDATE", "다운로드")), fwupdate::Update);
     if (ko)
@@ -152,6 +181,7 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     layout->addLayout(top);
     layout->addLayout(middle);
     layout->addWidget(m_progress);
+    layout->addWidget(m_status);
     layout->addLayout(buttons);
 
     connect(m_fileOpen, &QPushButton::clicked, this, &CFwUpdateDlg::onFileOpen);
@@ -195,7 +225,18 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
 
 CFwUpdateDlg::~CFwUpdateDlg()
 {
-    stopWorker();
+    // A download stopped here was not reported: its note stays for the next start.
+    (void)stopWorker();
+}
+
+QString CFwUpdateDlg::statusText() const
+{
+    return m_status->text();
+}
+
+bool CFwUpdateDlg::readyWaitRunning() const
+{
+    return m_readyDriver->running();
 }
 
 void CFwUpdateDlg::message(const std::string& text, const char* caption)
@@ -359,8 +400,18 @@ void CFwUpdateDlg::onUpdate()
         return;
     }
     m_sink = std::make_unique<Sink>(this);
+    m_status->clear();
+    m_place = DownloadPlace{areaRange.areaName, m_path, m_deps.settings.describe()};
+    m_note = std::make_unique<DownloadNoteKeeper>(m_deps.noteFolder, m_place);
+    FirmwareTransferOptions options = m_deps.transferOptions;
+    options.imageOffset = firmwareAreaSpec(chosen, m_deps.settings.modelFamily).offset;
+    options.stateChanged = [note = m_note.get(), also = options.stateChanged](const AreaWriteState& s) {
+        note->stateChanged(s);
+        if (also)
+            also(s);
+    };
     auto transfer = std::make_unique<FirmwareTransfer>(*m_connection, std::move(block), m_deps.clock, *m_sink,
-                                                       m_deps.transferOptions);
+                                                       std::move(options));
     QPointer<CFwUpdateDlg> self(this);
     m_worker = std::make_unique<FirmwareTransferWorker>(std::move(transfer), [self](const FirmwareTransferOutcome& o) {
         QMetaObject::invokeMethod(
@@ -381,8 +432,10 @@ void CFwUpdateDlg::onProgress(std::uint64_t position, std::uint64_t range)
 
 void CFwUpdateDlg::onTransferEnded(FirmwareTransferOutcome outcome)
 {
-    if (m_worker)
-        m_worker->join();
+    // EXIT stopped the transfer and reported it already.
+    if (!m_worker)
+        return;
+    m_worker->join();
     m_worker.reset();
     m_connection.reset();
     m_outcome = outcome;
@@ -390,14 +443,19 @@ void CFwUpdateDlg::onTransferEnded(FirmwareTransferOutcome outcome)
     if (!outcome.completed() && !outcome.detail.empty())
         m_deps.errorLog.WriteLog("firmware: %s", (outcome.detail).c_str());
     m_areaBox->setEnabled(true);
+    if (m_note)
+        m_note->ended(outcome.state);
     if (outcome.completed()) {
         // The title says 100 % while the user reads that it is done, whichever progress
-        // report was shown last.
+        // report was shown last; the status line follows "Update Complete.": its wait runs
+        // while the box is open.
         const std::uint64_t range = std::uint64_t(outcome.total) + kFinalWaitUnits;
         setWindowTitle(QString::fromStdString(firmwareProgressTitle(kTitle, range, range)));
+        startReadyWait();
         m_deps.prompter.show(outcome.message, PromptButtons::Ok, PromptIcon::Information, kAppDisplayName);
     } else {
         message(outcome.message);
+        message(earlyEndMessage(outcome.state, m_place, "", m_deps.korean));
     }
     m_progress->setValue(0);
     // After a failure both buttons come back too, so that the user can try again without
@@ -406,14 +464,40 @@ void CFwUpdateDlg::onTransferEnded(FirmwareTransferOutcome outcome)
     m_fileOpen->setEnabled(true);
 }
 
-void CFwUpdateDlg::stopWorker()
+std::optional<FirmwareTransferOutcome> CFwUpdateDlg::stopWorker()
 {
+    if (m_readyDriver->running()) {
+        m_readyDriver->cancel();
+        m_readyDriver->stop();
+    }
     if (!m_worker)
-        return;
+        return std::nullopt;
     m_worker->cancel();
     m_worker->join();
+    FirmwareTransferOutcome outcome = m_worker->outcome();
     m_worker.reset();
     m_connection.reset();
+    return outcome;
+}
+
+void CFwUpdateDlg::startReadyWait()
+{
+    if (m_deps.readyTimeout.count() <= 0 || !m_deps.connect)
+        return;
+    std::unique_ptr<PrinterConnection> connection = m_deps.connect();
+    if (!connection || !printerCanBeAsked(connection->traits()))
+        return;
+    PrinterReadyOptions options;
+    options.timeout = m_deps.readyTimeout;
+    m_status->setText(QString::fromStdString(printerReadyWaitingText(options.timeout, m_deps.korean)));
+    auto result = std::make_shared<std::atomic<int>>(static_cast<int>(PrinterReady::NotAsked));
+    QPointer<CFwUpdateDlg> self(this);
+    m_readyDriver->start(std::make_unique<ReadyWithConnection>(std::move(connection), options, result),
+                         [self, result, timeout = options.timeout](const StepResult&) {
+                             if (self)
+                                 self->m_status->setText(QString::fromStdString(printerReadyText(
+                                     static_cast<PrinterReady>(result->load()), timeout, self->m_deps.korean)));
+                         });
 }
 
 void CFwUpdateDlg::onExit()
@@ -427,7 +511,13 @@ void CFwUpdateDlg::reject()
         // Stopping half-way leaves the area unusable: say so before the dialog goes.
         if (!m_deps.prompter.ask("The download is not finished. Stop it and close?"))
             return;
-        stopWorker();
+    }
+    if (std::optional<FirmwareTransferOutcome> out = stopWorker()) {
+        if (m_note)
+            m_note->ended(out->state);
+        m_outcome = *out;
+        // What the printer holds now and what to do, before the window goes.
+        message(out->completed() ? out->message : earlyEndMessage(out->state, m_place, out->message, m_deps.korean));
     }
     QDialog::reject();
 }

@@ -6,14 +6,21 @@
 //
 // Threads: the GUI thread owns the dialog. The transfer runs on a FirmwareTransferWorker;
 // its progress and its outcome come back as queued calls, so no widget is touched off the
-// GUI thread. Closing the dialog cancels a running transfer and joins the worker.
+// GUI thread. Closing the dialog cancels a running transfer and joins the worker. A download
+// that ends early always says what the printer's area holds now and what to do
+// (earlyEndMessage), also when EXIT stopped it; after a complete one a status line tells
+// whether the printer answers again (asked on a worker of its own; EXIT stops the wait).
 #include "app/ConnectionRules.h"
+#include "firmware/DownloadNote.h"
 #include "firmware/FirmwareArea.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 
 #include <QDialog>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +37,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QtStepDriver;
 
 struct FwUpdateDlgDeps {
     Prompter& prompter;
@@ -47,6 +55,11 @@ struct FwUpdateDlgDeps {
     // The open-file dialog: the chosen path, or empty on cancel. Default: QFileDialog.
     std::function<std::string(QWidget* parent, const std::string& filter)> chooseFile;
     FirmwareTransferOptions transferOptions;
+    // Where the note of a download in progress is kept (the profile's folder); empty: none.
+    std::filesystem::path noteFolder;
+    // After "Update Complete.": how long the status line waits for the printer to answer
+    // again (0: no wait).
+    std::chrono::milliseconds readyTimeout{60000};
 };
 
 class CFwUpdateDlg final : public QDialog {
@@ -71,6 +84,9 @@ public:
     FirmwareArea area() const;
     // The last transfer's outcome (empty message before the first).
     const FirmwareTransferOutcome& lastOutcome() const { return m_outcome; }
+    // The status line under the bar, and whether its wait for the printer still runs.
+    QString statusText() const;
+    bool readyWaitRunning() const;
 
 private:
     void setPath(const std::string& path);
@@ -84,7 +100,9 @@ private:
     void applyBootRule(bool bootAllowed);
     void onProgress(std::uint64_t position, std::uint64_t range);
     void onTransferEnded(FirmwareTransferOutcome outcome);
-    void stopWorker();
+    // Cancels and joins a running transfer: its outcome, or nothing when none ran.
+    std::optional<FirmwareTransferOutcome> stopWorker();
+    void startReadyWait();
     void message(const std::string& text, const char* caption = nullptr);
 
     FwUpdateDlgDeps m_deps;
@@ -104,10 +122,14 @@ private:
     QProgressBar* m_progress;  // 1023
     QPushButton* m_update;     // 1017
     QPushButton* m_exit;       // 1069
+    QLabel* m_status;
+    QtStepDriver* m_readyDriver;
 
     std::unique_ptr<PrinterConnection> m_connection;
     std::unique_ptr<FirmwareTransferWorker> m_worker;
     class Sink;
     std::unique_ptr<Sink> m_sink;
     FirmwareTransferOutcome m_outcome;
+    DownloadPlace m_place;
+    std::unique_ptr<DownloadNoteKeeper> m_note;
 };

@@ -17,6 +17,8 @@ enum Control : int {
     BytesLabel = 1092,
     DeviceBox = 1049,
     Summary = 1008,
+    // Our own: the line under the bar that says whether the printer answers again.
+    StatusLine = 1100,
     // The area radio buttons, in the order of the dialog's areas.
     AreaProgram = 1030,
     AreaExtFont = 1045,
@@ -37,6 +39,8 @@ enum Control : int {
     AreaBox = 1013,
     Summary = 1019,
     Progress = 1006,
+    // Our own: the line under the bar that says whether the printer answers again.
+    StatusLine = 1100,
     // The area radio buttons, in the order of the dialog's areas.
     AreaProgram = 1003,
     AreaExtFont = 1004,

@@ -11,6 +11,7 @@
 #include "app/Event.h"
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
+#include "firmware/DownloadNote.h"
 #include "firmware/TransferBlock.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "shell/ShellControls.h"
@@ -29,6 +30,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -66,6 +68,8 @@ protected:
                                  return nextFile;
                              },
                              {}};
+        deps.readyTimeout = readyTimeout;
+        deps.noteFolder = noteFolder;
         return std::make_unique<CFwUpdateDlg>(deps);
     }
     bool waitForEnd(CFwUpdateDlg& dlg)
@@ -85,6 +89,8 @@ protected:
     std::vector<std::uint8_t> stream; // written by the worker, read after it ended
     std::string nextFile;
     std::vector<std::string> filters;
+    std::chrono::milliseconds readyTimeout{0}; // no printer check after "Update Complete."
+    std::filesystem::path noteFolder;
 };
 
 QRadioButton* radio(QWidget* dlg, int id) { return ctl<QRadioButton>(dlg, id); }
@@ -215,7 +221,12 @@ TEST_F(FwUpdateDlgTest, QuestionAnsweredNoSendsNothingAndFailureIsNeverCompletio
     radio(dlg.get(), fwupdate::AreaProgram)->setChecked(true);
     dlg->onUpdate();
     ASSERT_TRUE(waitForEnd(*dlg));
-    EXPECT_EQ(prompter.texts().back(), "LPT Write Error[5]");
+    // The failure's own box, then what the area holds now and what to do.
+    ASSERT_GE(prompter.texts().size(), 2u);
+    EXPECT_EQ(prompter.texts()[prompter.texts().size() - 2], "LPT Write Error[5]");
+    EXPECT_NE(prompter.texts().back().find("The Program Area is incomplete: it was written up to 0x501FF6"),
+              std::string::npos)
+        << prompter.texts().back();
     EXPECT_FALSE(dlg->lastOutcome().completed());
     EXPECT_EQ(ctl<QLineEdit>(dlg.get(), fwupdate::FileSize)->text(), "8192");
     EXPECT_TRUE(ctl<QPushButton>(dlg.get(), fwupdate::Update)->isEnabled());
@@ -385,6 +396,48 @@ TEST_F(FwUpdateDlgTest, ChecksumAndFileSizeFollowTheChosenAreaAndANoKeepsUpdateR
     EXPECT_EQ(connections, 0);
 }
 
+TEST_F(FwUpdateDlgTest, ExitDuringTheTransferSaysWhatTheAreaHoldsAndAWholeOneAsksThePrinter)
+{
+    // The tenth chunk is held as a write to a printer that stopped reading is, until EXIT.
+    auto blocked = std::make_shared<Event>();
+    noteFolder = work.path();
+    auto dlg = make();
+    nextFile = (work / "good.T25").string();
+    dlg->onFileOpen();
+    onWrite = [blocked](std::span<const std::uint8_t> b, int n) {
+        if (n == 10) {
+            blocked->set();
+            std::this_thread::sleep_for(100ms);
+            return IoResult::cancelled(0, "cancelled");
+        }
+        return IoResult::done(b.size());
+    };
+    dlg->onUpdate();
+    ASSERT_TRUE(QtClock::waitUntil([&] { return blocked->isSet(); }, 10s));
+    prompter.scriptAnswers({PromptAnswer::Yes});
+    dlg->reject();
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
+    ASSERT_FALSE(prompter.texts().empty());
+    const std::string said = prompter.texts().back();
+    EXPECT_EQ(said.rfind("Cancelled.\nThe Program Area is incomplete: it was written up to 0x504FF6", 0), 0u) << said;
+    EXPECT_NE(said.find("download the Program Area again with the same file (" + (work / "good.T25").string()), std::string::npos);
+    // The printer stays flagged for the next start.
+    EXPECT_EQ(downloadNoticesIn(work.path(), false).size(), 1u);
+
+    // A whole download removes the note; the status line then says the printer answers.
+    onWrite = [](std::span<const std::uint8_t> b, int) { return IoResult::done(b.size()); };
+    readyTimeout = 1s;
+    auto whole = make();
+    whole->onUpdate();
+    ASSERT_TRUE(waitForEnd(*whole));
+    EXPECT_EQ(prompter.texts().back(), "Update Complete.\nPlease wait beep the buzzer.");
+    ASSERT_TRUE(QtClock::waitUntil([&] { return !whole->readyWaitRunning(); }, 10s));
+    // The fake printer never answers the check: the line says so, after the time.
+    EXPECT_EQ(whole->statusText().toStdString().rfind("The printer did not answer within 1 s.", 0), 0u)
+        << whole->statusText().toStdString();
+    EXPECT_TRUE(downloadNoticesIn(work.path(), false).empty());
+}
+
 // A TAVRO15 download dialog's surroundings with a 2 MiB image chosen in its profile.
 class FwDownload15DlgRun : public ::testing::Test {
 protected:
@@ -426,6 +479,7 @@ TEST_F(FwDownload15DlgRun, PacketDownloadRunsOnTheWorkerToCompleted)
                              },
                              {}, options};
     deps.jobClock = &clock;
+    deps.readyTimeout = 0ms; // only the download's packets are counted here
     {
         CFwDownload15Dlg plain(deps);
         EXPECT_FALSE(ctl<QRadioButton>(&plain, fw15::AreaBoot)->isEnabled()) << "Boot only in service mode";
@@ -550,6 +604,13 @@ TEST_F(FwDownload15DlgRun, ExitOrClosingDuringABlockedPacketEndsTheDownloadWitho
         EXPECT_EQ(written->load(), 4) << "no packet after the blocked one";
         for (const auto& text : prompter.texts())
             EXPECT_NE(text, "COMPLETED");
+        if (!closeWindow) {
+            // EXIT says what the area holds now: the erase began, three packets were taken.
+            ASSERT_FALSE(prompter.texts().empty());
+            EXPECT_NE(prompter.texts().back().find("The Program area is incomplete: it was written up to 0x1D0400"),
+                      std::string::npos)
+                << prompter.texts().back();
+        }
     }
 }
 

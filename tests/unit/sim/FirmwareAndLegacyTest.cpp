@@ -1,6 +1,7 @@
 // The firmware transfer block (header, FileSize, checksum, data) per area and model family, and
 // the legacy download packets with DLE ACK / DLE NAK.
 #include "SimTestSupport.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -208,3 +209,63 @@ TEST(SimLegacyDownload, BadPacketsAreNakedAndTheNakFaultHitsEveryKthFirstTry)
 }
 
 } // namespace
+
+TEST(SimFirmwareBlock, AnInterruptedAreaSilencesThePrinterUntilItIsDownloadedWhole)
+{
+    // GS ( E Function 6 for setting 1, GS I 1, and a line of text.
+    const std::vector<uint8_t> requests{0x1D, 0x28, 0x45, 0x02, 0x00, 0x06, 0x01, 0x1D, 0x49, 0x01, 'H', 'i', '\n'};
+    const auto whole = block(0x44, 0x18000, 0x3C);
+    Printer p(1);
+    p.send(std::vector<uint8_t>(whole.begin(), whole.begin() + 0x8000));
+    p.interp.finish(); // the connection ended half-way
+    ASSERT_EQ(p.state.incomplete.count("download"), 1u);
+    EXPECT_NE(p.state.incomplete["download"].find("of 98294 data bytes"), std::string::npos) << p.state.incomplete["download"];
+    ASSERT_FALSE(p.sink.named("firmware-area").empty());
+    EXPECT_EQ(p.sink.named("firmware-area").front().field("state"), "\"unfinished\"");
+
+    // The next connection: nothing is answered or printed, and the state survives a restart.
+    TempDir dir;
+    p.state.markAllDirty();
+    std::string why;
+    ASSERT_TRUE(p.state.save(dir.path().string(), &why)) << why;
+    PrinterState restarted(1);
+    ASSERT_TRUE(restarted.load(dir.path().string(), nullptr));
+    ASSERT_TRUE(restarted.firmwareIncomplete());
+    RecordingSink sink;
+    CommandInterpreter next(restarted, sink);
+    next.feed(requests);
+    EXPECT_TRUE(sink.replies.empty());
+    EXPECT_TRUE(sink.named("user-setting").empty());
+    ASSERT_FALSE(sink.named("ignored").empty());
+    EXPECT_NE(sink.named("ignored").front().field("reason").find("download"), std::string::npos);
+
+    // The whole area brings it back.
+    next.feed(whole);
+    EXPECT_FALSE(restarted.firmwareIncomplete());
+    EXPECT_EQ(sink.named("firmware-area").back().field("state"), "\"complete\"");
+    next.feed(requests);
+    EXPECT_FALSE(sink.replies.empty()) << "answers again";
+    EXPECT_FALSE(sink.named("user-setting").empty());
+}
+
+TEST(SimLegacyPackets, AnErasedAreaStaysIncompleteUntilItsLastPacket)
+{
+    Printer p(2);
+    p.send({0x40, 0xF2, 0x22, 0x23, 0, 0, 0, 0, 0, 0}); // erase Boot
+    ASSERT_EQ(p.state.incomplete.count("legacy-boot"), 1u);
+    p.sink.replies.clear();
+    p.send({0x1D, 0x49, 0x01});
+    EXPECT_TRUE(p.sink.replies.empty());
+    for (uint32_t at = 0x1F0000; at < 0x200000; at += 512) {
+        std::vector<uint8_t> packet{0x40, uint8_t(at + 512 >= 0x200000 ? 0xF1 : 0xF0), 0x02, 0x00,
+                                    uint8_t(at >> 24), uint8_t(at >> 16), uint8_t(at >> 8), uint8_t(at)};
+        packet.insert(packet.end(), 512, 0x01);
+        packet.push_back(0x02); // 512 * 1 = 0x0200
+        packet.push_back(0x00);
+        p.send(packet);
+    }
+    EXPECT_FALSE(p.state.firmwareIncomplete());
+    p.sink.replies.clear();
+    p.send({0x1D, 0x49, 0x01});
+    EXPECT_FALSE(p.sink.replies.empty());
+}
