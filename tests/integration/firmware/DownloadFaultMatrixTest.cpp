@@ -66,6 +66,10 @@ struct Expect {
 
 Expect expectFor(const Cell& c)
 {
+    // A reset can come after the kernel acknowledged bytes the printer then threw away: the
+    // tool may say the block left whole, and then its printer check finds the printer silent.
+    if (c.moment != Moment::FinalWait && c.path == Path::ProgramOverTcp && c.fault == Fault::HangUp)
+        return {Told::Either, true};
     if (c.moment != Moment::FinalWait)
         return {Told::No, true};
     if (c.path == Path::ProgramOverTcp) {
@@ -166,7 +170,7 @@ protected:
     std::string download(const std::string& more = "", const std::string& own = "") const
     {
         return connection() + more + " firmware download " + (tcp ? "fw.T25" : "fw.bin") +
-               " --area program --ready-timeout 10" + (tcp ? "" : " --erase-pause 20") +
+               " --area program --ready-timeout 5" + (tcp ? "" : " --erase-pause 20") +
                (own.empty() && tcp ? " --flash-wait 100" : own);
     }
     CliRun tavroctl(const std::string& args) { return runTavroctl(dir.path(), "", args); }
@@ -219,7 +223,10 @@ TEST_P(DownloadFaultMatrix, NeverCompleteUnlessTheAreaIsWholeAndASecondDownloadB
     const bool told = first.out.find(done) != std::string::npos;
     if (expect.told != Told::Either)
         EXPECT_EQ(told, expect.told == Told::Yes);
-    if (told) {
+    if (told && expect.printerSilent) {
+        EXPECT_NE(first.status, 0);
+        EXPECT_NE(first.err.find("The printer did not answer within 5 s."), std::string::npos);
+    } else if (told) {
         EXPECT_EQ(first.status, 0);
     } else if (cell.fault == Fault::Kill) {
         // Nothing could be said: the note says it at the next start.

@@ -167,8 +167,9 @@ TEST(AreaWriteState, TheLegacyJobTracksTheErasePacketAndEachAcknowledgedPacket)
         EXPECT_EQ(job.state().reached, c.reached);
         EXPECT_GT(changes, 0);
         // The erase pauses follow the option, not the area's 500 ms.
-        EXPECT_GE(std::count(clock.sleeps().begin(), clock.sleeps().end(), 10ms), 6);
-        EXPECT_EQ(std::count(clock.sleeps().begin(), clock.sleeps().end(), 500ms), 0);
+        const auto sleeps = clock.sleeps();
+        EXPECT_GE(std::count(sleeps.begin(), sleeps.end(), 10ms), 6);
+        EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 500ms), 0);
     }
 }
 
