@@ -30,6 +30,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -147,8 +149,15 @@ int refusalsIn(const std::string& stateDir)
 {
     std::ifstream in(stateDir + "/events.jsonl");
     int n = 0;
-    for (std::string line; std::getline(in, line);)
-        n += line.find("\"refused") != std::string::npos || line.find("\"error\"") != std::string::npos;
+    for (std::string line; std::getline(in, line);) {
+        const auto event = nlohmann::json::parse(line, nullptr, false);
+        if (event.is_discarded() || !event.is_object())
+            continue;
+        bool refused = event.contains("error");
+        for (const auto& value : event)
+            refused |= value.is_string() && value.get_ref<const std::string&>().rfind("refused", 0) == 0;
+        n += refused;
+    }
     return n;
 }
 

@@ -1,6 +1,6 @@
 #include "cli/CliProgress.h"
 
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 
 #include <cstdio>
 #include <ostream>
@@ -65,8 +65,7 @@ void CliProgress::finish()
 
 std::string CliProgress::jsonLine(const ProgressReport& p)
 {
-    return "{\"progress\":{\"done\":" + std::to_string(p.done) + ",\"total\":" + std::to_string(p.total) +
-           ",\"text\":" + jsonQuote(p.text) + "}}";
+    return toJsonLine({{"progress", {{"done", p.done}, {"total", p.total}, {"text", p.text}}}});
 }
 
 std::string CliProgress::barLine(const ProgressReport& p, milliseconds elapsed, std::uint64_t doneAtStart)

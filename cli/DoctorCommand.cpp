@@ -3,7 +3,7 @@
 #include "cli/CliCommand.h"
 
 #include "app/AppPaths.h"
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 #include "port/PortDoctor.h"
 
 #include <filesystem>
@@ -37,11 +37,10 @@ std::vector<DoctorFinding> fileFindings(const CliOptions& options)
     return out;
 }
 
-std::string findingJson(const DoctorFinding& f)
+OrderedJson findingJson(const DoctorFinding& f)
 {
-    return "{\"severity\":" + jsonQuote(severityName(f.severity)) + ",\"subject\":" + jsonQuote(f.subject) +
-           ",\"check\":" + jsonQuote(f.check) + ",\"message\":" + jsonQuote(f.message) +
-           ",\"fix\":" + jsonQuote(f.fix) + "}";
+    return {{"severity", severityName(f.severity)}, {"subject", f.subject}, {"check", f.check},
+            {"message", f.message}, {"fix", f.fix}};
 }
 
 int runDoctor(const CliOptions& options, const DoctorArgs& args)
@@ -64,11 +63,11 @@ int runDoctor(const CliOptions& options, const DoctorArgs& args)
 
     std::ostringstream out;
     if (options.json) {
-        out << "{\"user\":" << jsonQuote(report.user) << ",\"blocking\":" << (report.blocking() ? "true" : "false")
-            << ",\"findings\":[";
-        for (size_t i = 0; i < report.findings.size(); ++i)
-            out << (i ? "," : "") << findingJson(report.findings[i]);
-        out << "]}\n";
+        OrderedJson findings = OrderedJson::array();
+        for (const auto& f : report.findings)
+            findings.push_back(findingJson(f));
+        out << toJsonLine({{"user", report.user}, {"blocking", report.blocking()}, {"findings", std::move(findings)}})
+            << "\n";
     } else {
         out << "Checks for user " << report.user << ":\n";
         for (const auto& f : report.findings) {

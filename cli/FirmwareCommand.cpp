@@ -4,7 +4,7 @@
 // packet download of that model. The exit status is 0 only when the printer took the whole area.
 #include "cli/CliCommand.h"
 #include "cli/CliSession.h"
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 
 #include "app/ConnectionRules.h"
 #include "app/MessageCatalog.h"
@@ -126,8 +126,7 @@ int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
     const std::string fileDigest = *fileDigestResult;
     if (!options.json)
         std::cout << "sha256 " << fileDigest << "\n";
-    std::string rows;
-    bool first = true;
+    OrderedJson rows = OrderedJson::array();
     for (LegacyArea a : {LegacyArea::Program, LegacyArea::Boot, LegacyArea::Font}) {
         const auto areaSpec = *legacyAreaSpec(a);
         auto bytes = loadLegacyImage(args.image, areaSpec);
@@ -140,22 +139,20 @@ int legacyInfo(const CliOptions& options, const FirmwareArgs& args)
         const bool shortFile = bytes->size() < areaSpec.end;
         const std::string digest = rangeDigest(*bytes, imageRangeOf(areaSpec, false));
         if (options.json) {
-            rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(legacyAreaName(a)) +
-                    ",\"offset\":" + std::to_string(areaSpec.start) + ",\"length\":" + std::to_string(length) +
-                    ",\"packets\":" + std::to_string((length + 511) / 512) + ",\"sum\":" +
-                    jsonQuote(checksumText(static_cast<std::uint16_t>(sum))) + ",\"sha256\":" + jsonQuote(digest) +
-                    ",\"covered\":" + (shortFile ? "false" : "true") + "}";
+            rows.push_back(OrderedJson{{"area", legacyAreaName(a)}, {"offset", areaSpec.start}, {"length", length},
+                                       {"packets", (length + 511) / 512},
+                                       {"sum", checksumText(static_cast<std::uint16_t>(sum))}, {"sha256", digest},
+                                       {"covered", !shortFile}});
         } else {
             std::cout << "  " << legacyAreaName(a) << ": offset " << hexOffset(areaSpec.start) << ", length " << length
                       << ", " << (length + 511) / 512 << " packets, data sum " << checksumText(static_cast<std::uint16_t>(sum))
                       << (shortFile ? " (the file ends inside the area: refused for download)" : "") << "\n"
                       << "    sha256 " << digest << "\n";
         }
-        first = false;
     }
     if (options.json)
-        std::cout << "{\"family\":2,\"protocol\":\"packets\",\"sha256\":" << jsonQuote(fileDigest)
-                  << ",\"areas\":[" << rows << "]}\n";
+        std::cout << toJsonLine({{"family", 2}, {"protocol", "packets"}, {"sha256", fileDigest}, {"areas", rows}})
+                  << "\n";
     return 0;
 }
 
@@ -177,31 +174,29 @@ int runInfo(const CliOptions& options, const FirmwareArgs& args)
     std::uint64_t size = 0;
     auto image = FirmwareImage::load(args.image, &fault, &size);
 
-    std::string rows;
+    OrderedJson rows = OrderedJson::array();
     if (image) {
-        bool first = true;
         for (FirmwareArea a : kFirmwareAreas) {
             const auto areaSpec = firmwareAreaSpec(a, family);
             auto block = buildTransferBlock(*image, a, family);
             const std::string sum = checksumText(transferBlockChecksum(block));
             const ImageRange range = imageRangeOf(a, family, false);
             if (options.json) {
-                rows += std::string(first ? "" : ",") + "{\"area\":" + jsonQuote(firmwareAreaName(a)) +
-                        ",\"offset\":" + std::to_string(areaSpec.offset) + ",\"length\":" + std::to_string(areaSpec.length) +
-                        ",\"checksum\":" + jsonQuote(sum) + ",\"sha256\":" + jsonQuote(rangeDigest(image->bytes(), range)) +
-                        ",\"blank\":" + (blankFill(image->bytes(), range) ? "true" : "false") + "}";
+                rows.push_back(OrderedJson{{"area", firmwareAreaName(a)}, {"offset", areaSpec.offset},
+                                           {"length", areaSpec.length}, {"checksum", sum},
+                                           {"sha256", rangeDigest(image->bytes(), range)},
+                                           {"blank", blankFill(image->bytes(), range).has_value()}});
             }
-            first = false;
         }
     }
     if (options.json) {
-        std::cout << "{\"file\":" << jsonQuote(args.image) << ",\"size\":" << size << ",\"sha256\":" << jsonQuote(*fileDigest)
-                  << ",\"signature\":" << (trailer->signature ? "true" : "false")
-                  << ",\"bootPermission\":" << int(trailer->bootPermission) << ",\"family\":" << familyNumber(family)
-                  << ",\"valid\":" << (image ? "true" : "false");
+        OrderedJson info = {{"file", args.image}, {"size", size}, {"sha256", *fileDigest},
+                            {"signature", trailer->signature}, {"bootPermission", int(trailer->bootPermission)},
+                            {"family", familyNumber(family)}, {"valid", bool(image)}};
         if (!image)
-            std::cout << ",\"error\":" << jsonQuote(image.message());
-        std::cout << ",\"areas\":[" << rows << "]}\n";
+            info["error"] = image.message();
+        info["areas"] = std::move(rows);
+        std::cout << toJsonLine(info) << "\n";
     } else {
         std::cout << args.image << ": " << size << " bytes, signature " << (trailer->signature ? "QZM2" : "missing")
                   << ", boot permission " << int(trailer->bootPermission)
@@ -268,18 +263,19 @@ int runLegacyDownload(CliSession& session, const FirmwareArgs& args)
     if (r.kind != StepResult::Kind::Finished || !job.completed()) {
         const std::string message = earlyEndMessage(job.state(), place, r.message, korean);
         if (options.json)
-            std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":false,\"packets\":"
-                      << job.packetsWritten() << ",\"state\":" << jsonQuote(writePhaseName(job.state().phase))
-                      << ",\"reached\":" << job.state().reached << ",\"error\":" << jsonQuote(message) << "}\n";
+            std::cout << toJsonLine({{"area", args.area}, {"completed", false}, {"packets", job.packetsWritten()},
+                                     {"state", writePhaseName(job.state().phase)}, {"reached", job.state().reached},
+                                     {"error", message}})
+                      << "\n";
         return cliFail(message);
     }
     if (!options.json)
         std::cout << catalogText(Msg::Completed) << "\n" << std::flush;
     const PrinterReady ready = waitForPrinter(session, **connection, args, korean);
     if (options.json)
-        std::cout << "{\"area\":" << jsonQuote(args.area) << ",\"completed\":true,\"packets\":" << job.packetsWritten()
-                  << ",\"bytes\":" << (areaSpec->end - areaSpec->start) << ",\"ready\":" << jsonQuote(readyName(ready))
-                  << "}\n";
+        std::cout << toJsonLine({{"area", args.area}, {"completed", true}, {"packets", job.packetsWritten()},
+                                 {"bytes", areaSpec->end - areaSpec->start}, {"ready", readyName(ready)}})
+                  << "\n";
     else if (ready == PrinterReady::Answered)
         std::cout << printerReadyText(ready, {}, korean) << "\n";
     return reportReady(ready, args, korean);
@@ -371,16 +367,18 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
     }
 
     if (options.json) {
-        std::cout << "{\"area\":" << jsonQuote(firmwareAreaName(*area)) << ",\"family\":" << familyNumber(family)
-                  << ",\"checksum\":" << jsonQuote(checksum) << ",\"fileSize\":" << out.sent
-                  << ",\"total\":" << out.total << ",\"completed\":" << (out.completed() ? "true" : "false")
-                  << ",\"state\":" << jsonQuote(writePhaseName(out.state.phase)) << ",\"reached\":" << out.state.reached;
-        if (!out.completed())
-            std::cout << ",\"error\":" << jsonQuote(out.message) << ",\"detail\":" << jsonQuote(out.detail)
-                      << ",\"errno\":" << out.error << ",\"message\":" << jsonQuote(early);
-        else
-            std::cout << ",\"ready\":" << jsonQuote(readyName(ready));
-        std::cout << "}\n";
+        OrderedJson line = {{"area", firmwareAreaName(*area)}, {"family", familyNumber(family)}, {"checksum", checksum},
+                            {"fileSize", out.sent}, {"total", out.total}, {"completed", out.completed()},
+                            {"state", writePhaseName(out.state.phase)}, {"reached", out.state.reached}};
+        if (!out.completed()) {
+            line["error"] = out.message;
+            line["detail"] = out.detail;
+            line["errno"] = out.error;
+            line["message"] = early;
+        } else {
+            line["ready"] = readyName(ready);
+        }
+        std::cout << toJsonLine(line) << "\n";
     }
     if (!out.completed())
         return cliFail(early);

@@ -3,7 +3,7 @@
 #include "cli/LogoCommand.h"
 #include "cli/CliCommand.h"
 #include "common/FileIo.h"
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 #include "cli/CliPrompter.h"
 
 #include "app/ConnectionRules.h"
@@ -100,9 +100,9 @@ int runRaster(const CliContext& context, const LogoArgs& args)
     if (!s.ok())
         return cliFail(s.message());
     if (context.options.json)
-        std::cout << "{\"width\":" << picture->widthDots << ",\"height\":" << picture->heightDots
-                  << ",\"gray\":" << (picture->gray ? "true" : "false") << ",\"bytes\":" << picture->raster.size() + 4
-                  << ",\"predictedSize\":" << picture->predictedSize << "}\n";
+        std::cout << toJsonLine({{"width", picture->widthDots}, {"height", picture->heightDots}, {"gray", picture->gray},
+                                 {"bytes", picture->raster.size() + 4}, {"predictedSize", picture->predictedSize}})
+                  << "\n";
     else
         std::cout << args.output << ": " << picture->widthDots << " x " << picture->heightDots << " dots, "
                   << picture->raster.size() + 4 << " bytes (header + " << (picture->gray ? "gray" : "mono")
@@ -146,17 +146,16 @@ int runList(const CliContext& context, bool gray)
     list.restoreFromLog(profile);
 
     if (context.options.json) {
-        std::cout << "{\"pictures\":[";
+        OrderedJson pictures = OrderedJson::array();
         for (int row = 0; row < list.fileCount(); ++row) {
             const auto& e = list.entries()[std::size_t(row)];
-            std::cout << (row ? "," : "") << "{\"number\":" << list.imageNumber(row) << ",\"name\":" << jsonQuote(e.name)
-                      << ",\"size\":" << list.sizeBytes(row) << ",\"path\":" << jsonQuote(e.path) << "}";
+            pictures.push_back(OrderedJson{{"number", list.imageNumber(row)}, {"name", e.name},
+                                           {"size", list.sizeBytes(row)}, {"path", e.path}});
         }
-        std::cout << "],\"failedLogEntries\":[";
-        for (std::size_t i = 0; i < list.failedLogEntries().size(); ++i)
-            std::cout << (i ? "," : "") << list.failedLogEntries()[i];
-        std::cout << "],\"count\":" << list.fileCount() << ",\"totalBytes\":" << list.totalBytes()
-                  << ",\"usedKB\":" << list.usedKB() << ",\"limitKB\":" << BitmapList::kNvLimitKB << "}\n";
+        std::cout << toJsonLine({{"pictures", std::move(pictures)}, {"failedLogEntries", list.failedLogEntries()},
+                                 {"count", list.fileCount()}, {"totalBytes", list.totalBytes()},
+                                 {"usedKB", list.usedKB()}, {"limitKB", BitmapList::kNvLimitKB}})
+                  << "\n";
         return 0;
     }
     std::printf("   No.  %-32s %15s\n", "Name", "Size");

@@ -3,7 +3,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliSession.h"
 #include "cli/LogoCommand.h"
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 
 #include "app/AppPaths.h"
 #include "app/ConnectionRules.h"
@@ -142,8 +142,9 @@ int runUpload(const CliContext& context, const UploadArgs& args)
     switch (r.outcome) {
     case logo_tool::LogoOutcome::Done:
         if (context.options.json)
-            std::cout << "{\"uploaded\":" << r.pictures << ",\"bytes\":" << r.bytes << ",\"to\":" << jsonQuote(where)
-                      << ",\"logWarning\":" << jsonQuote(r.message) << "}\n";
+            std::cout << toJsonLine({{"uploaded", r.pictures}, {"bytes", r.bytes}, {"to", where},
+                                     {"logWarning", r.message}})
+                      << "\n";
         else
             std::cout << "uploaded " << r.pictures << " picture(s), " << r.bytes << " raster bytes, to " << where
                       << "\n";
@@ -168,7 +169,8 @@ int runClear(const CliContext& context)
     const logo_tool::LogoReport r = logo_tool::clearLogos(c->deps());
     switch (r.outcome) {
     case logo_tool::LogoOutcome::Done:
-        std::cout << (context.options.json ? "{\"cleared\":true}\n" : "the printer's NV bit-image memory is erased\n");
+        std::cout << (context.options.json ? toJsonLine({{"cleared", true}}) + "\n"
+                                           : "the printer's NV bit-image memory is erased\n");
         return 0;
     case logo_tool::LogoOutcome::Declined:
         return cliFail("clear not done");
@@ -208,7 +210,7 @@ int runPrint(const CliContext& context, const PrintArgs& args)
     const logo_tool::LogoReport r = logo_tool::printLogos(c->deps(), request);
     if (r.done()) {
         if (context.options.json)
-            std::cout << "{\"printed\":" << r.pictures << "}\n";
+            std::cout << toJsonLine({{"printed", r.pictures}}) << "\n";
         else
             std::cout << "printed " << r.pictures << " picture command(s) on " << c->session->where() << "\n";
         return 0;
@@ -239,7 +241,7 @@ int reportAction(const CliContext& context, const LogoSession& c, const logo_too
     if (!r.message.empty())
         std::cerr << "tavroctl: warning: " << r.message << "\n";
     if (context.options.json)
-        std::cout << "{\"sent\":" << jsonQuote(done) << ",\"warning\":" << jsonQuote(r.message) << "}\n";
+        std::cout << toJsonLine({{"sent", done}, {"warning", r.message}}) << "\n";
     else
         std::cout << done << "\n";
     return 0;
@@ -281,7 +283,7 @@ int runCheck(const CliContext& context)
         return failWith(*c, r);
     const std::string where = c->session->where();
     if (context.options.json)
-        std::cout << "{\"checked\":" << jsonQuote(where) << ",\"note\":" << jsonQuote(r.message) << "}\n";
+        std::cout << toJsonLine({{"checked", where}, {"note", r.message}}) << "\n";
     else
         std::cout << (r.message.empty() ? "printer check sent to " + where : r.message) << "\n";
     return 0;

@@ -6,7 +6,7 @@
 //   tavroctl --service net set --mac-low XX:XX:XX ...        (a printer not found by search)
 #include "cli/CliCommand.h"
 #include "cli/CliPrompter.h"
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 
 #include "network/NetworkSettingEngine.h"
 
@@ -51,9 +51,8 @@ void addChannelOptions(CLI::App* cmd, NetOptions& n)
 std::string rowJson(const NetworkPrinterRow& row)
 {
     const NetworkSettings& s = row.settings;
-    return "{\"ip\":" + jsonQuote(dottedText(s.ip)) + ",\"dhcp\":" + (s.dhcpOn() ? "true" : "false") +
-           ",\"port\":" + std::to_string(s.port) + ",\"subnet\":" + jsonQuote(row.subnet) +
-           ",\"gateway\":" + jsonQuote(row.gateway) + ",\"mac\":" + jsonQuote(row.mac) + "}";
+    return toJsonLine({{"ip", dottedText(s.ip)}, {"dhcp", s.dhcpOn()}, {"port", s.port}, {"subnet", row.subnet},
+                       {"gateway", row.gateway}, {"mac", row.mac}});
 }
 
 // One line per row as the printer list shows it: IP, Port, Subnet, Gateway, Mac Address.

@@ -1,7 +1,7 @@
 // tavroctl ports: the serial and parallel ports of this machine, and the USB printers and
 // USB virtual serial ports with their hardware ids, as the connection dialog finds them.
 #include "cli/CliCommand.h"
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 #include "cli/CliPrompter.h"
 
 #include "app/CErrorLog.h"
@@ -15,23 +15,12 @@
 
 namespace {
 
-std::string jsonNames(const std::vector<std::string>& names)
+OrderedJson jsonDevices(const std::vector<UsbDeviceEntry>& devices)
 {
-    std::string out = "[";
-    for (size_t i = 0; i < names.size(); ++i)
-        out += (i ? "," : "") + jsonQuote(names[i]);
-    return out + "]";
-}
-
-std::string jsonDevices(const std::vector<UsbDeviceEntry>& devices)
-{
-    std::string out = "[";
-    for (size_t i = 0; i < devices.size(); ++i) {
-        const auto& d = devices[i];
-        out += std::string(i ? "," : "") + "{\"name\":" + jsonQuote(d.name) + ",\"hardwareId\":" +
-               jsonQuote(d.hardwareId) + ",\"node\":" + jsonQuote(d.node) + "}";
-    }
-    return out + "]";
+    OrderedJson out = OrderedJson::array();
+    for (const auto& d : devices)
+        out.push_back(OrderedJson{{"name", d.name}, {"hardwareId", d.hardwareId}, {"node", d.node}});
+    return out;
 }
 
 void textSection(std::ostream& out, const char* title, const std::vector<std::string>& names)
@@ -64,8 +53,9 @@ int runPorts(const CliOptions& options)
 
     std::ostringstream out;
     if (options.json) {
-        out << "{\"serial\":" << jsonNames(serial) << ",\"parallel\":" << jsonNames(parallel)
-            << ",\"usbPrinters\":" << jsonDevices(printers) << ",\"usbSerial\":" << jsonDevices(usbSerial) << "}\n";
+        out << toJsonLine({{"serial", serial}, {"parallel", parallel}, {"usbPrinters", jsonDevices(printers)},
+                           {"usbSerial", jsonDevices(usbSerial)}})
+            << "\n";
     } else {
         textSection(out, "Serial ports", serial);
         textSection(out, "Parallel ports", parallel);

@@ -4,6 +4,7 @@
 #include "cli/CliConnection.h"
 #include "cli/CliPrompter.h"
 #include "cli/CliSession.h"
+#include "cli/JsonLine.h"
 
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
@@ -46,7 +47,7 @@ int runSend(const CliOptions& options, const std::string& file)
         return cliFail(s.message());
     std::string where = session.where();
     if (options.json)
-        std::cout << "{\"sent\":" << bytes->size() << "}\n";
+        std::cout << toJsonLine({{"sent", bytes->size()}}) << "\n";
     else
         std::cout << "sent " << bytes->size() << " bytes to " << where << "\n";
     return 0;

@@ -3,7 +3,7 @@
 // the factory form. Everything goes through the setup core (SetupSession); this file only
 // turns arguments into a form and answers into lines.
 #include "cli/CliCommand.h"
-#include "common/JsonText.h"
+#include "cli/JsonLine.h"
 #include "cli/CliInterrupt.h"
 #include "cli/CliSession.h"
 
@@ -43,10 +43,10 @@ struct SetupArgs {
 void printLines(const SnapshotLines& lines, bool json)
 {
     if (json) {
-        std::cout << "{";
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            std::cout << (i ? "," : "") << jsonQuote(lines[i].first) << ":" << jsonQuote(lines[i].second);
-        std::cout << "}\n";
+        OrderedJson object = OrderedJson::object();
+        for (const auto& [key, value] : lines)
+            object[key] = value;
+        std::cout << toJsonLine(object) << "\n";
         return;
     }
     for (const auto& [key, value] : lines)
@@ -340,7 +340,7 @@ int runSet(const CliOptions& options, const SetupArgs& args)
 
     if (!verify) {
         if (options.json)
-            std::cout << "{\"written\":" << count << "}\n";
+            std::cout << toJsonLine({{"written", count}}) << "\n";
         return 0;
     }
     auto back = setup.read(timeoutOf(args));
@@ -375,8 +375,9 @@ int runSet(const CliOptions& options, const SetupArgs& args)
             ++verified;
     }
     if (options.json)
-        std::cout << "{\"written\":" << count << ",\"verified\":" << verified << ",\"differences\":"
-                  << differences.size() + unreported.size() << "}\n";
+        std::cout << toJsonLine({{"written", count}, {"verified", verified},
+                                 {"differences", differences.size() + unreported.size()}})
+                  << "\n";
     if (!differences.empty()) {
         for (const auto& d : differences)
             std::cerr << "  " << d << "\n";
@@ -415,8 +416,7 @@ int runDiff(const CliOptions& options, const SetupArgs& args)
         return std::nullopt;
     };
     int differences = 0;
-    std::ostringstream json;
-    json << "{";
+    OrderedJson json = OrderedJson::object();
     for (const auto& key : snapshotKeys()) {
         std::optional<std::string> f = given.count(key) || (key == "columns" && given.count("paper_width"))
                                            ? valueIn(file, key)
@@ -431,15 +431,13 @@ int runDiff(const CliOptions& options, const SetupArgs& args)
             continue;
         ++differences;
         if (options.json)
-            json << (differences > 1 ? "," : "") << jsonQuote(key) << ":{\"printer\":"
-                 << (p ? jsonQuote(*p) : "null") << ",\"file\":" << (f ? jsonQuote(*f) : "null") << "}";
+            json[key] = {{"printer", p ? OrderedJson(*p) : OrderedJson()}, {"file", f ? OrderedJson(*f) : OrderedJson()}};
         else
             std::cout << key << ": printer=" << (p ? *p : "(not reported)") << " file=" << (f ? *f : "(not set)")
                       << "\n";
     }
-    json << "}";
     if (options.json)
-        std::cout << json.str() << "\n";
+        std::cout << toJsonLine(json) << "\n";
     else if (differences == 0)
         std::cout << "no differences\n";
     if (!back->missing.empty())
@@ -458,7 +456,7 @@ int runTestPage(const CliOptions& options)
     if (setup.session().PrintTestPage(form) != SetupSession::TestResult::Printed)
         return cliFail("printing the test page on " + setup.where() + " failed");
     if (options.json)
-        std::cout << "{\"test_page\":\"sent\"}\n";
+        std::cout << toJsonLine({{"test_page", "sent"}}) << "\n";
     else
         std::cout << "test page sent to " << setup.where() << "\n";
     return 0;

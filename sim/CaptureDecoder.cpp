@@ -18,7 +18,7 @@ public:
     void event(SimEvent e) override
     {
         ++m_count;
-        m_lines->push_back(m_json ? e.toJson({{"seq", std::to_string(m_count)}}) : e.toText());
+        m_lines->push_back(m_json ? e.toJson({{"seq", m_count}}) : e.toText());
     }
     void restart(const std::string& reason) override
     {

@@ -47,7 +47,7 @@ void EventLog::log(const std::string& via, const SimEvent& e)
 {
     ++m_seq;
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start).count();
-    std::string json = e.toJson({{"seq", std::to_string(m_seq)}, {"t", std::to_string(ms)}, {"via", SimEvent::quote(via)}});
+    std::string json = e.toJson({{"seq", m_seq}, {"t", ms}, {"via", SimEvent::latin1(via)}});
     if (m_file) {
         std::fputs(json.c_str(), m_file);
         std::fputc('\n', m_file);

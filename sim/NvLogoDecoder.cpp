@@ -196,24 +196,20 @@ void NvLogoDecoder::nextPicture()
 void NvLogoDecoder::finishDefine()
 {
     takeFrame();
-    std::string list = "[";
+    SimEvent::Json list = SimEvent::Json::array();
     int defined = 0;
     for (size_t i = 0; i < m_def.pictures.size(); ++i) {
         auto& p = m_def.pictures[i];
         if (!p.empty())
             ++defined;
-        if (i)
-            list += ',';
-        list += "{\"k\":" + std::to_string(i + 1) + ",\"x\":" + std::to_string(p.xBytes) +
-                ",\"y\":" + std::to_string(p.yBytes) + ",\"width\":" + std::to_string(p.widthDots()) +
-                ",\"height\":" + std::to_string(p.heightDots()) + ",\"gray\":" + (p.gray ? "true" : "false") +
-                ",\"bytes\":" + std::to_string(NvPicture::dataSize(p.xBytes, p.yBytes, p.gray)) + "}";
+        list.push_back(SimEvent::Json{{"k", i + 1}, {"x", p.xBytes}, {"y", p.yBytes}, {"width", p.widthDots()},
+                        {"height", p.heightDots()}, {"gray", p.gray},
+                        {"bytes", NvPicture::dataSize(p.xBytes, p.yBytes, p.gray)}});
     }
-    list += ']';
     SimEvent e("nv-define");
     e.num("count", m_def.count).flag("star", m_def.star).num("defined", defined)
         .num("total", static_cast<int64_t>(m_def.total)).num("capacity", static_cast<int64_t>(m_def.capacity))
-        .json("pictures", list);
+        .json("pictures", std::move(list));
     std::string refusal = m_def.refused;
     if (refusal.empty() && m_def.overflow)
         refusal = "exceeds NV graphic memory";

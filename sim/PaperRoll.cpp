@@ -150,10 +150,10 @@ void PaperRoll::cut()
     ++m_receipts;
     SimEvent e("receipt");
     e.num("number", m_receipts).num("height", int64_t(m_dots.size() / kWidthDots));
-    std::string items = "[";
-    for (std::size_t i = 0; i < m_items.size(); ++i)
-        items += (i ? "," : "") + SimEvent::quote(m_items[i]);
-    e.json("items", items + "]");
+    SimEvent::Json items = SimEvent::Json::array();
+    for (const std::string& item : m_items)
+        items.push_back(SimEvent::latin1(item));
+    e.json("items", std::move(items));
     if (m_droppedRows > 0 || m_droppedItems > 0)
         e.num("droppedRows", m_droppedRows).num("droppedItems", m_droppedItems);
     if (!m_folder.empty()) {

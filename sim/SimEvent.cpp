@@ -1,12 +1,30 @@
 #include "sim/SimEvent.h"
 
-#include "common/JsonText.h"
-
 #include <cstdio>
 
-std::string SimEvent::quote(std::string_view text)
+namespace {
+
+// The event log's form: one line, ASCII only.
+std::string dumpLine(const SimEvent::Json& value)
 {
-    return jsonQuote(text, JsonBytes::Latin1);
+    return value.dump(-1, ' ', true);
+}
+
+} // namespace
+
+SimEvent::Json SimEvent::latin1(std::string_view bytes)
+{
+    std::string utf8;
+    utf8.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return Json(std::move(utf8));
 }
 
 std::string SimEvent::hexText(const std::vector<uint8_t>& data, size_t max)
@@ -26,8 +44,7 @@ std::string SimEvent::hexText(const std::vector<uint8_t>& data, size_t max)
 
 SimEvent& SimEvent::str(std::string key, std::string_view value)
 {
-    std::string text(value);
-    m_fields.push_back({std::move(key), quote(value), text});
+    m_fields.push_back({std::move(key), latin1(value), std::string(value)});
     return *this;
 }
 
@@ -44,56 +61,44 @@ SimEvent& SimEvent::bytes(std::string key, const std::vector<uint8_t>& value)
             text += buf;
         }
     }
-    m_fields.push_back({std::move(key), quote(view), "\"" + text + "\""});
+    m_fields.push_back({std::move(key), latin1(view), "\"" + text + "\""});
     return *this;
 }
 
 SimEvent& SimEvent::hex(std::string key, const std::vector<uint8_t>& value)
 {
-    std::string h = hexText(value, 4096);
-    m_fields.push_back({std::move(key), quote(h), hexText(value)});
+    m_fields.push_back({std::move(key), Json(hexText(value, 4096)), hexText(value)});
     return *this;
 }
 
 SimEvent& SimEvent::num(std::string key, int64_t value)
 {
-    std::string v = std::to_string(value);
-    m_fields.push_back({std::move(key), v, v});
+    m_fields.push_back({std::move(key), Json(value), std::to_string(value)});
     return *this;
 }
 
 SimEvent& SimEvent::flag(std::string key, bool value)
 {
-    m_fields.push_back({std::move(key), value ? "true" : "false", value ? "yes" : "no"});
+    m_fields.push_back({std::move(key), Json(value), value ? "yes" : "no"});
     return *this;
 }
 
-SimEvent& SimEvent::json(std::string key, std::string rawJson)
+SimEvent& SimEvent::json(std::string key, Json value)
 {
-    std::string text = rawJson;
-    m_fields.push_back({std::move(key), std::move(rawJson), std::move(text)});
+    std::string text = dumpLine(value);
+    m_fields.push_back({std::move(key), std::move(value), std::move(text)});
     return *this;
 }
 
-std::string SimEvent::toJson(const std::vector<std::pair<std::string, std::string>>& prefix) const
+std::string SimEvent::toJson(const std::vector<std::pair<std::string, Json>>& prefix) const
 {
-    std::string out = "{";
-    bool first = true;
-    auto add = [&](const std::string& key, const std::string& value) {
-        if (!first)
-            out += ',';
-        first = false;
-        out += quote(key);
-        out += ':';
-        out += value;
-    };
+    Json out = Json::object();
     for (auto& [k, v] : prefix)
-        add(k, v);
-    add("cmd", quote(m_cmd));
+        out[k] = v;
+    out["cmd"] = latin1(m_cmd);
     for (auto& f : m_fields)
-        add(f.key, f.json);
-    out += '}';
-    return out;
+        out[f.key] = f.value;
+    return dumpLine(out);
 }
 
 std::string SimEvent::toText() const
@@ -112,6 +117,6 @@ std::string SimEvent::field(std::string_view key) const
 {
     for (auto& f : m_fields)
         if (f.key == key)
-            return f.json;
+            return dumpLine(f.value);
     return {};
 }

@@ -63,7 +63,7 @@ void UserSetupDecoder::functionFive(const std::vector<uint8_t>& body)
         emit(std::move(e));
         return;
     }
-    std::string items = "[";
+    SimEvent::Json items = SimEvent::Json::array();
     std::string error;
     size_t i = 0;
     int applied = 0;
@@ -86,14 +86,10 @@ void UserSetupDecoder::functionFive(const std::vector<uint8_t>& body)
         m_state.settings[number] = value;
         ++applied;
         auto text = SettingTable::valueText(number, value);
-        if (items.size() > 1)
-            items += ',';
-        items += "{\"n\":" + std::to_string(number) + ",\"bytes\":" + SimEvent::quote(SimEvent::hexText(value)) +
-                 ",\"value\":" + SimEvent::quote(text.value_or("")) + "}";
+        items.push_back(SimEvent::Json{{"n", number}, {"bytes", SimEvent::hexText(value)}, {"value", SimEvent::latin1(text.value_or(""))}});
         i += 1 + len;
     }
-    items += ']';
-    e.num("count", applied).json("items", items);
+    e.num("count", applied).json("items", std::move(items));
     if (!error.empty())
         e.str("error", error);
     const int total = SettingTable::nvUserKb(m_state.settings) +

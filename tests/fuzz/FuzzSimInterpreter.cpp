@@ -6,6 +6,7 @@
 #include "sim/PrinterState.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -26,6 +27,7 @@ struct Recorder final : InterpreterSink {
     void event(SimEvent e) override
     {
         FUZZ_CHECK(!e.toJson().empty() && e.toJson().front() == '{' && e.toJson().back() == '}');
+        FUZZ_CHECK(nlohmann::json::accept(e.toJson())); // whatever bytes came in
         if (e.cmd() == "raw")
             rawBytes += unquoted(e.field("bytes")) + " ";
         else if (e.cmd() == "text") {

@@ -1,6 +1,7 @@
 // tavroctl's progress display: what a technician sees on a terminal, what a script gets
 // with --json, and that a log file gets nothing.
 #include "cli/CliProgress.h"
+#include "cli/JsonLine.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,22 @@ TEST(CliProgress, JsonIsOneLinePerReportWithQuotedText)
     p.report({10, 10, ""});
     EXPECT_EQ(out.str(), "{\"progress\":{\"done\":0,\"total\":10,\"text\":\"a \\\"b\\\"\"}}\n"
                          "{\"progress\":{\"done\":10,\"total\":10,\"text\":\"\"}}\n");
+}
+
+// Every --json line is valid UTF-8 JSON: Korean text as it is, bytes that are not UTF-8 (a
+// file name from an old system) as U+FFFD, keys in the order written.
+TEST(CliProgress, JsonLinesAreValidUtf8WhateverTheText)
+{
+    std::ostringstream out;
+    CliProgress p(CliProgress::Mode::Json, out);
+    p.report({1, 2, "로고 \xC0\xFF.bmp"});
+    const std::string line = out.str();
+    ASSERT_TRUE(nlohmann::json::accept(line)) << line;
+    const std::string text = nlohmann::json::parse(line)["progress"]["text"];
+    EXPECT_EQ(text.rfind("로고 \uFFFD", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - 4), ".bmp");
+    EXPECT_NE(line.find("로고"), std::string::npos) << "Korean stays readable, not escaped";
+    EXPECT_EQ(toJsonLine({{"z", 1}, {"a", nullptr}, {"m", {1, 2}}}), "{\"z\":1,\"a\":null,\"m\":[1,2]}");
 }
 
 TEST(CliProgress, SilentWritesNothingAndBarRedrawsInPlace)
