@@ -25,6 +25,7 @@ struct NetOptions {
     std::string mac, macLow, ip, mask, gateway;
     int port = -1;
     bool dhcp = false;
+    bool gatewayOutsideSubnet = false;
     bool verify = false;
     int verifyTimeoutMs = 30000;
 };
@@ -144,11 +145,14 @@ int runSet(const CliOptions& options, const NetOptions& n)
     if (manual && !options.service)
         return cliFail("--mac-low is a service function: add --service");
     NetworkChangeRequest req;
-    // Typed values are checked strictly here; the dialog's address fields cannot hold text
-    // that is not an address, a command line can.
-    for (auto [text, name] : {std::pair{&n.ip, "--ip"}, std::pair{&n.mask, "--mask"}, std::pair{&n.gateway, "--gateway"}})
-        if (!parseIpv4Text(*text))
-            return cliFail(std::string(name) + ": not an IPv4 address: '" + *text + "'");
+    // The dialog's address rules, named by option; a gateway outside the subnet only when asked for.
+    const AddressRuleCheck rules = checkNetworkAddresses(n.ip, n.mask, n.gateway);
+    const char* option = rules.field == AddressField::Ip ? "--ip" : rules.field == AddressField::Mask ? "--mask" : "--gateway";
+    if (!rules.ok())
+        return cliFail(std::string(option) + ": " + rules.refusalText());
+    if (rules.gatewayOutsideSubnet && !n.gatewayOutsideSubnet)
+        return cliFail("--gateway: " + rules.gatewayText() + " Nothing sent (--gateway-outside-subnet sends it all the same).");
+    req.outsideGateway = NetworkChangeRequest::OutsideGateway::Send;
     req.ipText = n.ip;
     req.maskText = n.mask;
     req.gatewayText = n.gateway;
@@ -173,6 +177,8 @@ int runSet(const CliOptions& options, const NetOptions& n)
     using Outcome = NetworkChangeResult::Outcome;
     switch (r.outcome) {
     case Outcome::RefusedIp:
+    case Outcome::RefusedAddress:
+    case Outcome::RefusedGateway:
     case Outcome::RefusedPort:
     case Outcome::RefusedMac:
         return cliFail("nothing sent: the values were refused");
@@ -217,6 +223,8 @@ void installNet(CLI::App& app, CliContext& context)
     set->add_option("--port", n.port, "new TCP port (1024..65534, or 515; --mac-low: 1024..65534)")->required()
         ->check(CLI::Range(0, 65535));
     set->add_flag("--dhcp", n.dhcp, "switch DHCP on");
+    set->add_flag("--gateway-outside-subnet", n.gatewayOutsideSubnet,
+                  "send a gateway that is outside the subnet of --ip and --mask (refused without this)");
     set->add_flag("--verify", n.verify, "search again until the printer answers with the new settings (it restarts)");
     set->add_option("--verify-timeout-ms", n.verifyTimeoutMs, "how long --verify waits for the printer (default 30000)")
         ->check(CLI::Range(1, 600000));

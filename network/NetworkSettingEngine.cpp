@@ -1,6 +1,7 @@
 #include "network/NetworkSettingEngine.h"
 
 #include "app/MessageCatalog.h"
+#include "app/MessageCatalogNetwork.h"
 #include "app/Prompter.h"
 
 #include <algorithm>
@@ -136,14 +137,23 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
         m_cancelled = false;
     }
     NetworkSettings s;
-    s.ip = readDottedText(request.ipText);
-    if (!manual && (s.ip[3] == 0 || s.ip[3] == 255)) {
-        m_prompter.message(catalogText(Msg::IpAddressRange));
-        result.outcome = Outcome::RefusedIp;
+    // The address rules first; an address problem is named before the last number's range.
+    const AddressRuleCheck rules = checkNetworkAddresses(request.ipText, request.maskText, request.gatewayText);
+    auto refuse = [&](Outcome outcome, AddressField field, const std::string& text) {
+        m_prompter.message(text);
+        result.outcome = outcome;
+        result.refusedField = field;
         return result;
-    }
-    s.mask = readDottedText(request.maskText);
-    s.gateway = readDottedText(request.gatewayText);
+    };
+    if (!rules.ok() && rules.field == AddressField::Ip)
+        return refuse(Outcome::RefusedAddress, AddressField::Ip, rules.refusalText());
+    s.ip = rules.ip;
+    if (!manual && (s.ip[3] == 0 || s.ip[3] == 255))
+        return refuse(Outcome::RefusedIp, AddressField::Ip, catalogText(Msg::IpAddressRange));
+    if (!rules.ok())
+        return refuse(Outcome::RefusedAddress, rules.field, rules.refusalText());
+    s.mask = rules.mask;
+    s.gateway = rules.gateway;
     if (manual) {
         std::copy(kManualMacPrefix.begin(), kManualMacPrefix.end(), s.mac.begin());
         for (size_t i = 0; i < 3; ++i) {
@@ -169,6 +179,19 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
         result.outcome = Outcome::RefusedPort;
         return result;
     }
+    const std::string caption = manual ? kAppDisplayName : kNoticeCaption;
+    if (rules.gatewayOutsideSubnet) {
+        using Policy = NetworkChangeRequest::OutsideGateway;
+        if (request.outsideGateway == Policy::Refuse)
+            return refuse(Outcome::RefusedGateway, AddressField::Gateway, rules.gatewayText());
+        if (request.outsideGateway == Policy::Ask &&
+            m_prompter.show(rules.gatewayText() + "\n" + networkText(NetText::SendAnyway),
+                            PromptButtons::YesNoDefaultNo, PromptIcon::Exclamation, caption) != PromptAnswer::Yes) {
+            result.outcome = Outcome::RefusedGateway;
+            result.refusedField = AddressField::Gateway;
+            return result;
+        }
+    }
     s.port = static_cast<uint16_t>(request.port);
     s.dhcp = request.dhcp ? 1 : 0;
     NetworkRecordBytes record = encodeNetworkRecord(NetworkCommand::Set, s);
@@ -182,7 +205,6 @@ NetworkChangeResult NetworkSettingEngine::runChange(const NetworkChangeRequest& 
         result.detail = opened.message();
         m_prompter.message(catalogText(Msg::SystemError));
     }
-    const std::string caption = manual ? kAppDisplayName : kNoticeCaption;
     if (m_prompter.show(catalogText(Msg::ConfirmNetworkChange), PromptButtons::YesNo, PromptIcon::Exclamation, caption) != PromptAnswer::Yes) {
         result.outcome = Outcome::Declined;
         setChannel(nullptr);

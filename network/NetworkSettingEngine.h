@@ -6,6 +6,7 @@
 //
 // Threads: one operation at a time per engine, on any thread (the dialog runs it on a
 // worker; the Prompter must then accept calls from that thread). cancel() from any thread.
+#include "network/NetworkAddressRules.h"
 #include "network/NetworkText.h"
 #include "port/UdpChannel.h"
 
@@ -42,11 +43,17 @@ struct NetworkChangeRequest {
     std::array<std::string, 3> macLow;   // Manual change: the three low bytes
     unsigned port = 0;
     bool dhcp = false;
+    // A gateway outside the printer's subnet: ask (Yes/No, No unless Yes is chosen), send it,
+    // or refuse it.
+    enum class OutsideGateway { Ask, Send, Refuse };
+    OutsideGateway outsideGateway = OutsideGateway::Ask;
 };
 
 struct NetworkChangeResult {
     enum class Outcome {
         RefusedIp,   // last IP number 0 or 255 (Change only); nothing sent
+        RefusedAddress, // an address that breaks the address rules; nothing sent
+        RefusedGateway, // a gateway outside the subnet, refused or not confirmed; nothing sent
         RefusedPort, // port outside the accepted range; nothing sent
         RefusedMac,  // the MAC text cannot be read; nothing sent
         Declined,    // the user said No; nothing sent
@@ -61,6 +68,7 @@ struct NetworkChangeResult {
     NetworkRecordBytes request{}; // the set request (command 02) as built
     std::string answerFrom;       // Answered: "a.b.c.d:port"
     std::string detail;           // SendFailed and socket failures: why
+    AddressField refusedField = AddressField::Ip; // RefusedIp, RefusedAddress, RefusedGateway: which
 };
 
 class NetworkSettingEngine {

@@ -21,6 +21,7 @@ NetworkLinkCalls portNetworkLink(MessageTarget* owner)
     };
     calls.ethOpen = [] { return EthOpen(); };
     calls.ethClose = [] { EthClose(); };
+    calls.ethLastError = [] { return EthLastError(); };
     return calls;
 }
 

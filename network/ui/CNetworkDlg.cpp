@@ -7,6 +7,9 @@
 
 #include "qthost/QtClock.h"
 #include "qthost/QtControlName.h"
+#include "qthost/QtDialogs.h"
+#include "app/MessageCatalogNetwork.h"
+#include "network/NetworkAddressRules.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -20,6 +23,8 @@
 #include <QVBoxLayout>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -27,12 +32,18 @@ namespace {
 const char* kUsbNotice = "Turn on the printer and Connect a USB cable.";
 const char* kUsbNoticeKo = "프린터를 켜고 USB케이블을 연결하십시오.";
 
-// Four dotted decimal fields 0..255, as the IP address control takes them.
-const QRegularExpression& ipPattern()
+// Why a connect failed, from the library's errno, in the user's language.
+std::string connectReason(int error)
 {
-    static const QRegularExpression pattern(
-        "^((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])\\.){3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])$");
-    return pattern;
+    switch (error) {
+    case ECONNREFUSED: return networkText(NetText::ReasonRefused);
+    case ETIMEDOUT: return networkText(NetText::ReasonTimedOut);
+    case EHOSTUNREACH:
+    case ENETUNREACH: return networkText(NetText::ReasonUnreachable);
+    case EINVAL: return networkText(NetText::ReasonBadAddress);
+    case 0: return networkText(NetText::ReasonUnknown);
+    default: return std::strerror(error);
+    }
 }
 
 } // namespace
@@ -67,7 +78,7 @@ CNetworkDlg::CNetworkDlg(Prompter& prompter, NetworkLinkCalls calls, bool korean
     form->addRow(portLabel, m_portEdit);
 
     auto* box = new QGroupBox("Setting");
-    m_setting = new QPushButton("Network Setting");
+    m_setting = new QPushButton("&Network Setting");
     m_setting->setObjectName(controlName(netdlg::NetworkSetting));
     m_reserved = new QPushButton("Reserved");
     m_reserved->setObjectName(controlName(netdlg::Reserved));
@@ -105,14 +116,14 @@ void CNetworkDlg::prepare(const std::string& portName)
     m_wireless = portName.rfind("ETH", 0) != 0;
     if (m_wireless) {
         setWindowTitle("WLAN(WiFi) Network");
-        m_setting->setText("Infrastructure");
+        m_setting->setText("In&frastructure");
         m_setting->setEnabled(true);
         m_setting->setToolTip(QString());
         m_reserved->setText("Limited AP");
         m_reserved->setEnabled(true);
     } else {
         setWindowTitle("Ethernet-II Network");
-        m_setting->setText(m_korean ? "네트워크 설정" : "Network Setting");
+        m_setting->setText(m_korean ? koreanMnemonic("네트워크 설정", 'N') : "&Network Setting");
         m_setting->setEnabled(true);
         m_setting->setToolTip(QString());
     }
@@ -139,6 +150,11 @@ void CNetworkDlg::onSettingButton()
     const bool service = m_serviceQuery ? m_serviceQuery() : CNetworkSettingDlg::ctrlHeld();
     CNetworkSettingDlg dialog(m_prompter, m_udp, m_korean, service, this);
     dialog.exec();
+    // The printer chosen there is the one to connect to.
+    if (const auto& chosen = dialog.chosenPrinter()) {
+        m_ipEdit->setText(QString::fromStdString(chosen->ip));
+        m_portEdit->setText(QString::number(chosen->port));
+    }
 }
 
 void CNetworkDlg::onOk()
@@ -154,8 +170,9 @@ void CNetworkDlg::onOk()
     }
     // The Windows address control could not hold a malformed address; a line edit can, and
     // handing one to the library would only fail later with a vaguer message.
-    if (!ipPattern().match(ipText).hasMatch()) {
-        m_prompter.message(catalogText(Msg::IpAddressRange));
+    if (!readAddressText(ipText.toStdString())) {
+        m_prompter.message(fillText(networkText(NetText::NotAnAddress),
+                                    {networkText(NetText::FieldIp), ipText.toStdString()}));
         m_ipEdit->setFocus();
         return;
     }
@@ -179,11 +196,16 @@ void CNetworkDlg::onOk()
         connecting.join();
         QApplication::restoreOverrideCursor();
     }
+    const int error = m_calls.ethLastError ? m_calls.ethLastError() : 0;
     if (m_calls.ethClose)
         m_calls.ethClose();
     if ((opened & 0xFF) != 0) {
         accept();
         return;
     }
-    m_prompter.message(catalogText(Msg::PrinterCheckError));
+    // The catalog's line, then where and why.
+    const std::string where = m_ip + ":" + std::to_string(m_port);
+    m_prompter.message(std::string(catalogText(Msg::PrinterCheckError)) + "\n" +
+                       fillText(networkText(NetText::ConnectFailed), {where, connectReason(error)}));
+    m_ipEdit->setFocus();
 }

@@ -23,6 +23,8 @@ struct NetworkLinkCalls {
     // Connects with the stored parameters; non-zero low byte when the printer answered.
     std::function<int()> ethOpen;
     std::function<void()> ethClose;
+    // errno of the last failed connect (0 when not known); may be empty.
+    std::function<int()> ethLastError;
 };
 
 class CNetworkDlg final : public QDialog {

@@ -5,6 +5,7 @@
 #include "network/ui/NetworkControls.h"
 #include "qthost/QtClock.h"
 #include "qthost/QtControlName.h"
+#include "qthost/QtDialogs.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -65,11 +66,12 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
     m_list->setMinimumSize(600, 200);
     m_list->viewport()->installEventFilter(this);
 
-    m_search = new QPushButton(korean ? "프린터 검색" : "Search Printer");
+    // Access keys: S, C, X on the buttons, I, U, G, P, D on the fields, M and N in service mode.
+    m_search = new QPushButton(korean ? koreanMnemonic("프린터 검색", 'S') : "&Search Printer");
     m_search->setObjectName(controlName(netsetting::SearchPrinter));
-    m_change = new QPushButton(korean ? "설정 변경" : "Change Setting");
+    m_change = new QPushButton(korean ? koreanMnemonic("설정 변경", 'C') : "&Change Setting");
     m_change->setObjectName(controlName(netsetting::ChangeSetting));
-    m_exit = new QPushButton(korean ? "닫기" : "EXIT");
+    m_exit = new QPushButton(korean ? koreanMnemonic("닫기", 'X') : "E&XIT");
     m_exit->setObjectName(controlName(netsetting::Exit));
 
     m_ip = addressEdit(netsetting::Ip);
@@ -79,14 +81,17 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
     m_port->setObjectName(controlName(netsetting::Port));
     m_port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,10}"), m_port));
     m_port->setMaximumWidth(80);
-    m_dhcp = new QCheckBox("DHCP");
+    m_dhcp = new QCheckBox("&DHCP");
     m_dhcp->setObjectName(controlName(netsetting::Dhcp));
 
     auto* fields = new QGridLayout;
-    fields->addWidget(new QLabel("IP"), 0, 0);
-    fields->addWidget(new QLabel("Subnet"), 0, 1);
-    fields->addWidget(new QLabel("Gateway"), 0, 2);
-    fields->addWidget(new QLabel("PORT"), 0, 3);
+    const std::pair<const char*, QLineEdit*> labels[] = {
+        {"&IP", m_ip}, {"S&ubnet", m_subnet}, {"&Gateway", m_gateway}, {"&PORT", m_port}};
+    for (int column = 0; column < 4; ++column) {
+        auto* label = new QLabel(labels[column].first);
+        label->setBuddy(labels[column].second);
+        fields->addWidget(label, 0, column);
+    }
     fields->addWidget(m_ip, 1, 0);
     fields->addWidget(m_subnet, 1, 1);
     fields->addWidget(m_gateway, 1, 2);
@@ -94,18 +99,19 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
     fields->addWidget(m_dhcp, 1, 4);
 
     auto* service = new QHBoxLayout;
-    const char* labels[3] = {"MAC(Low 3byte):", ":", ":"};
+    const char* macLabels[3] = {"&MAC(Low 3byte):", ":", ":"};
     for (int i = 0; i < 3; ++i) {
-        m_macLabels[i] = new QLabel(labels[i]);
+        m_macLabels[i] = new QLabel(macLabels[i]);
         m_macLabels[i]->setObjectName(controlName(netsetting::MacLabel + i));
         m_macLow[i] = new QLineEdit;
         m_macLow[i]->setObjectName(controlName(netsetting::MacLow + i));
         m_macLow[i]->setMaxLength(2);
         m_macLow[i]->setMaximumWidth(36);
         service->addWidget(m_macLabels[i]);
+        m_macLabels[i]->setBuddy(m_macLow[i]);
         service->addWidget(m_macLow[i]);
     }
-    m_manual = new QPushButton("Manually change");
+    m_manual = new QPushButton("Ma&nually change");
     m_manual->setObjectName(controlName(netsetting::ManualChange));
     service->addWidget(m_manual);
     service->addStretch(1);
@@ -169,6 +175,7 @@ bool CNetworkSettingDlg::eventFilter(QObject* watched, QEvent* event)
         auto* mouse = static_cast<QMouseEvent*>(event);
         QModelIndex index = m_list->indexAt(mouse->position().toPoint());
         if (!index.isValid()) {
+            m_chosen.reset();
             m_changeEnabled = false;
             m_change->setEnabled(false);
         } else {
@@ -220,6 +227,7 @@ void CNetworkSettingDlg::onSearch()
     if (m_busy)
         return;
     m_list->setRowCount(0);
+    m_chosen.reset();
     auto result = std::make_shared<NetworkSearchResult>();
     runOnWorker(
         [this, result] {
@@ -247,6 +255,7 @@ void CNetworkSettingDlg::onRowClicked(int row)
     m_subnet->setText(QString::fromStdString(text(2)));
     m_gateway->setText(QString::fromStdString(text(3)));
     m_mac = text(4);
+    m_chosen = Chosen{m_ip->text().toStdString(), m_port->text().toInt()};
     m_changeEnabled = true;
     m_change->setEnabled(true);
 }
@@ -281,6 +290,7 @@ void CNetworkSettingDlg::onChange()
                         m_changeEnabled = false;
                         m_change->setEnabled(false);
                     }
+                    afterChange(*result);
                 });
 }
 
@@ -296,5 +306,44 @@ void CNetworkSettingDlg::onManualChange()
                         m_changeEnabled = false;
                         m_change->setEnabled(false);
                     }
+                    afterChange(*result);
                 });
+}
+
+void CNetworkSettingDlg::afterChange(const NetworkChangeResult& result)
+{
+    using Outcome = NetworkChangeResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::RefusedIp:
+    case Outcome::RefusedAddress:
+    case Outcome::RefusedGateway: {
+        QLineEdit* field = result.refusedField == AddressField::Mask      ? m_subnet
+                           : result.refusedField == AddressField::Gateway ? m_gateway
+                                                                           : m_ip;
+        field->setFocus();
+        field->selectAll();
+        return;
+    }
+    case Outcome::RefusedPort:
+        m_port->setFocus();
+        m_port->selectAll();
+        return;
+    case Outcome::Answered:
+        break;
+    default:
+        return;
+    }
+    // The module confirmed the change: its row shows the new settings from now on, and the
+    // chosen printer is the one at the new address.
+    const NetworkPrinterRow changed = networkPrinterRow(decodeNetworkAnswer(result.request));
+    const QString mac = QString::fromStdString(changed.mac);
+    for (int r = 0; r < m_list->rowCount(); ++r) {
+        QTableWidgetItem* macItem = m_list->item(r, 4);
+        if (!macItem || macItem->text() != mac)
+            continue;
+        const std::string cells[4] = {changed.ip, changed.port, changed.subnet, changed.gateway};
+        for (int c = 0; c < 4; ++c)
+            m_list->item(r, c)->setText(QString::fromStdString(cells[c]));
+    }
+    m_chosen = Chosen{dottedText(changed.settings.ip), changed.settings.port};
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -37,6 +38,14 @@ public:
     // The MAC text of the row clicked last.
     const std::string& macText() const { return m_mac; }
 
+    // The printer chosen last (a row clicked, with the new settings once a change of it was
+    // confirmed): what the network dialog connects to. Nothing before a click.
+    struct Chosen {
+        std::string ip; // dotted, without " (DHCP)"
+        int port = 0;
+    };
+    const std::optional<Chosen>& chosenPrinter() const { return m_chosen; }
+
     // The Ctrl key as the desktop tool asks it when the dialog opens.
     static bool ctrlHeld();
 
@@ -56,12 +65,15 @@ private:
     void setBusy(bool busy);
     NetworkChangeRequest requestFromFields() const;
     void finishWorker();
+    // Focus on a refused field; after a confirmed change the new settings in the list.
+    void afterChange(const NetworkChangeResult& result);
 
     Prompter& m_prompter;
     NetworkSettingEngine m_engine;
     const bool m_korean;
     const bool m_service;
     std::string m_mac;
+    std::optional<Chosen> m_chosen;
     bool m_changeEnabled = false;
     std::atomic<bool> m_busy{false};
     std::thread m_worker;

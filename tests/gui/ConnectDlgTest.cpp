@@ -509,50 +509,6 @@ TEST_F(ConnectDlgTest, WirelessEntryEndsAsEthernetAndCancelStops)
     EXPECT_EQ(menuRuns.size(), 1u) << "Cancel in the network dialog stops OK";
 }
 
-TEST(NetworkDlgTest, PortCheckAndFailedConnectionKeepTheDialogOpen)
-{
-    EXPECT_TRUE(CNetworkDlg::portAccepted(515));
-    EXPECT_TRUE(CNetworkDlg::portAccepted(1024));
-    EXPECT_TRUE(CNetworkDlg::portAccepted(65534));
-    EXPECT_FALSE(CNetworkDlg::portAccepted(1023));
-    EXPECT_FALSE(CNetworkDlg::portAccepted(65535));
-    EXPECT_FALSE(CNetworkDlg::portAccepted(-6001));
-
-    LoopbackListener closed;
-    int deadPort = closed.port();
-    closed.stop();
-
-    RecordingPrompter prompter;
-    int inits = 0;
-    NetworkLinkCalls calls = portNetworkLink();
-    auto realInit = calls.ethInit;
-    calls.ethInit = [&](const std::string& ip, int port) {
-        ++inits;
-        return realInit(ip, port);
-    };
-    CNetworkDlg dlg(prompter, calls, false);
-    dlg.prepare("ETHERNET_II");
-    dlg.show();
-    ctl<QLineEdit>(&dlg, netdlg::IpEdit)->setText("127.0.0.1");
-    ctl<QLineEdit>(&dlg, netdlg::PortEdit)->setText("65535");
-    ctl<QPushButton>(&dlg, netdlg::Ok)->click();
-    ASSERT_EQ(prompter.texts().size(), 1u);
-    EXPECT_EQ(prompter.texts()[0], englishCatalog()[55]);
-    EXPECT_EQ(inits, 0) << "a refused port reaches no library call";
-
-    ctl<QLineEdit>(&dlg, netdlg::PortEdit)->setText(QString::number(deadPort));
-    ctl<QPushButton>(&dlg, netdlg::Ok)->click();
-    ASSERT_EQ(prompter.texts().size(), 2u);
-    EXPECT_EQ(prompter.texts()[1], englishCatalog()[20]);
-    EXPECT_EQ(inits, 1);
-    EXPECT_TRUE(dlg.isVisible()) << "a failed test keeps the dialog open";
-    EXPECT_EQ(dlg.result(), 0);
-
-    ctl<QLineEdit>(&dlg, netdlg::IpEdit)->setText("300.1.2.3");
-    ctl<QPushButton>(&dlg, netdlg::Ok)->click();
-    EXPECT_EQ(prompter.texts().back(), englishCatalog()[62]);
-}
-
 TEST_F(ConnectDlgTest, OkDisabledAlwaysSaysWhy)
 {
     addDevices({"TAVRO36/38 X", "TAVRO36/38 S", "TAVRO36/38 E-II"});

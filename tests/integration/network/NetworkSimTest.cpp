@@ -46,6 +46,8 @@ NetworkChangeRequest request(const std::string& ip, unsigned port, const std::st
     r.macText = mac;
     r.macLow = {"00", "00", "01"};
     r.port = port;
+    // The gateway 127.0.0.1 is outside these subnets: sent as given, the engine's frames are tested here.
+    r.outsideGateway = NetworkChangeRequest::OutsideGateway::Send;
     return r;
 }
 
