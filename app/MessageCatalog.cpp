@@ -90,7 +90,10 @@ LocaleSources LocaleSources::fromEnvironment()
     // A redirect of /etc, so that a demo or a screenshot can play a Korean system.
     if (const char* root = std::getenv("TAVRO_ETC_ROOT"); root && *root)
         sources.etcRoot = root;
-    if (const char* lang = std::getenv("LANG"))
+    // LC_ALL overrides LANG for every category, as the C library reads them.
+    if (const char* all = std::getenv("LC_ALL"); all && *all)
+        sources.langEnv = all;
+    else if (const char* lang = std::getenv("LANG"))
         sources.langEnv = lang;
     return sources;
 }
@@ -100,9 +103,12 @@ bool systemDefaultIsKorean(const LocaleSources& sources)
     for (const char* name : {"locale.conf", "default/locale"}) {
         std::filesystem::path file = sources.etcRoot / name;
         std::error_code ec;
+        // A file that names no language (Debian's /etc/default/locale before update-locale
+        // wrote one) does not decide: the next place does.
         if (std::filesystem::exists(file, ec)) {
             auto lang = langFromFile(file);
-            return lang && namesKorean(*lang);
+            if (lang && !lang->empty())
+                return namesKorean(*lang);
         }
     }
     return sources.langEnv && namesKorean(*sources.langEnv);

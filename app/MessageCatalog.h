@@ -103,13 +103,15 @@ std::string downloadWriteFailureText(PortKind kind, int error);
 struct LocaleSources {
     // Files tried in order; the first that exists decides.
     std::filesystem::path etcRoot = "/etc";
-    // Used only when none of the files exists (the user's LANG is not the system default).
+    // Used only when none of the files names a language (the user's LC_ALL, else LANG, is
+    // not the system default).
     std::optional<std::string> langEnv;
     static LocaleSources fromEnvironment();
 };
 
 // True when the system's default locale is Korean ("ko", "ko_KR.UTF-8", ...): LANG in
-// /etc/locale.conf, else in /etc/default/locale, and only when neither file exists, LANG.
+// /etc/locale.conf, else in /etc/default/locale, and only when neither file names one (missing,
+// or without a LANG line), LC_ALL or LANG.
 bool systemDefaultIsKorean(const LocaleSources& sources = LocaleSources::fromEnvironment());
 
 // Sets g_pMsg: English, or Korean when the system default language is Korean.

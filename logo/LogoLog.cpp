@@ -2,6 +2,7 @@
 
 #include "app/ProfileText.h"
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -43,7 +44,29 @@ std::vector<std::string> LogoLog::read() const
     return paths;
 }
 
-Status LogoLog::write(const std::vector<std::string>& paths, int previousCount)
+std::vector<int> LogoLog::centred() const
+{
+    std::vector<int> numbers;
+    const std::string text = m_profile.getString(kSection, kCentredKey);
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t comma = text.find(',', at);
+        if (comma == std::string::npos)
+            comma = text.size();
+        const std::string item = text.substr(at, comma - at);
+        if (!item.empty() && item.size() <= 3 && item.find_first_not_of("0123456789") == std::string::npos) {
+            const int n = std::stoi(item);
+            if (n >= 1 && n <= kMaxKeys)
+                numbers.push_back(n);
+        }
+        at = comma + 1;
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+Status LogoLog::write(const std::vector<std::string>& paths, int previousCount, const std::vector<bool>& centred)
 {
     const int n = int(paths.size());
     if (n > kMaxKeys)
@@ -59,6 +82,16 @@ Status LogoLog::write(const std::vector<std::string>& paths, int previousCount)
         edit.remove(kSection, keyName(k));
     for (int k = 1; k <= n; ++k)
         edit.set(kSection, keyName(k), paths[std::size_t(k - 1)]);
+    std::string numbers;
+    for (int k = 1; k <= n && std::size_t(k) <= centred.size(); ++k)
+        if (centred[std::size_t(k - 1)])
+            numbers += (numbers.empty() ? "" : ",") + std::to_string(k);
+    if (numbers.empty()) {
+        if (!m_profile.getString(kSection, kCentredKey).empty())
+            edit.remove(kSection, kCentredKey);
+    } else {
+        edit.set(kSection, kCentredKey, numbers);
+    }
     if (Status s = m_profile.apply(edit); !s)
         return s.context("cannot write the logo log");
     return Status::success();

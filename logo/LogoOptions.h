@@ -25,8 +25,14 @@ struct LogoOptions {
     static LogoOptions defaults(ModelFamily modelFamily)
     {
         LogoOptions o;
-        o.maxPrintableArea = modelFamily == kFamilyTavro15 ? kNarrowPrintableArea : kWidePrintableArea;
+        o.maxPrintableArea = printableAreaLimit(modelFamily);
         return o;
+    }
+    // The widest printable area the model's head has, in dots: the largest value the
+    // Advanced page takes (a wider one would centre pictures off the paper).
+    static uint32_t printableAreaLimit(ModelFamily modelFamily)
+    {
+        return modelFamily == kFamilyTavro15 ? kNarrowPrintableArea : kWidePrintableArea;
     }
     // The auto-centre flag of list row `row` (0-based); off for rows outside the list.
     bool autoCenterOf(int row) const { return row >= 0 && row < kMaxRows && autoCenter[std::size_t(row)]; }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -82,6 +83,41 @@ Result<LogoPreviewImage> LogoPreview::render(const LogoPicture& picture, LogoPri
             std::memcpy(line + image.width, line, image.width);
     }
     return image;
+}
+
+LogoPlacement LogoPreview::place(uint32_t width, uint32_t paper, logo_frames::LogoJustify align)
+{
+    LogoPlacement p;
+    if (width < paper) {
+        if (align == logo_frames::LogoJustify::Center)
+            p.left = (paper - width) / 2;
+        else if (align == logo_frames::LogoJustify::Right)
+            p.left = paper - width;
+    }
+    p.printed = std::min(width, paper - std::min(p.left, paper));
+    p.cut = width - p.printed;
+    return p;
+}
+
+Result<LogoPreviewImage> LogoPreview::renderOnPaper(const LogoPicture& picture, LogoPrintMode mode, uint32_t paper,
+                                                    logo_frames::LogoJustify align, LogoPlacement* placement)
+{
+    if (paper == 0)
+        return Status::failure("the paper is 0 dots wide");
+    auto printed = render(picture, mode);
+    if (!printed.ok())
+        return printed.status();
+    const LogoPlacement p = place(printed->width, paper, align);
+    if (placement)
+        *placement = p;
+    LogoPreviewImage sheet;
+    sheet.width = paper;
+    sheet.height = printed->height;
+    sheet.pixels.assign(std::size_t(sheet.width) * sheet.height, 255);
+    for (uint32_t y = 0; y < sheet.height; ++y)
+        std::memcpy(sheet.pixels.data() + std::size_t(y) * paper + p.left,
+                    printed->pixels.data() + std::size_t(y) * printed->width, p.printed);
+    return sheet;
 }
 
 Status LogoPreview::writePng(const std::filesystem::path& file, const LogoPreviewImage& image)

@@ -93,6 +93,7 @@ LogoReport uploadLogos(const LogoToolDeps& deps, const BitmapList& list, const L
 
     LogoReport report;
     report.printerHolds = upload.printerHolds();
+    report.printerHoldsKorean = upload.printerHoldsKorean();
     report.bytes = upload.bytesSent();
     report.pictures = upload.picturesSent();
     switch (upload.outcome()) {
@@ -105,6 +106,7 @@ LogoReport uploadLogos(const LogoToolDeps& deps, const BitmapList& list, const L
         break;
     case NvUpload::Outcome::Cancelled:
         report.outcome = LogoOutcome::Cancelled;
+        report.message = upload.logWarning();
         break;
     case NvUpload::Outcome::Failed:
     case NvUpload::Outcome::Running:

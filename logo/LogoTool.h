@@ -74,6 +74,8 @@ struct LogoReport {
     std::string message;
     // Upload and clear: what the printer's NV memory holds now, in one sentence.
     std::string printerHolds;
+    // The same sentence in Korean (the desktop tool's Korean status line).
+    std::string printerHoldsKorean;
     // Pictures uploaded or printed.
     int pictures = 0;
     // Upload: raster bytes the connection reported written.

@@ -92,6 +92,11 @@ std::vector<NvUpload::Item> NvUpload::itemsOf(const BitmapList& list, const Logo
     return items;
 }
 
+const char* NvUpload::smallNvNotice()
+{
+    return g_pMsg == &koreanCatalog() ? "TAVRO36/38의 NV 그래픽 메모리 크기는 128KB입니다." : kSmallNvNotice;
+}
+
 std::string NvUpload::printerHolds() const
 {
     const int n = pictureCount();
@@ -105,7 +110,7 @@ std::string NvUpload::printerHolds() const
             return "the printer's NV bit-image memory may be erased (then it holds " + std::to_string(n) +
                    " empty pictures)";
         if (m_sent >= n)
-            return "the printer holds pictures 1.." + std::to_string(n) + " (the logo log was not updated)";
+            return "the printer holds pictures 1.." + std::to_string(n);
         if (m_cutRemainder > 0) {
             const int cut = m_sent + 1;
             std::string text = m_sent > 0 ? "the printer holds pictures 1.." + std::to_string(m_sent) + " and " : "the printer holds ";
@@ -133,6 +138,50 @@ std::string NvUpload::printerHolds() const
         break;
     }
     return "nothing was sent; the printer keeps what it held";
+}
+
+std::string NvUpload::printerHoldsKorean() const
+{
+    const int n = pictureCount();
+    const auto range = [](int first, int last) {
+        return first == last ? std::to_string(first) + "번" : std::to_string(first) + "~" + std::to_string(last) + "번";
+    };
+    const std::string unchanged = "전송된 데이터가 없습니다. 프린터의 이미지는 그대로입니다";
+    switch (m_outcome) {
+    case Outcome::Completed:
+        return "프린터에 " + range(1, n) + " 이미지가 저장되어 있습니다";
+    case Outcome::Cancelled:
+        if (!m_defineSent)
+            return unchanged;
+        if (m_defineCut)
+            return "프린터의 NV 이미지 메모리가 지워졌을 수 있습니다 (그렇다면 빈 이미지 " + std::to_string(n) + "개)";
+        if (m_sent >= n)
+            return "프린터에 " + range(1, n) + " 이미지가 저장되어 있습니다";
+        if (m_cutRemainder > 0) {
+            const int cut = m_sent + 1;
+            std::string text = m_sent > 0 ? "프린터에 " + range(1, m_sent) + " 이미지가 저장되어 있고 " : "프린터의 ";
+            text += std::to_string(cut) + "번 이미지는 일부만 저장되었습니다 (나머지는 빈칸)";
+            if (cut < n)
+                text += "; " + range(cut + 1, n) + " 이미지는 비어 있습니다";
+            return text;
+        }
+        if (m_sent == 0)
+            return "프린터의 NV 이미지 메모리가 지워졌습니다 (빈 이미지 " + std::to_string(n) + "개)";
+        return "프린터에 " + range(1, m_sent) + " 이미지가 저장되어 있고 " + range(m_sent + 1, n) +
+               " 이미지는 비어 있습니다";
+    case Outcome::Failed:
+        if (m_paddingFailed)
+            return "프린터의 NV 이미지 메모리가 지워졌고 프린터가 아직 이미지 데이터를 기다립니다. 프린터를 껐다 켠 "
+                   "뒤 다시 전송하십시오";
+        if (!m_defineSent)
+            return unchanged;
+        return "프린터의 NV 이미지 메모리가 지워졌고 " + std::to_string(m_sent) +
+               "번 이미지 뒤에서 저장이 끝나지 않았습니다. 다시 전송하십시오";
+    case Outcome::Declined:
+    case Outcome::Running:
+        break;
+    }
+    return unchanged;
 }
 
 void NvUpload::report(ProgressStep step, const std::string& text)
@@ -180,7 +229,7 @@ StepResult NvUpload::begin()
     }
     const uint64_t usedKB = m_totalBytes / 1024 + (m_totalBytes % 1024 ? 1 : 0);
     if (m_family == kSmallNvFamily && usedKB > uint64_t(kSmallNvKB)) {
-        m_deps.prompter.show(kSmallNvNotice, PromptButtons::Ok, PromptIcon::Information, "Notice");
+        m_deps.prompter.show(smallNvNotice(), PromptButtons::Ok, PromptIcon::Information, "Notice");
         m_phase = Phase::Done;
         m_outcome = Outcome::Declined;
         return StepResult::finished();
@@ -302,16 +351,25 @@ StepResult NvUpload::transferOne()
     return StepResult::again(kStepPause);
 }
 
+Status NvUpload::writeLog(int pictures)
+{
+    if (!m_profile)
+        return Status::success();
+    std::vector<std::string> paths;
+    std::vector<bool> centred;
+    for (int k = 0; k < pictures && k < pictureCount(); ++k) {
+        const Item& item = m_items[std::size_t(k)];
+        paths.push_back(item.path);
+        // A gray picture is never centred, whatever its tick says.
+        centred.push_back(item.autoCenter && !m_options.grayPrinting);
+    }
+    return LogoLog(*m_profile).write(paths, m_previousLogCount, centred);
+}
+
 StepResult NvUpload::finishLog()
 {
-    if (m_profile) {
-        std::vector<std::string> paths;
-        for (const Item& item : m_items)
-            paths.push_back(item.path);
-        Status s = LogoLog(*m_profile).write(paths, m_previousLogCount);
-        if (!s.ok())
-            m_logWarning = s.message();
-    }
+    if (Status s = writeLog(pictureCount()); !s.ok())
+        m_logWarning = s.message();
     m_outcome = Outcome::Completed;
     m_phase = Phase::Done;
     m_deps.connection.close();
@@ -374,6 +432,11 @@ StepResult NvUpload::cancelled()
     c.close();
     m_outcome = Outcome::Cancelled;
     m_phase = Phase::Done;
+    // The definition is complete: the printer holds the pictures sent whole and empty ones
+    // for the rest (all empty when the define command itself was cut and may have erased
+    // it). The log names what it holds, so the list shows that at the next opening.
+    if (Status s = writeLog(m_defineCut ? 0 : m_sent); !s.ok())
+        m_logWarning = s.message();
     return StepResult::finished();
 }
 

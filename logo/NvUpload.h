@@ -7,7 +7,8 @@
 // connection opened as its kind needs, FS q n, 3500 ms while the printer erases, then one
 // picture per step (header, raster in 512-byte blocks with 10 ms after each), and after the
 // last picture the logo log (keys 1..N, stale keys deleted). Cancel completes the open
-// definition with empty pictures, so the printer is never left waiting for picture data.
+// definition with empty pictures, so the printer is never left waiting for picture data, and
+// the log then names the pictures sent whole.
 //
 // The upload is a StepJob: the dialog drives it on a worker thread, the CLI and the tests with
 // runStepJob on a Clock. Messages go to the Prompter as the catalog has them; the failure
@@ -59,6 +60,8 @@ public:
     static constexpr int kSmallNvKB = 128;
     // Shown (Information, "Notice") when a list for them is larger than that.
     static constexpr const char* kSmallNvNotice = "TAVRO36/38 NV graphic memory size is 128Kbytes.";
+    // The notice in the message catalog's language.
+    static const char* smallNvNotice();
 
     // The bar's steps: the printer's erase, the raster bytes the connection wrote, and the
     // end (the logo log and the close). The bytes weigh one unit each, so the bar moves with
@@ -74,7 +77,8 @@ public:
         Running,
         Declined,  // the notice, or No to the question: nothing sent
         Completed, // every picture sent, logo log written (see logWarning())
-        Cancelled, // padded: the printer holds pictures 1..picturesSent(), the rest are empty
+        Cancelled, // padded: the printer holds pictures 1..picturesSent(), the rest are empty;
+                   // the logo log names those pictures (see logWarning())
         Failed,    // see the StepResult message; the logo log is untouched
     };
 
@@ -111,7 +115,10 @@ public:
     uint64_t totalBytes() const { return m_totalBytes; }
     // What the printer's NV memory holds after the job, in one sentence for the user.
     std::string printerHolds() const;
-    // A completed upload whose logo log could not be written: the reason (else empty).
+    // The same in Korean.
+    std::string printerHoldsKorean() const;
+    // A completed or cancelled upload whose logo log could not be written: the reason (else
+    // empty).
     const std::string& logWarning() const { return m_logWarning; }
 
 private:
@@ -119,6 +126,8 @@ private:
     StepResult begin();
     StepResult transferOne();
     StepResult finishLog();
+    // The logo log of the first `pictures` items with their centring.
+    Status writeLog(int pictures);
     StepResult cancelled();
     // A write of picture m_sent + 1 was cut after `taken` bytes of its header and raster.
     StepResult cutShort(std::size_t taken);

@@ -7,6 +7,9 @@
 #include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -16,6 +19,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <memory>
 
 QSize largestDialogSize()
 {
@@ -27,6 +31,34 @@ QSize largestDialogSize()
 bool koreanUi()
 {
     return g_pMsg == &koreanCatalog();
+}
+
+bool useQtTranslations(bool korean)
+{
+    static QTranslator* installed = nullptr;
+    static QLocale before;
+    if (!korean) {
+        if (installed) {
+            QCoreApplication::removeTranslator(installed);
+            delete installed;
+            installed = nullptr;
+            QLocale::setDefault(before);
+        }
+        return true;
+    }
+    if (installed)
+        return true;
+    const QLocale locale(QLocale::Korean, QLocale::SouthKorea);
+    auto translator = std::make_unique<QTranslator>();
+    // qtbase holds the widgets' texts; "qt" is the catalogue of older installs.
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(locale, "qtbase", "_", folder) && !translator->load(locale, "qt", "_", folder))
+        return false;
+    before = QLocale();
+    QLocale::setDefault(locale);
+    QCoreApplication::installTranslator(translator.get());
+    installed = translator.release(); // removed again by useQtTranslations(false)
+    return true;
 }
 
 QString koreanMnemonic(const char* utf8Text, char key)

@@ -32,6 +32,13 @@ QSize largestDialogSize();
 // True when the message catalog is Korean (the system's default language is).
 bool koreanUi();
 
+// Qt's own texts (the file dialog, standard buttons, context menus) in the language: for
+// Korean, Qt's Korean translations from its translations folder are installed into the
+// application (once) and Korean becomes the default locale; English takes them out again (or
+// leaves Qt as it is).
+// False when Korean was asked for and Qt's Korean translations are not installed.
+bool useQtTranslations(bool korean);
+
 // "프린터종류" with key 'D' gives "프린터종류(&D)": Korean Windows puts the mnemonic
 // letter in brackets after the text.
 QString koreanMnemonic(const char* utf8Text, char key);

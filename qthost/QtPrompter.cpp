@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <memory>
 
@@ -48,6 +49,11 @@ PromptAnswer QtPrompter::show(std::string_view text, PromptButtons buttons, Prom
 PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons buttons, PromptIcon icon,
                                          const QString& caption)
 {
+    // The control that brought the box up gets the keyboard back when it closes, as it had it
+    // (the box would otherwise leave the focus nowhere and the keys would go unheard).
+    QPointer<QWidget> focus = QApplication::focusWidget();
+    if (!focus && QApplication::activeWindow())
+        focus = QApplication::activeWindow()->focusWidget();
     QMessageBox box(qtIcon(icon), caption, text, QMessageBox::NoButton, QApplication::activeWindow());
     switch (buttons) {
     case PromptButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
@@ -72,6 +78,10 @@ PromptAnswer QtPrompter::showOnGuiThread(const QString& text, PromptButtons butt
     const int pressed = box.exec();
     if (waitCursor)
         QApplication::restoreOverrideCursor();
+    if (focus && focus->isVisible() && focus->isEnabled()) {
+        focus->activateWindow();
+        focus->setFocus(Qt::OtherFocusReason);
+    }
     switch (pressed) {
     case QMessageBox::Ok: return PromptAnswer::Ok;
     case QMessageBox::Yes: return PromptAnswer::Yes;
@@ -86,8 +96,9 @@ std::optional<std::string> QtPrompter::askOutputFileName()
     auto ask = [result] {
         for (;;) {
             QInputDialog input(QApplication::activeWindow());
-            input.setWindowTitle("Print to File");
-            input.setLabelText("Input the output file name");
+            input.setWindowTitle(koreanUi() ? QString::fromUtf8("파일로 출력") : QString("Print to File"));
+            input.setLabelText(koreanUi() ? QString::fromUtf8("출력 파일 이름을 입력하십시오")
+                                          : QString("Input the output file name"));
             input.setInputMode(QInputDialog::TextInput);
             if (koreanUi()) {
                 input.setOkButtonText(QString::fromUtf8("확인"));

@@ -253,7 +253,7 @@ bool CConnectDlg::usbSearch(int& count)
 {
     const auto ids = usbSearchIds(m_family);
     const QString caption = windowTitle();
-    QString searching = kSearchCaption;
+    QString searching = m_korean ? QString::fromUtf8("프린터를 찾는 중") : QString(kSearchCaption);
     setWindowTitle(searching);
     QtBusy busy(this, m_hint,
                 QString::fromUtf8(m_korean ? "USB 프린터를 찾는 중... (최대 4초)"

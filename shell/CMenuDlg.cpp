@@ -53,11 +53,14 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     // opening anything.
     for (auto [button, run] : {std::pair{m_logo, bool(m_deps.runLogo)}, std::pair{m_firmware, bool(m_deps.runFirmware)}}) {
         button->setEnabled(run);
-        button->setToolTip(run ? QString() : QString(kToolNotYet));
+        button->setToolTip(run ? QString()
+                               : ko ? QString::fromUtf8("이 버전의 TAVROSet에는 아직 이 기능이 없습니다.")
+                                    : QString(kToolNotYet));
     }
     if (settings.modelFamily == kFamilyTavro15) {
         m_setup->setEnabled(false);
-        m_setup->setToolTip("The TAVRO15 has no user setup.");
+        m_setup->setToolTip(ko ? QString::fromUtf8("TAVRO15에는 사용자 설정이 없습니다.")
+                               : QString("The TAVRO15 has no user setup."));
     }
 
     auto* summaryLabel = new QLabel(QString::fromStdString(m_summary).replace("\r\n", "\n"));

@@ -13,15 +13,19 @@
 #include "shell/ShellControls.h"
 #include "qthost/QtClock.h"
 #include "qthost/QtControlName.h"
+#include "qthost/QtDialogs.h"
 #include "network/ui/CNetworkDlg.h"
 #include "port/CPorts.h"
 #include "setup/SetupSession.h"
 #include "setup/ui/CUserSetupDlg.h"
 #ifdef TAVRO_HAVE_LOGO_UI
 #include "logo/ui/CMyProperty.h"
+#include "logo/ui/LogoControls.h"
 #include "logo/ui/LogoListPanel.h"
 #include "logo/ui/LogoProgressDlg.h"
 #include "port/PrinterConnection.h"
+
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QPainter>
 #include <QTabWidget>
@@ -126,8 +130,18 @@ bool saveLogoTool(Prompter& prompter, QtClock& clock, Profile& profile, CErrorLo
         ok &= save(sheet, dir, names[page], suffix);
     }
     sheet.showPage(CMyProperty::kPreview);
-    sheet.tabs()->widget(CMyProperty::kPreview)->findChild<QCheckBox*>("asPrinted")->setChecked(true);
+    auto* preview = qobject_cast<CPage2Preview*>(sheet.tabs()->widget(CMyProperty::kPreview));
+    preview->asPrintedSwitch()->setChecked(true);
     ok &= save(sheet, dir, "logo-preview-printed", suffix);
+    // The same logo as the top logo (centred twice), and in Double Width cut at the paper's edge.
+    preview->printedBy()->setCurrentIndex(CPage2Preview::kAsTopLogo);
+    ok &= save(sheet, dir, "logo-preview-top-logo", suffix);
+    preview->printedBy()->setCurrentIndex(CPage2Preview::kByPrint);
+    first->panel()->tree()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    if (auto* wide = preview->findChild<QAbstractButton*>(controlName(logo_ctl::kPreviewDoubleWidth)))
+        wide->click();
+    preview->refresh();
+    ok &= save(sheet, dir, "logo-preview-double-width", suffix);
 
     CProgress progress(korean);
     progress.report({9216, 13680, "Updating(9216/13680)...harbour-logo.bmp"});
@@ -165,6 +179,7 @@ int main(int argc, char** argv)
     deps.runMenu = [&](QWidget*, const ConnectionSettings& s) { chosen = s; };
     CConnectDlg connect(std::move(deps));
     const bool korean = connect.korean();
+    useQtTranslations(korean);
     auto* device = findControl<QComboBox>(&connect, connectdlg::Device);
     device->setCurrentIndex(device->findText("TAVRO36/38 S"));
     connect.onDeviceChange();

@@ -6,6 +6,7 @@
 #include "app/Profile.h"
 #include "port/CPorts.h"
 #include "qthost/QtClock.h"
+#include "qthost/QtDialogs.h"
 #include "qthost/QtPrompter.h"
 #include "shell/CConnectDlg.h"
 #include "shell/CMenuDlg.h"
@@ -15,7 +16,6 @@
 #include "firmware/ui/CFwDownload15Dlg.h"
 #include "firmware/ui/CFwUpdateDlg.h"
 #include "port/PrinterConnection.h"
-#include <QGuiApplication>
 #endif
 #ifdef TAVRO_HAVE_SETUP_UI
 #include "setup/ui/CUserSetupDlg.h"
@@ -26,10 +26,80 @@
 #endif
 
 #include <QApplication>
+#include <QGuiApplication>
 
 #include <climits>
 #include <cstdio>
 #include <unistd.h>
+
+MenuDlgDeps toolMenuDeps(ToolRun& run, const ConnectionSettings& settings, bool korean)
+{
+    MenuDlgDeps menuDeps;
+    menuDeps.korean = korean;
+    CPorts& ports = run.ports;
+    menuDeps.setFunction = [&ports](int function) { ports.m_Function = static_cast<std::uint8_t>(function); };
+#ifdef TAVRO_HAVE_SETUP_UI
+    menuDeps.runUserSetup = [&run, korean](QWidget* menu, const std::string& summary) {
+        UserSetupDlgDeps setupDeps{run.ports, run.prompter, run.clock, run.profile, run.log, korean, summary};
+        CUserSetupDlg setup(setupDeps, menu);
+        setup.exec();
+        // The printer left the connection (USB mode change) and the user chose to make it
+        // again: the menu goes too, back to the connection dialog.
+        if (setup.backToConnection())
+            if (auto* dialog = qobject_cast<QDialog*>(menu))
+                dialog->reject();
+    };
+#endif
+#ifdef TAVRO_HAVE_LOGO_UI
+    menuDeps.runLogo = [&run, settings, korean](QWidget* menu, const std::string& summary) {
+        LogoSheetDeps d{run.prompter, run.clock, run.profile, run.log, settings, korean, summary,
+                        [&run](const ConnectionSettings& s) {
+                            return makeConnection(s, ConnectionHost{run.clock, run.prompter, run.log, &run.ports});
+                        },
+                        {}};
+        CMyProperty sheet(d, menu);
+        sheet.exec();
+    };
+#endif
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+    menuDeps.runFirmware = [&run, settings, korean](QWidget* menu, const std::string& summary) {
+        auto connectWith = [&run](const ConnectionSettings& s) {
+            return makeConnection(s, ConnectionHost{run.clock, run.prompter, run.log, &run.ports});
+        };
+        auto connect = [connectWith, settings] { return connectWith(settings); };
+        // Service mode: Ctrl held down while the dialog opens.
+        const bool service = run.controlHeld
+                                 ? run.controlHeld()
+                                 : QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
+        if (settings.modelFamily == kFamilyTavro15) {
+            FwDownload15DlgDeps d{run.prompter, run.clock, run.profile, run.log, settings, korean, summary, connectWith, {}, {}};
+            d.serviceMode = service;
+            d.noteFolder = run.noteFolder;
+            CFwDownload15Dlg dlg(d, menu);
+            dlg.exec();
+        } else {
+            FwUpdateDlgDeps d{run.prompter, run.clock, run.profile, run.log, settings, korean, summary, service, connect, {}, {}};
+            d.noteFolder = run.noteFolder;
+            CFwUpdateDlg dlg(d, menu);
+            dlg.exec();
+        }
+        // The firmware dialogs may leave the port object open; the menu's button closes it.
+        if (run.ports.m_IsOpen)
+            run.ports.Close();
+    };
+#endif
+    return menuDeps;
+}
+
+void runFunctionMenu(ToolRun& run, QWidget* parent, const ConnectionSettings& settings)
+{
+    applySettings(run.ports, settings);
+    CMenuDlg menu(settings, toolMenuDeps(run, settings, g_pMsg == &koreanCatalog()), parent);
+    menu.exec();
+    // A tool that left the port open gets it closed here at the latest.
+    if (run.ports.m_IsOpen)
+        run.ports.Close();
+}
 
 int runTavroset(QApplication&)
 {
@@ -58,64 +128,18 @@ int runTavroset(QApplication&)
     const std::filesystem::path noteFolder = paths.profile.parent_path();
     showDownloadNotices(prompter, noteFolder, systemDefaultIsKorean());
 #endif
+    // Qt's own texts (the file dialog, its buttons) follow the language the dialogs take.
+    if (!useQtTranslations(systemDefaultIsKorean(LocaleSources::fromEnvironment())))
+        std::fputs("tavroset: Qt's Korean translations (qt6-translations-l10n) are not installed\n", stderr);
 
     ConnectDlgDeps deps{prompter, clock, profile, log, portDiscovery(ports, log, DeviceRoots::fromEnvironment()),
                         portNetworkLink(), LocaleSources::fromEnvironment(), paths.errorLog.string(), {}};
-    deps.runMenu = [&](QWidget* parent, const ConnectionSettings& settings) {
-        applySettings(ports, settings);
-        MenuDlgDeps menuDeps;
-        menuDeps.korean = g_pMsg == &koreanCatalog();
-        menuDeps.setFunction = [&](int function) { ports.m_Function = static_cast<std::uint8_t>(function); };
-#ifdef TAVRO_HAVE_SETUP_UI
-        menuDeps.runUserSetup = [&](QWidget* menu, const std::string& summary) {
-            UserSetupDlgDeps setupDeps{ports, prompter, clock, profile, log, menuDeps.korean, summary};
-            CUserSetupDlg setup(setupDeps, menu);
-            setup.exec();
-            // The printer left the connection (USB mode change) and the user chose to make it
-            // again: the menu goes too, back to the connection dialog.
-            if (setup.backToConnection())
-                if (auto* dialog = qobject_cast<QDialog*>(menu))
-                    dialog->reject();
-        };
-#endif
-#ifdef TAVRO_HAVE_LOGO_UI
-        menuDeps.runLogo = [&](QWidget* menu, const std::string& summary) {
-            LogoSheetDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary,
-                            [&](const ConnectionSettings& s) {
-                                return makeConnection(s, ConnectionHost{clock, prompter, log, &ports});
-                            },
-                            {}};
-            CMyProperty sheet(d, menu);
-            sheet.exec();
-        };
-#endif
+    ToolRun run{ports, prompter, clock, profile, log, {}};
 #ifdef TAVRO_HAVE_FIRMWARE_UI
-        menuDeps.runFirmware = [&](QWidget* menu, const std::string& summary) {
-            auto connectWith = [&](const ConnectionSettings& s) {
-                return makeConnection(s, ConnectionHost{clock, prompter, log, &ports});
-            };
-            auto connect = [&] { return connectWith(settings); };
-            // Service mode: Ctrl held down while the dialog opens.
-            const bool service = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
-            if (settings.modelFamily == kFamilyTavro15) {
-                FwDownload15DlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, connectWith, {}, {}};
-                d.serviceMode = service;
-                d.noteFolder = noteFolder;
-                CFwDownload15Dlg dlg(d, menu);
-                dlg.exec();
-                return;
-            }
-            FwUpdateDlgDeps d{prompter, clock, profile, log, settings, menuDeps.korean, summary, service, connect, {}, {}};
-            d.noteFolder = noteFolder;
-            CFwUpdateDlg dlg(d, menu);
-            dlg.exec();
-        };
+    run.noteFolder = noteFolder;
 #endif
-        CMenuDlg menu(settings, menuDeps, parent);
-        menu.exec();
-        // A tool that left the port open gets it closed here at the latest.
-        if (ports.m_IsOpen)
-            ports.Close();
+    deps.runMenu = [&run](QWidget* parent, const ConnectionSettings& settings) {
+        runFunctionMenu(run, parent, settings);
     };
 
     CConnectDlg dialog(std::move(deps));

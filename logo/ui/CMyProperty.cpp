@@ -5,6 +5,8 @@
 #include "qthost/QtStatusLine.h"
 
 #include <QDialogButtonBox>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -75,6 +77,23 @@ void CMyProperty::onTabChanged(int index)
     }
     m_current = index;
     m_pages[index]->onSetActive();
+}
+
+void CMyProperty::accept()
+{
+    if (!m_pages[m_current]->onKillActive())
+        return;
+    QDialog::accept();
+}
+
+void CMyProperty::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && qobject_cast<QLineEdit*>(focusWidget())) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CMyProperty::done(int result)

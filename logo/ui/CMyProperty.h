@@ -34,7 +34,13 @@ public:
     void showPage(Page page);
     QtStatusLine* statusLine() const { return m_status; }
 
+    // OK keeps the sheet open while the page shown refuses its values.
+    void accept() override;
     void done(int result) override;
+
+protected:
+    // Enter in a text field ends the entry there; it does not press OK.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void onTabChanged(int index);

@@ -55,9 +55,10 @@ CPage1Selection::CPage1Selection(LogoSheetState& state, QWidget* parent) : LogoP
     }
     buttons->addStretch(1);
 
-    auto* centre = new QGroupBox("Auto Center Align Check");
+    auto* centre = new QGroupBox(state.text("Auto Center Align Check", "자동 가운데 정렬"));
     auto* centreLayout = new QVBoxLayout(centre);
-    auto* hint = new QLabel(" Check the item for automatic center align image.");
+    auto* hint = new QLabel(state.text(" Check the item for automatic center align image.",
+                                       " 가운데로 자동 정렬할 이미지를 체크하십시오."));
     hint->setWordWrap(true);
     centreLayout->addWidget(hint);
 
@@ -82,7 +83,7 @@ void CPage1Selection::onSetActive()
 void CPage1Selection::smallMemoryNotice()
 {
     if (m_state.family() == NvUpload::kSmallNvFamily && m_state.list.usedKB() > NvUpload::kSmallNvKB)
-        m_state.deps.prompter.show(NvUpload::kSmallNvNotice, PromptButtons::Ok, PromptIcon::Information, "Notice");
+        m_state.deps.prompter.show(NvUpload::smallNvNotice(), PromptButtons::Ok, PromptIcon::Information, "Notice");
 }
 
 void CPage1Selection::onOpenFile()
@@ -92,21 +93,35 @@ void CPage1Selection::onOpenFile()
     if (m_state.deps.chooseFiles) {
         files = m_state.deps.chooseFiles(this, lastFolder());
     } else {
-        files = QFileDialog::getOpenFileNames(this, QString(), lastFolder(), "Bitmap Files(*.bmp)", nullptr,
+        files = QFileDialog::getOpenFileNames(this, QString(), lastFolder(),
+                                              m_state.text("Bitmap Files(*.bmp)", "비트맵 파일(*.bmp)"), nullptr,
                                               QFileDialog::ReadOnly);
     }
     int added = 0;
+    QString refused;
     for (const QString& file : files) {
         const QString full = QFileInfo(file).absoluteFilePath();
         lastFolder() = QFileInfo(full).absolutePath();
-        if (!m_state.list.addFile(full.toStdString(), 0))
+        if (!m_state.list.addFile(full.toStdString(), 0)) {
+            refused = QFileInfo(full).fileName();
             break;
+        }
         ++added;
     }
     m_panel->redraw();
-    if (added > 0 && m_state.status)
-        m_state.status->showDone(m_state.deps.korean ? QString::fromUtf8("%1개 파일을 목록에 추가했습니다.").arg(added)
-                                                     : QString("%1 file(s) added to the list").arg(added));
+    // The line tells this Open File only: a refusal replaces what an earlier one added.
+    if (m_state.status && !files.isEmpty()) {
+        const bool korean = m_state.deps.korean;
+        const QString addedText = korean ? QString::fromUtf8("%1개 파일을 목록에 추가했습니다.").arg(added)
+                                         : QString("%1 file(s) added to the list").arg(added);
+        if (refused.isEmpty())
+            m_state.status->showDone(addedText);
+        else
+            m_state.status->showFailure(
+                (korean ? QString::fromUtf8("%1 파일을 추가하지 못했습니다").arg(refused)
+                        : QString("%1 was not added").arg(refused)) +
+                (added > 0 ? "; " + addedText : QString()));
+    }
     smallMemoryNotice();
 }
 
@@ -118,7 +133,8 @@ void CPage1Selection::onRemove()
         prompter.message(catalogText(Msg::NoBitmapSelected), PromptIcon::Exclamation);
         return;
     }
-    if (prompter.show("Remove selected file?", PromptButtons::YesNo, PromptIcon::Question, "Image downloader") !=
+    if (prompter.show(m_state.deps.korean ? "선택한 파일을 목록에서 삭제하시겠습니까?" : "Remove selected file?",
+                      PromptButtons::YesNo, PromptIcon::Question, "Image downloader") !=
         PromptAnswer::Yes)
         return;
     // From the last row to the first, so that the rows still to go keep their places.

@@ -63,6 +63,9 @@ void CPage3Upload::clearPrinter()
 
 void CPage3Upload::onUpload()
 {
+    // What the line said about an earlier action no longer holds once this one starts.
+    if (m_state.status)
+        m_state.status->clear();
     if (m_state.list.fileCount() == 0) {
         clearPrinter();
         return;
@@ -86,7 +89,7 @@ void CPage3Upload::onUpload()
                                                            m_state.options, &m_state.deps.profile, m_state.logKeys);
 
     QtStatusLine* status = m_state.status;
-    const QString holds = QString::fromStdString(r.printerHolds);
+    const QString holds = QString::fromStdString(m_state.deps.korean ? r.printerHoldsKorean : r.printerHolds);
     switch (r.outcome) {
     case logo_tool::LogoOutcome::Done:
         m_state.logKeys = r.pictures;
@@ -99,8 +102,12 @@ void CPage3Upload::onUpload()
         }
         break;
     case logo_tool::LogoOutcome::Cancelled:
+        // The log now names what the printer holds; the list shows the same, with its ticks.
+        m_state.restore();
+        m_panel->redraw();
         if (status)
-            status->showMessage(m_state.text("Upload cancelled: ", "전송 취소: ") + holds);
+            status->showMessage(m_state.text("Upload cancelled: ", "전송 취소: ") + holds +
+                                (r.message.empty() ? QString() : " (logo log not written: " + QString::fromStdString(r.message) + ")"));
         break;
     case logo_tool::LogoOutcome::Failed:
         m_state.deps.errorLog.WriteLog("logo upload: %s", r.message.c_str());

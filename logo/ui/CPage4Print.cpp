@@ -2,6 +2,7 @@
 
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
+#include "logo/LogoLog.h"
 #include "logo/LogoSelection.h"
 #include "logo/ui/LogoControls.h"
 #include "logo/ui/LogoProgressDlg.h"
@@ -22,6 +23,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 using logo_page::named;
 using logo_page::readOnlyBox;
@@ -98,23 +101,23 @@ CPage4Print::CPage4Print(LogoSheetState& state, QWidget* parent) : LogoPage(stat
 
     m_print = named(new QPushButton(s.label("&Print", "인쇄", 'P')), logo_ctl::kPrint);
 
-    // Top and bottom logo.
-    auto enableDisable = [this](QButtonGroup*& group, int enableId, int disableId) {
+    // Top and bottom logo. Every control has an access key: the row labels reach the rows'
+    // Enable/Disable choice, the small labels the numbers and the alignments.
+    auto enableDisable = [this, &s](QButtonGroup*& group, int enableId, int disableId) {
         group = new QButtonGroup(this);
-        auto* enable = named(new QRadioButton("Enable"), enableId);
-        auto* disable = named(new QRadioButton("Disable"), disableId);
+        auto* enable = named(new QRadioButton(s.text("Enable", "사용")), enableId);
+        auto* disable = named(new QRadioButton(s.text("Disable", "사용 안 함")), disableId);
         group->addButton(enable, 1);
         group->addButton(disable, 0);
         disable->setChecked(true);
-        auto* row = new QHBoxLayout;
-        row->addWidget(enable);
-        row->addWidget(disable);
-        row->addStretch(1);
-        return row;
+        return std::pair{enable, disable};
     };
-    auto justify = [](int id) {
+    auto justify = [&s](int id) {
         auto* box = named(new QComboBox, id);
-        box->addItems({"LEFT", "CENTER", "RIGHT"});
+        if (s.deps.korean)
+            box->addItems({QString::fromUtf8("왼쪽"), QString::fromUtf8("가운데"), QString::fromUtf8("오른쪽")});
+        else
+            box->addItems({"LEFT", "CENTER", "RIGHT"});
         box->setCurrentIndex(1);
         return box;
     };
@@ -124,30 +127,58 @@ CPage4Print::CPage4Print(LogoSheetState& state, QWidget* parent) : LogoPage(stat
         edit->setMaximumWidth(60);
         return edit;
     };
-    auto* logos = new QGroupBox(s.text("Top / Bottom Logo", "Top / Bottom Logo"));
+    // A label whose access key moves the focus to the control (to the checked radio of a pair).
+    auto buddyLabel = [&s](const char* english, const char* korean, char key, QWidget* buddy) {
+        auto* label = new QLabel(s.label(english, korean, key));
+        label->setBuddy(buddy);
+        return label;
+    };
+    auto* logos = new QGroupBox(s.text("Top / Bottom Logo", "상단 / 하단 로고"));
     auto* grid = new QGridLayout(logos);
-    grid->addWidget(new QLabel("Top Logo"), 0, 0);
-    grid->addLayout(enableDisable(m_top, logo_ctl::kTopEnable, logo_ctl::kTopDisable), 0, 1);
+    auto addRow = [&](int row, QLabel* label, std::pair<QRadioButton*, QRadioButton*> radios) {
+        grid->addWidget(label, row, 0);
+        auto* choice = new QHBoxLayout;
+        choice->addWidget(radios.first);
+        choice->addWidget(radios.second);
+        choice->addStretch(1);
+        grid->addLayout(choice, row, 1);
+    };
+    const auto top = enableDisable(m_top, logo_ctl::kTopEnable, logo_ctl::kTopDisable);
+    const auto powerOn = enableDisable(m_powerOn, logo_ctl::kPowerOnEnable, logo_ctl::kPowerOnDisable);
+    const auto bottom = enableDisable(m_bottom, logo_ctl::kBottomEnable, logo_ctl::kBottomDisable);
     m_topNumber = number(logo_ctl::kTopNumber, 1);
     m_topJustify = justify(logo_ctl::kTopJustify);
-    grid->addWidget(m_topNumber, 0, 2);
-    grid->addWidget(m_topJustify, 0, 3);
-    grid->addWidget(new QLabel("Prints the top logo at power-on"), 1, 0);
-    grid->addLayout(enableDisable(m_powerOn, logo_ctl::kPowerOnEnable, logo_ctl::kPowerOnDisable), 1, 1);
-    grid->addWidget(new QLabel("Bottom Logo"), 2, 0);
-    grid->addLayout(enableDisable(m_bottom, logo_ctl::kBottomEnable, logo_ctl::kBottomDisable), 2, 1);
     m_bottomNumber = number(logo_ctl::kBottomNumber, 2);
     m_bottomJustify = justify(logo_ctl::kBottomJustify);
-    grid->addWidget(m_bottomNumber, 2, 2);
-    grid->addWidget(m_bottomJustify, 2, 3);
-    m_setValues = named(new QPushButton("Set Logo values"), logo_ctl::kSetLogoValues);
-    m_test = named(new QPushButton("Test"), logo_ctl::kTest);
+    addRow(0, buddyLabel("&Top Logo", "상단 로고", 'T', top.second), top);
+    grid->addWidget(buddyLabel("Nu&mber", "번호", 'M', m_topNumber), 0, 2);
+    grid->addWidget(m_topNumber, 0, 3);
+    grid->addWidget(buddyLabel("&Align", "정렬", 'A', m_topJustify), 0, 4);
+    grid->addWidget(m_topJustify, 0, 5);
+    addRow(1, buddyLabel("Prints the top logo at power-&on", "전원을 켤 때 상단 로고 인쇄", 'O', powerOn.second), powerOn);
+    addRow(2, buddyLabel("&Bottom Logo", "하단 로고", 'B', bottom.second), bottom);
+    grid->addWidget(buddyLabel("Numbe&r", "번호", 'R', m_bottomNumber), 2, 2);
+    grid->addWidget(m_bottomNumber, 2, 3);
+    grid->addWidget(buddyLabel("Ali&gn", "정렬", 'G', m_bottomJustify), 2, 4);
+    grid->addWidget(m_bottomJustify, 2, 5);
+    // The label's key goes to whichever radio of its pair is checked, as arrow keys then move
+    // within the pair.
+    for (QButtonGroup* group : {m_top, m_powerOn, m_bottom})
+        connect(group, &QButtonGroup::idToggled, this, [this, group](int, bool on) {
+            if (!on)
+                return;
+            for (QLabel* label : findChildren<QLabel*>())
+                if (label->buddy() && group->buttons().contains(qobject_cast<QAbstractButton*>(label->buddy())))
+                    label->setBuddy(group->checkedButton());
+        });
+    m_setValues = named(new QPushButton(s.label("&Set Logo values", "로고 설정 보내기", 'S')), logo_ctl::kSetLogoValues);
+    m_test = named(new QPushButton(s.label("T&est", "테스트 인쇄", 'E')), logo_ctl::kTest);
     auto* logoButtons = new QHBoxLayout;
     logoButtons->addStretch(1);
     logoButtons->addWidget(m_setValues);
     logoButtons->addWidget(m_test);
-    grid->addLayout(logoButtons, 3, 0, 1, 4);
-    grid->setColumnStretch(4, 1);
+    grid->addLayout(logoButtons, 3, 0, 1, 6);
+    grid->setColumnStretch(6, 1);
 
     for (QPushButton* b : {m_print, m_setValues, m_test})
         b->setAutoDefault(false);
@@ -168,6 +199,10 @@ CPage4Print::CPage4Print(LogoSheetState& state, QWidget* parent) : LogoPage(stat
     layout->addWidget(logos);
     layout->addStretch(1);
 
+    connect(m_topJustify, &QComboBox::currentIndexChanged, this,
+            [this](int i) { m_state.topJustify = logo_frames::LogoJustify(std::max(0, i)); });
+    connect(m_bottomJustify, &QComboBox::currentIndexChanged, this,
+            [this](int i) { m_state.bottomJustify = logo_frames::LogoJustify(std::max(0, i)); });
     connect(m_print, &QPushButton::clicked, this, &CPage4Print::onPrint);
     connect(m_setValues, &QPushButton::clicked, this, &CPage4Print::onSetLogoValues);
     connect(m_test, &QPushButton::clicked, this, &CPage4Print::onTest);
@@ -185,6 +220,11 @@ void CPage4Print::onSetActive()
 {
     logo_page::showPrinterDetails(m_state, m_printerName, m_portName);
     m_print->setEnabled(logo_tool::canPrint(m_state.connectionSettings()));
+}
+
+bool CPage4Print::onKillActive()
+{
+    return readSettings().has_value();
 }
 
 void CPage4Print::onPrint()
@@ -254,9 +294,26 @@ void CPage4Print::onSetLogoValues()
     auto values = readSettings();
     if (!values)
         return;
+    // A picture stored centred carries its blank columns on the left: aligned CENTER or RIGHT
+    // as a whole, its drawing lands right of the middle. Said with the result, not asked.
+    QString doneText = m_state.text("Logo settings sent", "로고 설정을 보냈습니다");
+    const std::vector<int> centred = LogoLog(m_state.deps.profile).centred();
+    const auto stillCentred = [&](bool enabled, int number, logo_frames::LogoJustify j) {
+        return enabled && j != logo_frames::LogoJustify::Left &&
+               std::binary_search(centred.begin(), centred.end(), number);
+    };
+    for (auto [enabled, number, j] : {std::tuple{values->topEnable, values->topNumber, values->topJustify},
+                                      std::tuple{values->bottomEnable, values->bottomNumber, values->bottomJustify}})
+        if (stillCentred(enabled, number, j)) {
+            doneText += m_state.text(" — picture %1 was stored centred; aligned again it prints right of the middle "
+                                     "(choose LEFT)",
+                                     " — %1번 이미지는 가운데 정렬로 저장되어 다시 정렬하면 오른쪽으로 치우칩니다 "
+                                     "(왼쪽을 선택하십시오)")
+                            .arg(number);
+            break;
+        }
     runLogoAction(m_state, this, m_state.text("Sending the logo settings", "로고 설정을 보내는 중"),
-                  [&](const logo_tool::LogoToolDeps& d) { return logo_tool::setLogoSettings(d, *values); },
-                  m_state.text("Logo settings sent", "로고 설정을 보냈습니다"));
+                  [&](const logo_tool::LogoToolDeps& d) { return logo_tool::setLogoSettings(d, *values); }, doneText);
 }
 
 void CPage4Print::onTest()

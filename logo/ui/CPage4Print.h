@@ -18,6 +18,8 @@ class CPage4Print final : public LogoPage {
 public:
     explicit CPage4Print(LogoSheetState& state, QWidget* parent = nullptr);
     void onSetActive() override;
+    // The two logo numbers must be 1..255 before the page is left.
+    bool onKillActive() override;
     void onPrint();
     void onSetLogoValues();
     void onTest();

@@ -18,13 +18,19 @@
 
 using logo_page::named;
 
+namespace {
+// The unit label behind the printable area has no resource id of its own.
+constexpr const char* kAreaUnit = "areaUnit";
+} // namespace
+
 CPage5Setup::CPage5Setup(LogoSheetState& state, QWidget* parent) : LogoPage(state, parent)
 {
     setObjectName("CPage5Setup");
     const LogoSheetState& s = state;
-    m_printToFile = named(new QCheckBox(s.text("Print To File", "파일로 출력")), logo_ctl::kPrintToFile);
-    m_gray = named(new QCheckBox(s.text("Use Gray Printing", "농도조절인쇄")), logo_ctl::kGrayPrinting);
-    m_star = named(new QCheckBox(s.text("Use Star Emulation", "STAR 에뮬레이션")), logo_ctl::kStarEmulation);
+    m_areaLimit = int(LogoOptions::printableAreaLimit(s.family()));
+    m_printToFile = named(new QCheckBox(s.label("&Print To File", "파일로 출력", 'P')), logo_ctl::kPrintToFile);
+    m_gray = named(new QCheckBox(s.label("Use &Gray Printing", "농도조절인쇄", 'G')), logo_ctl::kGrayPrinting);
+    m_star = named(new QCheckBox(s.label("Use &Star Emulation", "STAR 에뮬레이션", 'S')), logo_ctl::kStarEmulation);
     m_gray->setEnabled(s.family() != kFamilyTavro15);
 
     m_maxArea = named(new QLineEdit(QString::number(s.options.maxPrintableArea)), logo_ctl::kMaxPrintableArea);
@@ -43,10 +49,18 @@ CPage5Setup::CPage5Setup(LogoSheetState& state, QWidget* parent) : LogoPage(stat
     grid->addWidget(m_printToFile, 0, 0, 1, 3);
     grid->addWidget(m_gray, 1, 0, 1, 3);
     grid->addWidget(m_star, 2, 0, 1, 3);
-    grid->addWidget(new QLabel(s.text("Max Printable Area :", "인쇄 가능 영역")), 3, 0);
+    auto* areaLabel = new QLabel(s.label("Max Printable &Area :", "인쇄 가능 영역", 'A'));
+    areaLabel->setBuddy(m_maxArea);
+    grid->addWidget(areaLabel, 3, 0);
     grid->addWidget(m_maxArea, 3, 1);
-    grid->addWidget(new QLabel("dots(1~512)"), 3, 2);
-    grid->addWidget(new QLabel("Black / White diverging point (0~255)"), 4, 0, 1, 3);
+    // The range the field takes, which is the model's head width (the old label's 512 was
+    // never the limit).
+    auto* unit = new QLabel(s.text("dots(1~%1)", "도트(1~%1)").arg(m_areaLimit));
+    unit->setObjectName(kAreaUnit);
+    grid->addWidget(unit, 3, 2);
+    auto* pointLabel = new QLabel(s.label("Black / White &diverging point (0~255)", "흑 / 백 경계값 (0~255)", 'D'));
+    pointLabel->setBuddy(m_diverging);
+    grid->addWidget(pointLabel, 4, 0, 1, 3);
     auto* sliderRow = new QHBoxLayout;
     sliderRow->addWidget(m_slider, 1);
     sliderRow->addWidget(m_diverging);
@@ -86,7 +100,7 @@ CPage5Setup::CPage5Setup(LogoSheetState& state, QWidget* parent) : LogoPage(stat
     });
     connect(m_maxArea, &QLineEdit::textChanged, this, [this](const QString& text) {
         int v = 0;
-        if (logo_page::isIntegerIn(text, 1, 576, &v))
+        if (logo_page::isIntegerIn(text, 1, m_areaLimit, &v))
             m_state.options.maxPrintableArea = uint32_t(v);
     });
 }
@@ -118,7 +132,7 @@ void CPage5Setup::onSetActive()
     if (!m_printToFile->isChecked())
         checkPrinter();
     int v = 0;
-    if (logo_page::isIntegerIn(m_maxArea->text(), 1, 576, &v))
+    if (logo_page::isIntegerIn(m_maxArea->text(), 1, m_areaLimit, &v))
         m_state.options.maxPrintableArea = uint32_t(v);
 }
 
@@ -134,15 +148,17 @@ void CPage5Setup::checkPrinter()
 bool CPage5Setup::onKillActive()
 {
     int area = 0;
-    if (!logo_page::isIntegerIn(m_maxArea->text(), 1, 576, &area)) {
-        logo_page::refuseRange(m_state, 1, 576);
+    if (!logo_page::isIntegerIn(m_maxArea->text(), 1, m_areaLimit, &area)) {
+        logo_page::refuseRange(m_state, 1, m_areaLimit);
         m_maxArea->setFocus();
+        m_maxArea->selectAll();
         return false;
     }
     int point = 0;
     if (!logo_page::isIntegerIn(m_diverging->text(), 0, 255, &point)) {
         logo_page::refuseRange(m_state, 0, 255);
         m_diverging->setFocus();
+        m_diverging->selectAll();
         return false;
     }
     m_state.options.maxPrintableArea = uint32_t(area);

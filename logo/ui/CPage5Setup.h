@@ -31,4 +31,5 @@ private:
     QSlider* m_slider;
     QLineEdit* m_diverging;
     QLabel* m_device;
+    int m_areaLimit; // the model's widest printable area, dots
 };

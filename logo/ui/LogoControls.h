@@ -26,6 +26,8 @@ inline constexpr int kPreviewDoubleHeight = 1021;
 inline constexpr int kPreviewDoubleWidth = 1022;
 // The "As printed" switch has no resource id: it is found by this object name.
 inline constexpr const char* kAsPrinted = "asPrinted";
+// Beside it: printed by the Print button, or as the top or the bottom logo.
+inline constexpr const char* kPrintedBy = "printedBy";
 
 // Upload Bitmap.
 inline constexpr int kUpload = 1023;

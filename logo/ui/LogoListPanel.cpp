@@ -46,8 +46,7 @@ LogoListPanel::LogoListPanel(BitmapList& list, LogoOptions& options, const QStri
     m_tree->setAllColumnsShowFocus(true);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setColumnCount(4);
-    // The headers stay English in both languages.
-    m_tree->setHeaderLabels({"", "   No.", "Name", "Size"});
+    m_tree->setHeaderLabels({"", tr8("   No.", "번호"), tr8("Name", "이름"), tr8("Size", "크기")});
     m_tree->headerItem()->setTextAlignment(1, Qt::AlignCenter);
     m_tree->headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
     QHeaderView* header = m_tree->header();

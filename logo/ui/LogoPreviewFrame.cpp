@@ -77,10 +77,11 @@ void LogoPreviewFrame::clearPicture()
 }
 
 void LogoPreviewFrame::showPicture(const QString& path, LogoPrintMode mode, bool asPrinted,
-                                   const LogoOptions& options, bool autoCenter)
+                                   const LogoOptions& options, bool autoCenter, logo_frames::LogoJustify align)
 {
     m_image = QImage();
     m_problem.clear();
+    m_placement = {};
     m_mode = mode;
     m_asPrinted = asPrinted;
     const std::string file = path.toStdString();
@@ -89,7 +90,9 @@ void LogoPreviewFrame::showPicture(const QString& path, LogoPrintMode mode, bool
         if (bmp.ok() && uint64_t(bmp->width()) * uint64_t(bmp->height()) <= (64u << 20))
             m_image = toQImage(*bmp);
         else
-            m_problem = bmp.ok() ? QString("The picture is too large to preview.") : QString::fromStdString(bmp.message());
+            m_problem = bmp.ok() ? QString::fromUtf8(m_korean ? "이미지가 너무 커서 미리 볼 수 없습니다."
+                                                              : "The picture is too large to preview.")
+                                 : QString::fromStdString(bmp.message());
         update();
         return;
     }
@@ -99,7 +102,10 @@ void LogoPreviewFrame::showPicture(const QString& path, LogoPrintMode mode, bool
         update();
         return;
     }
-    auto printed = LogoPreview::render(*picture, mode);
+    // The paper is the printable area whatever the mode: a doubled picture is twice as wide
+    // on the same paper.
+    auto printed = LogoPreview::renderOnPaper(*picture, mode, std::max<uint32_t>(options.maxPrintableArea, 1), align,
+                                              &m_placement);
     if (!printed.ok()) {
         m_problem = QString::fromStdString(printed.message());
         update();
@@ -109,20 +115,29 @@ void LogoPreviewFrame::showPicture(const QString& path, LogoPrintMode mode, bool
     for (uint32_t y = 0; y < printed->height; ++y)
         std::copy_n(printed->pixels.data() + std::size_t(y) * printed->width, printed->width, dots.scanLine(int(y)));
     m_image = dots;
-    const int sx = (mode == LogoPrintMode::DoubleWidth || mode == LogoPrintMode::Quadruple) ? 2 : 1;
-    m_paperDots = std::max(int(options.maxPrintableArea) * sx, m_image.width());
     update();
+}
+
+QString LogoPreviewFrame::cutNote() const
+{
+    if (!m_asPrinted || m_image.isNull() || m_placement.cut == 0)
+        return {};
+    return m_korean ? QString::fromUtf8("용지 폭을 넘는 %1 도트는 인쇄되지 않습니다 (빨간 선 오른쪽)").arg(m_placement.cut)
+                    : QString("%1 dots past the paper's edge are not printed (right of the red line)")
+                          .arg(m_placement.cut);
 }
 
 QRect LogoPreviewFrame::paperRect() const
 {
     if (!m_asPrinted || m_image.isNull())
         return {};
-    const QSize dots(m_paperDots, m_image.height());
-    const int zoom = logoDotZoom(size() - QSize(8, 8), dots);
+    // Room is kept under the paper for the cut-off line.
+    const QSize room = size() - QSize(8, 8 + (m_placement.cut ? fontMetrics().height() + 4 : 0));
+    const QSize dots = m_image.size();
+    const int zoom = logoDotZoom(room, dots);
     QSize shown = dots * zoom;
-    if (shown.width() > width() - 8 || shown.height() > height() - 8)
-        shown = dots.scaled(size() - QSize(8, 8), Qt::KeepAspectRatio);
+    if (shown.width() > room.width() || shown.height() > room.height())
+        shown = dots.scaled(room, Qt::KeepAspectRatio);
     return QRect(QPoint(4, 4), shown);
 }
 
@@ -133,8 +148,9 @@ QRect LogoPreviewFrame::pictureRect() const
     if (!m_asPrinted)
         return QRect(QPoint(0, 0), logoPreviewSize(size(), m_image.size(), m_mode));
     const QRect paper = paperRect();
-    const double scale = double(paper.width()) / m_paperDots;
-    return QRect(paper.topLeft(), QSize(int(m_image.width() * scale + 0.5), paper.height()));
+    const double scale = double(paper.width()) / m_image.width();
+    return QRect(paper.left() + int(m_placement.left * scale + 0.5), paper.top(),
+                 int(m_placement.printed * scale + 0.5), paper.height());
 }
 
 void LogoPreviewFrame::paintEvent(QPaintEvent*)
@@ -155,9 +171,17 @@ void LogoPreviewFrame::paintEvent(QPaintEvent*)
     // every dot sharp.
     p.fillRect(rect(), QColor(0x80, 0x80, 0x80));
     const QRect paper = paperRect();
-    p.fillRect(paper, Qt::white);
-    const QRect picture = pictureRect();
-    const bool whole = picture.width() >= m_image.width();
+    const bool whole = paper.width() >= m_image.width();
     p.setRenderHint(QPainter::SmoothPixmapTransform, !whole);
-    p.drawImage(picture, m_image);
+    p.drawImage(paper, m_image);
+    if (m_placement.cut == 0)
+        return;
+    // The edge that cut the picture, in red, and beyond it a hatched strip for what is lost.
+    const QRect lost(paper.right() + 1, paper.top(), std::min(width() - paper.right() - 1, 24), paper.height());
+    p.fillRect(lost, QBrush(QColor(0xC0, 0x30, 0x30), Qt::BDiagPattern));
+    p.setPen(QPen(QColor(0xD0, 0x00, 0x00), 2));
+    p.drawLine(paper.topRight() + QPoint(1, -2), paper.bottomRight() + QPoint(1, 2));
+    p.setPen(Qt::white);
+    p.drawText(QRect(4, paper.bottom() + 4, width() - 8, fontMetrics().height() + 2), Qt::AlignLeft | Qt::AlignVCenter,
+               cutNote());
 }

@@ -14,11 +14,30 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <utility>
 #include <memory>
 
 namespace {
 
 int clampToInt(std::uint64_t v) { return int(std::min<std::uint64_t>(v, INT_MAX)); }
+
+// The engines' progress lines in Korean: the words change, the counts and the file name stay.
+QString progressText(const std::string& text, bool korean)
+{
+    const QString line = QString::fromStdString(text);
+    if (!korean)
+        return line;
+    static const std::pair<const char*, const char*> words[] = {
+        {"Erasing...", "지우는 중..."},
+        {"Updating(", "전송 중("},
+        {"Printing...", "인쇄 중..."},
+    };
+    for (const auto& [english, hangul] : words)
+        if (line.startsWith(QLatin1String(english)))
+            return QString::fromUtf8(hangul) + line.mid(int(std::strlen(english)));
+    return line;
+}
 
 // The caller keeps the job; the driver only borrows it for the dialog's run.
 class BorrowedJob final : public StepJob {
@@ -138,7 +157,7 @@ void StepProgressDlg::show(const ProgressReport& p)
         m_bar->setValue(clampToInt(std::min(p.done, p.total) / m_unitsPerStep));
     }
     if (!p.text.empty() && !m_cancelRequested)
-        m_status->setText(QString::fromStdString(p.text));
+        m_status->setText(progressText(p.text, m_korean));
 }
 
 QString StepProgressDlg::statusText() const { return m_status->text(); }

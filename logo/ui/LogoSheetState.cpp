@@ -3,6 +3,7 @@
 #include "app/CErrorLog.h"
 #include "app/Clock.h"
 #include "app/Prompter.h"
+#include "logo/LogoLog.h"
 #include "qthost/QtDialogs.h"
 
 #include <QButtonGroup>
@@ -12,6 +13,8 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 LogoSheetState::LogoSheetState(LogoSheetDeps d)
     : deps(std::move(d)), options(LogoOptions::defaults(deps.settings.modelFamily)), list(deps.prompter, options),
@@ -54,6 +57,12 @@ void LogoSheetState::restore()
     list.reset();
     options.autoCenter.fill(false);
     logKeys = list.restoreFromLog(deps.profile);
+    // The ticks follow the pictures' numbers: a logged file that no longer loads leaves no
+    // row, and the rows behind it move up.
+    const std::vector<int> centred = LogoLog(deps.profile).centred();
+    for (int row = 0; row < list.fileCount() && row < LogoOptions::kMaxRows; ++row)
+        options.autoCenter[std::size_t(row)] =
+            std::binary_search(centred.begin(), centred.end(), list.imageNumber(row));
 }
 
 namespace logo_page {
@@ -68,7 +77,7 @@ QLineEdit* readOnlyBox(int id)
 
 QGroupBox* qualityGroup(const LogoSheetState& s, QButtonGroup* group, std::initializer_list<QualityChoice> choices)
 {
-    auto* box = new QGroupBox("Q&uality");
+    auto* box = new QGroupBox(s.label("Q&uality", "품질", 'U'));
     auto* layout = new QVBoxLayout(box);
     for (const QualityChoice& c : choices) {
         auto* radio = named(new QRadioButton(s.label(c.english, c.korean, c.key)), c.id);
@@ -82,8 +91,8 @@ QGroupBox* qualityGroup(const LogoSheetState& s, QButtonGroup* group, std::initi
 void showPrinterDetails(const LogoSheetState& s, QLineEdit* name, QLineEdit* port)
 {
     if (logo_tool::writesToFile(s.connectionSettings())) {
-        name->setText("To File");
-        port->setText("To File");
+        name->setText(s.text("To File", "파일로 출력"));
+        port->setText(s.text("To File", "파일로 출력"));
         return;
     }
     name->setText(s.family() == kFamilyTavro15 ? "TAVRO15" : "TAVRO");

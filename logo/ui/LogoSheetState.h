@@ -17,6 +17,7 @@
 #include "app/ConnectionRules.h"
 #include "app/Progress.h"
 #include "logo/BitmapList.h"
+#include "logo/LogoFrames.h"
 #include "logo/LogoOptions.h"
 #include "logo/LogoPreview.h"
 #include "logo/LogoTool.h"
@@ -69,6 +70,10 @@ public:
     // m_PortName: the main dialog's, or "FILE" while Print To File is checked.
     std::string portName;
     QtStatusLine* status = nullptr;
+    // The top and bottom logo alignment the Print && Setup page shows (the preview lays the
+    // logos out with them).
+    logo_frames::LogoJustify topJustify = logo_frames::LogoJustify::Center;
+    logo_frames::LogoJustify bottomJustify = logo_frames::LogoJustify::Center;
 
     ModelFamily family() const { return deps.settings.modelFamily; }
     ConnectionSettings connectionSettings() const;
@@ -80,7 +85,7 @@ public:
     QString text(const char* english, const char* korean) const;
     // The label with its mnemonic in the active language ("전송(&U)" in Korean).
     QString label(const char* english, const char* korean, char key) const;
-    // Empties the list and reads the logo log again; the auto-centre checks start empty.
+    // Empties the list and reads the logo log again, with the auto-centre ticks it names.
     void restore();
 
 private:

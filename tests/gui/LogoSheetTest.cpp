@@ -11,6 +11,8 @@
 #include "app/Event.h"
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
+#include "RecordingConnection.h"
+#include "logo/LogoLog.h"
 #include "logo/LogoPicture.h"
 #include "logo/LogoPreview.h"
 #include "logo/NvUpload.h"
@@ -26,7 +28,12 @@
 #include "shell/ShellControls.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <QRegularExpression>
+#include <QGroupBox>
+#include <QLabel>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <utility>
@@ -81,8 +88,10 @@ protected:
     std::unique_ptr<CMyProperty> make(bool korean = false)
     {
         LogoSheetDeps deps{prompter, clock, profile, log, settings, korean, "TAVRO46/48 S - " + settings.portName,
-                           [this](const ConnectionSettings& s) {
+                           [this](const ConnectionSettings& s) -> std::unique_ptr<PrinterConnection> {
                                ++connections;
+                               if (fake)
+                                   return std::make_unique<LentConnection>(*fake);
                                return makeConnection(s, ConnectionHost{clock, prompter, log, nullptr});
                            },
                            [this](QWidget*, const QString& folder) {
@@ -142,6 +151,8 @@ protected:
     Profile profile{work / "tavroset.INI"};
     ConnectionSettings settings;
     int connections = 0;
+    // When set, every connection the sheet makes is this one.
+    std::unique_ptr<RecordingConnection> fake;
     QStringList nextFiles;
     QStringList folders;
 };
@@ -174,7 +185,7 @@ TEST_F(LogoSheetTest, OpensOnItsFirstTabWithTheLogAndTheModelsDefaults)
     sheet->accept();
     EXPECT_EQ(sheet->state().list.fileCount(), 0) << "closing empties the list";
 
-    // The TAVRO15: 384 dots, no gray printing; Korean captions, English list headers.
+    // The TAVRO15: 384 dots, no gray printing; Korean captions and list headers.
     settings.modelFamily = kFamilyTavro15;
     auto fifteen = make(true);
     EXPECT_EQ(fifteen->state().options.maxPrintableArea, 384u);
@@ -182,7 +193,7 @@ TEST_F(LogoSheetTest, OpensOnItsFirstTabWithTheLogAndTheModelsDefaults)
     EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kSelection, logo_ctl::kOpenFile)->text().toStdString(), "파일 열기(&O)");
     EXPECT_EQ(on<QPushButton>(*fifteen, CMyProperty::kUpload, logo_ctl::kUpload)->text().toStdString(), "전송(&U)");
     EXPECT_EQ(on<QRadioButton>(*fifteen, CMyProperty::kPrint, logo_ctl::kPrintAll)->text().toStdString(), "전체");
-    EXPECT_EQ(list(*fifteen, CMyProperty::kUpload)->headerItem()->text(2).toStdString(), "Name");
+    EXPECT_EQ(list(*fifteen, CMyProperty::kUpload)->headerItem()->text(2).toStdString(), "이름");
     fifteen->showPage(CMyProperty::kUpload);
     EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, logo_ctl::kUploadPrinterName)->text(), "TAVRO15");
     EXPECT_EQ(on<QLineEdit>(*fifteen, CMyProperty::kUpload, logo_ctl::kUploadPortName)->text(), "/dev/ttyS0");
@@ -298,12 +309,13 @@ TEST_F(LogoSheetTest, AsPrintedShowsTheRasterizersDotsWithTheCurrentOptions)
     auto expected = [&](const LogoOptions& o, bool centre, LogoPrintMode mode) {
         auto raster = rasterizeLogoFile(a, o, centre);
         EXPECT_TRUE(raster.ok());
-        return LogoPreview::render(*raster, mode)->pixels;
+        return LogoPreview::renderOnPaper(*raster, mode, o.maxPrintableArea, logo_frames::LogoJustify::Left)->pixels;
     };
     page->findChild<QCheckBox*>(logo_ctl::kAsPrinted)->setChecked(true);
     ctl<QRadioButton>(page, logo_ctl::kPreviewNormal)->click();
     LogoOptions o = sheet->state().options;
-    EXPECT_EQ(frame->image().size(), QSize(104, 56));
+    EXPECT_EQ(frame->image().size(), QSize(576, 56)) << "the paper, with the picture's rows";
+    EXPECT_EQ(frame->placement().printed, 104u);
     EXPECT_EQ(dotsOf(frame->image()), expected(o, false, LogoPrintMode::Normal));
 
     // The diverging point and centring change what is printed, and the view follows.
@@ -315,9 +327,9 @@ TEST_F(LogoSheetTest, AsPrintedShowsTheRasterizersDotsWithTheCurrentOptions)
     o.divergingPoint = 30;
     const auto changed = expected(o, true, LogoPrintMode::Normal);
     EXPECT_NE(changed, expected(LogoOptions{}, false, LogoPrintMode::Normal));
-    EXPECT_EQ(frame->image().width(), 344) << "centred on 576 dots";
+    EXPECT_EQ(frame->placement().printed, 344u) << "centred on 576 dots";
     EXPECT_EQ(dotsOf(frame->image()), changed);
-    EXPECT_EQ(frame->paperRect().width() * 104 / 576 <= frame->width(), true);
+    EXPECT_LE(frame->paperRect().right(), frame->width());
 }
 
 TEST_F(LogoSheetTest, GrayStarSliderAndPrintableAreaReachTheUploadedBytes)
@@ -399,20 +411,368 @@ TEST_F(LogoSheetTest, PrintPageRulesSelectionAndRefusedNumbers)
     EXPECT_EQ(connections, 0);
 }
 
-TEST_F(LogoSheetTest, MenuOpensTheLogoToolAsFunctionOne)
+
+// ---- Preview Bitmap -------------------------------------------------------------------------
+
+// As printed, the paper is the printable area in every mode: a doubled picture is cut at its
+// edge (and says so), the top and bottom logos print in Normal mode where the Print && Setup
+// page aligns them, a centred picture with its blank columns included.
+TEST_F(LogoSheetTest, PreviewLaysTheDotsOnThePaperAsThePrinterDoesAndMarksWhatIsCutOff)
 {
-    MenuDlgDeps deps;
-    int function = 0, runs = 0;
-    deps.setFunction = [&](int f) { function = f; };
-    deps.runLogo = [&](QWidget*, const std::string&) { ++runs; };
-    CMenuDlg menu(settings, deps);
-    auto* logo = ctl<QPushButton>(&menu, menudlg::LogoDownload);
-    ASSERT_TRUE(logo->isEnabled());
-    logo->click();
-    EXPECT_EQ(function, CMenuDlg::kFunctionLogo);
-    EXPECT_EQ(runs, 1);
-    CMenuDlg without(settings, MenuDlgDeps{});
-    EXPECT_FALSE(ctl<QPushButton>(&without, menudlg::LogoDownload)->isEnabled());
+    const std::string a = picture("shop.bmp", 300, 40); // 304 x 40 dots; centred 440 wide
+    struct Case {
+        LogoPrintMode mode;
+        bool centre;
+        int printedBy; // CPage2Preview::PrintedBy
+        int align;     // Print && Setup's alignment of that logo
+        uint32_t left, printed, cut;
+        int height;
+    };
+    const Case cases[] = {
+        {LogoPrintMode::Normal, false, CPage2Preview::kByPrint, 1, 0, 304, 0, 40},
+        {LogoPrintMode::DoubleWidth, false, CPage2Preview::kByPrint, 1, 0, 576, 32, 40},
+        {LogoPrintMode::Quadruple, false, CPage2Preview::kByPrint, 1, 0, 576, 32, 80},
+        {LogoPrintMode::DoubleHeight, false, CPage2Preview::kByPrint, 1, 0, 304, 0, 80},
+        {LogoPrintMode::Normal, true, CPage2Preview::kByPrint, 1, 0, 440, 0, 40},
+        {LogoPrintMode::Normal, true, CPage2Preview::kAsTopLogo, 1, 68, 440, 0, 40},
+        {LogoPrintMode::Quadruple, true, CPage2Preview::kAsTopLogo, 0, 0, 440, 0, 40},
+        {LogoPrintMode::DoubleWidth, false, CPage2Preview::kAsBottomLogo, 2, 272, 304, 0, 40},
+    };
+    auto sheet = make();
+    addFiles(*sheet, {QString::fromStdString(a)});
+    QTreeWidget* tree = list(*sheet, CMyProperty::kSelection);
+    tree->topLevelItem(0)->setSelected(true);
+    auto* page = static_cast<CPage2Preview*>(sheet->tabs()->widget(CMyProperty::kPreview));
+    LogoPreviewFrame* frame = page->frame();
+    for (const Case& c : cases) {
+        sheet->showPage(CMyProperty::kSelection);
+        tree->topLevelItem(0)->setCheckState(0, c.centre ? Qt::Checked : Qt::Unchecked);
+        sheet->showPage(CMyProperty::kPrint);
+        on<QComboBox>(*sheet, CMyProperty::kPrint, logo_ctl::kTopJustify)->setCurrentIndex(c.align);
+        on<QComboBox>(*sheet, CMyProperty::kPrint, logo_ctl::kBottomJustify)->setCurrentIndex(c.align);
+        sheet->showPage(CMyProperty::kPreview);
+        page->asPrintedSwitch()->setChecked(true);
+        page->printedBy()->setCurrentIndex(c.printedBy);
+        QAbstractButton* radio = nullptr;
+        for (QAbstractButton* b : page->findChildren<QRadioButton*>())
+            if (b->objectName() == controlName(c.mode == LogoPrintMode::Normal         ? logo_ctl::kPreviewNormal
+                                               : c.mode == LogoPrintMode::Quadruple    ? logo_ctl::kPreviewQuadruple
+                                               : c.mode == LogoPrintMode::DoubleHeight ? logo_ctl::kPreviewDoubleHeight
+                                                                                      : logo_ctl::kPreviewDoubleWidth))
+                radio = b;
+        ASSERT_NE(radio, nullptr);
+        radio->setChecked(true);
+        page->refresh();
+        const std::string at = std::to_string(int(c.mode)) + (c.centre ? " centred" : "") + " by " +
+                               std::to_string(c.printedBy) + " align " + std::to_string(c.align);
+        EXPECT_EQ(radio->isEnabled(), c.printedBy == CPage2Preview::kByPrint) << at;
+        EXPECT_EQ(frame->image().size(), QSize(576, c.height)) << at;
+        EXPECT_EQ(frame->placement().left, c.left) << at;
+        EXPECT_EQ(frame->placement().printed, c.printed) << at;
+        EXPECT_EQ(frame->placement().cut, c.cut) << at;
+        EXPECT_EQ(frame->cutNote().isEmpty(), c.cut == 0) << at;
+        EXPECT_LE(frame->pictureRect().right(), frame->paperRect().right()) << at;
+        // The dots are the rasterizer's, laid where the printer lays them.
+        const LogoPrintMode printed = c.printedBy == CPage2Preview::kByPrint ? c.mode : LogoPrintMode::Normal;
+        auto raster = rasterizeLogoFile(a, sheet->state().options, c.centre);
+        ASSERT_TRUE(raster.ok());
+        auto paper = LogoPreview::renderOnPaper(*raster, printed, 576, logo_frames::LogoJustify(
+                                                   c.printedBy == CPage2Preview::kByPrint ? 0 : c.align));
+        ASSERT_TRUE(paper.ok());
+        QImage image = frame->image();
+        std::vector<uint8_t> shown;
+        for (int y = 0; y < image.height(); ++y)
+            shown.insert(shown.end(), image.constScanLine(y), image.constScanLine(y) + image.width());
+        EXPECT_EQ(shown, paper->pixels) << at;
+    }
+}
+
+// ---- Select Bitmap and Upload Bitmap: the status line and the list -------------------------
+
+TEST_F(LogoSheetTest, TheStatusLineTellsOnlyTheLastActionAndTheTicksComeBackWithTheLog)
+{
+    const std::string a = picture("a.bmp", 100, 50), b = picture("b.bmp", 40, 24);
+    writeFileBytes(work / "bad.bmp", "not a picture");
+    auto sheet = make();
+    QtStatusLine* status = sheet->statusLine();
+    addFiles(*sheet, {QString::fromStdString(a), QString::fromStdString(b)});
+    EXPECT_EQ(status->text(), "2 file(s) added to the list");
+    addFiles(*sheet, {(work / "bad.bmp").c_str()});
+    EXPECT_EQ(status->kind(), QtStatusLine::Kind::Failure);
+    EXPECT_EQ(status->text().indexOf("added to the list"), -1) << status->text().toStdString();
+    EXPECT_NE(status->text().indexOf("bad.bmp was not added"), -1) << status->text().toStdString();
+
+    // An old failure is gone once the next upload is under way.
+    list(*sheet, CMyProperty::kSelection)->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    status->showFailure("an old failure");
+    QString during = "(not seen)";
+    prompter.setOutputFileName((work / "up.prn").string());
+    sheet->showPage(CMyProperty::kSetup);
+    on<QCheckBox>(*sheet, CMyProperty::kSetup, logo_ctl::kPrintToFile)->setChecked(true);
+    upload(*sheet, [&](CProgress&) { during = status->text(); });
+    EXPECT_EQ(during.indexOf("old failure"), -1) << during.toStdString();
+    EXPECT_NE(status->text().indexOf("2 picture(s) uploaded"), -1) << status->text().toStdString();
+    EXPECT_EQ(profile.getString("LOGO", LogoLog::kCentredKey), "2");
+    sheet->reject();
+
+    // Opened again: the list from the log, b with its tick.
+    auto again = make();
+    QTreeWidget* tree = list(*again, CMyProperty::kSelection);
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(tree->topLevelItem(1)->checkState(0), Qt::Checked);
+    EXPECT_TRUE(again->state().options.autoCenter[1]);
+}
+
+// ---- Advanced -------------------------------------------------------------------------------
+
+// Enter in a field ends the entry, not the logo tool; the unit label and the refusal both name
+// the model's head width; OK, like a tab, keeps a page whose values are refused.
+TEST_F(LogoSheetTest, AdvancedPageKeepsTheToolOnEnterAndTakesTheModelsWidth)
+{
+    struct Case {
+        ModelFamily family;
+        const char* unit;
+        const char* refusal;
+        const char* widest;
+    };
+    const Case cases[] = {
+        {kFamilyTavro46, "dots(1~576)", "Please enter an integer between 1 and 576.", "576"},
+        {kFamilyTavro15, "dots(1~384)", "Please enter an integer between 1 and 384.", "384"},
+    };
+    for (const Case& c : cases) {
+        settings.modelFamily = c.family;
+        auto sheet = make();
+        sheet->showPage(CMyProperty::kSetup);
+        QWidget* page = sheet->tabs()->widget(CMyProperty::kSetup);
+        EXPECT_EQ(page->findChild<QLabel*>("areaUnit")->text(), c.unit);
+        auto* area = ctl<QLineEdit>(page, logo_ctl::kMaxPrintableArea);
+        sheet->activateWindow();
+        area->setFocus();
+        area->setText("700");
+        QTest::keyClick(area, Qt::Key_Return);
+        QTest::keyClick(area, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_TRUE(sheet->isVisible()) << "Enter closed the logo tool";
+        EXPECT_EQ(sheet->result(), 0);
+        sheet->accept();
+        EXPECT_TRUE(sheet->isVisible()) << "OK took 700";
+        EXPECT_EQ(prompter.boxes().back().text, c.refusal);
+        EXPECT_EQ(QApplication::focusWidget() ? QApplication::focusWidget() : sheet->focusWidget(), area);
+        area->setText(QString::number(QString(c.widest).toInt() + 1));
+        sheet->showPage(CMyProperty::kSelection);
+        EXPECT_EQ(sheet->tabs()->currentIndex(), int(CMyProperty::kSetup)) << c.widest << " + 1 was taken";
+        area->setText(c.widest);
+        sheet->accept();
+        EXPECT_FALSE(sheet->isVisible());
+        EXPECT_EQ(sheet->state().options.maxPrintableArea, uint32_t(QString(c.widest).toInt()));
+    }
+}
+
+// Activating the page looks at the printer as its connection allows; each failure has its
+// message and nothing else is sent.
+TEST_F(LogoSheetTest, AdvancedPageLooksAtThePrinterAndSaysWhatFailed)
+{
+    using Bytes = std::vector<uint8_t>;
+    const Bytes check = {0x1B, 0x40, 0x1D, 0x49, 0x01};
+    struct Case {
+        const char* name;
+        PortKind kind;
+        std::function<void(RecordingConnection&)> arrange;
+        Bytes sent;
+        const char* message; // nullptr: no box
+    };
+    const Case cases[] = {
+        {"serial answers", PortKind::Serial, [](RecordingConnection& c) { c.answer = {0x00}; }, check, nullptr},
+        {"usb answers", PortKind::Usb, [](RecordingConnection& c) { c.answer = {0x00}; }, check, nullptr},
+        {"parallel is opened and closed", PortKind::Parallel, [](RecordingConnection&) {}, {}, nullptr},
+        {"network is left alone", PortKind::Ethernet, [](RecordingConnection&) {}, {}, nullptr},
+        {"port does not open", PortKind::Serial, [](RecordingConnection& c) { c.failOpen = true; }, {},
+         "ERROR : Port open."},
+        {"write fails", PortKind::Serial, [](RecordingConnection& c) { c.hangUpAfter = 0; }, {},
+         "ERROR : Write to port."},
+        {"no answer", PortKind::Serial,
+         [](RecordingConnection& c) { c.readFails = IoResult::timedOut(0, "no answer in 1000 ms"); }, check,
+         "ERROR : Receive data."},
+        {"hung up while answering", PortKind::Serial,
+         [](RecordingConnection& c) { c.readFails = IoResult::hungUp(0, "the printer closed the connection"); },
+         check, "ERROR : Comm."},
+    };
+    for (const Case& c : cases) {
+        fake = std::make_unique<RecordingConnection>(c.kind);
+        c.arrange(*fake);
+        prompter.clear();
+        auto sheet = make();
+        sheet->showPage(CMyProperty::kSetup);
+        EXPECT_EQ(fake->bytes, c.sent) << c.name;
+        if (c.message) {
+            ASSERT_EQ(prompter.boxes().size(), 1u) << c.name;
+            EXPECT_EQ(prompter.boxes()[0].text, c.message) << c.name;
+        } else {
+            EXPECT_TRUE(prompter.boxes().empty()) << c.name << ": " << prompter.boxes().front().text;
+        }
+        EXPECT_FALSE(fake->isOpen()) << c.name << ": the port is closed again";
+        if (c.kind == PortKind::Ethernet) {
+            EXPECT_EQ(std::count(fake->journal.begin(), fake->journal.end(), "open"), 0) << c.name;
+        } else if (c.kind == PortKind::Parallel) {
+            EXPECT_EQ(fake->journal, (std::vector<std::string>{"open", "close"})) << c.name;
+        }
+    }
+    // Print To File: the page looks at nothing.
+    fake = std::make_unique<RecordingConnection>(PortKind::Serial);
+    auto sheet = make();
+    sheet->showPage(CMyProperty::kSetup);
+    on<QCheckBox>(*sheet, CMyProperty::kSetup, logo_ctl::kPrintToFile)->setChecked(true);
+    fake->journal.clear();
+    sheet->showPage(CMyProperty::kSelection);
+    sheet->showPage(CMyProperty::kSetup);
+    EXPECT_TRUE(fake->journal.empty()) << fake->journal.front();
+}
+
+// ---- Print && Setup -------------------------------------------------------------------------
+
+// The logo numbers are checked as the page is left; the refused field gets the focus back.
+TEST_F(LogoSheetTest, PrintPageRefusesToBeLeftWithALogoNumberOutsideItsRange)
+{
+    struct Case {
+        const char* top;
+        const char* bottom;
+        int refusedField; // 0: the page is left
+    };
+    const Case cases[] = {{"0", "2", logo_ctl::kTopNumber},
+                          {"1", "256", logo_ctl::kBottomNumber},
+                          {"x", "2", logo_ctl::kTopNumber},
+                          {"700", "700", logo_ctl::kTopNumber},
+                          {"255", " 1 ", 0}};
+    auto sheet = make();
+    sheet->activateWindow();
+    QWidget* page = sheet->tabs()->widget(CMyProperty::kPrint);
+    for (const Case& c : cases) {
+        sheet->showPage(CMyProperty::kPrint);
+        prompter.clear();
+        ctl<QLineEdit>(page, logo_ctl::kTopNumber)->setText(c.top);
+        ctl<QLineEdit>(page, logo_ctl::kBottomNumber)->setText(c.bottom);
+        sheet->showPage(CMyProperty::kUpload);
+        const std::string at = std::string(c.top) + "/" + c.bottom;
+        if (c.refusedField == 0) {
+            EXPECT_EQ(sheet->tabs()->currentIndex(), int(CMyProperty::kUpload)) << at;
+            EXPECT_TRUE(prompter.boxes().empty()) << at;
+            continue;
+        }
+        EXPECT_EQ(sheet->tabs()->currentIndex(), int(CMyProperty::kPrint)) << at;
+        ASSERT_EQ(prompter.boxes().size(), 1u) << at;
+        EXPECT_EQ(prompter.boxes()[0].text, "Please enter an integer between 1 and 255.");
+        EXPECT_EQ(sheet->focusWidget(), ctl<QLineEdit>(page, c.refusedField)) << at;
+    }
+    EXPECT_EQ(connections, 0);
+}
+
+// Every control of the Top / Bottom Logo block has its own access key, in both languages.
+TEST_F(LogoSheetTest, TopAndBottomLogoControlsHaveAccessKeys)
+{
+    struct Case {
+        Qt::Key key;
+        int focused;
+    };
+    const Case cases[] = {
+        {Qt::Key_T, logo_ctl::kTopDisable},    {Qt::Key_M, logo_ctl::kTopNumber},
+        {Qt::Key_A, logo_ctl::kTopJustify},    {Qt::Key_O, logo_ctl::kPowerOnDisable},
+        {Qt::Key_B, logo_ctl::kBottomDisable}, {Qt::Key_R, logo_ctl::kBottomNumber},
+        {Qt::Key_G, logo_ctl::kBottomJustify},
+    };
+    for (bool korean : {false, true}) {
+        auto sheet = make(korean);
+        sheet->showPage(CMyProperty::kPrint);
+        sheet->activateWindow();
+        QApplication::setActiveWindow(sheet.get());
+        QWidget* page = sheet->tabs()->widget(CMyProperty::kPrint);
+        for (const Case& c : cases) {
+            QTest::keyClick(sheet.get(), c.key, Qt::AltModifier);
+            EXPECT_EQ(sheet->focusWidget(), ctl<QWidget>(page, c.focused)) << "Alt+" << char(c.key) << " korean " << korean;
+        }
+        // No two controls of the page share a key.
+        std::map<QChar, QString> keys;
+        for (QWidget* w : page->findChildren<QWidget*>()) {
+            QString text;
+            if (auto* b = qobject_cast<QAbstractButton*>(w))
+                text = b->text();
+            else if (auto* l = qobject_cast<QLabel*>(w))
+                text = l->text();
+            else if (auto* g = qobject_cast<QGroupBox*>(w))
+                text = g->title();
+            const int amp = text.indexOf('&');
+            if (amp < 0 || amp + 1 >= text.size() || text[amp + 1] == '&' || !w->isVisibleTo(page))
+                continue;
+            const QChar k = text[amp + 1].toUpper();
+            EXPECT_EQ(keys.count(k), 0u) << "&" << QString(k).toStdString() << ": " << text.toStdString() << " and "
+                                         << keys[k].toStdString();
+            keys[k] = text;
+        }
+        for (int id : {logo_ctl::kSetLogoValues, logo_ctl::kTest})
+            EXPECT_NE(ctl<QPushButton>(page, id)->text().indexOf('&'), -1) << id;
+    }
+}
+
+// ---- Korean ---------------------------------------------------------------------------------
+
+// On a Korean system no caption, label, button, header or choice of the logo tool is left in
+// English (names of printers and emulations aside), and its progress lines are Korean.
+TEST_F(LogoSheetTest, KoreanSystemShowsEveryLogoToolTextInKorean)
+{
+    const std::string a = picture("a.bmp", 100, 50);
+    ASSERT_TRUE(profile.writeString("LOGO", "Logofile1", a));
+    auto sheet = make(true);
+    const QRegularExpression latin("[A-Za-z]{2,}");
+    const QRegularExpression allowed("TAVRO|STAR|KByte|NV|USB");
+    std::vector<std::string> english;
+    auto check = [&](const QString& text, const QString& where) {
+        QString rest = text;
+        rest.remove(allowed);
+        rest.remove(QRegularExpression("\\(&[A-Z]\\)"));
+        if (rest.contains(latin))
+            english.push_back(where.toStdString() + ": " + text.toStdString());
+    };
+    for (int i = 0; i < sheet->tabs()->count(); ++i) {
+        sheet->showPage(CMyProperty::Page(i));
+        QWidget* page = sheet->tabs()->widget(i);
+        check(sheet->tabs()->tabText(i), "tab");
+        for (QWidget* w : page->findChildren<QWidget*>()) {
+            const QString where = page->objectName() + "/" + w->objectName();
+            if (w->objectName() == controlName(logo_ctl::kDevice))
+                continue; // the connection summary
+            if (auto* b = qobject_cast<QAbstractButton*>(w))
+                check(b->text(), where);
+            else if (auto* l = qobject_cast<QLabel*>(w))
+                check(l->text(), where);
+            else if (auto* g = qobject_cast<QGroupBox*>(w))
+                check(g->title(), where);
+            else if (auto* t = qobject_cast<QTreeWidget*>(w))
+                for (int c = 0; c < t->columnCount(); ++c)
+                    check(t->headerItem()->text(c), where + " header");
+            else if (auto* box = qobject_cast<QComboBox*>(w))
+                for (int k = 0; k < box->count(); ++k)
+                    check(box->itemText(k), where + " item");
+            if (!w->toolTip().isEmpty())
+                check(w->toolTip(), where + " tip");
+        }
+    }
+    EXPECT_TRUE(english.empty()) << [&] {
+        std::string all;
+        for (const auto& e : english)
+            all += "\n  " + e;
+        return all;
+    }();
+
+    CProgress progress(true);
+    struct Line {
+        const char* engine;
+        const char* shown;
+    };
+    for (const Line& l : {Line{"Erasing...", "지우는 중..."}, Line{"Updating(512/1024)...a.bmp", "전송 중(512/1024)...a.bmp"},
+                          Line{"Printing... 3/255", "인쇄 중... 3/255"}}) {
+        progress.report({1, 2, l.engine});
+        QCoreApplication::processEvents();
+        EXPECT_EQ(progress.statusText().toStdString(), l.shown);
+    }
 }
 
 // ---- against the virtual printer ----------------------------------------------------------
@@ -522,7 +882,9 @@ TEST_F(LogoSheetTest, CancelDuringTheEraseOverTcpPadsEveryPicture)
     EXPECT_NE(define.find("\"count\":2"), std::string::npos) << define;
     EXPECT_NE(define.find("\"defined\":0"), std::string::npos) << define;
     EXPECT_NE(define.find("cleared"), std::string::npos) << define;
-    EXPECT_EQ(profile.getString("LOGO", "Logofile1"), "/old/kept.bmp") << "a cancelled upload writes no log";
+    // The printer holds two empty pictures: the log and the list say it holds nothing.
+    EXPECT_EQ(profile.getString("LOGO", "Logofile1"), "") << "the log names what the printer holds";
+    EXPECT_EQ(sheet->state().list.fileCount(), 0);
     EXPECT_NE(sheet->statusLine()->text().indexOf("Upload cancelled"), -1) << sheet->statusLine()->text().toStdString();
 }
 
@@ -564,6 +926,8 @@ TEST_F(LogoSheetTest, CancelBetweenBlocksFinishesThePictureAndPadsTheRest)
               asString(rasterizeLogoFile(big, LogoOptions{}, false)->raster));
     EXPECT_NE(sheet->statusLine()->text().indexOf("pictures 2..3 are empty"), -1)
         << sheet->statusLine()->text().toStdString();
+    EXPECT_EQ(LogoLog(profile).read(), std::vector<std::string>{big}) << "the log names what the printer holds";
+    EXPECT_EQ(column(list(*sheet, CMyProperty::kUpload), 2), std::vector<std::string>{"big.bmp"});
 }
 
 // A printer that stops reading mid-picture: Cancel cannot finish the picture, so once the

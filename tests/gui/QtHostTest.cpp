@@ -19,6 +19,8 @@
 #include <QDialog>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -285,3 +287,69 @@ TEST(QtDialogsTest, KoreanMnemonicFollowsTheTextInBrackets)
 }
 
 } // namespace
+
+namespace {
+
+// A window with two fields: the box below is brought up by the second.
+struct TwoFields {
+    TwoFields()
+    {
+        auto* layout = new QVBoxLayout(&dialog);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        dialog.show();
+        dialog.activateWindow();
+        QApplication::setActiveWindow(&dialog);
+        second->setFocus();
+        QApplication::processEvents();
+    }
+    QDialog dialog;
+    QLineEdit* first = new QLineEdit;
+    QLineEdit* second = new QLineEdit;
+};
+
+} // namespace
+
+// After a box the keyboard is back on the control that caused it, whichever way the box was
+// answered and whatever its buttons.
+TEST(QtPrompterTest, TheFocusReturnsToTheControlThatBroughtTheBoxUp)
+{
+    struct Case {
+        PromptButtons buttons;
+        QMessageBox::StandardButton press;
+    };
+    const Case cases[] = {{PromptButtons::Ok, QMessageBox::Ok},
+                          {PromptButtons::YesNo, QMessageBox::No},
+                          {PromptButtons::OkCancel, QMessageBox::Cancel}};
+    for (const Case& c : cases) {
+        TwoFields w;
+        ASSERT_EQ(QApplication::focusWidget(), w.second);
+        QWidget* focusDuringBox = nullptr;
+        whenModal([&](QWidget* modal) {
+            focusDuringBox = QApplication::focusWidget();
+            qobject_cast<QMessageBox*>(modal)->button(c.press)->click();
+        }, &w.dialog);
+        QtPrompter prompter;
+        prompter.show("x", c.buttons, PromptIcon::Exclamation, kAppDisplayName);
+        QApplication::processEvents();
+        EXPECT_NE(focusDuringBox, w.second) << "the box had the keyboard while it was up";
+        EXPECT_EQ(QApplication::focusWidget(), w.second) << int(c.buttons);
+    }
+}
+
+// On a Korean system Qt's own texts (the file dialog's, the standard buttons') are Korean too;
+// English takes Qt's translations out again.
+TEST(QtDialogsTest, QtsOwnTextsFollowTheLanguage)
+{
+    const QLocale::Language was = QLocale().language();
+    if (!useQtTranslations(true))
+        GTEST_SKIP() << "Qt's Korean translations (qt6-translations-l10n) are not installed";
+    const QString cancel = QCoreApplication::translate("QPlatformTheme", "Cancel");
+    const QString lookIn = QCoreApplication::translate("QFileDialog", "Look in:");
+    EXPECT_NE(cancel, "Cancel");
+    EXPECT_NE(lookIn, "Look in:");
+    EXPECT_EQ(QLocale().language(), QLocale::Korean);
+    EXPECT_TRUE(useQtTranslations(false));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    EXPECT_EQ(QLocale().language(), was);
+}

@@ -169,3 +169,27 @@ TEST(ProfileWriters, AKillAtAnyMomentLeavesAWholeOldOrNewFile)
     EXPECT_EQ(kills, 200);
     RecordProperty("temporary_files_left_by_kills", tempsSeen);
 }
+
+// The centred pictures are listed in one key next to the log; a log without any has no key.
+TEST(LogoLog, TheCentredPicturesComeBackWithTheLog)
+{
+    TempDir dir;
+    Profile profile(dir.path() / "tavroset.INI");
+    LogoLog log(profile);
+    ASSERT_TRUE(log.write(paths("p", 3), 0, {true, false, true}).ok());
+    EXPECT_EQ(profile.getString("LOGO", "Logocenter"), "1,3");
+    EXPECT_EQ(log.centred(), (std::vector<int>{1, 3}));
+    // Flags past the pictures count for nothing; none at all removes the key.
+    ASSERT_TRUE(log.write(paths("p", 1), 3, {false, true}).ok());
+    EXPECT_EQ(profile.getString("LOGO", "Logocenter", "none"), "none");
+    EXPECT_TRUE(log.centred().empty());
+    // Whatever another hand wrote: numbers in 1..255 only, each once, in order.
+    struct Case {
+        const char* text;
+        std::vector<int> numbers;
+    };
+    for (const Case& c : {Case{"3,1,3", {1, 3}}, Case{"+2", {}}, Case{"0,256,x,,7", {7}}, Case{"", {}}}) {
+        ASSERT_TRUE(profile.writeString("LOGO", "Logocenter", c.text).ok());
+        EXPECT_EQ(log.centred(), c.numbers) << c.text;
+    }
+}

@@ -140,3 +140,53 @@ TEST(LogoPicture, UploadBytesAreHeaderThenRaster)
     EXPECT_FALSE(missing.ok());
     EXPECT_EQ(fault, BmpFault::CannotRead);
 }
+
+// Where the printer lays a picture across the paper: the alignment moves the picture as a whole
+// (a centred picture's blank columns included), a picture as wide as the paper or wider starts
+// at the margin, and what passes the right edge is cut off.
+TEST(LogoPreview, PlacementOnThePaper)
+{
+    using J = logo_frames::LogoJustify;
+    struct Case {
+        uint32_t width, paper;
+        J align;
+        uint32_t left, printed, cut;
+    };
+    const Case cases[] = {
+        {304, 576, J::Left, 0, 304, 0},     {304, 576, J::Center, 136, 304, 0}, {304, 576, J::Right, 272, 304, 0},
+        {440, 576, J::Center, 68, 440, 0},  {576, 576, J::Center, 0, 576, 0},   {608, 576, J::Left, 0, 576, 32},
+        {608, 576, J::Right, 0, 576, 32},   {305, 576, J::Center, 135, 305, 0}, {8, 384, J::Right, 376, 8, 0},
+    };
+    for (const Case& c : cases) {
+        const LogoPlacement p = LogoPreview::place(c.width, c.paper, c.align);
+        EXPECT_EQ(p.left, c.left) << c.width << " on " << c.paper << " align " << int(c.align);
+        EXPECT_EQ(p.printed, c.printed) << c.width << " on " << c.paper;
+        EXPECT_EQ(p.cut, c.cut) << c.width << " on " << c.paper;
+    }
+}
+
+TEST(LogoPreview, OnPaperThePictureIsPlacedAndCutAtTheEdge)
+{
+    // Double width: 16 dots across on 12 dots of paper, aligned right (it starts at the margin).
+    LogoPlacement placed;
+    auto sheet = LogoPreview::renderOnPaper(monoPicture(), LogoPrintMode::DoubleWidth, 12,
+                                            logo_frames::LogoJustify::Right, &placed);
+    ASSERT_TRUE(sheet.ok());
+    EXPECT_EQ(sheet->width, 12u);
+    EXPECT_EQ(sheet->height, 16u);
+    EXPECT_EQ(placed.cut, 4u);
+    // Column 0 doubled is printed in every row; column 7 (dots 14, 15) fell off the paper.
+    for (uint32_t y = 0; y < 16; ++y) {
+        EXPECT_EQ(sheet->pixels[y * 12 + 0], 0);
+        EXPECT_EQ(sheet->pixels[y * 12 + 1], 0);
+        EXPECT_EQ(sheet->pixels[y * 12 + 11], 255);
+    }
+    // Normal, centred on 24 dots: 8 blank, the picture, 8 blank.
+    sheet = LogoPreview::renderOnPaper(monoPicture(), LogoPrintMode::Normal, 24, logo_frames::LogoJustify::Center,
+                                       &placed);
+    ASSERT_TRUE(sheet.ok());
+    EXPECT_EQ(placed.left, 8u);
+    EXPECT_EQ(sheet->pixels[15 * 24 + 8 + 7], 0) << "column 7's dot at row 15";
+    EXPECT_EQ(sheet->pixels[0 * 24 + 7], 255);
+    EXPECT_FALSE(LogoPreview::renderOnPaper(monoPicture(), LogoPrintMode::Normal, 0, logo_frames::LogoJustify::Left).ok());
+}

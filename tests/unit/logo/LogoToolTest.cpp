@@ -15,32 +15,6 @@ using Ms = std::chrono::milliseconds;
 
 namespace {
 
-// The connection the factory hands out, over the host's recording connection (which outlives
-// it, so that the test can look at what it got). The tool's cancel token and stall bound are
-// passed on with every call.
-class LentConnection final : public PrinterConnection {
-public:
-    explicit LentConnection(RecordingConnection& inner) : m_inner(inner) {}
-    PortKind kind() const override { return m_inner.kind(); }
-    std::string describe() const override { return m_inner.describe(); }
-    IoResult open() override { return sync().open(); }
-    bool isOpen() const override { return m_inner.isOpen(); }
-    IoResult write(std::span<const std::uint8_t> data, Ms deadline) override { return sync().write(data, deadline); }
-    IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override { return sync().readFor(buffer, wait); }
-    void close() override { m_inner.close(); }
-    IoResult reopen(const ReopenPolicy& policy) override { return sync().reopen(policy); }
-    bool canAnswer() const override { return m_inner.canAnswer(); }
-
-private:
-    RecordingConnection& sync()
-    {
-        m_inner.setCancelToken(cancelToken());
-        m_inner.setStallLimit(stallLimit());
-        return m_inner;
-    }
-    RecordingConnection& m_inner;
-};
-
 class LogoToolTest : public testing::Test {
 protected:
     void useKind(PortKind kind) { host = std::make_unique<LogoEngineHost>(kind); }

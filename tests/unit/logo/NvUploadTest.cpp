@@ -178,11 +178,13 @@ TEST_F(NvUploadTest, CancelAfterTheSecondOfFivePadsFourEmptyPictures)
     EXPECT_EQ(Bytes(host->connection.bytes.begin() + std::ptrdiff_t(before), host->connection.bytes.end()), Bytes(16, 0));
     EXPECT_EQ(host->clock.sleeps(), std::vector<Ms>{NvUpload::kCancelWait});
     EXPECT_EQ(host->connection.journal.back(), "close");
-    // The printer holds two pictures now, but the log still names what the last completed
-    // upload stored.
-    EXPECT_EQ(LogoLog(profile()).read(), std::vector<std::string>{"/before/1.bmp"});
+    // The printer holds two pictures now, and the log names them.
+    EXPECT_EQ(LogoLog(profile()).read(), (std::vector<std::string>{paths[0], paths[1]}));
     EXPECT_NE(up->printerHolds().find("pictures 1..2; pictures 3..5 are empty"), std::string::npos)
         << up->printerHolds();
+    EXPECT_NE(up->printerHoldsKorean().find("1~2번 이미지가 저장되어 있고 3~5번 이미지는 비어 있습니다"),
+              std::string::npos)
+        << up->printerHoldsKorean();
 }
 
 TEST_F(NvUploadTest, CancelBeforeTheFirstPictureCompletesTheDefinitionWithEmptyPictures)

@@ -7,6 +7,7 @@
 #include "port/PrinterConnection.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,11 @@ public:
     IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override
     {
         journal.push_back("read " + std::to_string(wait.count()));
+        if (readFails) {
+            if (readFails->outcome() == IoResult::Outcome::HungUp)
+                m_open = false;
+            return *readFails;
+        }
         if (!answer.empty() && !buffer.empty()) {
             buffer[0] = answer.front();
             answer.erase(answer.begin());
@@ -92,6 +98,7 @@ public:
     std::vector<std::string> journal;
     std::vector<Ms> deadlines;
     std::vector<std::uint8_t> answer;
+    std::optional<IoResult> readFails; // every read ends so (a hang-up also closes)
     bool failOpen = false;
     long hangUpAfter = -1;
     long cutAfter = -1;          // the printer stalls once it has this many bytes ...
@@ -103,4 +110,30 @@ private:
     PortKind m_kind;
     Clock* m_clock;
     bool m_open = false;
+};
+
+// The connection a factory hands out, over a recording connection that outlives it (so that
+// the test can look at what it got). The tool's cancel token and stall bound are passed on
+// with every call.
+class LentConnection final : public PrinterConnection {
+public:
+    explicit LentConnection(RecordingConnection& inner) : m_inner(inner) {}
+    PortKind kind() const override { return m_inner.kind(); }
+    std::string describe() const override { return m_inner.describe(); }
+    IoResult open() override { return sync().open(); }
+    bool isOpen() const override { return m_inner.isOpen(); }
+    IoResult write(std::span<const std::uint8_t> data, Ms deadline) override { return sync().write(data, deadline); }
+    IoResult readFor(std::span<std::uint8_t> buffer, Ms wait) override { return sync().readFor(buffer, wait); }
+    void close() override { m_inner.close(); }
+    IoResult reopen(const ReopenPolicy& policy) override { return sync().reopen(policy); }
+    bool canAnswer() const override { return m_inner.canAnswer(); }
+
+private:
+    RecordingConnection& sync()
+    {
+        m_inner.setCancelToken(cancelToken());
+        m_inner.setStallLimit(stallLimit());
+        return m_inner;
+    }
+    RecordingConnection& m_inner;
 };
