@@ -44,6 +44,19 @@ Result<std::shared_ptr<PrinterConnection>> CliSession::connection(const Connecti
     return c;
 }
 
+std::function<std::unique_ptr<PrinterConnection>(const ConnectionSettings&)> CliSession::connectionFactory()
+{
+    return [this](const ConnectionSettings& settings) -> std::unique_ptr<PrinterConnection> {
+        auto connection = makeConnection(settings, host());
+        if (!connection)
+            return nullptr;
+        connection->setStallLimit(stallLimit());
+        // Ctrl-C is the dialogs' Cancel: it also ends a write the printer does not take.
+        lendCancelToken(*connection);
+        return connection;
+    };
+}
+
 Result<std::shared_ptr<PrinterConnection>> CliSession::connect()
 {
     auto c = connection();

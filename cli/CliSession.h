@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,10 @@ public:
     Result<std::shared_ptr<PrinterConnection>> connection();
     // A connection built from settings derived from settings() (a download's own handshake).
     Result<std::shared_ptr<PrinterConnection>> connection(const ConnectionSettings& settings);
+    // For engines that open their own connections (the logo tool, the state apply): makes one
+    // for the settings, not opened, with the --stall bound and the session's cancel token;
+    // null when no connection can use them. The session must outlive the factory.
+    std::function<std::unique_ptr<PrinterConnection>(const ConnectionSettings&)> connectionFactory();
 
     const CliOptions& options() const { return m_options; }
     const ConnectionSettings& settings() const { return m_settings; }

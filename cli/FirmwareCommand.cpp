@@ -95,26 +95,12 @@ std::string checksumText(std::uint16_t sum)
 // --sha256: the file must be exactly the one the caller pinned. A failure message, or empty.
 std::string digestProblem(const FirmwareArgs& args)
 {
-    if (args.sha256.empty())
-        return {};
-    const std::string wanted = normalisedSha256(args.sha256);
-    if (wanted.empty())
-        return "--sha256 wants 64 hexadecimal digits, not \"" + args.sha256 + "\"";
-    auto digest = sha256OfFile(args.image);
-    if (!digest)
-        return std::string(catalogText(Msg::FileOpenError)) + " (" + digest.message() + ")";
-    if (*digest != wanted)
-        return "the file's SHA-256 is " + *digest + ", not the " + wanted + " given with --sha256; nothing was sent";
-    return {};
+    return pinnedDigestProblem(args.image, args.sha256);
 }
 
-// The digest of an area's bytes in the image (what the printer holds after the download), of
-// the part the file has when it ends inside the area.
 std::string rangeDigest(std::span<const std::uint8_t> image, const ImageRange& range)
 {
-    if (range.offset >= image.size())
-        return sha256Hex({});
-    return sha256Hex(image.subspan(range.offset, std::min<std::size_t>(range.length, image.size() - range.offset)));
+    return areaDigest(image, range);
 }
 
 // The TAVRO15's flat image: each area's range, packet count and data sum.
@@ -297,29 +283,9 @@ int runDownload(const CliOptions& options, const FirmwareArgs& args)
     auto area = firmwareAreaFromName(args.area);
     if (!area)
         return cliFail("unknown --area " + args.area + " (program, ext-font, lcd-font, downloader or boot)");
-    // What File Open checks: the file opens and carries the signature.
-    auto trailer = FirmwareImage::readTrailer(args.image);
-    if (!trailer)
-        return cliFail("ERROR : File Open (" + trailer.message() + ")");
-    if (!trailer->signature)
-        return cliFail("ERROR : Please check the firmware file.");
-    if (!firmwareAreaAllowed(*area, family, options.service, trailer->bootAllowed())) {
-        if (*area == FirmwareArea::LcdFont)
-            return cliFail("the LCD font area exists only on a TAVRO46/48");
-        if (*area == FirmwareArea::Boot && options.service)
-            return cliFail("this image does not allow a Boot Area download (boot permission " +
-                           std::to_string(trailer->bootPermission) + ", needs 1..10)");
-        return cliFail("--area " + args.area + " needs --service");
-    }
-    // What UPDATE checks: the exact size and the signature of the bytes actually read.
-    FirmwareImage::Fault fault{};
-    auto image = FirmwareImage::load(args.image, &fault);
+    auto image = checkAreaDownload(args.image, *area, args.area, family, options.service, args.sha256, args.force);
     if (!image)
         return cliFail(image.message());
-    if (std::string problem = digestProblem(args); !problem.empty())
-        return cliFail(problem);
-    if (auto fill = blankFill(image->bytes(), imageRangeOf(*area, family, false)); fill && !args.force)
-        return cliFail(blankAreaRefusal(imageRangeOf(*area, family, false), *fill));
     const std::string question = firmwareAreaQuestion(*area, systemDefaultIsKorean());
     if (!question.empty()) {
         const bool yes = isDangerousArea(*area) ? session.prompter().askDefaultNo(question) : session.prompter().ask(question);

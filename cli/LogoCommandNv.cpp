@@ -43,15 +43,7 @@ struct LogoSession {
     {
         CliSession* s = session.get();
         return {s->settings(),
-                [s](const ConnectionSettings& settings) -> std::unique_ptr<PrinterConnection> {
-                    auto connection = makeConnection(settings, s->host());
-                    if (!connection)
-                        return nullptr;
-                    connection->setStallLimit(s->stallLimit());
-                    // Ctrl-C is the dialog's Cancel: it also ends a write the printer does not take.
-                    s->lendCancelToken(*connection);
-                    return connection;
-                },
+                s->connectionFactory(),
                 s->clock(),
                 s->prompter(),
                 s->log(),

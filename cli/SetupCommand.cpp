@@ -13,6 +13,7 @@
 #include "app/MessageCatalog.h"
 #include "app/Profile.h"
 #include "port/CPorts.h"
+#include "setup/SetupLink.h"
 #include "setup/SetupSession.h"
 #include "setup/SetupSnapshot.h"
 #include "setup/SetupValueCollector.h"
@@ -53,127 +54,56 @@ void printLines(const SnapshotLines& lines, bool json)
         std::cout << key << " = " << value << "\n";
 }
 
-// The keys that carry a setting number, for naming unanswered settings.
-std::string settingName(int n)
-{
-    for (const auto& key : snapshotKeys())
-        if (settingOfKey(key) == n && key != "columns" && key != "bell_count")
-            return key + " (" + std::to_string(n) + ")";
-    return "setting " + std::to_string(n);
-}
-
 ModelFamily modelFamilyOf(const CliOptions& o)
 {
     return o.device.empty() ? ModelFamily::None : familyForOk(o.device);
 }
 
-// One connection and its setup session for the length of a command.
+// One connection and its setup session for the length of a command: the session's link
+// (SetupLink), with Ctrl-C cancelling its reads and writes.
 class CliSetup {
 public:
     explicit CliSetup(const CliOptions& options) : m_cli(options) {}
-    ~CliSetup()
-    {
-        if (m_session)
-            m_session->Exit();
-        m_collector.Attach(nullptr);
-        m_session.reset();
-    }
     CliSetup(const CliSetup&) = delete;
     CliSetup& operator=(const CliSetup&) = delete;
 
     // Parses the connection options only (nothing opened).
-    Status configure() { return m_cli.configure(); }
+    Status configure()
+    {
+        Status s = m_cli.configure();
+        if (s)
+            m_link = std::make_unique<SetupLink>(m_cli.settings(), m_cli.host(), &m_cli.ports(), m_cli.stallLimit(),
+                                                 &m_cli.cancelToken());
+        return s;
+    }
 
     Status open()
     {
-        m_session = std::make_unique<SetupSession>(m_cli.settings(), m_cli.host(), m_collector,
-                                                   systemDefaultIsKorean());
-        m_session->SetStallLimit(m_cli.stallLimit());
         // Ctrl-C cancels the command's token: a read or write blocked on the printer ends
         // within a fraction of a second and the command says what the printer may hold.
-        m_session->SetCancelToken(&m_cli.cancelToken());
         m_interrupt.emplace(m_cli.cancelToken());
-        m_collector.Attach(m_session.get());
-        switch (m_session->Open()) {
-        case SetupSession::OpenResult::Opened:
-            return Status::success();
-        case SetupSession::OpenResult::OpenedWithoutReceiver:
-            return Status::failure("cannot start the receive thread for " + where());
-        case SetupSession::OpenResult::Failed:
-            break;
-        }
-        return Status::failure(because("cannot open " + where()));
+        return m_link->open();
     }
 
-    std::string where() const { return m_cli.where(); }
-    // "what: the connection's reason", or what alone when there is none.
-    std::string because(const std::string& what) const
-    {
-        const std::string& why = m_session ? m_session->LastFailure() : std::string();
-        return why.empty() ? what : what + ": " + why;
-    }
-    // Into a file: the bytes are recorded, nothing answers.
-    bool isFile() const { return connectionTraits(m_cli.settings().kind()).capture; }
-    ModelFamily family() const { return m_cli.ports().m_ModelFamily; }
-    SetupSession& session() { return *m_session; }
-
-    // The setup core's read, at most timeout. A failed read is one line; a cancelled one
-    // is `interrupted` (the caller says what that means for its command).
-    Result<SetupReadOutcome> read(Ms timeout)
-    {
-        if (isFile())
-            return Result<SetupReadOutcome>::failure(
-                "a file does not answer: reading the setup needs a printer connection");
-        SetupReadOutcome outcome = m_session->ReadSetup(timeout);
-        switch (outcome.result) {
-        case SetupReadOutcome::Result::Failed: {
-            std::string what = "reading the setup from " + where() + " failed";
-            return Result<SetupReadOutcome>::failure(outcome.failure.empty() ? what : what + ": " + outcome.failure);
-        }
-        case SetupReadOutcome::Result::Cancelled:
-            m_interrupted = true;
-            return Result<SetupReadOutcome>::failure("interrupted while reading the setup from " + where());
-        case SetupReadOutcome::Result::NoAnswer:
-            return Result<SetupReadOutcome>::failure(
-                "a file does not answer: reading the setup needs a printer connection");
-        case SetupReadOutcome::Result::Complete:
-        case SetupReadOutcome::Result::Incomplete:
-            break;
-        }
-        return outcome;
-    }
-    // The last read or write ended by Ctrl-C.
-    bool interrupted() const { return m_interrupted || m_cli.cancelToken().cancelled(); }
-
-    // Only the settings this connection can be asked for.
-    bool readable(const std::string& key) const
-    {
-        if (!keyIsReadable(key))
-            return false;
-        auto list = m_session->RequestList();
-        return std::find(list.begin(), list.end(), settingOfKey(key)) != list.end();
-    }
+    std::string where() const { return m_link->where(); }
+    std::string because(const std::string& what) const { return m_link->because(what); }
+    bool isFile() const { return m_link->isFile(); }
+    ModelFamily family() const { return m_link->family(); }
+    SetupSession& session() { return m_link->session(); }
+    const SetupLink& link() const { return *m_link; }
+    Result<SetupReadOutcome> read(Ms timeout) { return m_link->read(timeout); }
+    bool interrupted() const { return m_link->interrupted(); }
+    bool readable(const std::string& key) const { return m_link->readable(key); }
 
 private:
-    mutable CliSession m_cli; // its port object is read from const members
-    SetupValueCollector m_collector; // outlives the session's receive thread
+    CliSession m_cli;
     std::optional<InterruptCancels> m_interrupt;
-    std::unique_ptr<SetupSession> m_session;
-    bool m_interrupted = false;
+    std::unique_ptr<SetupLink> m_link; // goes before the session it borrows from
 };
 
 Ms timeoutOf(const SetupArgs& args)
 {
     return Ms(static_cast<long>(std::llround(args.timeoutSeconds * 1000.0)));
-}
-
-template <class Numbers>
-std::string missingText(const Numbers& missing)
-{
-    std::string text;
-    for (int n : missing)
-        text += (text.empty() ? "" : ", ") + settingName(n);
-    return "no answer from the printer for: " + text;
 }
 
 // Reads a snapshot file into a form; the keys given come back in `given`.
@@ -225,7 +155,7 @@ int runGet(const CliOptions& options, const SetupArgs& args)
         if (Status s = saveSnapshot(args.saveFile, lines); !s)
             return cliFail(s.message());
     if (!back->missing.empty())
-        return cliFail(missingText(back->missing));
+        return cliFail(missingSettingsText(back->missing));
     return 0;
 }
 
@@ -277,23 +207,8 @@ int runSet(const CliOptions& options, const SetupArgs& args)
         if (!current)
             return cliFail(current.message() + " (needed for the margin and custom code; give margin= and "
                                                "custom_code= to write without reading)");
-        if (needMargin && !current->shown.count(250))
-            return cliFail("could not read the printer's margin (setting 250); give margin= to write it");
-        if (needCode && !current->shown.count(255))
-            return cliFail("could not read the printer's custom code (setting 255); give custom_code= to write it");
-        if (needMargin)
-            form.margin = current->values.margin;
-        if (needCode)
-            form.customCode = current->values.customCode;
-        // The NV check against the size the printer keeps when only one is given.
-        SetupOptions nv = form;
-        if (!given.count("nv_user") && current->shown.count(1))
-            nv.nvUser = current->values.nvUser;
-        if (!given.count("nv_graphic") && current->shown.count(2))
-            nv.nvGraphic = current->values.nvGraphic;
-        if (given.count("nv_user") || given.count("nv_graphic"))
-            if (Status s = checkNvSize(nv, " with the printer's other NV size"); !s)
-                return cliFail(s.message());
+        if (Status s = keepPrinterValues(form, given, *current); !s)
+            return cliFail(s.message());
     }
     if (given.count("stop_bit"))
         setup.session().NoteStopBitChosen();
@@ -349,31 +264,12 @@ int runSet(const CliOptions& options, const SetupArgs& args)
                                         "`tavroctl setup get`");
     if (!back)
         return cliFail("reading the settings back failed, so the write is not confirmed: " + back.message());
-    SnapshotLines reported = snapshotOf(back->values, setup.family(), &back->shown);
-    auto valueIn = [](const SnapshotLines& lines, const std::string& key) -> std::optional<std::string> {
-        for (const auto& [k, v] : lines)
-            if (k == key)
-                return v;
-        return std::nullopt;
-    };
-    std::vector<std::string> differences;
-    std::vector<int> unreported;
-    std::size_t verified = 0;
-    for (const auto& [key, value] : wrote) {
-        if (!(given.count(key) || key == "margin" || key == "custom_code") || !setup.readable(key))
-            continue;
-        if (key == "speed" && setup.family() != kFamilyTavro36 && setup.family() != kFamilyTavro46)
-            continue; // these printers do not report the speed in a form the tool shows
-        auto printer = valueIn(reported, key);
-        if (!printer && std::count(back->missing.begin(), back->missing.end(), settingOfKey(key)))
-            unreported.push_back(settingOfKey(key));
-        else if (!printer)
-            differences.push_back(key + ": wrote " + value + ", the printer did not report it");
-        else if (*printer != value)
-            differences.push_back(key + ": wrote " + value + ", the printer reports " + *printer);
-        else
-            ++verified;
-    }
+    std::set<std::string> compare = given;
+    compare.insert({"margin", "custom_code"});
+    const SetupReadBack checked = compareReadBack(wrote, compare, *back, setup.link());
+    const auto& differences = checked.differences;
+    const auto& unreported = checked.unreported;
+    const std::size_t verified = checked.verified;
     if (options.json)
         std::cout << toJsonLine({{"written", count}, {"verified", verified},
                                  {"differences", differences.size() + unreported.size()}})
@@ -385,7 +281,7 @@ int runSet(const CliOptions& options, const SetupArgs& args)
                        "other values after the write");
     }
     if (!unreported.empty())
-        return cliFail("the write is not confirmed: " + missingText(unreported));
+        return cliFail("the write is not confirmed: " + missingSettingsText(unreported));
     if (!options.json)
         std::cout << "verified " << verified << " settings\n";
     return 0;
@@ -441,7 +337,7 @@ int runDiff(const CliOptions& options, const SetupArgs& args)
     else if (differences == 0)
         std::cout << "no differences\n";
     if (!back->missing.empty())
-        return cliFail(missingText(back->missing));
+        return cliFail(missingSettingsText(back->missing));
     return differences == 0 ? 0 : 1;
 }
 

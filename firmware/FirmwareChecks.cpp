@@ -1,6 +1,7 @@
 #include "firmware/FirmwareChecks.h"
 
 #include "app/MessageCatalog.h"
+#include "app/Sha256.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -130,4 +131,57 @@ std::string imageSizeExpected(bool korean)
 {
     const std::string size = std::to_string(FirmwareImage::kSize);
     return korean ? "펌웨어 파일은 " + size + " 바이트(8 MiB)여야 합니다." : "A firmware file has " + size + " bytes (8 MiB).";
+}
+
+std::string areaDigest(std::span<const std::uint8_t> image, const ImageRange& range)
+{
+    if (range.offset >= image.size())
+        return sha256Hex({});
+    return sha256Hex(image.subspan(range.offset, std::min<std::size_t>(range.length, image.size() - range.offset)));
+}
+
+std::string pinnedDigestProblem(const std::string& file, const std::string& pinned)
+{
+    if (pinned.empty())
+        return {};
+    const std::string wanted = normalisedSha256(pinned);
+    if (wanted.empty())
+        return "--sha256 wants 64 hexadecimal digits, not \"" + pinned + "\"";
+    auto digest = sha256OfFile(file);
+    if (!digest)
+        return std::string(catalogText(Msg::FileOpenError)) + " (" + digest.message() + ")";
+    if (*digest != wanted)
+        return "the file's SHA-256 is " + *digest + ", not the " + wanted + " given with --sha256; nothing was sent";
+    return {};
+}
+
+Result<FirmwareImage> checkAreaDownload(const std::string& file, FirmwareArea area, const std::string& areaText,
+                                        ModelFamily family, bool serviceMode, const std::string& pinned,
+                                        bool forceBlank)
+{
+    using R = Result<FirmwareImage>;
+    // What File Open checks: the file opens and carries the signature.
+    auto trailer = FirmwareImage::readTrailer(file);
+    if (!trailer)
+        return R::failure("ERROR : File Open (" + trailer.message() + ")");
+    if (!trailer->signature)
+        return R::failure("ERROR : Please check the firmware file.");
+    if (!firmwareAreaAllowed(area, family, serviceMode, trailer->bootAllowed())) {
+        if (area == FirmwareArea::LcdFont)
+            return R::failure("the LCD font area exists only on a TAVRO46/48");
+        if (area == FirmwareArea::Boot && serviceMode)
+            return R::failure("this image does not allow a Boot Area download (boot permission " +
+                              std::to_string(trailer->bootPermission) + ", needs 1..10)");
+        return R::failure("--area " + areaText + " needs --service");
+    }
+    // What UPDATE checks: the exact size and the signature of the bytes actually read.
+    FirmwareImage::Fault fault{};
+    auto image = FirmwareImage::load(file, &fault);
+    if (!image)
+        return image;
+    if (std::string problem = pinnedDigestProblem(file, pinned); !problem.empty())
+        return R::failure(problem);
+    if (auto fill = blankFill(image->bytes(), imageRangeOf(area, family, false)); fill && !forceBlank)
+        return R::failure(blankAreaRefusal(imageRangeOf(area, family, false), *fill));
+    return image;
 }

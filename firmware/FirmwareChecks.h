@@ -2,6 +2,7 @@
 // What a firmware download is refused for, or asked about, before a byte leaves for the
 // printer. Each problem says what was expected and what was found, in the user's language,
 // so that the dialogs and tavroctl show the same words.
+#include "app/Result.h"
 #include "firmware/FirmwareArea.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/LegacyPackets.h"
@@ -48,3 +49,19 @@ bool isDangerousArea(LegacyArea area);
 std::string imageFileProblem(std::uint64_t fileSize, const FirmwareImage::Trailer& trailer, bool korean);
 // The line that follows "FileSize (%d bytes) Error!": the size an image must have.
 std::string imageSizeExpected(bool korean);
+
+// The SHA-256 of an area's bytes in the image (what the printer holds after the download),
+// of the part the file has when it ends inside the area.
+std::string areaDigest(std::span<const std::uint8_t> image, const ImageRange& range);
+
+// The file must be exactly the one the caller pinned (pinned: 64 hex digits, any case; empty:
+// no pin). A failure message naming the digests, or empty.
+std::string pinnedDigestProblem(const std::string& file, const std::string& pinned);
+
+// What a download of one area of a model other than the TAVRO15 checks before anything is
+// sent, in order: the file opens and carries the signature, the area is allowed for the model
+// and the mode, the exact size, the pinned digest, and (unless forced) that the area is not
+// blank. areaText is the area as the user named it, for the texts. The image, or the refusal.
+Result<FirmwareImage> checkAreaDownload(const std::string& file, FirmwareArea area, const std::string& areaText,
+                                        ModelFamily family, bool serviceMode, const std::string& pinned,
+                                        bool forceBlank);

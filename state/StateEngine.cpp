@@ -1,0 +1,649 @@
+#include "state/StateEngine.h"
+
+#include "app/Sha256.h"
+#include "firmware/FirmwareChecks.h"
+#include "firmware/FirmwareTransfer.h"
+#include "firmware/TransferBlock.h"
+#include "logo/BitmapList.h"
+#include "logo/LogoOptions.h"
+#include "setup/SetupLink.h"
+
+#include <nlohmann/json.hpp>
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+
+using json = nlohmann::json;
+
+namespace {
+
+// The state file is the user's consent to what it changes: the engines' questions ("Are you
+// sure?") are answered Yes. A question whose safe answer is No, and every message, still go
+// to the host's Prompter.
+class ConsentPrompter final : public Prompter {
+public:
+    explicit ConsentPrompter(Prompter& host) : m_host(host) {}
+    PromptAnswer show(std::string_view text, PromptButtons buttons, PromptIcon icon, std::string_view caption) override
+    {
+        switch (buttons) {
+        case PromptButtons::YesNo:
+        case PromptButtons::YesNoCancel:
+            return PromptAnswer::Yes;
+        case PromptButtons::OkCancel:
+            return PromptAnswer::Ok;
+        case PromptButtons::Ok:
+        case PromptButtons::YesNoDefaultNo:
+            break;
+        }
+        return m_host.show(text, buttons, icon, caption);
+    }
+    std::optional<std::string> askOutputFileName() override { return m_host.askOutputFileName(); }
+
+private:
+    Prompter& m_host;
+};
+
+std::string shortDigest(const std::string& digest)
+{
+    return "digest " + digest.substr(0, 12) + "…";
+}
+
+std::string settingItem(const std::string& key)
+{
+    return "settings." + key;
+}
+
+std::string firmwareItem(FirmwareArea area)
+{
+    return "firmware." + std::string(firmwareAreaName(area));
+}
+
+json logosJson(const StateLogos& logos)
+{
+    json files = json::array(), pins = json::object();
+    for (const auto& f : logos.files) {
+        std::error_code ec;
+        const std::string path = std::filesystem::absolute(f.path, ec).lexically_normal().string();
+        files.push_back(path);
+        pins[path] = f.sha256;
+    }
+    return {{"files", files},         {"sha256", pins},
+            {"gray", logos.gray},     {"star", logos.star},
+            {"center", logos.center}, {"max_area", logos.maxArea},
+            {"diverging", logos.diverging}};
+}
+
+const char* alignName(logo_frames::LogoJustify j)
+{
+    return j == logo_frames::LogoJustify::Left ? "left" : j == logo_frames::LogoJustify::Right ? "right" : "center";
+}
+
+json logoSettingsJson(const logo_frames::LogoSettingsValues& v)
+{
+    return {{"top", {{"enabled", v.topEnable}, {"number", v.topNumber}, {"align", alignName(v.topJustify)}}},
+            {"bottom", {{"enabled", v.bottomEnable}, {"number", v.bottomNumber}, {"align", alignName(v.bottomJustify)}}},
+            {"power_on", v.powerOn}};
+}
+
+// A JSON value of the record as YAML, for capture.
+void emitJson(YAML::Emitter& out, const json& value)
+{
+    if (value.is_object()) {
+        out << YAML::BeginMap;
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            out << YAML::Key << it.key() << YAML::Value;
+            emitJson(out, it.value());
+        }
+        out << YAML::EndMap;
+    } else if (value.is_array()) {
+        out << YAML::Flow << YAML::BeginSeq;
+        for (const auto& v : value)
+            emitJson(out, v);
+        out << YAML::EndSeq;
+    } else if (value.is_boolean()) {
+        out << (value.get<bool>() ? "true" : "false");
+    } else if (value.is_number_integer()) {
+        out << value.get<long long>();
+    } else if (value.is_string()) {
+        out << YAML::DoubleQuoted << value.get<std::string>();
+    }
+}
+
+} // namespace
+
+std::string printerIdentity(const ConnectionSettings& settings, const std::string& mac)
+{
+    switch (settings.kind()) {
+    case PortKind::Ethernet:
+    case PortKind::Wifi:
+        if (!mac.empty())
+            return "mac:" + mac;
+        return "tcp:" + settings.host + ":" + std::to_string(settings.tcpPort);
+    case PortKind::Usb: {
+        if (settings.portName != "USB" && settings.portName != "usb")
+            return "usb:" + settings.portName;
+        const auto ids = usbOpenIds(settings.modelFamily);
+        return "usb:" + (ids.empty() ? std::string("USB") : ids.front());
+    }
+    case PortKind::PrintToFile:
+        return "file:" + (settings.outputFile.empty() ? std::string("temp.prn") : settings.outputFile);
+    case PortKind::File:
+        return "file:" + settings.portName;
+    case PortKind::Serial:
+    case PortKind::Parallel:
+        break;
+    }
+    return settings.portName;
+}
+
+std::string StateChange::text() const
+{
+    switch (section) {
+    case StateSection::Logos:
+    case StateSection::Firmware:
+        return path + ": " + to + " (record: " + from + ")";
+    case StateSection::Settings:
+    case StateSection::LogoSettings:
+        break;
+    }
+    return path + ": " + from + " -> " + to + (fromRecord ? " (from record)" : "");
+}
+
+bool StatePlan::has(StateSection section) const
+{
+    return std::any_of(changes.begin(), changes.end(), [&](const StateChange& c) { return c.section == section; });
+}
+
+StateEngine::StateEngine(StateDeps deps, StateRecord* record, std::string identity)
+    : m_deps(std::move(deps)), m_record(record), m_identity(std::move(identity)),
+      m_consent(std::make_unique<ConsentPrompter>(m_deps.prompter))
+{
+    if (m_record)
+        m_applied = m_record->applied(m_identity);
+}
+
+StateEngine::~StateEngine()
+{
+    closeLink();
+}
+
+ModelFamily StateEngine::firmwareFamily() const
+{
+    // The same model as a download without --device assumes.
+    return m_deps.settings.modelFamily == ModelFamily::None ? kFamilyTavro25 : m_deps.settings.modelFamily;
+}
+
+Status StateEngine::openLink()
+{
+    if (m_link)
+        return Status::success();
+    const ConnectionHost host{m_deps.host.clock, *m_consent, m_deps.host.log, m_deps.host.observer, m_deps.host.roots};
+    m_link = std::make_unique<SetupLink>(m_deps.settings, host, m_deps.ports, m_deps.stallLimit, m_deps.cancel);
+    Status s = m_link->open();
+    if (!s)
+        m_link.reset();
+    return s;
+}
+
+void StateEngine::closeLink()
+{
+    m_link.reset();
+}
+
+Status StateEngine::readPrinter()
+{
+    // A file does not answer: it is not even opened until something is written to it.
+    const PortKind kind = m_deps.settings.kind();
+    if (kind == PortKind::File || kind == PortKind::PrintToFile) {
+        m_read.reset();
+        return Status::success();
+    }
+    if (Status s = openLink(); !s)
+        return s;
+    auto read = m_link->read(m_deps.readTimeout);
+    if (!read)
+        return read.status();
+    if (read->nothingAnswered())
+        return Status::failure("the printer on " + m_link->where() + " did not answer: " +
+                               missingSettingsText(read->missing));
+    m_read = std::make_unique<SetupReadOutcome>(std::move(*read));
+    return Status::success();
+}
+
+void StateEngine::planSettings(const DesiredState& state, bool force, StatePlan& plan)
+{
+    const SnapshotLines printer =
+        m_read ? snapshotOf(m_read->values, m_link->family(), &m_read->shown) : SnapshotLines{};
+    auto reported = [&](const std::string& key) -> std::optional<std::string> {
+        for (const auto& [k, v] : printer)
+            if (k == key)
+                return v;
+        return std::nullopt;
+    };
+    for (const auto& [key, value] : state.settings->values) {
+        StateChange c{StateSection::Settings, settingItem(key), "none", value, false};
+        std::optional<std::string> now;
+        if (m_read && m_link->readsBackAsWritten(key) && (now = reported(key))) {
+            c.from = *now;
+        } else {
+            c.fromRecord = true;
+            if (auto it = m_applied.find(c.path); it != m_applied.end())
+                c.from = it->second.value;
+        }
+        if (force || c.from != c.to)
+            plan.changes.push_back(std::move(c));
+    }
+}
+
+Result<StatePlan> StateEngine::plan(const DesiredState& state, const std::set<StateSection>& force)
+{
+    StatePlan plan;
+    if (state.firmware) {
+        auto image = FirmwareImage::load(state.firmware->path);
+        if (!image)
+            return Result<StatePlan>::failure("firmware: " + state.firmware->path.string() + ": " + image.message());
+        for (FirmwareArea area : state.firmware->areas) {
+            const std::string digest =
+                areaDigest(image->bytes(), imageRangeOf(area, firmwareFamily(), false));
+            StateChange c{StateSection::Firmware, firmwareItem(area), "none", "download", true};
+            if (auto it = m_applied.find(c.path); it != m_applied.end()) {
+                if (it->second.digest == digest && !force.count(StateSection::Firmware))
+                    continue;
+                c.from = shortDigest(it->second.digest);
+            }
+            plan.changes.push_back(std::move(c));
+        }
+    }
+    if (state.settings) {
+        if (Status s = readPrinter(); !s)
+            return Result<StatePlan>(s);
+        planSettings(state, force.count(StateSection::Settings) > 0, plan);
+    }
+    if (state.logos) {
+        StateChange c{StateSection::Logos, "logos", "none",
+                      "upload " + std::to_string(state.logos->files.size()) + " picture" +
+                          (state.logos->files.size() == 1 ? "" : "s"),
+                      true};
+        auto it = m_applied.find("logos");
+        if (it != m_applied.end())
+            c.from = shortDigest(it->second.digest);
+        if (it == m_applied.end() || it->second.digest != state.logos->digest() || force.count(StateSection::Logos))
+            plan.changes.push_back(std::move(c));
+    }
+    if (state.logoSettings) {
+        StateChange c{StateSection::LogoSettings, "logo_settings", "none", logoSettingsText(*state.logoSettings), true};
+        if (auto it = m_applied.find("logo_settings"); it != m_applied.end())
+            c.from = it->second.digest;
+        if (c.from != c.to || force.count(StateSection::LogoSettings))
+            plan.changes.push_back(std::move(c));
+    }
+    return plan;
+}
+
+Status StateEngine::recordSection(std::int64_t run, const std::vector<StateChange>& changes,
+                                  const std::function<Status(std::map<std::string, AppliedItem>&)>& change)
+{
+    std::string before, after;
+    for (const auto& c : changes) {
+        before += (before.empty() ? "" : "; ") + c.path + "=" + c.from;
+        after += (after.empty() ? "" : "; ") + c.path + "=" + c.to;
+    }
+    std::int64_t row = 0;
+    if (m_record) {
+        auto begun = m_record->beginChange(run, m_identity, stateSectionName(changes.front().section), before, after);
+        if (!begun)
+            return begun.status();
+        row = *begun;
+    }
+    std::map<std::string, AppliedItem> items;
+    Status s = change(items);
+    if (m_record) {
+        if (Status r = m_record->finishChange(row, s ? "changed" : "failed: " + s.message(), m_identity,
+                                              s ? items : std::map<std::string, AppliedItem>{});
+            !r && s)
+            return Status::failure("the change was made, but " + r.message());
+        for (const auto& [k, v] : items)
+            if (s)
+                m_applied[k] = v;
+    }
+    return s;
+}
+
+Status StateEngine::applyFirmware(const DesiredState& state, const StateChange& change)
+{
+    closeLink();
+    const StateFirmware& fw = *state.firmware;
+    const ModelFamily family = firmwareFamily();
+    auto area = firmwareAreaFromName(change.path.substr(std::string("firmware.").size()));
+    if (!area)
+        return Status::failure("unknown area " + change.path);
+    auto image = checkAreaDownload(fw.path.string(), *area, std::string(firmwareAreaName(*area)), family, false,
+                                   fw.sha256, false);
+    if (!image)
+        return image.status();
+    auto block = buildTransferBlock(*image, *area, family);
+    auto connection = m_deps.connect(m_deps.settings);
+    if (!connection)
+        return Status::failure("no connection can use " + m_deps.settings.describe());
+    FirmwareTransfer transfer(*connection, std::move(block), m_deps.clock, m_deps.progress);
+    FirmwareTransferOutcome out = transfer.run();
+    if (!out.completed())
+        return Status::failure(out.message + " (" + out.detail + "; " + std::to_string(out.sent) + " of " +
+                               std::to_string(out.total) + " bytes sent): the area may be half written; apply "
+                               "again to download it whole");
+    return Status::success();
+}
+
+Status StateEngine::waitForPrinter()
+{
+    closeLink();
+    const PortKind kind = m_deps.settings.kind();
+    if (kind == PortKind::File || kind == PortKind::PrintToFile)
+        return Status::success();
+    const auto start = m_deps.clock.now();
+    Status last = Status::failure("no answer");
+    while (m_deps.clock.now() - start < m_deps.readyWait) {
+        if (cancelled())
+            return Status::failure("interrupted while waiting for the printer after the firmware download");
+        last = readPrinter();
+        if (last)
+            return last;
+        closeLink();
+        m_deps.clock.sleep(std::chrono::milliseconds(1000));
+    }
+    return Status::failure("the printer did not answer within " +
+                           std::to_string(m_deps.readyWait.count() / 1000) + " s after the firmware download: " +
+                           last.message());
+}
+
+Status StateEngine::applySettings(const DesiredState& state, const std::vector<StateChange>& changes)
+{
+    if (Status s = openLink(); !s)
+        return s;
+    const ModelFamily family = m_link->family();
+    // Only what changes is written; a key whose meaning depends on another goes with it.
+    std::set<std::string> given;
+    for (const auto& c : changes)
+        given.insert(c.path.substr(std::string("settings.").size()));
+    auto inState = [&](const std::string& key) {
+        return std::any_of(state.settings->values.begin(), state.settings->values.end(),
+                           [&](const auto& l) { return l.first == key; });
+    };
+    for (auto [key, partner] : {std::pair{"columns", "paper_width"}, std::pair{"color_density", "paper_type"},
+                                std::pair{"bell_count", "bell_type"}, std::pair{"paper_width", "columns"},
+                                std::pair{"paper_type", "color_density"}, std::pair{"bell_type", "bell_count"}})
+        if (given.count(key) && inState(partner))
+            given.insert(partner);
+    SetupOptions form;
+    for (const auto& [key, value] : state.settings->values)
+        if (given.count(key))
+            if (Status s = applySnapshotValue(form, key, value, family); !s)
+                return s;
+    if (Status s = completeGivenForm(form, given); !s)
+        return s;
+    if (m_read)
+        if (Status s = keepPrinterValues(form, given, *m_read); !s)
+            return s;
+    if (given.count("stop_bit"))
+        m_link->session().NoteStopBitChosen();
+    bool readBack = !m_link->isFile();
+    switch (m_link->session().SetValue(form)) {
+    case SetupSession::WriteResult::Cancelled:
+        if (!m_link->session().WriteCancelledAfterSending())
+            return Status::failure("interrupted before anything was written; the printer's settings are unchanged");
+        return Status::failure("interrupted while writing the settings: the printer may hold some of them");
+    case SetupSession::WriteResult::Nothing:
+    case SetupSession::WriteResult::Refused:
+        return Status::failure("the settings were refused before anything was sent; the printer is unchanged");
+    case SetupSession::WriteResult::Failed:
+        return Status::failure(m_link->because("writing the settings to " + m_link->where() + " failed") +
+                               "; the printer may hold some of them");
+    case SetupSession::WriteResult::ReopenFailed:
+        return Status::failure(m_link->because("the settings were sent, but the printer did not come back after its "
+                                               "restart, so they could not be read back"));
+    case SetupSession::WriteResult::ConnectionClosed:
+        readBack = false; // usb_mode: the printer left this interface
+        break;
+    case SetupSession::WriteResult::Written:
+        break;
+    }
+    const SnapshotLines wrote = snapshotOf(form, family);
+    if (readBack) {
+        auto back = m_link->read(m_deps.readTimeout);
+        if (!back)
+            return Status::failure("the settings were sent, but reading them back failed: " + back.message());
+        const SetupReadBack checked = compareReadBack(wrote, given, *back, *m_link);
+        if (!checked.differences.empty()) {
+            std::string text;
+            for (const auto& d : checked.differences)
+                text += (text.empty() ? "" : "; ") + d;
+            return Status::failure("the printer reports other values after the write: " + text);
+        }
+        if (!checked.unreported.empty())
+            return Status::failure("the write is not confirmed: " + missingSettingsText(checked.unreported));
+        m_read = std::make_unique<SetupReadOutcome>(std::move(*back));
+    }
+    return Status::success();
+}
+
+logo_tool::LogoToolDeps StateEngine::logoDeps()
+{
+    return {m_deps.settings, m_deps.connect, m_deps.clock, *m_consent, m_deps.log, m_deps.progress, m_deps.cancel, {}};
+}
+
+Status StateEngine::applyLogos(const DesiredState& state)
+{
+    closeLink();
+    const StateLogos& logos = *state.logos;
+    LogoOptions options = LogoOptions::defaults(m_deps.settings.modelFamily);
+    options.maxPrintableArea = std::uint32_t(logos.maxArea);
+    options.divergingPoint = logos.diverging;
+    options.grayPrinting = logos.gray;
+    options.starEmulation = logos.star;
+    BitmapList list(*m_consent, options);
+    for (const auto& f : logos.files)
+        if (!list.addFile(f.path.string(), 0))
+            return Status::failure(f.path.string() + ": " + list.lastError() + "; nothing was sent");
+    for (int n : logos.center)
+        if (int row = list.rowOfNumber(n); row >= 0)
+            options.autoCenter[std::size_t(row)] = true;
+    const logo_tool::LogoReport r = logo_tool::uploadLogos(logoDeps(), list, options, nullptr, 0);
+    switch (r.outcome) {
+    case logo_tool::LogoOutcome::Done:
+        return Status::success();
+    case logo_tool::LogoOutcome::Declined:
+        return Status::failure("the upload was declined; the printer keeps what it held");
+    case logo_tool::LogoOutcome::NotConnected:
+        return Status::failure("no connection can use " + m_deps.settings.describe());
+    case logo_tool::LogoOutcome::Cancelled:
+        return Status::failure("upload cancelled: " + r.printerHolds);
+    case logo_tool::LogoOutcome::Failed:
+        break;
+    }
+    return Status::failure(r.message + "; " + r.printerHolds);
+}
+
+Status StateEngine::applyLogoSettings(const DesiredState& state)
+{
+    closeLink();
+    const logo_tool::LogoReport r = logo_tool::setLogoSettings(logoDeps(), *state.logoSettings);
+    if (r.done())
+        return Status::success();
+    if (r.outcome == logo_tool::LogoOutcome::NotConnected)
+        return Status::failure("no connection can use " + m_deps.settings.describe());
+    return Status::failure(r.message + "; the printer may keep its earlier logo settings");
+}
+
+StateApplyResult StateEngine::apply(const DesiredState& state, const std::set<StateSection>& force,
+                                    const std::function<void(const StateChange&)>& onStep)
+{
+    StateApplyResult result;
+    if (m_record) {
+        auto run = m_record->beginRun(m_identity);
+        if (!run) {
+            result.error = run.message();
+            return result;
+        }
+        m_run = *run;
+    }
+    auto finish = [&](StateApplyResult::Status status, std::string error) {
+        result.status = status;
+        result.error = std::move(error);
+        if (m_record)
+            (void)m_record->finishRun(m_run, status == StateApplyResult::Status::Unchanged ? "unchanged"
+                                             : status == StateApplyResult::Status::Changed ? "changed"
+                                             : status == StateApplyResult::Status::Partial ? "partial"
+                                                                                          : "failed");
+        closeLink();
+        return result;
+    };
+    auto failAt = [&](const std::string& step, const Status& s) {
+        return finish(result.applied.empty() ? StateApplyResult::Status::Failed : StateApplyResult::Status::Partial,
+                      step + ": " + s.message());
+    };
+
+    auto planned = plan(state, force);
+    if (!planned)
+        return failAt("plan", planned.status());
+    StatePlan todo = std::move(*planned);
+
+    // Firmware first: the printer restarts with it, and what it reports afterwards is what
+    // the other sections are compared with.
+    bool downloaded = false;
+    for (const auto& c : todo.changes) {
+        if (c.section != StateSection::Firmware)
+            continue;
+        if (onStep)
+            onStep(c);
+        auto image = FirmwareImage::load(state.firmware->path);
+        Status s = recordSection(m_run, {c}, [&](std::map<std::string, AppliedItem>& items) {
+            Status done = applyFirmware(state, c);
+            if (done && image) {
+                auto area = firmwareAreaFromName(c.path.substr(std::string("firmware.").size()));
+                const std::string digest = areaDigest(image->bytes(), imageRangeOf(*area, firmwareFamily(), false));
+                json value = {{"file", std::filesystem::absolute(state.firmware->path).lexically_normal().string()},
+                              {"sha256", state.firmware->sha256}};
+                items[c.path] = {value.dump(), digest, {}};
+            }
+            return done;
+        });
+        if (!s)
+            return failAt(c.path, s);
+        result.applied.push_back(c);
+        downloaded = true;
+    }
+    if (downloaded) {
+        if (Status s = waitForPrinter(); !s)
+            return failAt("waiting for the printer", s);
+        DesiredState rest = state;
+        rest.firmware.reset();
+        auto again = plan(rest, force);
+        if (!again)
+            return failAt("plan after the firmware download", again.status());
+        todo = std::move(*again);
+    }
+
+    std::vector<StateChange> settings;
+    for (const auto& c : todo.changes)
+        if (c.section == StateSection::Settings)
+            settings.push_back(c);
+    if (!settings.empty()) {
+        for (const auto& c : settings)
+            if (onStep)
+                onStep(c);
+        Status s = recordSection(m_run, settings, [&](std::map<std::string, AppliedItem>& items) {
+            Status done = applySettings(state, settings);
+            if (done)
+                for (const auto& c : settings)
+                    items[c.path] = {c.to, {}, {}};
+            return done;
+        });
+        if (!s)
+            return failAt("settings", s);
+        result.applied.insert(result.applied.end(), settings.begin(), settings.end());
+    }
+    for (const auto& c : todo.changes) {
+        if (c.section != StateSection::Logos && c.section != StateSection::LogoSettings)
+            continue;
+        if (cancelled())
+            return failAt(c.path, Status::failure("interrupted before it was sent; the printer keeps what it held"));
+        if (onStep)
+            onStep(c);
+        Status s = recordSection(m_run, {c}, [&](std::map<std::string, AppliedItem>& items) {
+            if (c.section == StateSection::Logos) {
+                Status done = applyLogos(state);
+                if (done)
+                    items["logos"] = {logosJson(*state.logos).dump(), state.logos->digest(), {}};
+                return done;
+            }
+            Status done = applyLogoSettings(state);
+            if (done)
+                items["logo_settings"] = {logoSettingsJson(*state.logoSettings).dump(),
+                                          logoSettingsText(*state.logoSettings), {}};
+            return done;
+        });
+        if (!s)
+            return failAt(c.path, s);
+        result.applied.push_back(c);
+    }
+    return finish(result.applied.empty() ? StateApplyResult::Status::Unchanged : StateApplyResult::Status::Changed, {});
+}
+
+Result<std::string> StateEngine::capture()
+{
+    if (Status s = readPrinter(); !s)
+        return Result<std::string>(s);
+    const ModelFamily family = m_link ? m_link->family() : m_deps.settings.modelFamily;
+    YAML::Emitter out;
+    out << YAML::BeginMap << YAML::Key << "tavro" << YAML::Value << 1;
+    if (!modelName(family).empty() && family != ModelFamily::None)
+        out << YAML::Key << "model" << YAML::Value << modelName(family);
+
+    SnapshotLines settings;
+    if (m_read)
+        for (const auto& [key, value] : snapshotOf(m_read->values, family, &m_read->shown))
+            if (m_link->readsBackAsWritten(key))
+                settings.emplace_back(key, value);
+    // What the printer does not report: as this PC last wrote it.
+    for (const auto& key : snapshotKeys())
+        if (auto it = m_applied.find(settingItem(key)); it != m_applied.end())
+            if (std::none_of(settings.begin(), settings.end(), [&](const auto& l) { return l.first == key; }))
+                settings.emplace_back(key, it->second.value);
+    if (!settings.empty()) {
+        out << YAML::Key << "settings" << YAML::Value << YAML::BeginMap;
+        for (const auto& [key, value] : settings)
+            out << YAML::Key << key << YAML::Value << value;
+        out << YAML::EndMap;
+    }
+    for (const char* section : {"logos", "logo_settings"})
+        if (auto it = m_applied.find(section); it != m_applied.end()) {
+            json value = json::parse(it->second.value, nullptr, false);
+            if (value.is_discarded())
+                continue;
+            out << YAML::Key << section << YAML::Value;
+            emitJson(out, value);
+        }
+    // The firmware of the first area the record knows (one image per state file).
+    json firmware;
+    json areas = json::array();
+    for (FirmwareArea area : kFirmwareAreas)
+        if (auto it = m_applied.find(firmwareItem(area)); it != m_applied.end()) {
+            json value = json::parse(it->second.value, nullptr, false);
+            if (value.is_discarded())
+                continue;
+            if (firmware.is_null())
+                firmware = value;
+            if (value == firmware)
+                areas.push_back(std::string(firmwareAreaName(area)));
+        }
+    if (!firmware.is_null()) {
+        firmware["areas"] = areas;
+        out << YAML::Key << "firmware" << YAML::Value;
+        emitJson(out, firmware);
+    }
+    out << YAML::EndMap;
+    closeLink();
+    if (!out.good())
+        return Result<std::string>::failure(std::string("cannot write the state: ") + out.GetLastError());
+    return std::string(out.c_str()) + "\n";
+}

@@ -1,0 +1,225 @@
+#include "state/StateRecord.h"
+
+#include "app/AppPaths.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <ctime>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+std::string nowUtc()
+{
+    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+std::string userName()
+{
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name)
+        return pw->pw_name;
+    return std::to_string(::geteuid());
+}
+
+std::string hostName()
+{
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0)
+        return {};
+    return buf;
+}
+
+// A prepared statement, finalized when it goes.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : m_db(db) { m_ok = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) == SQLITE_OK; }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int i, const std::string& text)
+    {
+        if (m_ok)
+            m_ok = sqlite3_bind_text(m_stmt, i, text.c_str(), int(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+        return *this;
+    }
+    Statement& bind(int i, std::int64_t v)
+    {
+        if (m_ok)
+            m_ok = sqlite3_bind_int64(m_stmt, i, v) == SQLITE_OK;
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step() { return m_ok ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
+    std::string text(int column) const
+    {
+        const unsigned char* t = sqlite3_column_text(m_stmt, column);
+        return t ? reinterpret_cast<const char*>(t) : "";
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    Status done(const char* what)
+    {
+        const int rc = step();
+        if (rc == SQLITE_DONE || rc == SQLITE_ROW)
+            return Status::success();
+        return Status::failure(std::string("the record: ") + what + ": " + sqlite3_errmsg(m_db));
+    }
+
+private:
+    sqlite3* m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+    bool m_ok = false;
+};
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS applied (
+  printer TEXT NOT NULL, item TEXT NOT NULL, value TEXT NOT NULL, digest TEXT NOT NULL, time TEXT NOT NULL,
+  PRIMARY KEY (printer, item));
+CREATE TABLE IF NOT EXISTS runs (
+  id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT NOT NULL, user TEXT NOT NULL, host TEXT NOT NULL,
+  printer TEXT NOT NULL, status TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS history (
+  id INTEGER PRIMARY KEY AUTOINCREMENT, run INTEGER NOT NULL REFERENCES runs(id), time TEXT NOT NULL,
+  printer TEXT NOT NULL, section TEXT NOT NULL, before TEXT NOT NULL, after TEXT NOT NULL, result TEXT NOT NULL);
+)sql";
+
+} // namespace
+
+std::filesystem::path StateRecord::defaultPath()
+{
+    std::error_code ec;
+    auto cwd = std::filesystem::current_path(ec);
+    const AppPaths paths = resolveAppPaths(ec ? std::filesystem::path(".") : cwd, XdgDirs::fromEnvironment());
+    return paths.errorLog.parent_path() / "record.sqlite";
+}
+
+Result<std::unique_ptr<StateRecord>> StateRecord::open(const std::filesystem::path& file)
+{
+    using R = Result<std::unique_ptr<StateRecord>>;
+    std::error_code ec;
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), ec);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        std::string why = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return R::failure("cannot open the record " + file.string() + ": " + why);
+    }
+    std::unique_ptr<StateRecord> record(new StateRecord(db));
+    sqlite3_busy_timeout(db, 5000);
+    // The journal makes each transaction all or nothing across a kill; FULL sync makes it
+    // survive a power cut as well.
+    if (Status s = record->exec(std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;") + kSchema); !s)
+        return R::failure("cannot use the record " + file.string() + ": " + s.message());
+    return R(std::move(record));
+}
+
+StateRecord::~StateRecord()
+{
+    sqlite3_close(m_db);
+}
+
+Status StateRecord::exec(const std::string& sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error) == SQLITE_OK)
+        return Status::success();
+    std::string why = error ? error : sqlite3_errmsg(m_db);
+    sqlite3_free(error);
+    return Status::failure(why);
+}
+
+std::map<std::string, AppliedItem> StateRecord::applied(const std::string& printer) const
+{
+    std::map<std::string, AppliedItem> items;
+    Statement q(m_db, "SELECT item, value, digest, time FROM applied WHERE printer = ?");
+    q.bind(1, printer);
+    while (q.step() == SQLITE_ROW)
+        items[q.text(0)] = {q.text(1), q.text(2), q.text(3)};
+    return items;
+}
+
+Result<std::int64_t> StateRecord::beginRun(const std::string& printer)
+{
+    if (Status s = exec("BEGIN IMMEDIATE"); !s)
+        return Result<std::int64_t>::failure("the record: " + s.message());
+    Statement mark(m_db, "UPDATE runs SET status = 'interrupted' WHERE printer = ? AND status = 'running'");
+    Status s = mark.bind(1, printer).done("marking interrupted runs");
+    Statement insert(m_db, "INSERT INTO runs (started, user, host, printer, status) VALUES (?, ?, ?, ?, 'running')");
+    if (s)
+        s = insert.bind(1, nowUtc()).bind(2, userName()).bind(3, hostName()).bind(4, printer).done("starting a run");
+    if (!s) {
+        (void)exec("ROLLBACK");
+        return Result<std::int64_t>(s);
+    }
+    const std::int64_t id = sqlite3_last_insert_rowid(m_db);
+    if (Status c = exec("COMMIT"); !c)
+        return Result<std::int64_t>::failure("the record: " + c.message());
+    return id;
+}
+
+Result<std::int64_t> StateRecord::beginChange(std::int64_t run, const std::string& printer, const std::string& section,
+                                              const std::string& before, const std::string& after)
+{
+    Statement insert(m_db, "INSERT INTO history (run, time, printer, section, before, after, result) "
+                           "VALUES (?, ?, ?, ?, ?, ?, 'started')");
+    if (Status s = insert.bind(1, run).bind(2, nowUtc()).bind(3, printer).bind(4, section).bind(5, before)
+                       .bind(6, after).done("noting a change");
+        !s)
+        return Result<std::int64_t>(s);
+    return std::int64_t(sqlite3_last_insert_rowid(m_db));
+}
+
+Status StateRecord::finishChange(std::int64_t change, const std::string& result, const std::string& printer,
+                                 const std::map<std::string, AppliedItem>& items)
+{
+    if (Status s = exec("BEGIN IMMEDIATE"); !s)
+        return Status::failure("the record: " + s.message());
+    Statement update(m_db, "UPDATE history SET result = ?, time = ? WHERE id = ?");
+    Status s = update.bind(1, result).bind(2, nowUtc()).bind(3, change).done("finishing a change");
+    const std::string time = nowUtc();
+    for (const auto& [item, applied] : items) {
+        if (!s)
+            break;
+        Statement upsert(m_db, "INSERT INTO applied (printer, item, value, digest, time) VALUES (?, ?, ?, ?, ?) "
+                               "ON CONFLICT (printer, item) DO UPDATE SET value = excluded.value, "
+                               "digest = excluded.digest, time = excluded.time");
+        s = upsert.bind(1, printer).bind(2, item).bind(3, applied.value).bind(4, applied.digest).bind(5, time)
+                .done("keeping what was applied");
+    }
+    if (!s) {
+        (void)exec("ROLLBACK");
+        return s;
+    }
+    if (Status c = exec("COMMIT"); !c)
+        return Status::failure("the record: " + c.message());
+    return Status::success();
+}
+
+Status StateRecord::finishRun(std::int64_t run, const std::string& status)
+{
+    Statement update(m_db, "UPDATE runs SET status = ? WHERE id = ?");
+    return update.bind(1, status).bind(2, run).done("finishing the run");
+}
+
+std::vector<HistoryRow> StateRecord::history(const std::string& printer) const
+{
+    std::vector<HistoryRow> rows;
+    Statement q(m_db, "SELECT h.run, h.time, r.user, r.host, h.printer, h.section, h.before, h.after, "
+                      "CASE WHEN h.result = 'started' AND r.status <> 'running' THEN 'interrupted' "
+                      "WHEN h.result = 'started' THEN 'running' ELSE h.result END "
+                      "FROM history h JOIN runs r ON r.id = h.run WHERE ? = '' OR h.printer = ? ORDER BY h.id");
+    q.bind(1, printer).bind(2, printer);
+    while (q.step() == SQLITE_ROW)
+        rows.push_back({q.integer(0), q.text(1), q.text(2), q.text(3), q.text(4), q.text(5), q.text(6), q.text(7),
+                        q.text(8)});
+    return rows;
+}
