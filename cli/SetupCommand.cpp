@@ -72,7 +72,7 @@ public:
     {
         Status s = m_cli.configure();
         if (s)
-            m_link = std::make_unique<SetupLink>(m_cli.settings(), m_cli.host(), &m_cli.ports(), m_cli.stallLimit(),
+            m_link = std::make_unique<SetupLink>(m_cli.settings(), m_cli.host(), m_cli.stallLimit(),
                                                  &m_cli.cancelToken());
         return s;
     }

@@ -61,7 +61,6 @@ std::unique_ptr<StateEngine> makeEngine(CliSession& session, StateRecord* record
 {
     StateDeps deps{session.settings(),
                    session.host(),
-                   &session.ports(),
                    session.connectionFactory(),
                    session.clock(),
                    session.prompter(),

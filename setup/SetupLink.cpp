@@ -1,14 +1,13 @@
 #include "setup/SetupLink.h"
 
 #include "app/MessageCatalog.h"
-#include "port/CPorts.h"
 
 #include <algorithm>
 #include <optional>
 
-SetupLink::SetupLink(ConnectionSettings settings, ConnectionHost host, const CPorts* ports, Ms stallLimit,
+SetupLink::SetupLink(ConnectionSettings settings, ConnectionHost host, Ms stallLimit,
                      const CancelToken* cancel)
-    : m_settings(std::move(settings)), m_host(host), m_ports(ports), m_stallLimit(stallLimit), m_cancel(cancel)
+    : m_settings(std::move(settings)), m_host(host), m_stallLimit(stallLimit), m_cancel(cancel)
 {
 }
 
@@ -50,7 +49,7 @@ Status SetupLink::reopen()
 
 ModelFamily SetupLink::family() const
 {
-    return m_ports ? m_ports->m_ModelFamily : m_settings.modelFamily;
+    return m_settings.modelFamily;
 }
 
 std::string SetupLink::where() const

@@ -19,16 +19,13 @@
 #include <string>
 #include <vector>
 
-class CPorts;
 
 class SetupLink {
 public:
     using Ms = std::chrono::milliseconds;
 
-    // ports, when given, is the port object the connection reports to (host.observer; its
-    // m_PortName names the output file once opened). cancel (may be null) must outlive the link.
-    SetupLink(ConnectionSettings settings, ConnectionHost host, const CPorts* ports, Ms stallLimit,
-              const CancelToken* cancel);
+    // cancel (may be null) must outlive the link.
+    SetupLink(ConnectionSettings settings, ConnectionHost host, Ms stallLimit, const CancelToken* cancel);
     // Stops the session (its receive thread) and closes the connection.
     ~SetupLink();
     SetupLink(const SetupLink&) = delete;
@@ -63,7 +60,6 @@ public:
 private:
     ConnectionSettings m_settings;
     ConnectionHost m_host;
-    const CPorts* m_ports;
     Ms m_stallLimit;
     const CancelToken* m_cancel;
     SetupValueCollector m_collector; // outlives the session's receive thread

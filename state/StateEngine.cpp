@@ -178,7 +178,7 @@ Status StateEngine::openLink()
     if (m_link)
         return Status::success();
     const ConnectionHost host{m_deps.host.clock, *m_consent, m_deps.host.log, m_deps.host.observer, m_deps.host.roots};
-    m_link = std::make_unique<SetupLink>(m_deps.settings, host, m_deps.ports, m_deps.stallLimit, m_deps.cancel);
+    m_link = std::make_unique<SetupLink>(m_deps.settings, host, m_deps.stallLimit, m_deps.cancel);
     Status s = m_link->open();
     if (!s)
         m_link.reset();

@@ -33,15 +33,12 @@
 #include <vector>
 
 class CErrorLog;
-class CPorts;
 class SetupLink;
 struct SetupReadOutcome;
 
 struct StateDeps {
     ConnectionSettings settings;
     ConnectionHost host;
-    // The port object the connections report to (its m_PortName names an output file); may be null.
-    const CPorts* ports = nullptr;
     // Makes a closed connection for the settings, with the stall bound and cancel token lent.
     logo_tool::ConnectionFactory connect;
     Clock& clock;
