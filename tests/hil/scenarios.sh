@@ -235,9 +235,17 @@ sent_where() {
   esac
 }
 check_lines() {
-  got=$(grep "\"via\":\"$2\"" "$1" | grep -o "\"text\":\"$3 [0-9]* abcdefghijklm\"" | awk -v tag="$3" '
-    { n++; split($0, f, " "); k = f[2]; sub(/^0+/, "", k); if (k + 0 != n) { print "line " n " is " f[2]; bad = 1; exit } }
-    END { if (!bad) print n + 0 }')
+  # The printer logs the lines as it prints them, behind the tool's last write: wait while
+  # the count still grows (bounded), then judge.
+  last=-1
+  for _ in $(seq 60); do
+    got=$(grep "\"via\":\"$2\"" "$1" | grep -o "\"text\":\"$3 [0-9]* abcdefghijklm\"" | awk -v tag="$3" '
+      { n++; split($0, f, " "); k = f[2]; sub(/^0+/, "", k); if (k + 0 != n) { print "line " n " is " f[2]; bad = 1; exit } }
+      END { if (!bad) print n + 0 }')
+    [ "$got" = 20000 ] || [ "$got" = "$last" ] && break
+    last=$got
+    sleep 0.5
+  done
   [ "$got" = 20000 ] || fail "the printer got $got of the 20000 lines of $3 whole and in order"
 }
 
