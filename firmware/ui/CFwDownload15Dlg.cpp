@@ -7,6 +7,7 @@
 #include "app/Prompter.h"
 #include "firmware/FirmwareChecks.h"
 #include "firmware/PrinterReadyJob.h"
+#include "firmware/ui/ReadyWithConnection.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
 #include "qthost/QtControlName.h"
@@ -59,28 +60,6 @@ private:
 struct CFwDownload15Dlg::StateBox {
     mutable std::mutex mutex;
     AreaWriteState state;
-};
-
-// The printer check after the last packet, with its own connection (as above).
-class CFwDownload15Dlg::ReadyWithConnection final : public StepJob {
-public:
-    ReadyWithConnection(std::unique_ptr<PrinterConnection> connection, Clock& clock, PrinterReadyOptions options,
-                        std::shared_ptr<std::atomic<int>> result)
-        : m_connection(std::move(connection)), m_job(*m_connection, clock, options), m_result(std::move(result))
-    {
-    }
-    StepResult step() override
-    {
-        StepResult r = m_job.step();
-        m_result->store(static_cast<int>(m_job.result()));
-        return r;
-    }
-    void cancel() override { m_job.cancel(); }
-
-private:
-    std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job
-    PrinterReadyJob m_job;
-    std::shared_ptr<std::atomic<int>> m_result;
 };
 
 CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)

@@ -104,6 +104,5 @@ private:
     std::shared_ptr<StateBox> m_state;
 
     class DownloadWithConnection;
-    class ReadyWithConnection;
     std::unique_ptr<QtProgressSink> m_sink;
 };

@@ -8,6 +8,7 @@
 #include "firmware/FirmwareChecks.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/PrinterReadyJob.h"
+#include "firmware/ui/ReadyWithConnection.h"
 #include "firmware/TransferBlock.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
@@ -53,30 +54,6 @@ std::optional<FirmwareImage> loadImage(const std::string& path)
         return std::nullopt;
     return std::move(*image);
 }
-
-// The printer check after a complete download, with the connection it asks over (let go on
-// the driver's worker, the connection after the job).
-class ReadyWithConnection final : public StepJob {
-public:
-    ReadyWithConnection(std::unique_ptr<PrinterConnection> connection, PrinterReadyOptions options,
-                        std::shared_ptr<std::atomic<int>> result)
-        : m_connection(std::move(connection)), m_job(*m_connection, SystemClock::instance(), options),
-          m_result(std::move(result))
-    {
-    }
-    StepResult step() override
-    {
-        StepResult r = m_job.step();
-        m_result->store(static_cast<int>(m_job.result()));
-        return r;
-    }
-    void cancel() override { m_job.cancel(); }
-
-private:
-    std::unique_ptr<PrinterConnection> m_connection; // declared first: outlives m_job
-    PrinterReadyJob m_job;
-    std::shared_ptr<std::atomic<int>> m_result;
-};
 
 } // namespace
 
@@ -492,7 +469,7 @@ void CFwUpdateDlg::startReadyWait()
     m_status->setText(QString::fromStdString(printerReadyWaitingText(options.timeout, m_deps.korean)));
     auto result = std::make_shared<std::atomic<int>>(static_cast<int>(PrinterReady::NotAsked));
     QPointer<CFwUpdateDlg> self(this);
-    m_readyDriver->start(std::make_unique<ReadyWithConnection>(std::move(connection), options, result),
+    m_readyDriver->start(std::make_unique<ReadyWithConnection>(std::move(connection), SystemClock::instance(), options, result),
                          [self, result, timeout = options.timeout](const StepResult&) {
                              if (self)
                                  self->m_status->setText(QString::fromStdString(printerReadyText(
