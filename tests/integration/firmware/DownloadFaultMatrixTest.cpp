@@ -62,6 +62,9 @@ long faultAfter(const Cell& c)
 struct Expect {
     Told told;          // the tool said the area is complete
     bool printerSilent; // the printer lacks part of the area
+    // The hang-up may come after the printer's last answer: the tool then says complete, and
+    // its printer check over the line that hung up says the printer did not answer.
+    bool lineMayBeGone = false;
 };
 
 Expect expectFor(const Cell& c)
@@ -81,7 +84,7 @@ Expect expectFor(const Cell& c)
         return {Told::No, false}; // stopped while the printer writes its flash
     }
     if (c.fault == Fault::HangUp)
-        return {Told::No, false}; // the printer has it all; its last answer was lost
+        return {Told::Either, false, true}; // the printer has it all; its last answer may be lost
     if (c.fault == Fault::Stall)
         return {Told::Yes, false}; // the answer came; the printer reads again after its stall
     return {Told::No, true};
@@ -225,6 +228,8 @@ TEST_P(DownloadFaultMatrix, NeverCompleteUnlessTheAreaIsWholeAndASecondDownloadB
         EXPECT_EQ(told, expect.told == Told::Yes);
     if (told && expect.printerSilent) {
         EXPECT_NE(first.status, 0);
+        EXPECT_NE(first.err.find("The printer did not answer within 5 s."), std::string::npos);
+    } else if (told && expect.lineMayBeGone && first.status != 0) {
         EXPECT_NE(first.err.find("The printer did not answer within 5 s."), std::string::npos);
     } else if (told) {
         EXPECT_EQ(first.status, 0);
