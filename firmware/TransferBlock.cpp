@@ -29,10 +29,10 @@ std::vector<std::uint8_t> buildTransferBlock(std::span<const std::uint8_t> image
 
 FirmwareAreaSpec firmwareAreaSpec(FirmwareArea area, ModelFamily family, const FirmwareImageLayout& layout)
 {
-    FirmwareAreaSpec spec = firmwareAreaSpec(area, family);
-    spec.offset /= layout.scale;
-    spec.length /= layout.scale;
-    return spec;
+    FirmwareAreaSpec scaled = firmwareAreaSpec(area, family);
+    scaled.offset /= layout.scale;
+    scaled.length /= layout.scale;
+    return scaled;
 }
 
 std::vector<std::uint8_t> buildTransferBlock(const FirmwareImage& image, FirmwareArea area, ModelFamily family)
