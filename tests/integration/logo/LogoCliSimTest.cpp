@@ -4,6 +4,7 @@
 // error and the logo log as it was.
 #include "BmpBuilder.h"
 #include "SimProcess.h"
+#include "SimTransport.h"
 #include "TavroctlRun.h"
 #include "TempDir.h"
 #include "logo/LogoPicture.h"
@@ -43,28 +44,8 @@ protected:
     TempDir tmp;
 };
 
-struct Transport {
-    std::vector<std::string> simArgs;
-    // Options and environment for tavroctl, given the running simulator.
-    std::function<std::string(const SimProcess&)> conn;
-    bool needsEnv = false;
-};
-
-Transport transportOf(const std::string& name)
-{
-    if (name == "serial")
-        return {{"--serial"}, [](const SimProcess& s) { return "--device 'TAVRO46/48 S' --port " + shellQuote(s.serialPort()); }};
-    if (name == "parallel")
-        return {{"--parallel"},
-                [](const SimProcess& s) { return "--device 'TAVRO46/48 P' --port " + shellQuote(s.parallelPort()); }};
-    if (name == "usb")
-        return {{"--usb", "--restart-ms", "500"}, [](const SimProcess&) { return std::string("--device 'TAVRO46/48 U-II' --port usb"); }, true};
-    if (name == "usbserial")
-        return {{"--usb-serial"}, [](const SimProcess&) { return std::string("--device 'TAVRO46/48 U-I'"); }, true};
-    return {{"--tcp", "127.0.0.1:0"}, [](const SimProcess& s) {
-                return "--device 'TAVRO46/48 E-II' --port tcp://" + s.tcpHost() + ":" + std::to_string(s.tcpPort());
-            }};
-}
+using Transport = SimTransport;
+Transport transportOf(const std::string& name) { return simTransport(name, 500); }
 
 } // namespace
 
@@ -75,9 +56,7 @@ TEST_P(LogoCliSim, UploadStoresTheRastersAndReceiptsShowTheLogos)
     args.insert(args.end(), t.simArgs.begin(), t.simArgs.end());
     SimProcess sim(args);
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string env = t.needsEnv ? "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
-                                             " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"))
-                                       : "";
+    const std::string env = t.env(sim);
     const std::string conn = t.conn(sim) + " --yes --profile tavroset.INI";
     const std::string a = picture(tmp, "a.bmp", 100, 50), b = picture(tmp, "b.bmp", 40, 24);
 
@@ -186,9 +165,7 @@ TEST_P(LogoCliInterrupt, CtrlCDuringAStalledUploadEndsWithinSeconds)
         args.push_back(a);
     SimProcess sim(args);
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string env = t.needsEnv ? "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
-                                             " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"))
-                                       : "";
+    const std::string env = t.env(sim);
     // Five pictures of 72 kB (the converter's largest): more than a stalled network printer's
     // receive window takes.
     picture(tmp, "big.bmp", 576, 1000);

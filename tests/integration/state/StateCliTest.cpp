@@ -4,6 +4,7 @@
 // in the middle is finished by the next one and the history shows it.
 #include "BmpBuilder.h"
 #include "SimProcess.h"
+#include "SimTransport.h"
 #include "TavroctlRun.h"
 #include "TempDir.h"
 
@@ -30,23 +31,8 @@ void picture(const TempDir& dir, const std::string& name, int w, int h)
     writeFileBytes(dir / name, asString(buildBmp(s)));
 }
 
-struct Transport {
-    std::vector<std::string> simArgs;
-    std::function<std::string(const SimProcess&)> conn;
-    bool needsEnv = false;
-};
-
-Transport transportOf(const std::string& name)
-{
-    if (name == "serial")
-        return {{"--serial"}, [](const SimProcess& s) { return "--device 'TAVRO46/48 S' --port " + shellQuote(s.serialPort()); }};
-    if (name == "usb")
-        return {{"--usb", "--restart-ms", "300"},
-                [](const SimProcess&) { return std::string("--device 'TAVRO46/48 U-II' --port usb"); }, true};
-    return {{"--tcp", "127.0.0.1:0"}, [](const SimProcess& s) {
-                return "--device 'TAVRO46/48 E-II' --port tcp://" + s.tcpHost() + ":" + std::to_string(s.tcpPort());
-            }};
-}
+using Transport = SimTransport;
+Transport transportOf(const std::string& name) { return simTransport(name, 300); }
 
 // The printer's events that change nothing: answers to setup reads, connections, the
 // printer check, a reset.
@@ -87,12 +73,6 @@ protected:
     TempDir tmp;
 };
 
-std::string envOf(const Transport& t, const SimProcess& sim)
-{
-    return t.needsEnv ? "TAVRO_SYSFS_ROOT=" + shellQuote(sim.env("TAVRO_SYSFS_ROOT")) +
-                            " TAVRO_DEV_ROOT=" + shellQuote(sim.env("TAVRO_DEV_ROOT"))
-                      : "";
-}
 
 const char* kFullState = R"(tavro: 1
 model: TAVRO46/48
@@ -124,7 +104,7 @@ TEST_P(StateCliTransport, SecondApplyChangesNothingAndOnlyReads)
     args.insert(args.end(), t.simArgs.begin(), t.simArgs.end());
     SimProcess sim(args);
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string env = envOf(t, sim), conn = t.conn(sim);
+    const std::string env = t.env(sim), conn = t.conn(sim);
     write("shop.yaml", kFullState);
 
     CliRun plan = run(env, conn + " --json plan shop.yaml");
@@ -205,7 +185,7 @@ TEST_P(StatePlanTable, PlanPredictsTheApply)
     args.insert(args.end(), t.simArgs.begin(), t.simArgs.end());
     SimProcess sim(args);
     ASSERT_TRUE(sim.ok()) << sim.error();
-    const std::string env = envOf(t, sim), conn = t.conn(sim);
+    const std::string env = t.env(sim), conn = t.conn(sim);
     write("state.yaml", c.state);
 
     CliRun plan = run(env, conn + " --json plan state.yaml " + c.options);
