@@ -1,7 +1,8 @@
 # The two commands of the README:
 #   make run   installs, builds and runs the tool against the virtual printer
 #   make test  installs, builds and runs every test
-# and for installing: make deb (Debian packages in $(BUILD)/packages), make deb-check.
+# and for installing: make deb (Debian packages in $(BUILD)/packages), make deb-check,
+# make collection (the Ansible collection's tarball in $(BUILD)/collection).
 # make soak: the whole suite SOAK_RUNS times with SOAK_JOBS tests at once (more than the cores),
 # every test that failed even once listed; SOAK_DEB=1 repeats the package check too.
 BUILD ?= build
@@ -12,7 +13,7 @@ FUZZ_SECONDS ?= 60
 SOAK_RUNS    ?= 5
 SOAK_JOBS    ?= $(shell echo $$(( $(JOBS) * 2 )))
 
-.PHONY: all deps build run test soak fuzz clean deb deb-check
+.PHONY: all deps build run test soak fuzz clean deb deb-check collection
 
 all: build
 
@@ -41,6 +42,11 @@ $(FUZZ_BUILD)/build.ninja:
 fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	bash tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# make collection: the tavro.printer Ansible collection's tarball in $(BUILD)/collection.
+collection: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target collection
+	@ls $(BUILD)/collection/*.tar.gz
 
 deb: build
 	rm -f $(BUILD)/packages/*.deb

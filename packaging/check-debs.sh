@@ -73,6 +73,15 @@ for pkg in tavroctl tavro-sim ${gui:+tavroset}; do
   [ "$status" = "install ok installed" ] || fail "$pkg: $status"
 done
 
+step "copyright"
+# Every package carries the project's own copyright file, unchanged.
+source_copyright="$(dirname "$0")/copyright"
+for pkg in tavroctl tavro-sim ${gui:+tavroset}; do
+  cmp -s "$source_copyright" "$root/usr/share/doc/$pkg/copyright" ||
+    fail "$pkg: /usr/share/doc/$pkg/copyright differs from packaging/copyright"
+done
+grep -qx 'License: Apache-2.0' "$source_copyright" || fail "packaging/copyright does not name the Apache-2.0 licence"
+
 step "run the installed programs"
 version=$("$root/usr/bin/tavroctl" --version) || fail "tavroctl --version"
 [[ $version == "tavroctl "* ]] || fail "tavroctl --version printed: $version"

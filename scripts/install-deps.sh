@@ -20,6 +20,12 @@ PACKAGES=(
   fonts-noto-cjk xvfb xauth qt6-translations-l10n
   # the real-driver rig (tests/hil): a VM with Debian's kernel and a busybox initramfs
   qemu-system-x86 busybox-static cpio
+  # the Ansible collection (ansible/): ansible-test's sanity, unit and integration tests offline,
+  # and the POS boxes reached over SSH inside network namespaces (iproute2 makes them)
+  ansible-core openssh-server openssh-client iproute2 python3-venv
+  python3-pytest python3-pytest-xdist python3-pytest-mock python3-pytest-forked python3-mock
+  python3-jinja2 python3-yaml python3-resolvelib python3-packaging python3-cryptography
+  python3-voluptuous python3-pycodestyle yamllint
 )
 
 missing=()
