@@ -77,6 +77,9 @@ speed_of() {
   XDG_STATE_HOME=$SCRATCH/box$1/xdg "$BIN_DIR/tavroctl" --device 'TAVRO46/48 S' --port "$SCRATCH/box$1/sim/ttySIM0" \
     --json setup get | /usr/bin/python3 -c 'import json, sys; print(json.load(sys.stdin)["speed"])'
 }
+# Ansible's SSH master connections live in the scratch folder and are closed before it goes.
+export ANSIBLE_SSH_CONTROL_PATH_DIR=$SCRATCH/cp
+TAVRO_CLEANUP+=('for s in "$SCRATCH"/cp/*; do [ -S "$s" ] && ssh -o ControlPath="$s" -O exit box >/dev/null 2>&1; done')
 playbook() {
   ip netns exec "$ctl" ansible-playbook -i "$inventory" -f 4 -e "speed=$1" "$HERE/playbooks/rollout.yml"
 }
