@@ -64,7 +64,7 @@ Protocol route(const std::vector<uint8_t>& lead, int family)
 
 CommandInterpreter::CommandInterpreter(PrinterState& state, InterpreterSink& sink, InterpreterFaults faults)
     : m_state(state), m_sink(sink), m_line(sink), m_receipt(sink, m_line), m_status(state, sink),
-      m_setup(state, sink, faults.noAnswerSettings), m_nv(state, sink), m_logoSettings(state, sink),
+      m_setup(state, sink, faults.noAnswerSettings, faults.refuseSettings), m_nv(state, sink), m_logoSettings(state, sink),
       m_firmware(state, sink, m_line), m_legacy(state, sink, m_line, faults)
 {
 }

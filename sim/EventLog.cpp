@@ -47,12 +47,16 @@ void EventLog::log(const std::string& via, const SimEvent& e)
 {
     ++m_seq;
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start).count();
-    std::string json = e.toJson({{"seq", m_seq}, {"t", ms}, {"via", SimEvent::latin1(via)}});
+    std::vector<std::pair<std::string, SimEvent::Json>> prefix{{"seq", m_seq}, {"t", ms}};
+    if (m_printer > 0)
+        prefix.emplace_back("printer", m_printer);
+    prefix.emplace_back("via", SimEvent::latin1(via));
+    std::string json = e.toJson(prefix);
     if (m_file) {
         std::fputs(json.c_str(), m_file);
         std::fputc('\n', m_file);
         std::fflush(m_file);
     }
     if (m_echo)
-        writeStdout((m_json ? json : "[" + via + "] " + e.toText()) + "\n");
+        writeStdout((m_json ? json : "[" + via + (m_printer > 0 ? " #" + std::to_string(m_printer) : "") + "] " + e.toText()) + "\n");
 }

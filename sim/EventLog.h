@@ -27,6 +27,8 @@ public:
     }
     void log(const std::string& via, const SimEvent& e);
     long count() const { return m_seq; }
+    // One printer of a fleet: its lines carry "printer":k (JSON) or "#k" (text). 0: none.
+    void setPrinter(int index) { m_printer = index; }
 
     // Writes a line to stdout without blocking; false when it was dropped.
     static bool writeStdout(const std::string& line);
@@ -36,5 +38,6 @@ private:
     bool m_echo = true;
     bool m_json = false;
     long m_seq = 0;
+    int m_printer = 0;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };

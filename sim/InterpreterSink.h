@@ -36,6 +36,7 @@ public:
 
 struct InterpreterFaults {
     std::set<int> noAnswerSettings; // Function 6 requests left unanswered
+    std::set<int> refuseSettings;   // Function 5 items for these settings are not stored
     int nakEvery = 0;               // NAK the first try of every k-th legacy packet (0: never)
     bool splitDle = false;          // legacy answers: DLE and ACK/NAK in separate writes
     bool strayAck = false;          // legacy answers: a lone 06 in front of each answer

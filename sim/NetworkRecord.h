@@ -47,6 +47,7 @@ struct NetModuleOptions {
     bool longAnswer = false;    // fault: search answers 40 bytes long
     bool duplicate = false;     // fault: every search answer twice
     bool silentSet = false;     // fault: no echo of a set request (it still takes effect)
+    bool silent = false;        // fault: no answer at all (requests still take effect)
     // The first printer's record where the state folder holds none (the others follow with
     // the next MAC and their own address).
     std::optional<std::array<uint8_t, 4>> ip, mask, gateway;

@@ -121,6 +121,8 @@ void PrinterLink::finish()
 
 void PrinterLink::queue(std::vector<uint8_t> bytes, SimTime due)
 {
+    if (m_host.settings().linkFaults.silent)
+        return;
     if (m_options.usbEscape)
         bytes = escapeUsb(bytes);
     // Replies leave in order even when a later one has no delay.

@@ -21,6 +21,7 @@ struct LinkFaults {
     long hangupAfter = -1;     // close the connection after this many received bytes
     long stallAfter = -1;      // stop reading after this many received bytes ...
     int stallMs = 0;           // ... for this long
+    bool silent = false;       // nothing goes back (what arrives is still taken)
 };
 
 struct SimSettings {

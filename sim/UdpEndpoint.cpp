@@ -241,6 +241,10 @@ void UdpEndpoint::serve(Module& m, int fd, SimTime now)
         e.str("fault", "set request not answered");
         outcome.reply.reset();
     }
+    if (outcome.reply && m_options.silent) {
+        e.str("fault", "not answered");
+        outcome.reply.reset();
+    }
     if (outcome.reply) {
         std::vector<uint8_t> reply = *outcome.reply;
         int copies = 1;

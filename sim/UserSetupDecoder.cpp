@@ -66,7 +66,7 @@ void UserSetupDecoder::functionFive(const std::vector<uint8_t>& body)
     SimEvent::Json items = SimEvent::Json::array();
     std::string error;
     size_t i = 0;
-    int applied = 0;
+    int applied = 0, refused = 0;
     while (i < body.size()) {
         const int number = body[i];
         const size_t len = SettingTable::valueLength(number);
@@ -83,13 +83,21 @@ void UserSetupDecoder::functionFive(const std::vector<uint8_t>& body)
             error = "item 255 does not end in 04";
             break;
         }
-        m_state.settings[number] = value;
-        ++applied;
         auto text = SettingTable::valueText(number, value);
-        items.push_back(SimEvent::Json{{"n", number}, {"bytes", SimEvent::hexText(value)}, {"value", SimEvent::latin1(text.value_or(""))}});
+        SimEvent::Json item{{"n", number}, {"bytes", SimEvent::hexText(value)}, {"value", SimEvent::latin1(text.value_or(""))}};
+        if (m_refuse.count(number)) {
+            item["fault"] = "not stored";
+            ++refused;
+        } else {
+            m_state.settings[number] = value;
+            ++applied;
+        }
+        items.push_back(std::move(item));
         i += 1 + len;
     }
     e.num("count", applied).json("items", std::move(items));
+    if (refused)
+        e.num("refused", refused);
     if (!error.empty())
         e.str("error", error);
     const int total = SettingTable::nvUserKb(m_state.settings) +

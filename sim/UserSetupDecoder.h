@@ -11,8 +11,10 @@
 
 class UserSetupDecoder final : public ProtocolDecoder {
 public:
-    UserSetupDecoder(PrinterState& state, InterpreterSink& sink, std::set<int> noAnswerSettings)
-        : ProtocolDecoder(sink), m_state(state), m_noAnswer(std::move(noAnswerSettings))
+    UserSetupDecoder(PrinterState& state, InterpreterSink& sink, std::set<int> noAnswerSettings,
+                     std::set<int> refuseSettings = {})
+        : ProtocolDecoder(sink), m_state(state), m_noAnswer(std::move(noAnswerSettings)),
+          m_refuse(std::move(refuseSettings))
     {
     }
 
@@ -27,4 +29,5 @@ private:
 
     PrinterState& m_state;
     std::set<int> m_noAnswer; // Function 6 requests left unanswered (a fault)
+    std::set<int> m_refuse;   // Function 5 items not stored (a fault: the value stays as it was)
 };

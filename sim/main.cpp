@@ -1,6 +1,7 @@
 // tavro-sim: a virtual TAVRO printer. See --help and sim/README.md.
 #include "sim/CaptureDecoder.h"
 #include "sim/EventLog.h"
+#include "sim/FleetServer.h"
 #include "sim/SimServer.h"
 
 #include <tuple>
@@ -110,6 +111,31 @@ int main(int argc, char** argv)
     bool noPaper = false;
     app.add_flag("--no-paper", noPaper, "Do not render receipts (long sends on a slow machine: an uncut receipt grows by 17 kB a line)");
     app.add_option("--parallel-far-end", parallelEnds, "Read what a parallel port sends from the character device wired to it: PATH (a FIFO or tty; nothing goes back)");
+
+    // A fleet: many printers in one process, each on its own loopback address.
+    int printers = 0;
+    std::string fleetFirst = "127.0.1.1", fleetModels;
+    std::vector<std::string> fleetFaults;
+    int fleetTcpPort = 6001;
+    bool fleetPaper = false;
+    auto* printersOpt = app.add_option("--printers", printers,
+                                       "A fleet of N printers in one process (TCP raw port and UDP network module each, on its "
+                                       "own loopback address; state in <run dir>/printers/<k>)")
+                            ->check(CLI::Range(1, 65000))->group("Fleet");
+    app.add_option("--fleet-first", fleetFirst, "Address of printer 1 (default 127.0.1.1); the next count up the last byte 1..254, then carry (127.0.1.254, 127.0.2.1)")
+        ->needs(printersOpt)->group("Fleet");
+    app.add_option("--tcp-port", fleetTcpPort, "TCP raw port on every printer's address (default 6001; 0 picks a free one per printer)")
+        ->check(CLI::Range(0, 65535))->needs(printersOpt)->group("Fleet");
+    app.add_option("--fleet-models", fleetModels, "Model families round robin over the printers, e.g. 1,6 (default: --family)")
+        ->needs(printersOpt)->group("Fleet");
+    app.add_option("--fleet-fault", fleetFaults,
+                   "Fault on chosen printers, KIND:WHICH[:NAME=VALUE...]; WHICH is k=LIST (3  1,4-6), every=N or all; "
+                   "KIND is stall[:after=B][:ms=MS], hangup[:after=B], silent, no-answer[:settings=LIST], "
+                   "refuse-setting[:settings=LIST], delay[:ms=MS], noise, net-silent-set, net-duplicate, net-long-answer. "
+                   "Repeatable, e.g. --fleet-fault stall:every=7 --fleet-fault hangup:k=3:after=10")
+        ->needs(printersOpt)->group("Fleet");
+    app.add_flag("--fleet-paper", fleetPaper, "Render receipts in a fleet too (off by default: each printer's paper costs memory)")
+        ->needs(printersOpt)->group("Fleet");
 
     DecodeOptions d;
     auto* decode = app.add_subcommand("decode", "Explain a captured byte stream (such as temp.prn), one line per command, and write its NV pictures as PNG");
@@ -221,12 +247,61 @@ int main(int argc, char** argv)
     if (netDhcp >= 0)
         o.network.dhcp = static_cast<uint8_t>(netDhcp);
 
+    FleetOptions fleet;
+    if (printers > 0) {
+        const bool single = o.serial || o.parallel || o.usb || o.usbSerial || tcpOpt->count() > 0 || !udpText.empty() ||
+                            !lanIp.empty() || !o.devices.empty() || !o.stateDir.empty() || o.usbSingleOpen;
+        if (single) {
+            std::fprintf(stderr, "tavro-sim: --printers serves each printer's TCP raw port (--tcp-port) and UDP module on its own "
+                                 "address; --serial, --parallel, --usb*, --tcp, --udp*, --state and device nodes are for one printer\n");
+            return 2;
+        }
+        for (const std::string& model : splitComma(fleetModels)) {
+            char* end = nullptr;
+            long family = std::strtol(model.c_str(), &end, 10);
+            if (!end || *end || family < 1 || family > 6) {
+                std::fprintf(stderr, "tavro-sim: --fleet-models: not a model family 1..6: %s\n", model.c_str());
+                return 2;
+            }
+            fleet.models.push_back(static_cast<int>(family));
+        }
+        for (const std::string& text : fleetFaults) {
+            auto fault = FleetFault::parse(text, &error);
+            if (!fault) {
+                std::fprintf(stderr, "tavro-sim: %s\n", error.c_str());
+                return 2;
+            }
+            fleet.faults.push_back(*fault);
+        }
+        fleet.printers = printers;
+        fleet.first = fleetFirst;
+        fleet.tcpPort = fleetTcpPort;
+        fleet.keepPaper = fleetPaper;
+        if (o.network.mac)
+            fleet.macBase = *o.network.mac;
+        fleet.base = o;
+    }
+
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);
     sigaddset(&mask, SIGTERM);
     sigprocmask(SIG_BLOCK, &mask, nullptr);
+
+    if (printers > 0) {
+        FleetServer server(std::move(fleet));
+        if (!server.start(&error)) {
+            std::fprintf(stderr, "tavro-sim: %s\n", error.c_str());
+            return 1;
+        }
+        // Every start-up line must arrive: a starter waits for the READY line.
+        std::fputs(server.readyText().c_str(), stdout);
+        std::fflush(stdout);
+        int rc = server.run();
+        server.cleanup();
+        return rc;
+    }
 
     SimServer server(o);
     if (!server.start(&error)) {

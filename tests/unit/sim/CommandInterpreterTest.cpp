@@ -166,6 +166,20 @@ TEST(SimUserSetting, UnknownSettingsAndTheNoAnswerFaultGiveNoReply)
     EXPECT_EQ(p.ask(3), answer(3, "6"));
 }
 
+TEST(SimUserSetting, TheRefuseFaultKeepsTheOldValueOfTheChosenSettingsOnly)
+{
+    InterpreterFaults faults;
+    faults.refuseSettings = {250};
+    Printer p(1, faults);
+    p.write(hexBytes("FA 40 02 03 02 00"));
+    EXPECT_EQ(p.ask(250), answer(250, "00"));
+    EXPECT_EQ(p.ask(3), answer(3, "2"));
+    const SimEvent five = p.sink.named("user-setting").at(1);
+    EXPECT_EQ(five.field("count"), "1");
+    EXPECT_EQ(five.field("refused"), "1");
+    EXPECT_NE(five.field("items").find("\"fault\":\"not stored\""), std::string::npos) << five.field("items");
+}
+
 TEST(SimPrinterCommands, GsIAnswersOneByteAndGsAZeroEndsStatusBack)
 {
     Printer p(4);

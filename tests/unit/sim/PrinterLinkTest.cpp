@@ -65,6 +65,19 @@ TEST(SimPrinterLink, AnswerDelayAndNoise)
     EXPECT_EQ(drain(link, t0 + milliseconds(400)), PrinterLink::noiseBytes() + answer(3, "6"));
 }
 
+TEST(SimPrinterLink, SilentTakesTheCommandsAndSendsNothing)
+{
+    FakeHost host;
+    host.simSettings.linkFaults.silent = true;
+    SimTime t0 = SimClock::now();
+    PrinterLink link(host, {"tcp", false, false}, t0);
+    send(link, enterMode() + fn6(250), t0);
+    EXPECT_TRUE(host.printer.userSettingMode);
+    EXPECT_TRUE(drain(link, t0 + milliseconds(5000)).empty());
+    EXPECT_FALSE(link.nextDeadline());
+    EXPECT_EQ(host.count("user-setting"), 2);
+}
+
 TEST(SimPrinterLink, HangupAfterNBytesTakesOnlyThoseBytes)
 {
     FakeHost host;
