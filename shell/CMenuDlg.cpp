@@ -5,6 +5,7 @@
 #include "qthost/AppIcon.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
+#include "port/ConnectionTraits.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -47,6 +48,7 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     m_logo = makeButton(menudlg::LogoDownload, "&Logo Download", "로고 전송", 'L', ko);
     m_setup = makeButton(menudlg::UserSetup, "&User Setup", "사용자 설정", 'U', ko);
     m_firmware = makeButton(menudlg::FirmwareDownload, "&Firmware Download", "펌웨어 전송", 'F', ko);
+    m_profile = makeButton(menudlg::PrinterProfile, "Printer &Profile", "프린터 프로필", 'P', ko);
     m_back = makeButton(menudlg::Back, "<< &Back  ", "<< 뒤로", 'B', ko);
 
     // A tool this build does not have keeps its button in place but says so instead of
@@ -62,6 +64,22 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
         m_setup->setToolTip(ko ? QString::fromUtf8("TAVRO15에는 사용자 설정이 없습니다.")
                                : QString("The TAVRO15 has no user setup."));
     }
+    // A profile is the settings read back and compared: it needs a connection that carries
+    // jobs and a printer that answers on it, and a model with a user setup.
+    const ConnectionTraits traits = connectionTraits(settings.kind());
+    if (!m_deps.runProfile) {
+        m_profile->setEnabled(false);
+        m_profile->setToolTip(ko ? QString::fromUtf8("이 버전의 TAVROSet에는 아직 이 기능이 없습니다.")
+                                 : QString(kToolNotYet));
+    } else if (!traits.carriesJobs || !traits.canAnswer) {
+        m_profile->setEnabled(false);
+        m_profile->setToolTip(ko ? QString::fromUtf8("프린터 프로필은 응답하는 프린터가 필요합니다.")
+                                 : QString("A printer profile needs a printer that answers on the connection."));
+    } else if (settings.modelFamily == kFamilyTavro15) {
+        m_profile->setEnabled(false);
+        m_profile->setToolTip(ko ? QString::fromUtf8("TAVRO15에는 사용자 설정이 없습니다.")
+                                 : QString("The TAVRO15 has no user setup."));
+    }
 
     auto* summaryLabel = new QLabel(QString::fromStdString(m_summary).replace("\r\n", "\n"));
     summaryLabel->setObjectName("summary");
@@ -74,6 +92,7 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     layout->addWidget(m_logo);
     layout->addWidget(m_setup);
     layout->addWidget(m_firmware);
+    layout->addWidget(m_profile);
     layout->addSpacing(8);
     layout->addWidget(m_back);
     m_setup->setFocus();
@@ -81,6 +100,7 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     connect(m_logo, &QPushButton::clicked, this, &CMenuDlg::onLogo);
     connect(m_setup, &QPushButton::clicked, this, &CMenuDlg::onUserSetup);
     connect(m_firmware, &QPushButton::clicked, this, &CMenuDlg::onFirmware);
+    connect(m_profile, &QPushButton::clicked, this, &CMenuDlg::onProfile);
     connect(m_back, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -106,4 +126,10 @@ void CMenuDlg::onUserSetup()
         m_deps.setFunction(kFunctionUserSetup);
     if (m_deps.runUserSetup)
         m_deps.runUserSetup(this, m_summary);
+}
+
+void CMenuDlg::onProfile()
+{
+    if (m_deps.runProfile)
+        m_deps.runProfile(this, m_summary);
 }

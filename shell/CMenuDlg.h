@@ -22,6 +22,8 @@ struct MenuDlgDeps {
     std::function<void(QWidget* parent, const std::string& summary)> runLogo;
     // Runs the firmware download dialog of the model (TAVRO15: the packet download).
     std::function<void(QWidget* parent, const std::string& summary)> runFirmware;
+    // Runs the Printer Profile dialog (save a printer's profile, apply one) modally.
+    std::function<void(QWidget* parent, const std::string& summary)> runProfile;
 };
 
 class CMenuDlg final : public QDialog {
@@ -40,6 +42,7 @@ public:
     void onLogo();
     void onUserSetup();
     void onFirmware();
+    void onProfile();
 
 private:
     MenuDlgDeps m_deps;
@@ -47,5 +50,6 @@ private:
     QPushButton* m_logo;     // 1007
     QPushButton* m_setup;    // 1012
     QPushButton* m_firmware; // 1017
+    QPushButton* m_profile;
     QPushButton* m_back;     // 1021
 };

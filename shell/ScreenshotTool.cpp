@@ -32,6 +32,11 @@
 #include <QTreeWidget>
 #endif
 
+#ifdef TAVRO_HAVE_STATE_UI
+#include "common/FileIo.h"
+#include "state/ui/CPrinterProfileDlg.h"
+#endif
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -150,6 +155,46 @@ bool saveLogoTool(Prompter& prompter, QtClock& clock, Profile& profile, CErrorLo
 }
 #endif
 
+#ifdef TAVRO_HAVE_STATE_UI
+// The Printer Profile dialog with the plan of a shop's profile for the virtual printer, and
+// after the apply; the printer gets its own settings back afterwards, so that the next
+// language's pictures show the same plan. Without the virtual printer: the dialog as it opens.
+bool saveProfileDialog(Prompter& prompter, CErrorLog& log, ConnectionSettings settings, bool printer, bool korean,
+                       const QString& dir, const QString& suffix)
+{
+    settings.modelFamily = kFamilyTavro46;
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::string open;
+    PrinterProfileDlgDeps deps{prompter, log, settings, korean, connectionSummary(settings)};
+    deps.recordFile = here / "record.sqlite";
+    deps.chooseOpenFile = [&open](QWidget*) { return open; };
+    deps.chooseSaveFile = [&here](QWidget*, const std::string&) { return (here / "factory.yaml").string(); };
+    CPrinterProfileDlg dlg(deps);
+    auto finish = [&dlg] { return QtClock::waitUntil([&dlg] { return !dlg.jobRunning(); }, std::chrono::seconds(60)); };
+    if (!printer)
+        return save(dlg, dir, "printer-profile", suffix);
+    dlg.onSave();
+    bool ok = finish();
+    const std::filesystem::path shop = here / "harbour-coffee.yaml";
+    ok &= bool(writeFileAtomically(shop, "tavro: 1\nmodel: TAVRO46/48\nsettings:\n  speed: 150\n  cut_mode: partial\n"
+                                         "  emulation: star\nlogo_settings:\n  top: {enabled: true, number: 1, align: center}\n"
+                                         "  bottom: {enabled: false, number: 1, align: center}\n  power_on: false\n"));
+    open = shop.string();
+    dlg.onOpen();
+    ok &= finish();
+    ok &= save(dlg, dir, "printer-profile", suffix);
+    dlg.onApply();
+    ok &= finish();
+    ok &= save(dlg, dir, "printer-profile-applied", suffix);
+    open = (here / "factory.yaml").string();
+    dlg.onOpen();
+    ok &= finish();
+    dlg.onApply();
+    ok &= finish();
+    return ok;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -200,6 +245,7 @@ int main(int argc, char** argv)
     // The menu as the tool shows it: every tool this build has is offered.
     menuDeps.runUserSetup = [](QWidget*, const std::string&) {};
     menuDeps.runFirmware = [](QWidget*, const std::string&) {};
+    menuDeps.runProfile = [](QWidget*, const std::string&) {};
 #ifdef TAVRO_HAVE_LOGO_UI
     menuDeps.runLogo = [](QWidget*, const std::string&) {};
 #endif
@@ -242,6 +288,9 @@ int main(int argc, char** argv)
     ConnectionSettings logoSettings = chosen;
     logoSettings.modelFamily = kFamilyTavro46;
     ok &= saveLogoTool(prompter, clock, profile, log, logoSettings, korean, outDir, suffix);
+#endif
+#ifdef TAVRO_HAVE_STATE_UI
+    ok &= saveProfileDialog(prompter, log, chosen, printer, korean, outDir, suffix);
 #endif
     return ok ? 0 : 1;
 }

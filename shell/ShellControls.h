@@ -31,5 +31,6 @@ enum Control : int {
     UserSetup = 1012,
     FirmwareDownload = 1017,
     Back = 1021,
+    PrinterProfile = 1030,
 };
 } // namespace menudlg

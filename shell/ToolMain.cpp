@@ -24,6 +24,9 @@
 #include "logo/ui/CMyProperty.h"
 #include "port/PrinterConnection.h"
 #endif
+#ifdef TAVRO_HAVE_STATE_UI
+#include "state/ui/CPrinterProfileDlg.h"
+#endif
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -86,6 +89,15 @@ MenuDlgDeps toolMenuDeps(ToolRun& run, const ConnectionSettings& settings, bool 
         // The firmware dialogs may leave the port object open; the menu's button closes it.
         if (run.ports.m_IsOpen)
             run.ports.Close();
+    };
+#endif
+#ifdef TAVRO_HAVE_STATE_UI
+    menuDeps.runProfile = [&run, settings, korean](QWidget* menu, const std::string& summary) {
+        // The record is tavroctl's, so `tavroctl history` lists what the desktop applied.
+        PrinterProfileDlgDeps d{run.prompter, run.log, settings, korean, summary, &run.ports};
+        d.recordFile = run.recordFile;
+        CPrinterProfileDlg dlg(d, menu);
+        dlg.exec();
     };
 #endif
     return menuDeps;

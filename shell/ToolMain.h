@@ -28,10 +28,12 @@ struct ToolRun {
     // Where the firmware dialogs keep the note of a download that did not complete (next to
     // the profile); empty: none is kept.
     std::filesystem::path noteFolder;
+    // The record of applies for the Printer Profile dialog; empty: tavroctl's.
+    std::filesystem::path recordFile;
 };
 
 // The function menu's tools as the desktop tool runs them for the settings OK chose: User
-// Setup, the logo tool, and Firmware Download (the legacy dialog for a TAVRO15, the F/W Update
+// Setup, the logo tool, Printer Profile, and Firmware Download (the legacy dialog for a TAVRO15, the F/W Update
 // dialog otherwise, both in service mode while Ctrl is held; the port is closed after it when
 // it was left open). Each runs modally on top of the menu. GUI thread only.
 MenuDlgDeps toolMenuDeps(ToolRun& run, const ConnectionSettings& settings, bool korean);
