@@ -176,7 +176,7 @@ bool saveProfileDialog(Prompter& prompter, CErrorLog& log, ConnectionSettings se
     dlg.onSave();
     bool ok = finish();
     const std::filesystem::path shop = here / "harbour-coffee.yaml";
-    ok &= bool(writeFileAtomically(shop, "tavro: 1\nmodel: TAVRO46/48\nsettings:\n  speed: 150\n  cut_mode: partial\n"
+    ok &= bool(writeFileAtomically(shop, "tavro: 1\nmodel: TAVRO46/48\nsettings:\n  speed: 150\n  cut_mode: full\n"
                                          "  emulation: star\nlogo_settings:\n  top: {enabled: true, number: 1, align: center}\n"
                                          "  bottom: {enabled: false, number: 1, align: center}\n  power_on: false\n"));
     open = shop.string();

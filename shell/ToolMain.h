@@ -29,7 +29,7 @@ struct ToolRun {
     // the profile); empty: none is kept.
     std::filesystem::path noteFolder;
     // The record of applies for the Printer Profile dialog; empty: tavroctl's.
-    std::filesystem::path recordFile;
+    std::filesystem::path recordFile{};
 };
 
 // The function menu's tools as the desktop tool runs them for the settings OK chose: User

@@ -123,7 +123,7 @@ protected:
 const char* kShop = "tavro: 1\n"
                     "settings:\n"
                     "  speed: 150\n"
-                    "  cut_mode: partial\n"
+                    "  cut_mode: full\n"
                     "  emulation: star\n"
                     "logo_settings:\n"
                     "  top: {enabled: true, number: 1, align: left}\n"
@@ -149,7 +149,7 @@ TEST_F(PrinterProfileDlgTest, SavedFromOnePrinterAppliedToTheNext)
 
     auto a = make(tcp(first));
     plan(*a, work / "shop.yaml");
-    ASSERT_EQ(a->plan().size(), 4u) << a->message().toStdString();
+    ASSERT_EQ(a->plan().size(), 4u) << testing::PrintToString(rows(*a));
     run(*a, profiledlg::Apply);
     EXPECT_EQ(states(*a), (std::vector<Row>{Row::Verified, Row::Verified, Row::Applied, Row::Applied}))
         << a->message().toStdString();
@@ -168,8 +168,8 @@ TEST_F(PrinterProfileDlgTest, SavedFromOnePrinterAppliedToTheNext)
     auto b = make(serial(next));
     plan(*b, work / "counter1.yaml");
     EXPECT_EQ(rows(*b), (std::vector<std::string>{
+                            "settings.cut_mode|partial|full|printer",
                             "settings.speed|220|150|printer",
-                            "settings.cut_mode|full|partial|printer",
                             "settings.emulation|none|star|record",
                             "logo_settings|none|top on 1 left, bottom off 1 center, power_on off|record",
                         }))
@@ -200,8 +200,9 @@ TEST_F(PrinterProfileDlgTest, SavedFromOnePrinterAppliedToTheNext)
     const auto events = next.events();
     for (std::size_t i = before; i < events.size(); ++i) {
         EXPECT_EQ(events[i].find("logo-settings"), std::string::npos) << events[i];
-        if (events[i].find("\"cmd\":\"user-setting\"") != std::string::npos)
+        if (events[i].find("\"cmd\":\"user-setting\"") != std::string::npos) {
             EXPECT_NE(events[i].find("\"fn\":6"), std::string::npos) << events[i];
+        }
     }
 }
 
@@ -348,8 +349,9 @@ TEST_F(PrinterProfileDlgTest, TheMenuOffersItWhereAPrinterAnswers)
     whenModal(
         [&](QWidget* modal) {
             seen = modal->objectName().toStdString();
-            if (auto* summary = ctl<QLabel>(modal, profiledlg::Summary))
-                EXPECT_NE(summary->text().indexOf("/dev/ttyS0"), -1) << summary->text().toStdString();
+            auto* summary = ctl<QLabel>(modal, profiledlg::Summary);
+            ASSERT_NE(summary, nullptr);
+            EXPECT_NE(summary->text().indexOf("/dev/ttyS0"), -1) << summary->text().toStdString();
             static_cast<QDialog*>(modal)->reject();
         },
         &menu);
