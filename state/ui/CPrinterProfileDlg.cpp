@@ -123,7 +123,8 @@ CPrinterProfileDlg::CPrinterProfileDlg(PrinterProfileDlgDeps deps, QWidget* pare
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->setMinimumSize(620, 180);
+    // Wide enough for every column of a plan with logo settings and its result, on a 910-pixel screen.
+    m_table->setMinimumSize(820, 180);
 
     m_planSummary = new QLabel;
     m_planSummary->setObjectName(controlName(PlanSummary));
