@@ -8,6 +8,7 @@
 #include "app/Version.h"
 #include "shell/ShellControls.h"
 #include "qthost/AppIcon.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtBusy.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
@@ -49,6 +50,7 @@ CConnectDlg::CConnectDlg(ConnectDlgDeps deps, QWidget* parent)
     : QDialog(parent), m_deps(std::move(deps))
 {
     setObjectName("CConnectDlg");
+    help::installF1(this, "connect");
     m_device = makeCombo(connectdlg::Device);
     m_device->setMinimumWidth(220);
     m_port = makeCombo(connectdlg::Port);

@@ -3,6 +3,7 @@
 #include "shell/ShellControls.h"
 
 #include "qthost/AppIcon.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
 #include "port/ConnectionTraits.h"
@@ -34,6 +35,7 @@ CMenuDlg::CMenuDlg(const ConnectionSettings& settings, MenuDlgDeps deps, QWidget
     : QDialog(parent), m_deps(std::move(deps))
 {
     setObjectName("CMenuDlg");
+    help::installF1(this, "menu");
     setModal(true);
     setWindowIcon(appIcon());
     setWindowTitle("TAVROSet");

@@ -10,6 +10,7 @@
 #include "firmware/ui/ReadyWithConnection.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtProgressSink.h"
 #include "qthost/QtStepDriver.h"
@@ -66,6 +67,8 @@ CFwDownload15Dlg::CFwDownload15Dlg(FwDownload15DlgDeps deps, QWidget* parent)
     : QDialog(parent), m_deps(std::move(deps))
 {
     setObjectName("CFwDownload15Dlg");
+    // One page for both download dialogs, with a part for each.
+    help::installF1(this, "firmware-update");
     setModal(true);
     setWindowIcon(appIcon());
     const bool ko = m_deps.korean;

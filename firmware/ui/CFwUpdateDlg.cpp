@@ -12,6 +12,8 @@
 #include "firmware/TransferBlock.h"
 #include "firmware/ui/FirmwareControls.h"
 #include "qthost/AppIcon.h"
+#include "qthost/HelpBrowser.h"
+#include "qthost/QtDialogs.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtStepDriver.h"
 
@@ -89,6 +91,7 @@ private:
 CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(parent), m_deps(std::move(deps))
 {
     setObjectName("CFwUpdateDlg");
+    help::installF1(this, "firmware-update");
     setModal(true);
     setWindowIcon(appIcon());
     const bool ko = m_deps.korean;
@@ -97,9 +100,9 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     m_pathEdit = named(new QLineEdit, fwupdate::PathEdit);
     m_pathEdit->setReadOnly(true);
     m_pathEdit->setMinimumWidth(360);
-    m_fileOpen = named(new QPushButton("&File Open"), fwupdate::FileOpen);
+    m_fileOpen = named(new QPushButton(ko ? koreanMnemonic("파일 열기", 'F') : QString("&File Open")), fwupdate::FileOpen);
 
-    auto* areaBox = m_areaBox = new QGroupBox("AREA");
+    auto* areaBox = m_areaBox = new QGroupBox(tr8("AREA", "영역"));
     auto* areaLayout = new QVBoxLayout(areaBox);
     m_areas = new QButtonGroup(this);
     for (int i = 0; i < 5; ++i) {
@@ -119,7 +122,7 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     m_checksum->setReadOnly(true);
     m_fileSize = named(new QLineEdit, fwupdate::FileSize);
     m_fileSize->setReadOnly(true);
-    auto* info = new QGroupBox("Information");
+    auto* info = new QGroupBox(tr8("Information", "정보"));
     auto* infoLayout = new QGridLayout(info);
     infoLayout->addWidget(named(new QLabel(tr8("CHECKSUM :", "체크섬")), fwupdate::ChecksumLabel), 0, 0);
     infoLayout->addWidget(m_checksum, 0, 1);
@@ -137,7 +140,7 @@ CFwUpdateDlg::CFwUpdateDlg(FwUpdateDlgDeps deps, QWidget* parent) : QDialog(pare
     m_update = named(new QPushButton(tr8("&UPDATE", "다운로드")), fwupdate::Update);
     if (ko)
         m_update->setShortcut(QKeySequence(Qt::ALT | Qt::Key_U));
-    m_exit = named(new QPushButton("&EXIT"), fwupdate::Exit);
+    m_exit = named(new QPushButton(ko ? koreanMnemonic("닫기", 'E') : QString("&EXIT")), fwupdate::Exit);
     for (QPushButton* b : {m_fileOpen, m_update, m_exit})
         b->setAutoDefault(false);
 

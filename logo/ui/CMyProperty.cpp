@@ -1,6 +1,7 @@
 #include "logo/ui/CMyProperty.h"
 
 #include "qthost/AppIcon.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtDialogs.h"
 #include "qthost/QtStatusLine.h"
 
@@ -29,6 +30,10 @@ CMyProperty::CMyProperty(LogoSheetDeps deps, QWidget* parent)
     m_pages[kUpload] = new CPage3Upload(s);
     m_pages[kPrint] = new CPage4Print(s);
     m_pages[kSetup] = new CPage5Setup(s);
+    // F1 on a page opens its own topic; elsewhere in the sheet, the topic of the page shown.
+    const char* topics[] = {"bitmap-selection", "preview", "logo-upload", "logo-printout", "logo-setup"};
+    for (int page = kSelection; page <= kSetup; ++page)
+        help::installF1(m_pages[page], topics[page]);
     // The Korean tab names are ours; the pages' own captions follow the tool's texts.
     m_tabs->addTab(m_pages[kSelection], s.text("Select Bitmap", "비트맵 선택"));
     m_tabs->addTab(m_pages[kPreview], s.text("Preview Bitmap", "미리 보기"));

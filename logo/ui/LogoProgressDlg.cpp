@@ -2,6 +2,7 @@
 #include "logo/ui/LogoControls.h"
 
 #include "qthost/AppIcon.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtProgressSink.h"
 #include "qthost/QtStepDriver.h"
 
@@ -167,6 +168,7 @@ CProgress::CProgress(bool korean, QWidget* parent)
                       logo_ctl::kProgressBar, 100, parent)
 {
     setObjectName("CProgress");
+    help::installF1(this, "logo-upload");
 }
 
 CPrintingDlg::CPrintingDlg(bool korean, QWidget* parent)
@@ -174,4 +176,5 @@ CPrintingDlg::CPrintingDlg(bool korean, QWidget* parent)
                       logo_ctl::kProgressBar, 1, parent)
 {
     setObjectName("CPrintingDlg");
+    help::installF1(this, "logo-printout");
 }

@@ -5,6 +5,7 @@
 #include "network/ui/CNetworkSettingDlg.h"
 #include "network/ui/NetworkControls.h"
 
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtClock.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
@@ -57,6 +58,8 @@ CNetworkDlg::CNetworkDlg(Prompter& prompter, NetworkLinkCalls calls, bool korean
     : QDialog(parent), m_prompter(prompter), m_calls(std::move(calls)), m_korean(korean)
 {
     setObjectName("CNetworkDlg");
+    // One page for the Ethernet-II and the WLAN form of the dialog.
+    help::installF1(this, "ethernet-ii");
     setModal(true);
     setMinimumWidth(300);
 
@@ -71,16 +74,16 @@ CNetworkDlg::CNetworkDlg(Prompter& prompter, NetworkLinkCalls calls, bool korean
 
     auto* ipLabel = new QLabel("&IP :");
     ipLabel->setBuddy(m_ipEdit);
-    auto* portLabel = new QLabel("&PORT :");
+    auto* portLabel = new QLabel(korean ? koreanMnemonic("포트", 'P') + " :" : QString("&PORT :"));
     portLabel->setBuddy(m_portEdit);
     auto* form = new QFormLayout;
     form->addRow(ipLabel, m_ipEdit);
     form->addRow(portLabel, m_portEdit);
 
-    auto* box = new QGroupBox("Setting");
+    auto* box = new QGroupBox(korean ? QString::fromUtf8("설정") : QString("Setting"));
     m_setting = new QPushButton("&Network Setting");
     m_setting->setObjectName(controlName(netdlg::NetworkSetting));
-    m_reserved = new QPushButton("Reserved");
+    m_reserved = new QPushButton(korean ? QString::fromUtf8("예약") : QString("Reserved"));
     m_reserved->setObjectName(controlName(netdlg::Reserved));
     auto* boxLayout = new QHBoxLayout(box);
     boxLayout->addWidget(m_setting);
@@ -112,7 +115,7 @@ void CNetworkDlg::prepare(const std::string& portName)
     m_ipEdit->setText(QString::fromStdString(m_ip));
     m_portEdit->setText(QString::number(m_port));
     m_reserved->setEnabled(false);
-    m_reserved->setText("Reserved");
+    m_reserved->setText(m_korean ? QString::fromUtf8("예약") : QString("Reserved"));
     m_wireless = portName.rfind("ETH", 0) != 0;
     if (m_wireless) {
         setWindowTitle("WLAN(WiFi) Network");

@@ -3,6 +3,7 @@
 #include "app/MessageCatalog.h"
 #include "app/Prompter.h"
 #include "network/ui/NetworkControls.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtClock.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
@@ -47,12 +48,17 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
       m_service(serviceMode)
 {
     setObjectName("CNetworkSettingDlg");
+    help::installF1(this, "network-setting");
     setWindowTitle("Ethernet-II Network Setting");
     setModal(true);
 
     m_list = new QTableWidget(0, 5);
     m_list->setObjectName(controlName(netsetting::List));
-    m_list->setHorizontalHeaderLabels({"IP", "Port", "Subnet", "Gateway", "Mac Address"});
+    if (korean)
+        m_list->setHorizontalHeaderLabels({"IP", QString::fromUtf8("포트"), QString::fromUtf8("서브넷"),
+                                           QString::fromUtf8("게이트웨이"), QString::fromUtf8("MAC 주소")});
+    else
+        m_list->setHorizontalHeaderLabels({"IP", "Port", "Subnet", "Gateway", "Mac Address"});
     m_list->setShowGrid(true);
     m_list->verticalHeader()->hide();
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -85,8 +91,11 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
     m_dhcp->setObjectName(controlName(netsetting::Dhcp));
 
     auto* fields = new QGridLayout;
-    const std::pair<const char*, QLineEdit*> labels[] = {
-        {"&IP", m_ip}, {"S&ubnet", m_subnet}, {"&Gateway", m_gateway}, {"&PORT", m_port}};
+    const std::pair<QString, QLineEdit*> labels[] = {
+        {"&IP", m_ip},
+        {korean ? koreanMnemonic("서브넷", 'U') : QString("S&ubnet"), m_subnet},
+        {korean ? koreanMnemonic("게이트웨이", 'G') : QString("&Gateway"), m_gateway},
+        {korean ? koreanMnemonic("포트", 'P') : QString("&PORT"), m_port}};
     for (int column = 0; column < 4; ++column) {
         auto* label = new QLabel(labels[column].first);
         label->setBuddy(labels[column].second);
@@ -111,7 +120,7 @@ CNetworkSettingDlg::CNetworkSettingDlg(Prompter& prompter, UdpSettings settings,
         m_macLabels[i]->setBuddy(m_macLow[i]);
         service->addWidget(m_macLow[i]);
     }
-    m_manual = new QPushButton("Ma&nually change");
+    m_manual = new QPushButton(korean ? koreanMnemonic("직접 변경", 'N') : QString("Ma&nually change"));
     m_manual->setObjectName(controlName(netsetting::ManualChange));
     service->addWidget(m_manual);
     service->addStretch(1);

@@ -5,6 +5,7 @@
 #include "app/Profile.h"
 #include "app/Prompter.h"
 #include "app/CErrorLog.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtBusy.h"
 #include "qthost/QtClock.h"
 #include "qthost/QtGuiCall.h"
@@ -152,6 +153,7 @@ CUserSetupDlg::CUserSetupDlg(UserSetupDlgDeps deps, QWidget* parent)
     : QDialog(parent), m_deps(std::move(deps))
 {
     setObjectName("CUserSetupDlg");
+    help::installF1(this, "user-setup");
     setModal(true);
     setMouseTracking(true);
     m_form = new UserSetupForm(this);
