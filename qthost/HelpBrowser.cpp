@@ -152,7 +152,12 @@ HelpBrowser::HelpBrowser(QWidget* parent) : QDialog(parent)
 
     setLanguage(false);
     updateButtons();
-    resize(QSize(640, 480).boundedTo(largestDialogSize()));
+    resize(sizeHint());
+}
+
+QSize HelpBrowser::sizeHint() const
+{
+    return QSize(640, 480).boundedTo(largestDialogSize());
 }
 
 void HelpBrowser::setLanguage(bool korean)

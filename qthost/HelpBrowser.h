@@ -32,6 +32,8 @@ public:
     // The file shown (empty while the "not found" page is up).
     QUrl source() const;
     bool korean() const { return m_korean; }
+    // Room for a page of text, within the smallest screen the tool must fit.
+    QSize sizeHint() const override;
 
 private:
     void setLanguage(bool korean);
