@@ -58,6 +58,33 @@ const std::vector<std::pair<int, const char*>>& userSetupKoreanCaptions()
         {kUsbModeCom, "가상시리얼"},
         {kSleepModeLabel, "절전모드"},
         {kPaperSaveLabel, "용지절약모드"},
+        // The rest of the form in Korean too. "Bold Korean Font" keeps its English name: it
+        // is the row that exists only on Korean systems and is named so there.
+        {kLinesLabel, "줄"},
+        {kBoldKoreanOff, "사용안함"},
+        {kBoldKoreanOn, "사용"},
+        {kStopBitOne, "1"},
+        {kStopBitTwo, "2"},
+        {kCustomCodeLabel, "사용자 설정 코드(HEX)"},
+        {kNewOptionGroup, "새 옵션"},
+        {kSelfTestLabel, "셀프테스트"},
+        {kReceiveErrorLabel, "수신 오류"},
+        {kReceiveErrorPrint, "'?' 인쇄"},
+        {kReceiveErrorIgnore, "무시"},
+        {kWifiKeepLabel, "WiFi 자동 연결 유지"},
+        {kWifiKeepEnable, "사용"},
+        {kWifiKeepDisable, "사용안함"},
+        {kLcdPasswordLabel, "LCD 비밀번호"},
+        {kLcdPasswordReset, "초기화"},
+        {kLcdPasswordKeep, "그대로 둠"},
+        {kBellLabel, "벨"},
+        {kBellExternal, "외장"},
+        {kBellBuiltIn, "내장"},
+        {kBtPowerLabel, "USB로 블루투스 전원 공급"},
+        {kBtPowerOff, "끔"},
+        {kBtPowerOn, "켬"},
+        {kLoadButton, "불러오기"},
+        {kSaveButton, "저장"},
     };
     return captions;
 }
