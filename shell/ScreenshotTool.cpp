@@ -15,6 +15,8 @@
 #include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
 #include "network/ui/CNetworkDlg.h"
+#include "network/ui/CNetworkSettingDlg.h"
+#include "qthost/HelpBrowser.h"
 #include "port/CPorts.h"
 #include "setup/SetupSession.h"
 #include "setup/ui/CUserSetupDlg.h"
@@ -35,6 +37,10 @@
 #ifdef TAVRO_HAVE_STATE_UI
 #include "common/FileIo.h"
 #include "state/ui/CPrinterProfileDlg.h"
+#endif
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+#include "firmware/ui/CFwDownload15Dlg.h"
+#include "firmware/ui/CFwUpdateDlg.h"
 #endif
 
 #include <QApplication>
@@ -151,6 +157,9 @@ bool saveLogoTool(Prompter& prompter, QtClock& clock, Profile& profile, CErrorLo
     CProgress progress(korean);
     progress.report({9216, 13680, "Updating(9216/13680)...harbour-logo.bmp"});
     ok &= save(progress, dir, "logo-uploading", suffix);
+    CPrintingDlg printing(korean);
+    printing.report({2, 5, "Printing... 2/5"});
+    ok &= save(printing, dir, "logo-printing", suffix);
     return ok;
 }
 #endif
@@ -257,6 +266,36 @@ int main(int argc, char** argv)
     ok &= save(network, outDir, "network-ethernet", suffix);
     network.prepare("WIFI");
     ok &= save(network, outDir, "network-wlan", suffix);
+    {
+        // No search: the picture shows the dialog as it opens (in service mode, with every
+        // control).
+        UdpSettings udp;
+        udp.destination = "127.0.0.1";
+        udp.bindAddress = "127.0.0.1";
+        CNetworkSettingDlg setting(prompter, udp, korean, true);
+        ok &= save(setting, outDir, "network-setting", suffix);
+    }
+#ifdef TAVRO_HAVE_FIRMWARE_UI
+    {
+        // In service mode, so that every area shows; no file chosen yet.
+        ConnectionSettings fw = chosen;
+        fw.modelFamily = kFamilyTavro46;
+        FwUpdateDlgDeps update{prompter, clock, profile, log, fw, korean, connectionSummary(fw), true,
+                               {}, {}, {}, std::filesystem::current_path()};
+        CFwUpdateDlg updateDlg(update);
+        ok &= save(updateDlg, outDir, "firmware-update", suffix);
+        fw.modelFamily = kFamilyTavro15;
+        FwDownload15DlgDeps legacy{prompter, clock, profile, log, fw, korean, connectionSummary(fw), {}, {}, {},
+                                   nullptr, true, std::filesystem::current_path()};
+        CFwDownload15Dlg legacyDlg(legacy);
+        ok &= save(legacyDlg, outDir, "firmware-tavro15", suffix);
+    }
+#endif
+    {
+        // The help window on its contents page, as F1 opens it.
+        HelpBrowser* browser = help::show("index");
+        ok &= save(*browser, outDir, "help", suffix);
+    }
 
     // The user setup: over the virtual printer's serial port when there is one, else over
     // an output file with the Default form.
