@@ -3,7 +3,8 @@
 # CLI and the simulator without Qt), lintian, then installs them with dpkg into a fresh
 # root that knows the host's installed packages (so Depends and file conflicts are checked
 # for real) and runs what was installed: the programs, the man pages through man, the bash
-# completion through bash, the udev rule through udevadm verify where udevadm has it.
+# completion through bash, the udev rule through udevadm verify where udevadm has it, and
+# asks the installed desktop tool where its help pages are.
 # Usage: packaging/check-debs.sh <folder with the .deb files>
 set -euo pipefail
 dir=${1:?usage: check-debs.sh PACKAGE_FOLDER}
@@ -39,7 +40,13 @@ expect_files "$ctl" usr/bin/tavroctl usr/lib/udev/rules.d/60-tavroset.rules \
 expect_files "$sim" usr/bin/tavro-sim usr/share/man/man1/tavro-sim.1.gz usr/share/doc/tavro-sim/copyright
 if [ -n "$gui" ]; then
   expect_files "$gui" usr/bin/tavroset usr/share/applications/tavroset.desktop \
-    usr/share/icons/hicolor/scalable/apps/tavroset.svg usr/share/man/man1/tavroset.1.gz
+    usr/share/icons/hicolor/scalable/apps/tavroset.svg usr/share/man/man1/tavroset.1.gz \
+    usr/share/tavroset/help/en/index.html usr/share/tavroset/help/ko/index.html
+  # F1's pages: every English page has its Korean one, and the other way round.
+  help_pages=$(dpkg-deb -c "$gui" | awk '{print $6}' | sed -n 's#^\./usr/share/tavroset/help/\(en\|ko\)/##p' | sort)
+  for page in $(sort -u <<<"$help_pages"); do
+    [ "$(grep -cx "$page" <<<"$help_pages")" = 2 ] || fail "tavroset's help page $page is not there in both languages"
+  done
   gui_deps=$(dpkg-deb -f "$gui" Depends)
   grep -q 'tavroctl (= ' <<<"$gui_deps" || fail "tavroset does not depend on its tavroctl"
   grep -q 'libqt6widgets6' <<<"$gui_deps" || fail "tavroset's Depends lack Qt (dpkg-shlibdeps did not run?)"
@@ -93,6 +100,11 @@ grep -q 'virtual TAVRO' <<<"$help" || fail "tavro-sim --help does not name the v
 if [ -n "$gui" ]; then
   gui_version=$("$root/usr/bin/tavroset" --version) || fail "tavroset --version exited $?"
   grep -q '^tavroset ' <<<"$gui_version" || fail "tavroset --version printed: $gui_version"
+  # The installed tool finds its help pages beside itself (no override from this shell).
+  help_folder=$(env -u TAVRO_HELP_DIR "$root/usr/bin/tavroset" --help-folder) || fail "tavroset --help-folder exited $?"
+  [ "$(realpath "$help_folder")" = "$(realpath "$root/usr/share/tavroset/help")" ] ||
+    fail "the installed tavroset looks for its help in $help_folder"
+  echo "  help pages: ${help_folder#"$root"}"
 fi
 
 step "man pages"
