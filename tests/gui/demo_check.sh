@@ -4,7 +4,8 @@
 # Get Value without choosing anything. Under Xvfb when it is installed, else on Qt's
 # offscreen platform (the script only needs to see a display).
 #   demo_check.sh SOURCE_DIR BUILD_DIR [korean]
-# With "korean" the tool runs as on a Korean system (a system locale file saying ko_KR).
+# With "korean" the tool runs as on a Korean system (a system locale file saying ko_KR),
+# else as on an English one.
 set -u
 SRC=$1
 BUILD=$2
@@ -15,12 +16,15 @@ cleanup() {
   [ -n "$ETC" ] && rm -rf "$ETC"
 }
 trap cleanup EXIT
+# Without "korean" the tool runs as on an English system, whatever this machine's language.
+ETC=$(mktemp -d)
+mkdir -p "$ETC/default"
 if [ "${3:-}" = korean ]; then
-  ETC=$(mktemp -d)
-  mkdir -p "$ETC/default"
   echo 'LANG="ko_KR.UTF-8"' >"$ETC/default/locale"
-  export TAVRO_ETC_ROOT="$ETC"
+else
+  echo 'LANG="en_US.UTF-8"' >"$ETC/default/locale"
 fi
+export TAVRO_ETC_ROOT="$ETC"
 
 if command -v Xvfb >/dev/null 2>&1; then
   FD_FILE=$(mktemp)
