@@ -5,6 +5,7 @@
 #include "common/FileIo.h"
 #include "port/PrinterConnection.h"
 #include "qthost/AppIcon.h"
+#include "qthost/HelpBrowser.h"
 #include "qthost/QtControlName.h"
 #include "qthost/QtDialogs.h"
 #include "qthost/QtProgressSink.h"
@@ -87,6 +88,7 @@ CPrinterProfileDlg::CPrinterProfileDlg(PrinterProfileDlgDeps deps, QWidget* pare
     setModal(true);
     setWindowIcon(appIcon());
     setWindowTitle(kTitle);
+    help::installF1(this, "printer-profile");
     const bool ko = m_deps.korean;
 
     m_summary = new QLabel(QString::fromStdString(m_deps.summary).replace("\r\n", "\n"));

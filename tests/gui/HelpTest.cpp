@@ -21,6 +21,7 @@
 #include "setup/ui/CUserSetupDlg.h"
 #include "shell/CConnectDlg.h"
 #include "shell/CMenuDlg.h"
+#include "state/ui/CPrinterProfileDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,11 @@ public:
         return std::make_unique<CNetworkSettingDlg>(prompter, udp, korean, false);
     }
 
+    std::unique_ptr<QWidget> printerProfile(bool korean)
+    {
+        return std::make_unique<CPrinterProfileDlg>(PrinterProfileDlgDeps{prompter, log, settings, korean, "test"});
+    }
+
     TempDir work;
     RecordingPrompter prompter;
     TestClock clock;
@@ -138,6 +144,7 @@ const F1Case kF1Cases[] = {
     {"FirmwareTavro15", "firmware-update", [](HelpDialogs& d, bool ko) { return d.firmware15(ko); }},
     {"EthernetII", "ethernet-ii", [](HelpDialogs& d, bool ko) { return d.network(ko); }},
     {"NetworkSetting", "network-setting", [](HelpDialogs& d, bool ko) { return d.networkSetting(ko); }},
+    {"PrinterProfile", "printer-profile", [](HelpDialogs& d, bool ko) { return d.printerProfile(ko); }},
 };
 
 // The widget a user's F1 reaches: the current tab page's first button on a sheet, else the
