@@ -3,7 +3,9 @@
 //   tavroctl capture STATE                      the printer's settings and what the record holds
 //   tavroctl plan STATE                         what apply would change (apply --check)
 //   tavroctl apply STATE [--check] [--diff] [--only SECTIONS] [--force SECTIONS]
-//   tavroctl history [--printer ID]
+//   tavroctl history [--printer ID | --run RUN]
+//   tavroctl apply STATE --targets FILE|search|usb [--limit TAG|NAME] [--parallel N] [--canary K]
+//                        [--max-failures F] [--resume RUN]     (many printers: cli/FleetCommand)
 //
 // apply's exit status: 0 nothing to change; 2 changed (with --check: would change) and every
 // change verified where the printer reports it; 4 failed; 6 some sections changed and another
@@ -11,6 +13,7 @@
 // this file turns arguments into a run and results into lines or one JSON object.
 #include "cli/CliCommand.h"
 #include "cli/CliSession.h"
+#include "cli/FleetCommand.h"
 
 #include "app/CErrorLog.h"
 #include "common/FileIo.h"
@@ -41,6 +44,8 @@ struct StateArgs {
     std::string force;
     std::string printer;
     double timeoutSeconds = 5.0;
+    std::int64_t run = 0;
+    FleetArgs fleet;
 };
 
 // The session, the state file and the engine of one run.
@@ -128,8 +133,24 @@ json printerJson(const StateRun& run)
             {"model", modelName(family).empty() ? json(nullptr) : json(modelName(family))}};
 }
 
+int runFleetApply(const CliOptions& options, const StateArgs& args)
+{
+    FleetArgs fleet = args.fleet;
+    fleet.stateFile = args.file;
+    fleet.check = args.check;
+    fleet.only = args.only;
+    fleet.force = args.force;
+    fleet.timeoutSeconds = args.timeoutSeconds;
+    return runFleet(options, fleet);
+}
+
 int runApply(const CliOptions& given, const StateArgs& args)
 {
+    if (args.fleet.requested()) {
+        if (args.diff)
+            return cliFail("--diff is for one printer; with --targets use --check");
+        return runFleetApply(given, args);
+    }
     CliOptions options = given;
     auto prepared = prepare(options, args);
     if (!prepared)
@@ -242,6 +263,8 @@ int runCapture(const CliOptions& options, const StateArgs& args)
 
 int runHistory(const CliOptions& options, const StateArgs& args)
 {
+    if (args.run > 0)
+        return showFleetRun(options, args.run);
     auto record = openRecord();
     if (!record)
         return cliFail(record.message());
@@ -289,6 +312,7 @@ void installState(CLI::App& app, CliContext& context)
     plan->add_option("--only", args->only, "only these sections (settings,logos,logo_settings,firmware)");
     plan->add_option("--force", args->force, "count every item of these sections as a change");
     addTimeout(plan, *args);
+    addFleetOptions(plan, args->fleet);
     plan->callback([&context, args] {
         context.action = [&context, args] {
             args->check = true;
@@ -304,11 +328,14 @@ void installState(CLI::App& app, CliContext& context)
     apply->add_option("--only", args->only, "only these sections (settings,logos,logo_settings,firmware)");
     apply->add_option("--force", args->force, "apply these sections even where nothing differs");
     addTimeout(apply, *args);
+    addFleetOptions(apply, args->fleet);
     apply->callback([&context, args] { context.action = [&context, args] { return runApply(context.options, *args); }; });
 
     auto* history = app.add_subcommand("history", "list what this PC applied to printers: time, user, host, printer, "
                                                   "section, before -> after, result");
     history->add_option("--printer", args->printer, "only this printer identity (as the history shows it)");
+    history->add_option("--run", args->run, "one run over many printers: its printers and their steps")
+        ->check(CLI::Range(std::int64_t(1), std::int64_t(1) << 62));
     history->callback([&context, args] { context.action = [&context, args] { return runHistory(context.options, *args); }; });
 }
 

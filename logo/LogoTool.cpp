@@ -5,6 +5,7 @@
 #include "logo/BitmapList.h"
 #include "logo/LogoLink.h"
 #include "logo/NvUpload.h"
+#include "logo/PreparedLogos.h"
 #include "port/PrinterConnection.h"
 
 #include <optional>
@@ -81,16 +82,12 @@ LogoReport fromAction(const LogoActionResult& r)
 
 } // namespace
 
-LogoReport uploadLogos(const LogoToolDeps& deps, const BitmapList& list, const LogoOptions& options,
-                       Profile* profile, int previousLogCount)
-{
-    ActionConnection connection(deps);
-    if (!connection)
-        return ActionConnection::none(deps);
-    NvUpload upload(engineDeps(deps, *connection), NvUpload::itemsOf(list, options), options,
-                    deps.settings.modelFamily, uint64_t(list.totalBytes()), profile, previousLogCount);
-    const StepResult last = drive(deps, upload);
+namespace {
 
+// Drives an upload to its end and says what the printer holds.
+LogoReport runUpload(const LogoToolDeps& deps, NvUpload& upload)
+{
+    const StepResult last = drive(deps, upload);
     LogoReport report;
     report.printerHolds = upload.printerHolds();
     report.printerHoldsKorean = upload.printerHoldsKorean();
@@ -115,6 +112,30 @@ LogoReport uploadLogos(const LogoToolDeps& deps, const BitmapList& list, const L
         break;
     }
     return report;
+}
+
+} // namespace
+
+LogoReport uploadLogos(const LogoToolDeps& deps, const BitmapList& list, const LogoOptions& options,
+                       Profile* profile, int previousLogCount)
+{
+    ActionConnection connection(deps);
+    if (!connection)
+        return ActionConnection::none(deps);
+    NvUpload upload(engineDeps(deps, *connection), NvUpload::itemsOf(list, options), options,
+                    deps.settings.modelFamily, uint64_t(list.totalBytes()), profile, previousLogCount);
+    return runUpload(deps, upload);
+}
+
+LogoReport uploadPreparedLogos(const LogoToolDeps& deps, const PreparedLogos& logos)
+{
+    ActionConnection connection(deps);
+    if (!connection)
+        return ActionConnection::none(deps);
+    NvUpload upload(engineDeps(deps, *connection), logos.items, logos.options, deps.settings.modelFamily,
+                    logos.predictedBytes, nullptr, 0);
+    upload.usePictures(logos.pictures);
+    return runUpload(deps, upload);
 }
 
 LogoReport clearLogos(const LogoToolDeps& deps, bool askFirst)

@@ -27,6 +27,7 @@
 #include <string>
 
 class BitmapList;
+struct PreparedLogos;
 class CErrorLog;
 class Clock;
 class PrinterConnection;
@@ -90,6 +91,9 @@ struct LogoReport {
 // are deleted. An empty list fails; clearing is clearLogos().
 LogoReport uploadLogos(const LogoToolDeps& deps, const BitmapList& list, const LogoOptions& options,
                        Profile* profile, int previousLogCount);
+// The same upload of pictures prepared beforehand (one conversion for many printers); no logo
+// log is written.
+LogoReport uploadPreparedLogos(const LogoToolDeps& deps, const PreparedLogos& logos);
 
 // The clear: `askFirst` asks the question, then FS q 1 with one empty picture.
 LogoReport clearLogos(const LogoToolDeps& deps, bool askFirst = true);

@@ -92,6 +92,20 @@ std::vector<NvUpload::Item> NvUpload::itemsOf(const BitmapList& list, const Logo
     return items;
 }
 
+Result<std::vector<LogoPicture>> NvUpload::convert(const std::vector<Item>& items, const LogoOptions& options)
+{
+    LogoRasterizer rasterizer(options);
+    std::vector<LogoPicture> pictures;
+    pictures.reserve(items.size());
+    for (const Item& item : items) {
+        auto picture = rasterizeLogo(rasterizer, item.path, item.autoCenter && !options.grayPrinting);
+        if (!picture.ok())
+            return Result<std::vector<LogoPicture>>::failure("cannot convert " + item.path + ": " + picture.message());
+        pictures.push_back(std::move(*picture));
+    }
+    return pictures;
+}
+
 const char* NvUpload::smallNvNotice()
 {
     return g_pMsg == &koreanCatalog() ? "TAVRO36/38의 NV 그래픽 메모리 크기는 128KB입니다." : kSmallNvNotice;
@@ -243,26 +257,26 @@ StepResult NvUpload::begin()
     // Every picture is converted before FS q n goes out: a file that changed or vanished
     // since it was listed stops the upload while the printer still holds its old pictures,
     // instead of half-way through a definition that has already erased them.
-    {
-        LogoRasterizer rasterizer(m_options);
-        m_pictures.clear();
-        m_pictures.reserve(m_items.size());
-        uint64_t total = 0;
-        for (const Item& item : m_items) {
-            auto picture = rasterizeLogo(rasterizer, item.path, item.autoCenter && !m_options.grayPrinting);
-            if (!picture.ok()) {
-                const std::string why = "cannot convert " + item.path + ": " + picture.message();
-                m_deps.prompter.message(why);
-                m_phase = Phase::Done;
-                m_outcome = Outcome::Failed;
-                return StepResult::failed(why + "; nothing was sent");
-            }
-            total += picture->raster.size();
-            m_pictures.push_back(std::move(*picture));
+    if (!m_pictures) {
+        auto converted = convert(m_items, m_options);
+        if (!converted) {
+            m_deps.prompter.message(converted.message());
+            m_phase = Phase::Done;
+            m_outcome = Outcome::Failed;
+            return StepResult::failed(converted.message() + "; nothing was sent");
         }
-        m_totalBytes = total;
-        m_progress.emplace(m_deps.progress, progressWeights(total));
+        m_pictures = std::make_shared<const std::vector<LogoPicture>>(std::move(*converted));
     }
+    if (m_pictures->size() != m_items.size()) {
+        m_phase = Phase::Done;
+        m_outcome = Outcome::Failed;
+        return StepResult::failed("the converted pictures do not match the list; nothing was sent");
+    }
+    uint64_t total = 0;
+    for (const LogoPicture& picture : *m_pictures)
+        total += picture.raster.size();
+    m_totalBytes = total;
+    m_progress.emplace(m_deps.progress, progressWeights(total));
 
     Status opened = openForNvDefinition(m_deps, false);
     if (!opened.ok()) {
@@ -304,7 +318,7 @@ StepResult NvUpload::transferOne()
 {
     const std::size_t k = std::size_t(m_sent);
     const Item& item = m_items[k];
-    const LogoPicture& picture = m_pictures[k];
+    const LogoPicture& picture = (*m_pictures)[k];
     PrinterConnection& c = m_deps.connection;
 
     report(kProgressBlocks, updatingText(m_bytesSent, m_totalBytes, item.name));
@@ -385,8 +399,8 @@ StepResult NvUpload::finishLog()
 
 StepResult NvUpload::cutShort(std::size_t taken)
 {
-    const std::size_t whole = m_pictures[std::size_t(m_sent)].header().size() +
-                              m_pictures[std::size_t(m_sent)].raster.size();
+    const LogoPicture& picture = (*m_pictures)[std::size_t(m_sent)];
+    const std::size_t whole = picture.header().size() + picture.raster.size();
     // Never less than one byte: the cut write may have delivered more than it could confirm
     // (a serial queue, a USB transfer in flight), and zeros beyond the picture are empty
     // pictures or ignored NULs.

@@ -32,6 +32,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,6 +97,13 @@ public:
              uint64_t predictedTotalBytes, Profile* profile, int previousLogCount);
     // The list's pictures in ascending image number with their rows' auto-centre flags.
     static std::vector<Item> itemsOf(const BitmapList& list, const LogoOptions& options);
+    // Every item read and converted with the options, in order. Failure: "cannot convert
+    // PATH: reason". Any thread.
+    static Result<std::vector<LogoPicture>> convert(const std::vector<Item>& items, const LogoOptions& options);
+    // Pictures converted beforehand from the same items and options (one conversion for many
+    // printers; the set is only read): the upload then reads and converts nothing. Call
+    // before the job runs.
+    void usePictures(std::shared_ptr<const std::vector<LogoPicture>> pictures) { m_pictures = std::move(pictures); }
 
     StepResult step() override;
     // Cancel finishes the picture being sent, then pads; abort() cuts its write when the
@@ -142,7 +150,7 @@ private:
     Profile* m_profile;
     int m_previousLogCount;
 
-    std::vector<LogoPicture> m_pictures;
+    std::shared_ptr<const std::vector<LogoPicture>> m_pictures; // from begin() on
     Phase m_phase = Phase::Begin;
     Outcome m_outcome = Outcome::Running;
     std::atomic<bool> m_cancelRequested{false};

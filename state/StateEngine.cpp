@@ -4,8 +4,8 @@
 #include "firmware/FirmwareChecks.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/TransferBlock.h"
-#include "logo/BitmapList.h"
-#include "logo/LogoOptions.h"
+#include "logo/PreparedLogos.h"
+#include "state/StateLogoSet.h"
 #include "setup/SetupLink.h"
 
 #include <nlohmann/json.hpp>
@@ -306,6 +306,8 @@ Status StateEngine::recordSection(std::int64_t run, const std::vector<StateChang
             if (s)
                 m_applied[k] = v;
     }
+    if (m_deps.onSectionEnd)
+        m_deps.onSectionEnd(changes, s);
     return s;
 }
 
@@ -434,20 +436,14 @@ logo_tool::LogoToolDeps StateEngine::logoDeps()
 Status StateEngine::applyLogos(const DesiredState& state)
 {
     closeLink();
-    const StateLogos& logos = *state.logos;
-    LogoOptions options = LogoOptions::defaults(m_deps.settings.modelFamily);
-    options.maxPrintableArea = std::uint32_t(logos.maxArea);
-    options.divergingPoint = logos.diverging;
-    options.grayPrinting = logos.gray;
-    options.starEmulation = logos.star;
-    BitmapList list(*m_consent, options);
-    for (const auto& f : logos.files)
-        if (!list.addFile(f.path.string(), 0))
-            return Status::failure(f.path.string() + ": " + list.lastError() + "; nothing was sent");
-    for (int n : logos.center)
-        if (int row = list.rowOfNumber(n); row >= 0)
-            options.autoCenter[std::size_t(row)] = true;
-    const logo_tool::LogoReport r = logo_tool::uploadLogos(logoDeps(), list, options, nullptr, 0);
+    std::shared_ptr<const PreparedLogos> logos = m_deps.logos;
+    if (!logos) {
+        auto prepared = prepareStateLogos(*state.logos, m_deps.settings.modelFamily, *m_consent);
+        if (!prepared)
+            return prepared.status();
+        logos = *prepared;
+    }
+    const logo_tool::LogoReport r = logo_tool::uploadPreparedLogos(logoDeps(), *logos);
     switch (r.outcome) {
     case logo_tool::LogoOutcome::Done:
         return Status::success();

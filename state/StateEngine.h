@@ -34,7 +34,9 @@
 
 class CErrorLog;
 class SetupLink;
+struct PreparedLogos;
 struct SetupReadOutcome;
+struct StateChange;
 
 struct StateDeps {
     ConnectionSettings settings;
@@ -51,6 +53,11 @@ struct StateDeps {
     std::chrono::milliseconds readTimeout{5000};
     // How long the printer may take to answer again after a firmware download.
     std::chrono::milliseconds readyWait{90000};
+    // The state's pictures prepared once for many printers of this model (prepareStateLogos;
+    // only read). Null: the apply reads and converts them itself.
+    std::shared_ptr<const PreparedLogos> logos{};
+    // Hears each section as it ends (its changes, and how it ended), after the record kept it.
+    std::function<void(const std::vector<StateChange>&, const Status&)> onSectionEnd{};
 };
 
 // The identity the record knows a printer by: "mac:…" for a network printer whose MAC is

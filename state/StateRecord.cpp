@@ -1,82 +1,15 @@
 #include "state/StateRecord.h"
 
 #include "app/AppPaths.h"
+#include "state/RecordDb.h"
 
-#include <sqlite3.h>
-
-#include <chrono>
-#include <ctime>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
 
-std::string nowUtc()
-{
-    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
-}
-
-std::string userName()
-{
-    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name)
-        return pw->pw_name;
-    return std::to_string(::geteuid());
-}
-
-std::string hostName()
-{
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0)
-        return {};
-    return buf;
-}
-
-// A prepared statement, finalized when it goes.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) : m_db(db) { m_ok = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) == SQLITE_OK; }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    Statement& bind(int i, const std::string& text)
-    {
-        if (m_ok)
-            m_ok = sqlite3_bind_text(m_stmt, i, text.c_str(), int(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
-        return *this;
-    }
-    Statement& bind(int i, std::int64_t v)
-    {
-        if (m_ok)
-            m_ok = sqlite3_bind_int64(m_stmt, i, v) == SQLITE_OK;
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return m_ok ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
-    std::string text(int column) const
-    {
-        const unsigned char* t = sqlite3_column_text(m_stmt, column);
-        return t ? reinterpret_cast<const char*>(t) : "";
-    }
-    std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    Status done(const char* what)
-    {
-        const int rc = step();
-        if (rc == SQLITE_DONE || rc == SQLITE_ROW)
-            return Status::success();
-        return Status::failure(std::string("the record: ") + what + ": " + sqlite3_errmsg(m_db));
-    }
-
-private:
-    sqlite3* m_db;
-    sqlite3_stmt* m_stmt = nullptr;
-    bool m_ok = false;
-};
+using record_db::Statement;
+using record_db::hostName;
+using record_db::nowUtc;
+using record_db::userName;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS applied (

@@ -1,0 +1,40 @@
+#pragma once
+// tavroctl apply/plan over many printers (--targets) and history --run: the part of the state
+// command that turns a printer list, a LAN search or the attached USB printers into one job per
+// printer, runs them (state/FleetRunner), keeps the journal (state/RunJournal) and prints a
+// line or a JSON object per printer as it finishes, then the summary.
+#include "cli/CliCommand.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct FleetArgs {
+    // From the state command.
+    std::string stateFile;
+    bool check = false;
+    std::string only, force;
+    double timeoutSeconds = 5.0;
+    // Which printers: a list file, "search" or "usb".
+    std::string targets;
+    std::vector<std::string> limits;
+    int parallel = 8;
+    int canary = 0;
+    int maxFailures = -1;
+    std::int64_t resume = 0;
+    // --targets search: as for `net search`.
+    std::string broadcast = "255.255.255.255";
+    std::string bind = "0.0.0.0";
+    int udpPort = 2918;
+    int searchTimeoutMs = 1000;
+
+    bool requested() const { return !targets.empty() || resume > 0; }
+};
+
+// The options above on apply and plan.
+void addFleetOptions(CLI::App* command, FleetArgs& args);
+// Exit status: 0 all unchanged, 2 changed (all verified), 4 all failed or nothing started, 6
+// some changed and some failed, 1 bad input (nothing sent).
+int runFleet(const CliOptions& options, const FleetArgs& args);
+// history --run RUN: the run, its printers and their steps.
+int showFleetRun(const CliOptions& options, std::int64_t run);
