@@ -1,9 +1,11 @@
 // tavroctl apply --targets against a fleet of tavro-sim processes on loopback addresses
 // 127.0.1.k: a mixed fleet with faults gets an exact summary while the good printers change
 // and verify; the canary and the failure budget stop the run; a run killed with SIGKILL is
-// resumed without a second firmware download; a bad printer list sends nothing.
+// resumed without a second firmware download; Ctrl-C cancels safely; the LAN search gives the
+// printers; a bad printer list sends nothing.
 #include "BmpBuilder.h"
 #include "FirmwareImages.h"
+#include "NetTestSupport.h"
 #include "SimProcess.h"
 #include "TavroctlRun.h"
 #include "TempDir.h"
@@ -21,6 +23,7 @@ namespace {
 
 using json = nlohmann::json;
 using namespace std::chrono_literals;
+using nettest::freeUdpPort;
 
 bool simAvailable() { return ::access(SimProcess::defaultBinary().c_str(), X_OK) == 0; }
 
@@ -366,4 +369,23 @@ TEST_F(FleetCli, CtrlCCancelsTheRunningAndStartsNoMore)
     EXPECT_EQ(out.summary["cancelled"][0]["name"], "stalls");
     EXPECT_NE(out.summary["cancelled"][0]["holds"].get<std::string>().find("the printer"), std::string::npos) << r.out;
     EXPECT_TRUE(waiting->events().empty());
+}
+
+// --targets search: the printers the LAN search finds (here on loopback), known by their MAC.
+TEST_F(FleetCli, SearchFindsThePrintersToApplyTo)
+{
+    const int port = freeUdpPort();
+    SimProcess sim({"--family", "6", "--quiet", "--udp", "127.0.92.1", "--udp-port", std::to_string(port),
+                    "--udp-reply-port", std::to_string(port), "--tcp", "127.0.92.1:0"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    write("shop.yaml", "tavro: 1\nsettings: {speed: 150}\n");
+    CliRun r = run("--device 'TAVRO46/48 E-II' --json apply shop.yaml --targets search --broadcast 127.255.255.255 "
+                   "--bind 127.0.0.1 --udp-port " + std::to_string(port) + " --search-ms 300");
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    const FleetJson out = parseLines(r.out);
+    ASSERT_EQ(out.printers.size(), 1u) << r.out;
+    const json& p = out.printers.begin()->second;
+    EXPECT_EQ(p["identity"], "mac:" + out.printers.begin()->first) << p.dump();
+    EXPECT_EQ(p["port"], "tcp://127.0.92.1:" + std::to_string(sim.tcpPort())) << p.dump();
+    EXPECT_EQ(p["status"], "changed") << p.dump();
 }

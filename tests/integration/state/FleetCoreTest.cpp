@@ -162,9 +162,11 @@ TEST_P(RunnerTable, StartsWhatTheLimitsAllow)
     EXPECT_EQ(statuses, c.expected);
     EXPECT_LE(most.load(), c.limits.parallel);
     EXPECT_EQ(finished.size(), jobs.size()) << "every job, started or not, is reported once";
-    for (std::size_t i = 0; i < outcomes.size(); ++i)
-        if (outcomes[i].status == FleetOutcome::Status::NotStarted)
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        if (outcomes[i].status == FleetOutcome::Status::NotStarted) {
             EXPECT_NE(outcomes[i].error.find("not started"), std::string::npos) << outcomes[i].error;
+        }
+    }
 }
 
 using S = FleetOutcome::Status;
