@@ -67,8 +67,14 @@ bool parseHex16(const std::string& text, unsigned& value)
     return true;
 }
 
-// "USB\VID_5A3E&PID_3302[&REV_0100]" from the USB device above a class entry.
-std::optional<std::string> hardwareIdOf(const fs::path& classEntry)
+// The hardware id "USB\VID_5A3E&PID_3302[&REV_0100]" and the serial number of the USB device
+// above a class entry.
+struct UsbIdentity {
+    std::string hardwareId;
+    std::string serial;
+};
+
+std::optional<UsbIdentity> usbIdentityOf(const fs::path& classEntry)
 {
     std::error_code ec;
     fs::path dir = fs::canonical(classEntry / "device", ec);
@@ -94,7 +100,12 @@ std::optional<std::string> hardwareIdOf(const fs::path& classEntry)
             std::snprintf(text, sizeof text, "&REV_%04X", rev);
             id += text;
         }
-        return id;
+        // The kernel gives the string descriptor as the device sent it; a device without one
+        // has no "serial" file. Only printable ASCII is kept: it becomes a key and a text.
+        std::string serial = readFirstLine(dir / "serial").value_or("");
+        if (serial.size() > 126 || !std::all_of(serial.begin(), serial.end(), [](char c) { return c > 0x20 && c < 0x7F; }))
+            serial.clear();
+        return UsbIdentity{id, serial};
     }
     return std::nullopt;
 }
@@ -173,11 +184,13 @@ std::vector<ClassEntry> walkClass(const DeviceRoots& roots, const fs::path& clas
                 continue;
             }
             ce.entry.node = (roots.dev / *devName).string();
-            auto id = hardwareIdOf(entry);
-            if (!id)
+            auto id = usbIdentityOf(entry);
+            if (!id) {
                 ce.failure = EntryFailure::NoProperty;
-            else
-                ce.entry.hardwareId = *id;
+            } else {
+                ce.entry.hardwareId = id->hardwareId;
+                ce.entry.serial = id->serial;
+            }
             out.push_back(ce);
         }
     }
@@ -244,6 +257,35 @@ std::string usbSerialNumberOf(const UsbDeviceEntry& printer, const DeviceRoots& 
 std::vector<UsbDeviceEntry> listUsbSerialPorts(const DeviceRoots& roots)
 {
     return usable(walkClass(roots, roots.sysfs / "class" / "tty", {"ttyACM", "ttyUSB"}));
+}
+
+std::string usbSerialNumber(const std::string& node, const std::vector<std::string>& ids, const DeviceRoots& roots)
+{
+    if (node.empty()) {
+        const auto printers = listUsbPrinters(roots);
+        for (const auto& id : ids)
+            for (const auto& p : printers)
+                if (hardwareIdMatches(p.hardwareId, id))
+                    return p.serial;
+        return {};
+    }
+    std::vector<UsbDeviceEntry> entries = listUsbPrinters(roots);
+    for (auto& e : listUsbSerialPorts(roots))
+        entries.push_back(std::move(e));
+    for (const auto& entry : entries)
+        if (entry.node == node)
+            return entry.serial;
+    // The node named by another path that leads to the same device node.
+    std::error_code ec;
+    const fs::path wanted = fs::canonical(node, ec);
+    if (ec)
+        return {};
+    for (const auto& entry : entries) {
+        std::error_code e;
+        if (fs::canonical(entry.node, e) == wanted && !e)
+            return entry.serial;
+    }
+    return {};
 }
 
 PortList listSerialPorts(const DeviceRoots& roots)

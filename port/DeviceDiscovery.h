@@ -32,6 +32,7 @@ struct UsbDeviceEntry {
     std::string name;       // "lp0", "ttyACM0"
     std::string hardwareId; // "USB\VID_5A3E&PID_3302&REV_0100"
     std::string node;       // "<dev>/usb/lp0", "<dev>/ttyACM0"
+    std::string serial;     // the USB device's serial number ("" when it reports none)
 };
 
 // The hardware-id rule of the tool: the first strlen(id) characters of hardwareId, upper
@@ -47,6 +48,13 @@ std::vector<UsbDeviceEntry> listUsbPrinters(const DeviceRoots& roots);
 std::string usbSerialNumberOf(const UsbDeviceEntry& printer, const DeviceRoots& roots);
 // USB virtual serial ports (ttyACM* then ttyUSB*, each in name order), same rules.
 std::vector<UsbDeviceEntry> listUsbSerialPorts(const DeviceRoots& roots);
+
+// The serial number of the USB device behind a connection, "" when there is none (no such
+// device, or a device that reports no serial number): for a node path, the USB printer or
+// virtual serial port whose node it is; for "USB" (empty node), the first USB printer whose
+// hardware id matches one of ids, taken in that order as the open takes them.
+std::string usbSerialNumber(const std::string& node, const std::vector<std::string>& ids,
+                            const DeviceRoots& roots = DeviceRoots::fromEnvironment());
 
 // Serial device paths: ttyS* with real hardware behind them (a "device" link and a UART
 // type other than 0), ttyUSB*, ttyACM*, then the serial extra ports. Fails (empty result,

@@ -25,9 +25,9 @@ std::string hex4(unsigned v)
 } // namespace
 
 FakeUsbTree::FakeUsbTree(std::string sysfsRoot, std::string devRoot, Kind kind, int index, int port,
-                         unsigned vendor, unsigned product)
+                         unsigned vendor, unsigned product, std::string serial)
     : m_sysfs(std::move(sysfsRoot)), m_dev(std::move(devRoot)), m_kind(kind), m_index(index), m_port(port),
-      m_vendor(vendor), m_product(product)
+      m_vendor(vendor), m_product(product), m_serial(std::move(serial))
 {
 }
 
@@ -73,7 +73,8 @@ bool FakeUsbTree::plug(const std::string& target, std::string* error)
     std::string uevent = std::string("MAJOR=") + (printer ? "180" : "166") + "\nMINOR=" + std::to_string(m_index) +
                          "\nDEVNAME=" + deviceName() + "\n";
     bool ok = writeText(dev + "/idVendor", hex4(m_vendor)) && writeText(dev + "/idProduct", hex4(m_product)) &&
-              writeText(dev + "/bcdDevice", "0100\n") && writeText(entry + "/uevent", uevent);
+              writeText(dev + "/bcdDevice", "0100\n") && writeText(entry + "/uevent", uevent) &&
+              (m_serial.empty() || writeText(dev + "/serial", m_serial + "\n"));
     if (ok) {
         fs::create_symlink(iface, entry + "/device", ec);
         if (!ec)

@@ -3,7 +3,7 @@
 // printer (usbmisc lp*) or a USB virtual serial port (tty ttyACM*), laid out as the kernel
 // does, so that the tool's discovery code finds it exactly as it would find real hardware:
 //   $SYSFS/class/usbmisc/lp0/{uevent, device -> $SYSFS/devices/usb1/1-1/1-1:1.0}
-//   $SYSFS/devices/usb1/1-1/{idVendor, idProduct, bcdDevice}
+//   $SYSFS/devices/usb1/1-1/{idVendor, idProduct, bcdDevice, serial}
 //   $DEV/usb/lp0 -> /dev/pts/N
 #include <string>
 
@@ -11,9 +11,9 @@ class FakeUsbTree {
 public:
     enum class Kind { Printer, VirtualSerial };
 
-    // `port` is the USB port number under usb1 ("1-<port>").
+    // `port` is the USB port number under usb1 ("1-<port>"); no serial file when serial is "".
     FakeUsbTree(std::string sysfsRoot, std::string devRoot, Kind kind, int index, int port,
-                unsigned vendor, unsigned product);
+                unsigned vendor, unsigned product, std::string serial = {});
     ~FakeUsbTree() { remove(); }
     FakeUsbTree(const FakeUsbTree&) = delete;
     FakeUsbTree& operator=(const FakeUsbTree&) = delete;
@@ -35,5 +35,6 @@ private:
     Kind m_kind;
     int m_index, m_port;
     unsigned m_vendor, m_product;
+    std::string m_serial;
     bool m_plugged = false;
 };

@@ -22,6 +22,7 @@ struct SimOptions {
     bool quiet = false;                    // no per-command lines on stdout
     unsigned usbProductId = 0;             // 0 = the family's USB printer id
     unsigned usbSerialProductId = 0;       // 0 = the family's virtual serial id
+    std::string usbSerialNumber = "SIM0000001"; // the USB devices' serial number ("" none)
     bool usbSingleOpen = false;            // the USB printer node refuses a second open, as usblp
     std::vector<DeviceSpec> devices;       // real device nodes (USB gadgets, ttys, a parallel far end)
     bool keepPaper = true;                 // render receipts (memory and time grow with an uncut receipt)

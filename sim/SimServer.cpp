@@ -168,7 +168,7 @@ bool SimServer::start(std::string* error)
         // Only the USB printer class escapes its replies; a USB virtual serial port is a
         // serial line and sends the bytes as they are.
         c.link = {via, kind == FakeUsbTree::Kind::Printer, false};
-        c.usb = std::make_unique<FakeUsbTree>(sysfs, dev, kind, 0, port, 0x5A3E, pid);
+        c.usb = std::make_unique<FakeUsbTree>(sysfs, dev, kind, 0, port, 0x5A3E, pid, m_options.usbSerialNumber);
         c.restartsWithPrinter = true;
         c.singleOpen = m_options.usbSingleOpen && kind == FakeUsbTree::Kind::Printer;
         c.pace = m_options.settings.pace;

@@ -85,6 +85,7 @@ int main(int argc, char** argv)
     app.add_flag("--json", o.json, "Print the per-command lines as JSON (the event log's form)");
     app.add_flag("--quiet", o.quiet, "No per-command lines on stdout (the event log is still written)");
     app.add_option("--usb-pid", usbPid, "USB printer product id in hex (default by family: 0101, 3004, 3302, 3312)");
+    app.add_option("--usb-serial-number", o.usbSerialNumber, "Serial number of the USB devices in the fake sysfs tree (default SIM0000001; \"\" for none)");
     app.add_option("--usb-serial-pid", acmPid, "USB virtual serial product id in hex (default by family: 3301, 3003, 3311)");
     app.add_option("--restart-ms", o.settings.restartMs, "How long the USB nodes are gone when the printer restarts")->default_val(1500)->check(CLI::Range(0, 600000));
     app.add_option("--store-ms", o.settings.storeMs, "How long the printer stores settings or logo settings before it restarts (a real printer writes its flash first)")->default_val(0)->check(CLI::Range(0, 60000));

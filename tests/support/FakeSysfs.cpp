@@ -37,22 +37,26 @@ FakeSysfs::FakeSysfs(const fs::path& base) : m_sys(base / "sys"), m_dev(base / "
     fs::create_directories(m_dev);
 }
 
-fs::path FakeSysfs::newUsbDevice(std::uint16_t vendor, std::uint16_t product, std::optional<std::uint16_t> bcdDevice)
+fs::path FakeSysfs::newUsbDevice(std::uint16_t vendor, std::uint16_t product, std::optional<std::uint16_t> bcdDevice,
+                                 const std::string& serial)
 {
     fs::path device = m_sys / "devices" / "usb1" / ("1-" + std::to_string(m_nextPort++));
     writeText(device / "idVendor", hex4(vendor) + "\n");
     writeText(device / "idProduct", hex4(product) + "\n");
     if (bcdDevice)
         writeText(device / "bcdDevice", hex4(*bcdDevice) + "\n");
+    if (!serial.empty())
+        writeText(device / "serial", serial + "\n");
     fs::path interface = device / (device.filename().string() + ":1.0");
     fs::create_directories(interface);
     return interface;
 }
 
 std::string FakeSysfs::addUsbPrinter(const std::string& name, std::uint16_t vendor, std::uint16_t product,
-                                     std::optional<std::uint16_t> bcdDevice, const std::string& nodeTarget)
+                                     std::optional<std::uint16_t> bcdDevice, const std::string& nodeTarget,
+                                     const std::string& serial)
 {
-    fs::path interface = newUsbDevice(vendor, product, bcdDevice);
+    fs::path interface = newUsbDevice(vendor, product, bcdDevice, serial);
     fs::path entry = m_sys / "class" / "usbmisc" / name;
     fs::create_directories(entry);
     writeText(entry / "uevent", "MAJOR=180\nMINOR=0\nDEVNAME=usb/" + name + "\n");
@@ -64,9 +68,9 @@ std::string FakeSysfs::addUsbPrinter(const std::string& name, std::uint16_t vend
 }
 
 std::string FakeSysfs::addUsbSerial(const std::string& name, std::uint16_t vendor, std::uint16_t product,
-                                    const std::string& nodeTarget)
+                                    const std::string& nodeTarget, const std::string& serial)
 {
-    fs::path interface = newUsbDevice(vendor, product, std::nullopt);
+    fs::path interface = newUsbDevice(vendor, product, std::nullopt, serial);
     fs::path parent = interface;
     if (name.rfind("ttyUSB", 0) == 0) {
         parent = interface / name;

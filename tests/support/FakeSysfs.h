@@ -17,13 +17,15 @@ public:
     const std::filesystem::path& devRoot() const { return m_dev; }
 
     // class/usbmisc/<name> ("lp0") on a new USB device with the ids; the node
-    // <dev>/usb/<name> is a symlink to nodeTarget (nothing when empty). Returns the node path.
+    // <dev>/usb/<name> is a symlink to nodeTarget (nothing when empty); the device's serial
+    // number file when serial is not empty. Returns the node path.
     std::string addUsbPrinter(const std::string& name, std::uint16_t vendor, std::uint16_t product,
-                              std::optional<std::uint16_t> bcdDevice, const std::string& nodeTarget);
+                              std::optional<std::uint16_t> bcdDevice, const std::string& nodeTarget,
+                              const std::string& serial = {});
     // class/tty/<name> ("ttyACM0", "ttyUSB0") on a new USB device; node <dev>/<name>.
     // usb-serial ports (ttyUSB) get the extra port level the kernel gives them.
     std::string addUsbSerial(const std::string& name, std::uint16_t vendor, std::uint16_t product,
-                             const std::string& nodeTarget);
+                             const std::string& nodeTarget, const std::string& serial = {});
     // class/tty/<name> ("ttyS0") with a UART "type" file; withDevice adds the device link
     // that real hardware has.
     void addUart(const std::string& name, int type, bool withDevice);
@@ -34,7 +36,7 @@ public:
 
 private:
     std::filesystem::path newUsbDevice(std::uint16_t vendor, std::uint16_t product,
-                                       std::optional<std::uint16_t> bcdDevice);
+                                       std::optional<std::uint16_t> bcdDevice, const std::string& serial);
 
     std::filesystem::path m_sys;
     std::filesystem::path m_dev;

@@ -123,6 +123,33 @@ TEST_F(UsbTest, VirtualSerialPortIsFoundByItsDevicesId)
     EXPECT_TRUE(IsUsbSerialDevice("USB\\VID_0403&PID_6001", roots()));
 }
 
+// The serial number that the record knows a USB printer by: of the family's printer for
+// "USB" (the first id that matches, as the open takes them), of the device behind a node,
+// and none for a device without one or a serial number that is not one printable word.
+TEST_F(UsbTest, SerialNumberOfTheDeviceBehindTheConnection)
+{
+    fake.addUsbPrinter("lp0", 0x1234, 0x3302, std::nullopt, pty.slavePath(), "OTHER1");
+    const std::string lp1 = fake.addUsbPrinter("lp1", 0x5a3e, 0x3302, std::nullopt, pty.slavePath(), "T46A0001");
+    const std::string lp2 = fake.addUsbPrinter("lp2", 0x5a3e, 0x3004, std::nullopt, pty.slavePath());
+    const std::string acm = fake.addUsbSerial("ttyACM0", 0x5a3e, 0x3301, pty.slavePath(), "T46A0002");
+    fake.addUsbPrinter("lp3", 0x5a3e, 0x3312, std::nullopt, pty.slavePath(), "two words");
+    struct Case {
+        std::string node;
+        std::vector<std::string> ids;
+        std::string serial;
+    };
+    for (const Case& c : {Case{"", {kId3302}, "T46A0001"},
+                          Case{"", {"USB\\VID_5A3E&PID_9999", kId3302}, "T46A0001"},
+                          Case{"", {"USB\\VID_5A3E&PID_3004"}, ""},
+                          Case{"", {"USB\\VID_5A3E&PID_3312"}, ""},
+                          Case{"", {"USB\\VID_5A3E&PID_9999"}, ""},
+                          Case{lp1, {}, "T46A0001"},
+                          Case{lp2, {}, ""},
+                          Case{acm, {}, "T46A0002"},
+                          Case{"/dev/ttyS0", {}, ""}})
+        EXPECT_EQ(usbSerialNumber(c.node, c.ids, roots()), c.serial) << c.node << " " << (c.ids.empty() ? "" : c.ids.back());
+}
+
 TEST_F(UsbTest, EnumPortsListsRealSerialAndParallelPortsAndExtras)
 {
     fake.addUart("ttyS0", 4, true);
