@@ -22,7 +22,7 @@
 namespace {
 
 using Ms = std::chrono::duration<double, std::milli>;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 class SilentPrompter final : public Prompter {
 public:
@@ -123,10 +123,10 @@ int main(int argc, char** argv)
         std::vector<double> last, total, beyond;
         size_t rows = 0;
         for (int r = 0; r < runs; ++r) {
-            Clock::time_point lastRow{};
-            const auto start = Clock::now();
-            NetworkSearchResult result = engine.Search([&](const NetworkPrinterRow&) { lastRow = Clock::now(); });
-            const auto end = Clock::now();
+            Steady::time_point lastRow{};
+            const auto start = Steady::now();
+            NetworkSearchResult result = engine.Search([&](const NetworkPrinterRow&) { lastRow = Steady::now(); });
+            const auto end = Steady::now();
             rows = result.rows.size();
             if (rows == 0)
                 lastRow = start;

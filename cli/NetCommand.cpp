@@ -8,11 +8,11 @@
 #include "cli/CliPrompter.h"
 #include "cli/JsonLine.h"
 
+#include "app/Clock.h"
 #include "network/NetworkSettingEngine.h"
 
 #include <chrono>
 #include <iostream>
-#include <thread>
 
 namespace {
 
@@ -86,15 +86,6 @@ int runSearch(const CliOptions& options, const NetOptions& n)
     return 0;
 }
 
-// What a changed printer must answer with: its MAC and the new values. With DHCP on, the
-// address, mask and gateway are the DHCP server's to give, so only MAC, port and DHCP count.
-bool matches(const NetworkSettings& seen, const NetworkSettings& wanted)
-{
-    if (seen.mac != wanted.mac || seen.port != wanted.port || seen.dhcpOn() != wanted.dhcpOn())
-        return false;
-    return wanted.dhcpOn() || (seen.ip == wanted.ip && seen.mask == wanted.mask && seen.gateway == wanted.gateway);
-}
-
 int verifyChange(const NetOptions& n, const NetworkSettings& wanted)
 {
     // The module restarts after the change: search until it answers with the new settings or
@@ -109,30 +100,18 @@ int verifyChange(const NetOptions& n, const NetworkSettings& wanted)
         }
     } quiet;
     NetworkSettingEngine engine(quiet, udpSettings(n));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(n.verifyTimeoutMs);
-    std::optional<NetworkPrinterRow> lastSeen;
-    int searches = 0;
-    do {
-        ++searches;
-        NetworkSearchResult r = engine.Search();
-        for (const auto& row : r.rows) {
-            if (row.settings.mac != wanted.mac)
-                continue;
-            lastSeen = row;
-            if (matches(row.settings, wanted)) {
-                std::cout << "verified: " << rowText(row) << "\n";
-                std::cerr << "tavroctl: the printer " << row.mac << " answers with the new settings\n";
-                return 0;
-            }
-        }
-        if (!r.socketsOk)
-            return cliFail("not verified: the search failed: " + r.detail);
-        if (std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    } while (std::chrono::steady_clock::now() < deadline);
-    const std::string waited = std::to_string(n.verifyTimeoutMs) + " ms (" + std::to_string(searches) + " searches)";
-    if (lastSeen)
-        return cliFail("not verified: the printer " + lastSeen->mac + " still answers with " + rowText(*lastSeen) +
+    const NetworkVerifyResult v =
+        engine.VerifyChange(wanted, std::chrono::milliseconds(n.verifyTimeoutMs), SystemClock::instance());
+    if (v.verified) {
+        std::cout << "verified: " << rowText(*v.lastSeen) << "\n";
+        std::cerr << "tavroctl: the printer " << v.lastSeen->mac << " answers with the new settings\n";
+        return 0;
+    }
+    if (!v.socketsOk)
+        return cliFail("not verified: the search failed: " + v.detail);
+    const std::string waited = std::to_string(n.verifyTimeoutMs) + " ms (" + std::to_string(v.searches) + " searches)";
+    if (v.lastSeen)
+        return cliFail("not verified: the printer " + v.lastSeen->mac + " still answers with " + rowText(*v.lastSeen) +
                        " after " + waited);
     return cliFail("not verified: the printer " + macText(wanted.mac) + " did not answer a search within " + waited);
 }

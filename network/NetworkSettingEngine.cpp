@@ -1,6 +1,7 @@
 #include "network/NetworkSettingEngine.h"
 
 #include "app/MessageCatalog.h"
+#include "app/Clock.h"
 #include "app/MessageCatalogNetwork.h"
 #include "app/Prompter.h"
 
@@ -116,6 +117,63 @@ NetworkSearchResult NetworkSettingEngine::Search(const std::function<void(const 
     }
     setChannel(nullptr);
     return result;
+}
+
+std::optional<NetworkPrinterRow> NetworkSettingEngine::SearchFor(
+    const std::function<bool(const NetworkPrinterRow&)>& wanted, NetworkSearchResult* result)
+{
+    std::optional<NetworkPrinterRow> found;
+    NetworkSearchResult r = Search([&](const NetworkPrinterRow& row) {
+        if (!found && wanted(row)) {
+            found = row;
+            cancel();
+        }
+    });
+    if (result)
+        *result = std::move(r);
+    return found;
+}
+
+bool networkSettingsMatch(const NetworkSettings& seen, const NetworkSettings& wanted)
+{
+    if (seen.mac != wanted.mac || seen.port != wanted.port || seen.dhcpOn() != wanted.dhcpOn())
+        return false;
+    return wanted.dhcpOn() || (seen.ip == wanted.ip && seen.mask == wanted.mask && seen.gateway == wanted.gateway);
+}
+
+NetworkVerifyResult NetworkSettingEngine::VerifyChange(const NetworkSettings& wanted, std::chrono::milliseconds wait,
+                                                      Clock& clock)
+{
+    NetworkVerifyResult v;
+    const auto deadline = clock.now() + wait;
+    do {
+        ++v.searches;
+        NetworkSearchResult r;
+        auto row = SearchFor(
+            [&](const NetworkPrinterRow& row) {
+                if (row.settings.mac != wanted.mac)
+                    return false;
+                v.lastSeen = row;
+                return networkSettingsMatch(row.settings, wanted);
+            },
+            &r);
+        if (row) {
+            v.verified = true;
+            return v;
+        }
+        if (!r.socketsOk) {
+            v.socketsOk = false;
+            v.detail = r.detail;
+            return v;
+        }
+        if (r.end == NetworkSearchResult::End::Cancelled) {
+            v.detail = "cancelled";
+            return v;
+        }
+        if (clock.now() < deadline)
+            clock.sleep(std::chrono::milliseconds(200));
+    } while (clock.now() < deadline);
+    return v;
 }
 
 NetworkChangeResult NetworkSettingEngine::Change(const NetworkChangeRequest& request)

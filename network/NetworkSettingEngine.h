@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+class Clock;
 class Prompter;
 
 // A search reads at most this many datagrams (own broadcast included).
@@ -36,6 +37,19 @@ struct NetworkSearchResult {
     bool socketsOk = true;     // false when a socket step failed (the user was told)
     int skippedOwn = 0;        // our own broadcast coming back
 };
+
+// What a search after a change saw of the changed module.
+struct NetworkVerifyResult {
+    bool verified = false;
+    std::optional<NetworkPrinterRow> lastSeen; // the module's last answer (its MAC), if any
+    int searches = 0;
+    bool socketsOk = true; // false: a search could not use its sockets (detail says why)
+    std::string detail;
+};
+
+// The module answers with what it was given: its MAC and the new values. With DHCP on the
+// address, mask and gateway are the DHCP server's to give, so only MAC, port and DHCP count.
+bool networkSettingsMatch(const NetworkSettings& seen, const NetworkSettings& wanted);
 
 struct NetworkChangeRequest {
     std::string ipText, maskText, gatewayText;
@@ -81,6 +95,16 @@ public:
     // failures are shown ("socket() error", catalog 56) and the search goes on, finding
     // nothing. The caller shows "The printer has finished searching." when it wants to.
     NetworkSearchResult Search(const std::function<void(const NetworkPrinterRow&)>& onRow = {});
+
+    // A search that ends as soon as a row is the one wanted (one round trip instead of the
+    // silence time). The row, or nothing when the search ended without it (result says how).
+    std::optional<NetworkPrinterRow> SearchFor(const std::function<bool(const NetworkPrinterRow&)>& wanted,
+                                               NetworkSearchResult* result = nullptr);
+
+    // After a change: searches until the module with wanted.mac answers with the wanted
+    // settings (networkSettingsMatch) or `wait` has passed on the clock, 200 ms apart. The
+    // module restarts after a change and answers nothing meanwhile.
+    NetworkVerifyResult VerifyChange(const NetworkSettings& wanted, std::chrono::milliseconds wait, Clock& clock);
 
     // Sends the set request for a printer found by a search (its MAC text from the row),
     // after the checks and the question; then the same record with command 04.
