@@ -190,7 +190,7 @@ Targets usbTargets()
         if (!hardwareIdMatches(entry.hardwareId, kTavroUsbVendor))
             continue;
         InventoryPrinter p;
-        const std::string serial = usbSerialNumberOf(entry, roots);
+        const std::string serial = entry.serial;
         p.name = serial.empty() ? entry.name : serial;
         p.port = InventoryValue{entry.node, 0};
         t.printers.push_back(std::move(p));
@@ -218,7 +218,7 @@ std::string usbNodeOfSerial(const std::string& serial)
 {
     const DeviceRoots roots = DeviceRoots::fromEnvironment();
     for (const auto& entry : listUsbPrinters(roots))
-        if (usbSerialNumberOf(entry, roots) == serial)
+        if (entry.serial == serial)
             return entry.node;
     return {};
 }

@@ -7,6 +7,10 @@
 //   tavroctl apply STATE --targets FILE|search|usb [--limit TAG|NAME] [--parallel N] [--canary K]
 //                        [--max-failures F] [--resume RUN]     (many printers: cli/FleetCommand)
 //
+// For a network printer capture, plan and apply search the LAN for its module (its MAC is
+// the printer's identity; the network section is compared with its answer): --broadcast,
+// --bind, --udp-port and --udp-timeout-ms point the search as for `net search`.
+//
 // apply's exit status: 0 nothing to change; 2 changed (with --check: would change) and every
 // change verified where the printer reports it; 4 failed; 6 some sections changed and another
 // failed; 1 a bad state file or usage. Everything goes through the state core (StateEngine);
@@ -17,6 +21,7 @@
 
 #include "app/CErrorLog.h"
 #include "common/FileIo.h"
+#include "network/NetworkSettingEngine.h"
 #include "port/CPorts.h"
 #include "state/StateEngine.h"
 #include "state/StateFile.h"
@@ -46,6 +51,12 @@ struct StateArgs {
     double timeoutSeconds = 5.0;
     std::int64_t run = 0;
     FleetArgs fleet;
+    // The LAN search; empty or 0: the defaults (TAVRO_NET_BROADCAST, TAVRO_NET_BIND,
+    // TAVRO_NET_PORT where set).
+    std::string broadcast, bind;
+    int udpPort = 0;
+    int udpTimeoutMs = 0;
+    double networkWaitSeconds = 30.0;
 };
 
 // The session, the state file and the engine of one run.
@@ -76,7 +87,17 @@ std::unique_ptr<StateEngine> makeEngine(CliSession& session, StateRecord* record
     deps.settings.modelFamily = session.ports().m_ModelFamily;
     deps.stallLimit = session.stallLimit();
     deps.readTimeout = std::chrono::milliseconds(std::llround(args.timeoutSeconds * 1000.0));
-    return std::make_unique<StateEngine>(deps, record, printerIdentity(session.settings()));
+    if (!args.broadcast.empty())
+        deps.network.destination = args.broadcast;
+    if (!args.bind.empty())
+        deps.network.bindAddress = args.bind;
+    if (args.udpPort > 0)
+        deps.network.port = args.udpPort;
+    if (args.udpTimeoutMs > 0)
+        deps.network.silence = std::chrono::milliseconds(args.udpTimeoutMs);
+    deps.networkWait = std::chrono::milliseconds(std::llround(args.networkWaitSeconds * 1000.0));
+    // The engine finds the identity: the MAC by a search, the USB serial number in sysfs.
+    return std::make_unique<StateEngine>(deps, record);
 }
 
 // Reads and checks everything before a byte is sent. Failure: the exit status 1 line.
@@ -111,6 +132,8 @@ Result<StateRun> prepare(CliOptions options, const StateArgs& args)
     // Without --device, the printer is the model the file names.
     if (deviceFamily == ModelFamily::None && run.state.model != ModelFamily::None)
         run.session->ports().m_ModelFamily = run.state.model;
+    if (Status s = checkStateConnection(run.state, run.session->settings()); !s)
+        return R(s);
     auto record = openRecord();
     if (!record)
         return R::failure(record.message());
@@ -277,6 +300,7 @@ int runHistory(const CliOptions& options, const StateArgs& args)
                             {"user", r.user},
                             {"host", r.host},
                             {"printer", r.printer},
+                            {"port", r.port},
                             {"section", r.section},
                             {"before", r.before},
                             {"after", r.after},
@@ -285,8 +309,9 @@ int runHistory(const CliOptions& options, const StateArgs& args)
         return 0;
     }
     for (const auto& r : rows)
-        std::cout << r.time << "  " << r.user << "@" << r.host << "  " << r.printer << "  " << r.section << ": "
-                  << r.before << " -> " << r.after << "  [" << r.result << "]\n";
+        std::cout << r.time << "  " << r.user << "@" << r.host << "  " << r.printer
+                  << (r.port.empty() ? "" : " (" + r.port + ")") << "  " << r.section << ": " << r.before << " -> "
+                  << r.after << "  [" << r.result << "]\n";
     if (rows.empty())
         std::cout << "nothing applied yet" << (args.printer.empty() ? "" : " to " + args.printer) << "\n";
     return 0;
@@ -296,6 +321,14 @@ void addTimeout(CLI::App* cmd, StateArgs& args)
 {
     cmd->add_option("--timeout", args.timeoutSeconds, "seconds to wait for the printer's answers (default 5)")
         ->check(CLI::Range(0.1, 600.0));
+    // The LAN search of a network printer, as `net search` sends it.
+    cmd->add_option("--broadcast", args.broadcast, "network printer: where the LAN search goes (default 255.255.255.255; "
+                                                   "a subnet's broadcast address, or a loopback address for the simulator)");
+    cmd->add_option("--bind", args.bind, "network printer: local address the search answers are received on (default 0.0.0.0)");
+    cmd->add_option("--udp-port", args.udpPort, "network printer: UDP port of the settings protocol (default 2918)")
+        ->check(CLI::Range(1, 65535));
+    cmd->add_option("--udp-timeout-ms", args.udpTimeoutMs, "network printer: silence that ends a search (default 1000)")
+        ->check(CLI::Range(1, 600000));
 }
 
 void installState(CLI::App& app, CliContext& context)
@@ -309,7 +342,7 @@ void installState(CLI::App& app, CliContext& context)
 
     auto* plan = app.add_subcommand("plan", "show what `apply` would change (the same as apply --check)");
     plan->add_option("STATE", args->file, "the state file")->required();
-    plan->add_option("--only", args->only, "only these sections (settings,logos,logo_settings,firmware)");
+    plan->add_option("--only", args->only, "only these sections (settings,logos,logo_settings,firmware,network)");
     plan->add_option("--force", args->force, "count every item of these sections as a change");
     addTimeout(plan, *args);
     addFleetOptions(plan, args->fleet);
@@ -325,8 +358,11 @@ void installState(CLI::App& app, CliContext& context)
     apply->add_option("STATE", args->file, "the state file (YAML or JSON, `tavro: 1`)")->required();
     apply->add_flag("--check", args->check, "change nothing; exit 2 when something would change");
     apply->add_flag("--diff", args->diff, "print the plan before applying it");
-    apply->add_option("--only", args->only, "only these sections (settings,logos,logo_settings,firmware)");
+    apply->add_option("--only", args->only, "only these sections (settings,logos,logo_settings,firmware,network)");
     apply->add_option("--force", args->force, "apply these sections even where nothing differs");
+    apply->add_option("--network-wait", args->networkWaitSeconds,
+                      "seconds a network printer may take to answer with its new network settings (default 30)")
+        ->check(CLI::Range(0.1, 600.0));
     addTimeout(apply, *args);
     addFleetOptions(apply, args->fleet);
     apply->callback([&context, args] { context.action = [&context, args] { return runApply(context.options, *args); }; });

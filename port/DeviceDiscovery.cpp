@@ -237,23 +237,6 @@ std::vector<UsbDeviceEntry> listUsbPrinters(const DeviceRoots& roots)
     return usable(walkClass(roots, roots.sysfs / "class" / "usbmisc", {"lp"}));
 }
 
-std::string usbSerialNumberOf(const UsbDeviceEntry& printer, const DeviceRoots& roots)
-{
-    std::error_code ec;
-    fs::path dir = fs::canonical(roots.sysfs / "class" / "usbmisc" / printer.name / "device", ec);
-    if (ec)
-        return {};
-    // The serial number sits beside the ids, on the USB device above the interface.
-    for (int level = 0; level <= kMaxParentLevels; ++level) {
-        if (readFirstLine(dir / "idVendor"))
-            return readFirstLine(dir / "serial").value_or("");
-        if (dir == dir.parent_path())
-            break;
-        dir = dir.parent_path();
-    }
-    return {};
-}
-
 std::vector<UsbDeviceEntry> listUsbSerialPorts(const DeviceRoots& roots)
 {
     return usable(walkClass(roots, roots.sysfs / "class" / "tty", {"ttyACM", "ttyUSB"}));

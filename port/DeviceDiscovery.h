@@ -43,9 +43,6 @@ bool hardwareIdMatches(std::string_view hardwareId, std::string_view id);
 // DEVNAME or whose USB device has no idVendor/idProduct within 4 parent levels are left
 // out. Empty when the class folder does not exist.
 std::vector<UsbDeviceEntry> listUsbPrinters(const DeviceRoots& roots);
-// The serial number the USB device of a printer from listUsbPrinters reports (its "serial"
-// beside the ids); "" when it reports none.
-std::string usbSerialNumberOf(const UsbDeviceEntry& printer, const DeviceRoots& roots);
 // USB virtual serial ports (ttyACM* then ttyUSB*, each in name order), same rules.
 std::vector<UsbDeviceEntry> listUsbSerialPorts(const DeviceRoots& roots);
 

@@ -1,6 +1,7 @@
 #pragma once
 // What the record and the journal share about their SQLite database: a prepared statement
-// that is finalized when it goes, and the time, user and host every row of a run keeps.
+// that is finalized when it goes, the time, user and host every row of a run keeps, and what
+// tells whether the process of a run still lives.
 #include "app/Result.h"
 
 #include <sqlite3.h>
@@ -8,11 +9,36 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <fstream>
 #include <pwd.h>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
 namespace record_db {
+
+// What tells a process apart from a later one with the same number: the boot and the
+// process's start time in clock ticks since boot (/proc/PID/stat, field 22). "" when it
+// cannot be read (no such process).
+inline std::string processTag(pid_t pid)
+{
+    std::ifstream boot("/proc/sys/kernel/random/boot_id");
+    std::string bootId;
+    std::getline(boot, bootId);
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The command name may hold spaces and parentheses: the fields after it follow the last ')'.
+    const auto close = line.rfind(')');
+    if (bootId.empty() || close == std::string::npos)
+        return {};
+    std::istringstream rest(line.substr(close + 1));
+    std::string field;
+    for (int i = 3; i <= 22 && rest >> field; ++i)
+        if (i == 22)
+            return bootId + "/" + field;
+    return {};
+}
 
 // UTC, ISO 8601 to the second.
 inline std::string nowUtc()

@@ -26,23 +26,6 @@ CREATE TABLE IF NOT EXISTS fleet_steps (
   step TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL DEFAULT '', result TEXT NOT NULL);
 )sql";
 
-// The start time of a process in clock ticks since boot (field 22 of /proc/PID/stat): with
-// the pid it names one process, even after the pid was given to another.
-std::string processStart(long pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // The command name (field 2) may hold spaces and parentheses: count from the last ')'.
-    const auto close = text.rfind(')');
-    if (close == std::string::npos)
-        return {};
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    for (int i = 3; i <= 22 && (fields >> field); ++i)
-        if (i == 22)
-            return field;
-    return {};
-}
 
 } // namespace
 
@@ -108,7 +91,7 @@ Result<std::int64_t> RunJournal::beginRun(const std::string& stateFile, const st
                        .bind(2, record_db::userName())
                        .bind(3, record_db::hostName())
                        .bind(4, std::int64_t(pid))
-                       .bind(5, processStart(pid))
+                       .bind(5, record_db::processTag(pid_t(pid)))
                        .bind(6, stateFile)
                        .bind(7, stateDigest)
                        .bind(8, options)
@@ -201,7 +184,7 @@ bool RunJournal::alive(std::int64_t run) const
         return false;
     if (::kill(pid_t(pid), 0) != 0 && errno != EPERM)
         return false;
-    return processStart(long(pid)) == start;
+    return record_db::processTag(pid_t(pid)) == start;
 }
 
 std::optional<JournalRun> RunJournal::run(std::int64_t id) const

@@ -4,7 +4,12 @@
 #include "firmware/FirmwareChecks.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/TransferBlock.h"
+#include "logo/BitmapList.h"
+#include "logo/LogoOptions.h"
 #include "logo/PreparedLogos.h"
+#include "network/NetworkSettingEngine.h"
+#include "network/NetworkText.h"
+#include "port/DeviceDiscovery.h"
 #include "state/StateLogoSet.h"
 #include "setup/SetupLink.h"
 
@@ -12,6 +17,8 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netdb.h>
 
 using json = nlohmann::json;
 
@@ -42,6 +49,63 @@ public:
 private:
     Prompter& m_host;
 };
+
+// The network engine's side of the same consent: its question is answered Yes, and its
+// messages (the search's socket failure, "Update Complete") are kept for the result rather
+// than shown, because the apply reports what it verified itself.
+class QuietConsent final : public Prompter {
+public:
+    PromptAnswer show(std::string_view text, PromptButtons buttons, PromptIcon, std::string_view) override
+    {
+        last = text;
+        switch (buttons) {
+        case PromptButtons::YesNo:
+        case PromptButtons::YesNoCancel:
+            return PromptAnswer::Yes;
+        case PromptButtons::OkCancel:
+        case PromptButtons::Ok:
+            return PromptAnswer::Ok;
+        case PromptButtons::YesNoDefaultNo:
+            break;
+        }
+        return PromptAnswer::No;
+    }
+    std::optional<std::string> askOutputFileName() override { return std::nullopt; }
+    std::string last;
+};
+
+bool isNetworkKind(PortKind kind)
+{
+    return kind == PortKind::Ethernet || kind == PortKind::Wifi;
+}
+
+// The connection's host as the address a module answers with: dotted, or a name resolved.
+std::optional<Ipv4Bytes> hostAddress(const std::string& host)
+{
+    if (auto dotted = readAddressText(host))
+        return dotted;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list)
+        return std::nullopt;
+    const std::uint32_t a = ntohl(reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr);
+    ::freeaddrinfo(list);
+    return Ipv4Bytes{std::uint8_t(a >> 24), std::uint8_t(a >> 16), std::uint8_t(a >> 8), std::uint8_t(a)};
+}
+
+json networkJson(const NetworkSettings& s)
+{
+    return {{"dhcp", s.dhcpOn()}, {"ip", dottedText(s.ip)}, {"mask", dottedText(s.mask)},
+            {"gateway", dottedText(s.gateway)}, {"port", s.port}};
+}
+
+std::string networkSummary(const NetworkSettings& s)
+{
+    return std::string("dhcp ") + (s.dhcpOn() ? "on" : "off") + ", ip " + dottedText(s.ip) + ", mask " +
+           dottedText(s.mask) + ", gateway " + dottedText(s.gateway) + ", port " + std::to_string(s.port);
+}
 
 std::string shortDigest(const std::string& digest)
 {
@@ -111,8 +175,10 @@ void emitJson(YAML::Emitter& out, const json& value)
 
 } // namespace
 
-std::string printerIdentity(const ConnectionSettings& settings, const std::string& mac)
+std::string printerIdentity(const ConnectionSettings& settings, const std::string& mac, const std::string& usbSerial)
 {
+    if (!usbSerial.empty() && (settings.kind() == PortKind::Usb || settings.kind() == PortKind::Serial))
+        return "usb:" + usbSerial;
     switch (settings.kind()) {
     case PortKind::Ethernet:
     case PortKind::Wifi:
@@ -144,6 +210,7 @@ std::string StateChange::text() const
         return path + ": " + to + " (record: " + from + ")";
     case StateSection::Settings:
     case StateSection::LogoSettings:
+    case StateSection::Network:
         break;
     }
     return path + ": " + from + " -> " + to + (fromRecord ? " (from record)" : "");
@@ -154,12 +221,68 @@ bool StatePlan::has(StateSection section) const
     return std::any_of(changes.begin(), changes.end(), [&](const StateChange& c) { return c.section == section; });
 }
 
+StateEngine::StateEngine(StateDeps deps, StateRecord* record)
+    : m_deps(std::move(deps)), m_record(record), m_consent(std::make_unique<ConsentPrompter>(m_deps.prompter))
+{
+}
+
 StateEngine::StateEngine(StateDeps deps, StateRecord* record, std::string identity)
     : m_deps(std::move(deps)), m_record(record), m_identity(std::move(identity)),
-      m_consent(std::make_unique<ConsentPrompter>(m_deps.prompter))
+      m_consent(std::make_unique<ConsentPrompter>(m_deps.prompter)), m_identified(true)
 {
     if (m_record)
         m_applied = m_record->applied(m_identity);
+}
+
+void StateEngine::identify()
+{
+    if (m_identified)
+        return;
+    m_identified = true;
+    const ConnectionSettings& settings = m_deps.settings;
+    std::string mac, serial;
+    if (isNetworkKind(settings.kind())) {
+        // A printer that does not answer the search (another subnet, no module) is known by
+        // its address until it does.
+        if (locate())
+            mac = macText(m_seen->mac);
+    } else if (settings.kind() == PortKind::Usb || settings.kind() == PortKind::Serial) {
+        const DeviceRoots roots = m_deps.host.roots ? *m_deps.host.roots : DeviceRoots::fromEnvironment();
+        const bool family = toUpperAscii(settings.portName) == "USB";
+        serial = usbSerialNumber(family ? std::string() : settings.portName,
+                                 family ? usbOpenIds(settings.modelFamily) : std::vector<std::string>{}, roots);
+    }
+    m_identity = printerIdentity(settings, mac, serial);
+    if (m_record)
+        m_applied = m_record->applied(m_identity);
+}
+
+Status StateEngine::locate()
+{
+    if (m_located)
+        return m_locateStatus;
+    m_seen.reset();
+    if (cancelled())
+        return Status::failure("interrupted before the LAN search");
+    m_located = true;
+    const std::string& host = m_deps.settings.host;
+    const auto address = hostAddress(host);
+    if (!address)
+        return m_locateStatus = Status::failure("the host " + host + " has no IPv4 address to look for in a LAN search");
+    QuietConsent quiet;
+    NetworkSettingEngine search(quiet, m_deps.network);
+    NetworkSearchResult r;
+    auto row = search.SearchFor([&](const NetworkPrinterRow& row) { return row.settings.ip == *address; }, &r);
+    if (row) {
+        m_seen = row->settings;
+        return m_locateStatus = Status::success();
+    }
+    if (!r.socketsOk || r.end == NetworkSearchResult::End::ReceiveError)
+        return m_locateStatus = Status::failure("the LAN search failed: " + r.detail);
+    return m_locateStatus = Status::failure(
+               "no network module at " + dottedText(*address) + " answered the LAN search (sent to " +
+               m_deps.network.destination + ", UDP port " + std::to_string(m_deps.network.port) + "; " +
+               std::to_string(r.rows.size()) + " other answer" + (r.rows.size() == 1 ? "" : "s") + ")");
 }
 
 StateEngine::~StateEngine()
@@ -235,25 +358,53 @@ void StateEngine::planSettings(const DesiredState& state, bool force, StatePlan&
     }
 }
 
+Status StateEngine::planFirmware(const DesiredState& state, bool force, StatePlan& plan)
+{
+    auto image = FirmwareImage::load(state.firmware->path);
+    if (!image)
+        return Status::failure("firmware: " + state.firmware->path.string() + ": " + image.message());
+    for (FirmwareArea area : state.firmware->areas) {
+        const std::string digest = areaDigest(image->bytes(), imageRangeOf(area, firmwareFamily(), false));
+        StateChange c{StateSection::Firmware, firmwareItem(area), "none", "download", true};
+        if (auto it = m_applied.find(c.path); it != m_applied.end()) {
+            if (it->second.digest == digest && !force)
+                continue;
+            c.from = shortDigest(it->second.digest);
+        }
+        plan.changes.push_back(std::move(c));
+    }
+    return Status::success();
+}
+
+Status StateEngine::planNetwork(const DesiredState& state, bool force, StatePlan& plan)
+{
+    if (Status s = locate(); !s)
+        return Status::failure("network: " + s.message());
+    const StateNetwork& want = *state.network;
+    const NetworkSettings& now = *m_seen;
+    auto compare = [&](const char* key, const std::string& from, const std::string& to) {
+        if (force || from != to)
+            plan.changes.push_back({StateSection::Network, std::string("network.") + key, from, to, false});
+    };
+    compare("dhcp", now.dhcpOn() ? "true" : "false", want.dhcp ? "true" : "false");
+    // With DHCP on the server gives the address: what the module reports is not compared.
+    if (!want.dhcp) {
+        compare("ip", dottedText(now.ip), dottedText(*want.ip));
+        compare("mask", dottedText(now.mask), dottedText(*want.mask));
+        compare("gateway", dottedText(now.gateway), dottedText(*want.gateway));
+    }
+    if (want.port)
+        compare("port", std::to_string(now.port), std::to_string(*want.port));
+    return Status::success();
+}
+
 Result<StatePlan> StateEngine::plan(const DesiredState& state, const std::set<StateSection>& force)
 {
+    identify();
     StatePlan plan;
-    if (state.firmware) {
-        auto image = FirmwareImage::load(state.firmware->path);
-        if (!image)
-            return Result<StatePlan>::failure("firmware: " + state.firmware->path.string() + ": " + image.message());
-        for (FirmwareArea area : state.firmware->areas) {
-            const std::string digest =
-                areaDigest(image->bytes(), imageRangeOf(area, firmwareFamily(), false));
-            StateChange c{StateSection::Firmware, firmwareItem(area), "none", "download", true};
-            if (auto it = m_applied.find(c.path); it != m_applied.end()) {
-                if (it->second.digest == digest && !force.count(StateSection::Firmware))
-                    continue;
-                c.from = shortDigest(it->second.digest);
-            }
-            plan.changes.push_back(std::move(c));
-        }
-    }
+    if (state.firmware)
+        if (Status s = planFirmware(state, force.count(StateSection::Firmware) > 0, plan); !s)
+            return Result<StatePlan>(s);
     if (state.settings) {
         if (Status s = readPrinter(); !s)
             return Result<StatePlan>(s);
@@ -277,6 +428,9 @@ Result<StatePlan> StateEngine::plan(const DesiredState& state, const std::set<St
         if (c.from != c.to || force.count(StateSection::LogoSettings))
             plan.changes.push_back(std::move(c));
     }
+    if (state.network)
+        if (Status s = planNetwork(state, force.count(StateSection::Network) > 0, plan); !s)
+            return Result<StatePlan>(s);
     return plan;
 }
 
@@ -470,18 +624,88 @@ Status StateEngine::applyLogoSettings(const DesiredState& state)
     return Status::failure(r.message + "; the printer may keep its earlier logo settings");
 }
 
+Status StateEngine::applyNetwork(const DesiredState& state, NetworkSettings& now)
+{
+    closeLink();
+    const StateNetwork& want = *state.network;
+    // What the file leaves out stays as the module has it.
+    NetworkSettings wanted = *m_seen;
+    wanted.dhcp = want.dhcp ? 1 : 0;
+    wanted.ip = want.ip.value_or(wanted.ip);
+    wanted.mask = want.mask.value_or(wanted.mask);
+    wanted.gateway = want.gateway.value_or(wanted.gateway);
+    wanted.port = want.port.value_or(wanted.port);
+    NetworkChangeRequest request;
+    request.ipText = dottedText(wanted.ip);
+    request.maskText = dottedText(wanted.mask);
+    request.gatewayText = dottedText(wanted.gateway);
+    request.macText = macText(wanted.mac);
+    request.port = wanted.port;
+    request.dhcp = want.dhcp;
+    request.outsideGateway = want.gatewayOutsideSubnet ? NetworkChangeRequest::OutsideGateway::Send
+                                                       : NetworkChangeRequest::OutsideGateway::Refuse;
+    QuietConsent quiet;
+    NetworkSettingEngine engine(quiet, m_deps.network);
+    using Outcome = NetworkChangeResult::Outcome;
+    const NetworkChangeResult r = engine.Change(request);
+    switch (r.outcome) {
+    case Outcome::RefusedIp:
+    case Outcome::RefusedAddress:
+    case Outcome::RefusedGateway:
+    case Outcome::RefusedPort:
+    case Outcome::RefusedMac:
+    case Outcome::Declined:
+        return Status::failure("refused before anything was sent (" + quiet.last + "); the printer keeps " +
+                               networkSummary(*m_seen));
+    case Outcome::SendFailed:
+        return Status::failure("the change request could not be sent: " + r.detail + "; the printer keeps " +
+                               networkSummary(*m_seen));
+    case Outcome::Answered:
+    case Outcome::NotAnswered:
+        break;
+    }
+    // The module restarts with the new settings; it counts as changed once it answers a
+    // search with them, at its new address.
+    const NetworkVerifyResult v = engine.VerifyChange(wanted, m_deps.networkWait, m_deps.clock);
+    m_located = false;
+    if (v.verified) {
+        now = v.lastSeen->settings;
+        m_seen = now;
+        m_located = true;
+        m_locateStatus = Status::success();
+        return Status::success();
+    }
+    const std::string sent = std::string(r.outcome == Outcome::Answered ? "the module took the change request"
+                                                                          : "nobody answered the change request");
+    if (!v.socketsOk)
+        return Status::failure(sent + ", but the search that verifies it failed: " + v.detail);
+    if (v.lastSeen)
+        return Status::failure(sent + ", but " + v.lastSeen->mac + " still answers with " +
+                               networkSummary(v.lastSeen->settings) + " after " +
+                               std::to_string(m_deps.networkWait.count()) + " ms");
+    return Status::failure(sent + ", but " + macText(wanted.mac) + " did not answer a search within " +
+                           std::to_string(m_deps.networkWait.count()) + " ms; it may hold " + networkSummary(wanted) +
+                           " or still " + networkSummary(*m_seen));
+}
+
 StateApplyResult StateEngine::apply(const DesiredState& state, const std::set<StateSection>& force,
                                     const std::function<void(const StateChange&)>& onStep)
 {
     StateApplyResult result;
+    // The run begins before the printer is identified: a network printer's MAC comes from a
+    // search, and a run killed during it is a run all the same.
+    const std::string provisional = m_identified ? m_identity : printerIdentity(m_deps.settings);
     if (m_record) {
-        auto run = m_record->beginRun(m_identity);
+        auto run = m_record->beginRun(provisional, m_deps.settings.describe());
         if (!run) {
             result.error = run.message();
             return result;
         }
         m_run = *run;
     }
+    identify();
+    if (m_record && m_identity != provisional)
+        (void)m_record->identifyRun(m_run, m_identity);
     auto finish = [&](StateApplyResult::Status status, std::string error) {
         result.status = status;
         result.error = std::move(error);
@@ -498,17 +722,15 @@ StateApplyResult StateEngine::apply(const DesiredState& state, const std::set<St
                       step + ": " + s.message());
     };
 
-    auto planned = plan(state, force);
-    if (!planned)
-        return failAt("plan", planned.status());
-    StatePlan todo = std::move(*planned);
-
-    // Firmware first: the printer restarts with it, and what it reports afterwards is what
-    // the other sections are compared with.
+    // Firmware first, planned from the record alone: the printer restarts with it, what it
+    // reports afterwards is what the other sections are compared with, and a printer whose
+    // last download was cut off answers nothing until it has its firmware whole.
+    StatePlan firmware;
+    if (state.firmware)
+        if (Status s = planFirmware(state, force.count(StateSection::Firmware) > 0, firmware); !s)
+            return failAt("plan", s);
     bool downloaded = false;
-    for (const auto& c : todo.changes) {
-        if (c.section != StateSection::Firmware)
-            continue;
+    for (const auto& c : firmware.changes) {
         if (onStep)
             onStep(c);
         auto image = FirmwareImage::load(state.firmware->path);
@@ -531,18 +753,21 @@ StateApplyResult StateEngine::apply(const DesiredState& state, const std::set<St
     if (downloaded) {
         if (Status s = waitForPrinter(); !s)
             return failAt("waiting for the printer", s);
-        DesiredState rest = state;
-        rest.firmware.reset();
-        auto again = plan(rest, force);
-        if (!again)
-            return failAt("plan after the firmware download", again.status());
-        todo = std::move(*again);
+        m_located = false; // the network module restarted with the printer
     }
+    DesiredState rest = state;
+    rest.firmware.reset();
+    auto planned = plan(rest, force);
+    if (!planned)
+        return failAt(downloaded ? "plan after the firmware download" : "plan", planned.status());
+    const StatePlan todo = std::move(*planned);
 
-    std::vector<StateChange> settings;
+    std::vector<StateChange> settings, network;
     for (const auto& c : todo.changes)
         if (c.section == StateSection::Settings)
             settings.push_back(c);
+        else if (c.section == StateSection::Network)
+            network.push_back(c);
     if (!settings.empty()) {
         for (const auto& c : settings)
             if (onStep)
@@ -582,11 +807,31 @@ StateApplyResult StateEngine::apply(const DesiredState& state, const std::set<St
             return failAt(c.path, s);
         result.applied.push_back(c);
     }
+    // The network settings last: afterwards the printer may answer at another address.
+    if (!network.empty()) {
+        if (cancelled())
+            return failAt("network", Status::failure("interrupted before it was sent; the printer keeps " +
+                                                     networkSummary(*m_seen)));
+        for (const auto& c : network)
+            if (onStep)
+                onStep(c);
+        Status s = recordSection(m_run, network, [&](std::map<std::string, AppliedItem>& items) {
+            NetworkSettings now;
+            Status done = applyNetwork(state, now);
+            if (done)
+                items["network"] = {networkJson(now).dump(), networkSummary(now), {}};
+            return done;
+        });
+        if (!s)
+            return failAt("network", s);
+        result.applied.insert(result.applied.end(), network.begin(), network.end());
+    }
     return finish(result.applied.empty() ? StateApplyResult::Status::Unchanged : StateApplyResult::Status::Changed, {});
 }
 
 Result<std::string> StateEngine::capture()
 {
+    identify();
     if (Status s = readPrinter(); !s)
         return Result<std::string>(s);
     const ModelFamily family = m_link ? m_link->family() : m_deps.settings.modelFamily;
@@ -636,6 +881,25 @@ Result<std::string> StateEngine::capture()
         firmware["areas"] = areas;
         out << YAML::Key << "firmware" << YAML::Value;
         emitJson(out, firmware);
+    }
+    if (isNetworkKind(m_deps.settings.kind())) {
+        if (Status s = locate(); !s) {
+            out << YAML::Comment("no network section: " + s.message());
+        } else {
+            // As the module reports it; with DHCP on, the address is the server's to give.
+            const NetworkSettings& n = *m_seen;
+            json section = {{"dhcp", n.dhcpOn()}};
+            if (!n.dhcpOn()) {
+                section["ip"] = dottedText(n.ip);
+                section["mask"] = dottedText(n.mask);
+                section["gateway"] = dottedText(n.gateway);
+                if (!gatewayInSubnet(n.ip, n.mask, n.gateway))
+                    section["gateway_outside_subnet"] = true;
+            }
+            section["port"] = n.port;
+            out << YAML::Key << "network" << YAML::Value << YAML::Flow;
+            emitJson(out, section);
+        }
     }
     out << YAML::EndMap;
     closeLink();

@@ -3,6 +3,7 @@
 #include "app/Sha256.h"
 #include "firmware/FirmwareChecks.h"
 #include "logo/BmpImage.h"
+#include "network/NetworkSettingEngine.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -329,7 +330,78 @@ Status readFirmware(const Checker& c, const YAML::Node& node, const std::filesys
     return Status::success();
 }
 
+Status readNetwork(const Checker& c, const YAML::Node& node, int line, DesiredState& state)
+{
+    if (Status s = onlyKeys(c, node, "network", {"dhcp", "ip", "mask", "gateway", "port", "gateway_outside_subnet"}); !s)
+        return s;
+    StateNetwork net;
+    net.line = line;
+    if (const YAML::Node n = node["dhcp"]) {
+        auto v = boolOf(c, n, "network.dhcp");
+        if (!v)
+            return v.status();
+        net.dhcp = *v;
+    }
+    if (const YAML::Node n = node["gateway_outside_subnet"]) {
+        auto v = boolOf(c, n, "network.gateway_outside_subnet");
+        if (!v)
+            return v.status();
+        net.gatewayOutsideSubnet = *v;
+    }
+    // The same rules as the Network Setting dialog and `tavroctl net set`.
+    struct Field {
+        const char* key;
+        std::optional<Ipv4Bytes>* out;
+    };
+    for (Field f : {Field{"ip", &net.ip}, Field{"mask", &net.mask}, Field{"gateway", &net.gateway}}) {
+        const YAML::Node n = node[f.key];
+        const std::string key = std::string("network.") + f.key;
+        if (!n) {
+            if (!net.dhcp)
+                return c.fail(node, key, "missing: a fixed address (dhcp: false) needs ip, mask and gateway");
+            continue;
+        }
+        auto bytes = n.IsScalar() ? readAddressText(n.Scalar()) : std::nullopt;
+        if (!bytes)
+            return c.fail(n, key, "must be four numbers 0..255 separated by dots");
+        *f.out = *bytes;
+    }
+    if (net.ip && ((*net.ip)[3] == 0 || (*net.ip)[3] == 255))
+        return c.fail(node["ip"], "network.ip", "the last number must be 1..254");
+    if (net.mask && !maskIsContiguous(*net.mask))
+        return c.fail(node["mask"], "network.mask", "must be ones from the left followed by zeros (255.255.255.0)");
+    if (net.ip && net.mask && net.gateway && !gatewayInSubnet(*net.ip, *net.mask, *net.gateway) &&
+        !net.gatewayOutsideSubnet) {
+        const AddressRuleCheck rules = checkNetworkAddresses(node["ip"].Scalar(), node["mask"].Scalar(),
+                                                             node["gateway"].Scalar());
+        return c.fail(node["gateway"], "network.gateway",
+                      rules.gatewayText() + " Add gateway_outside_subnet: true to send it all the same.");
+    }
+    if (const YAML::Node n = node["port"]) {
+        auto v = intOf(c, n, "network.port", 1, 65535);
+        if (!v)
+            return v.status();
+        if (!NetworkSettingEngine::changePortAccepted(unsigned(*v)))
+            return c.fail(n, "network.port", std::to_string(*v) + " is not accepted (1024..65534, or 515)");
+        net.port = std::uint16_t(*v);
+    }
+    state.network = net;
+    return Status::success();
+}
+
 } // namespace
+
+Status checkStateConnection(const DesiredState& state, const ConnectionSettings& connection)
+{
+    if (!state.network)
+        return Status::success();
+    const PortKind kind = connection.kind();
+    if ((kind == PortKind::Ethernet || kind == PortKind::Wifi) && !connection.host.empty())
+        return Status::success();
+    return Status::failure(state.file.filename().string() + ":" + std::to_string(state.network->line) +
+                           ": network: the " + connection.describe() + " is not a network printer; a network "
+                           "section wants a connection tcp://HOST[:PORT]");
+}
 
 const char* stateSectionName(StateSection section)
 {
@@ -338,6 +410,7 @@ const char* stateSectionName(StateSection section)
     case StateSection::Settings: return "settings";
     case StateSection::Logos: return "logos";
     case StateSection::LogoSettings: return "logo_settings";
+    case StateSection::Network: return "network";
     }
     return "";
 }
@@ -356,7 +429,7 @@ Result<std::set<StateSection>> parseStateSections(const std::string& text)
                                [&](StateSection s) { return item == stateSectionName(s); });
         if (it == std::end(kStateSections))
             return Result<std::set<StateSection>>::failure(
-                "unknown section \"" + item + "\" (settings, logos, logo_settings, firmware or all)");
+                "unknown section \"" + item + "\" (settings, logos, logo_settings, firmware, network or all)");
         sections.insert(*it);
     }
     return sections;
@@ -396,6 +469,7 @@ bool DesiredState::has(StateSection section) const
     case StateSection::Settings: return settings.has_value();
     case StateSection::Logos: return logos.has_value();
     case StateSection::LogoSettings: return logoSettings.has_value();
+    case StateSection::Network: return network.has_value();
     }
     return false;
 }
@@ -410,6 +484,8 @@ void DesiredState::keepOnly(const std::set<StateSection>& sections)
         logos.reset();
     if (!sections.count(StateSection::LogoSettings))
         logoSettings.reset();
+    if (!sections.count(StateSection::Network))
+        network.reset();
 }
 
 std::string logoSettingsText(const logo_frames::LogoSettingsValues& v)
@@ -435,7 +511,7 @@ Result<DesiredState> parseStateText(const std::string& text, const std::string& 
     }
     if (!root.IsMap())
         return R::failure(name + ":1: the file must be a mapping that begins with `tavro: 1`");
-    if (Status s = onlyKeys(c, root, "", {"tavro", "model", "settings", "logos", "logo_settings", "firmware"}); !s)
+    if (Status s = onlyKeys(c, root, "", {"tavro", "model", "settings", "logos", "logo_settings", "firmware", "network"}); !s)
         return R(s);
     const YAML::Node version = root["tavro"];
     if (!version)
@@ -468,6 +544,14 @@ Result<DesiredState> parseStateText(const std::string& text, const std::string& 
     if (const YAML::Node n = root["firmware"])
         if (Status s = readFirmware(c, n, folder, checkFamily, state); !s)
             return R(s);
+    if (const YAML::Node n = root["network"]) {
+        int line = 0; // the key's line: the section begins there
+        for (const auto& kv : root)
+            if (kv.first.Scalar() == "network")
+                line = kv.first.Mark().line + 1;
+        if (Status s = readNetwork(c, n, line, state); !s)
+            return R(s);
+    }
     return state;
 }
 

@@ -9,6 +9,8 @@
 //   logo_settings: {top: {enabled: true, number: 1, align: center},
 //                   bottom: {enabled: true, number: 2, align: center}, power_on: false}
 //   firmware: {file: fw.T25, sha256: "...", areas: [program]}
+//   network: {dhcp: false, ip: 192.168.0.50, mask: 255.255.255.0, gateway: 192.168.0.1,
+//             port: 9100, gateway_outside_subnet: false}      # network printers only
 //
 // Every section is optional. The whole file is checked when it is read, before anything is
 // sent to a printer: an unknown key, a value out of range or not offered by the model, a
@@ -20,6 +22,7 @@
 #include "app/Result.h"
 #include "firmware/FirmwareArea.h"
 #include "logo/LogoFrames.h"
+#include "network/NetworkAddressRules.h"
 #include "setup/SetupSnapshot.h"
 
 #include <filesystem>
@@ -28,11 +31,13 @@
 #include <string>
 #include <vector>
 
-// The sections, in the order an apply takes them.
-enum class StateSection { Firmware, Settings, Logos, LogoSettings };
+// The sections, in the order an apply takes them. The network section comes last: once it
+// is applied the printer may no longer be where the connection reaches it.
+enum class StateSection { Firmware, Settings, Logos, LogoSettings, Network };
 inline constexpr StateSection kStateSections[] = {StateSection::Firmware, StateSection::Settings,
-                                                  StateSection::Logos, StateSection::LogoSettings};
-// "firmware", "settings", "logos", "logo_settings".
+                                                  StateSection::Logos, StateSection::LogoSettings,
+                                                  StateSection::Network};
+// "firmware", "settings", "logos", "logo_settings", "network".
 const char* stateSectionName(StateSection section);
 // A comma-separated list of section names ("logos,firmware"); "all" names every section.
 Result<std::set<StateSection>> parseStateSections(const std::string& text);
@@ -70,6 +75,18 @@ struct StateFirmware {
     std::vector<FirmwareArea> areas;     // in download order
 };
 
+// A network module's settings. With DHCP on, the address, mask and gateway are the DHCP
+// server's to give: the file may leave them out (the printer's are sent again) and they are
+// not compared. A port left out stays as the printer has it.
+struct StateNetwork {
+    bool dhcp = false;
+    std::optional<Ipv4Bytes> ip, mask, gateway;
+    std::optional<std::uint16_t> port;
+    // A gateway outside the subnet of ip and mask is sent only when the file says so.
+    bool gatewayOutsideSubnet = false;
+    int line = 0; // the line of the section, for messages about it
+};
+
 struct DesiredState {
     std::filesystem::path file;
     ModelFamily model = ModelFamily::None; // None: the file names no model
@@ -77,11 +94,16 @@ struct DesiredState {
     std::optional<StateLogos> logos;
     std::optional<logo_frames::LogoSettingsValues> logoSettings;
     std::optional<StateFirmware> firmware;
+    std::optional<StateNetwork> network;
 
     bool has(StateSection section) const;
     // Leaves only the given sections.
     void keepOnly(const std::set<StateSection>& sections);
 };
+
+// The state's sections fit the connection: a network section wants a network printer.
+// Failure: "FILE:LINE: network: reason".
+Status checkStateConnection(const DesiredState& state, const ConnectionSettings& connection);
 
 // Reads and checks a state file for a printer of `family` (None: the file's model, else the
 // checks that need a model use the TAVRO36/38's). Failure: "FILE:LINE: KEY: reason".

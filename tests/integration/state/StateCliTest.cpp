@@ -1,8 +1,12 @@
 // tavroctl plan/apply/capture/history against tavro-sim: a second apply changes nothing and
 // sends the printer only read requests; the plan names exactly what the apply then changes,
 // over several transports and states; a bad state file sends nothing at all; an apply killed
-// in the middle is finished by the next one and the history shows it.
+// in the middle is finished by the next one and the history shows it. A network printer's
+// module answers the LAN search on loopback: the search goes to 127.255.255.255 on a UDP port
+// of the test's own, never to the LAN.
 #include "BmpBuilder.h"
+#include "FirmwareImages.h"
+#include "NetTestSupport.h"
 #include "SimProcess.h"
 #include "SimTransport.h"
 #include "TavroctlRun.h"
@@ -12,6 +16,8 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <cstdlib>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
@@ -34,12 +40,35 @@ void picture(const TempDir& dir, const std::string& name, int w, int h)
 using Transport = SimTransport;
 Transport transportOf(const std::string& name) { return simTransport(name, 300); }
 
-// The printer's events that change nothing: answers to setup reads, connections, the
-// printer check, a reset.
+// The network module of a TCP printer: its own loopback address (the tool receives on
+// 127.0.0.1), its MAC as the simulator gives the first module.
+constexpr const char* kModuleAddress = "127.0.110.1";
+constexpr const char* kModuleMac = "02:5C:3A:00:00:01";
+
+// tavro-sim's arguments for a TAVRO46/48 on a transport; over TCP with its network module.
+std::vector<std::string> simArgsFor(const std::string& transport, int udpPort, std::vector<std::string> more = {})
+{
+    std::vector<std::string> args = {"--family", "6", "--quiet"};
+    if (transport == "tcp") {
+        const std::string port = std::to_string(udpPort);
+        args.insert(args.end(), {"--tcp", std::string(kModuleAddress) + ":0", "--udp", kModuleAddress, "--udp-port",
+                                 port, "--udp-reply-port", port, "--net-restart-ms", "200"});
+    } else {
+        const auto t = transportOf(transport).simArgs;
+        args.insert(args.end(), t.begin(), t.end());
+    }
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+// The printer's events that change nothing: answers to setup reads, a LAN search,
+// connections, the printer check, a reset.
 bool onlyReads(const std::string& event)
 {
     if (event.find("\"cmd\":\"user-setting\"") != std::string::npos)
         return event.find("\"fn\":6") != std::string::npos;
+    if (event.find("\"cmd\":\"network\"") != std::string::npos)
+        return event.find("\"command\":0") != std::string::npos;
     for (const char* harmless : {"\"cmd\":\"connect\"", "\"cmd\":\"disconnect\"", "\"cmd\":\"node\"", "\"cmd\":\"init\""})
         if (event.find(harmless) != std::string::npos)
             return true;
@@ -63,6 +92,13 @@ protected:
         std::filesystem::create_directories(tmp / "xdg");
         picture(tmp, "head.bmp", 100, 50);
         picture(tmp, "foot.bmp", 40, 24);
+        // Every tavroctl of the test searches for network printers on loopback only, on a
+        // port of the test's own (the programs inherit the environment).
+        udpPort = nettest::freeUdpPort();
+        ASSERT_NE(udpPort, 0);
+        ::setenv("TAVRO_NET_BROADCAST", "127.255.255.255", 1);
+        ::setenv("TAVRO_NET_BIND", "127.0.0.1", 1);
+        ::setenv("TAVRO_NET_PORT", std::to_string(udpPort).c_str(), 1);
     }
     // Every run gets its own XDG state folder (the record) and no profile in its folder.
     CliRun run(const std::string& env, const std::string& args)
@@ -70,7 +106,19 @@ protected:
         return runTavroctl(tmp.path(), "XDG_STATE_HOME=" + shellQuote((tmp / "xdg").string()) + " " + env, args);
     }
     void write(const std::string& name, const std::string& text) { writeFileBytes(tmp / name, text); }
+    // The history as "section:result" lines.
+    std::vector<std::string> historyResults()
+    {
+        CliRun history = run("", "--json history");
+        std::vector<std::string> results;
+        EXPECT_EQ(history.status, 0) << history.err;
+        const json rows = history.status == 0 ? json::parse(history.out)["history"] : json::array();
+        for (const auto& row : rows)
+            results.push_back(row["section"].get<std::string>() + ":" + row["result"].get<std::string>());
+        return results;
+    }
     TempDir tmp;
+    int udpPort = 0;
 };
 
 
@@ -100,12 +148,14 @@ class StateCliTransport : public StateCli, public testing::WithParamInterface<st
 TEST_P(StateCliTransport, SecondApplyChangesNothingAndOnlyReads)
 {
     Transport t = transportOf(GetParam());
-    std::vector<std::string> args = {"--family", "6", "--quiet"};
-    args.insert(args.end(), t.simArgs.begin(), t.simArgs.end());
-    SimProcess sim(args);
+    SimProcess sim(simArgsFor(GetParam(), udpPort));
     ASSERT_TRUE(sim.ok()) << sim.error();
     const std::string env = t.env(sim), conn = t.conn(sim);
     write("shop.yaml", kFullState);
+    // The record knows the printer by its MAC, its USB serial number, or else its port.
+    const std::string identity = GetParam() == std::string("tcp")   ? std::string("mac:") + kModuleMac
+                                 : GetParam() == std::string("usb") ? std::string("usb:SIM0000001")
+                                                                    : sim.serialPort();
 
     CliRun plan = run(env, conn + " --json plan shop.yaml");
     ASSERT_EQ(plan.status, 2) << plan.out << plan.err;
@@ -114,6 +164,8 @@ TEST_P(StateCliTransport, SecondApplyChangesNothingAndOnlyReads)
     ASSERT_EQ(first.status, 2) << first.out << first.err;
     const json applied = json::parse(first.out);
     EXPECT_EQ(applied["status"], "changed");
+    EXPECT_EQ(applied["printer"]["identity"], identity) << first.out;
+    EXPECT_EQ(planned["printer"]["identity"], identity) << plan.out;
     EXPECT_EQ(pathsOf(applied["changes"]), pathsOf(planned["changes"])) << plan.out << "\n" << first.out;
     EXPECT_TRUE(applied["error"].is_null());
     for (const auto& c : applied["changes"])
@@ -157,6 +209,7 @@ TEST_P(StateCliTransport, SecondApplyChangesNothingAndOnlyReads)
     for (const auto& row : rows["history"]) {
         sections.insert(row["section"].get<std::string>());
         EXPECT_EQ(row["result"], "changed") << row.dump();
+        EXPECT_EQ(row["printer"], identity) << row.dump();
     }
     EXPECT_EQ(sections, (std::set<std::string>{"settings", "logos", "logo_settings"})) << history.out;
 }
@@ -181,9 +234,7 @@ TEST_P(StatePlanTable, PlanPredictsTheApply)
 {
     const auto& [transport, c] = GetParam();
     Transport t = transportOf(transport);
-    std::vector<std::string> args = {"--family", "6", "--quiet"};
-    args.insert(args.end(), t.simArgs.begin(), t.simArgs.end());
-    SimProcess sim(args);
+    SimProcess sim(simArgsFor(transport, udpPort));
     ASSERT_TRUE(sim.ok()) << sim.error();
     const std::string env = t.env(sim), conn = t.conn(sim);
     write("state.yaml", c.state);
@@ -195,6 +246,15 @@ TEST_P(StatePlanTable, PlanPredictsTheApply)
     CliRun apply = run(env, conn + " --json apply state.yaml " + c.options);
     ASSERT_EQ(apply.status, c.expected.empty() ? 0 : 2) << apply.out << apply.err;
     EXPECT_EQ(pathsOf(json::parse(apply.out)["changes"]), c.expected) << apply.out;
+    if (transport == "usb") {
+        // The USB printer restarts after the settings and after the logo settings; its node
+        // is away meanwhile.
+        const int restarts = int(std::count(c.expected.begin(), c.expected.end(), "logo_settings")) +
+                             int(std::any_of(c.expected.begin(), c.expected.end(),
+                                             [](const std::string& p) { return p.rfind("settings.", 0) == 0; }));
+        if (restarts > 0)
+            sim.waitForEvent("\"action\":\"back\"", std::chrono::milliseconds(10000), std::size_t(restarts));
+    }
     if (std::string(c.options).find("--force") == std::string::npos) {
         CliRun after = run(env, conn + " --json plan state.yaml " + c.options);
         EXPECT_EQ(after.status, 0) << after.out << after.err;
@@ -204,7 +264,7 @@ TEST_P(StatePlanTable, PlanPredictsTheApply)
 INSTANTIATE_TEST_SUITE_P(
     States, StatePlanTable,
     testing::Combine(
-        testing::Values("serial", "tcp"),
+        testing::Values("serial", "tcp", "usb"),
         testing::Values(
             PlanCase{"factory", "tavro: 1\nsettings: {paper_width: 80}\n", "", {}},
             PlanCase{"one_setting", "tavro: 1\nsettings:\n  speed: 150\n  paper_width: 80\n", "", {"settings.speed"}},
@@ -215,6 +275,120 @@ INSTANTIATE_TEST_SUITE_P(
                      {"logos"}},
             PlanCase{"forced", "tavro: 1\nsettings: {paper_width: 80}\n", "--force settings", {"settings.paper_width"}})),
     [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param).name; });
+
+// The network section is compared with the module's answer to the search (address
+// 127.0.110.1, mask 255.0.0.0, gateway 127.0.0.1, DHCP off); none of these moves the printer.
+INSTANTIATE_TEST_SUITE_P(
+    NetworkStates, StatePlanTable,
+    testing::Combine(
+        testing::Values("tcp"),
+        testing::Values(
+            PlanCase{"network_same", "tavro: 1\nnetwork: {ip: 127.0.110.1, mask: 255.0.0.0, gateway: 127.0.0.1}\n", "", {}},
+            PlanCase{"network_gateway", "tavro: 1\nnetwork: {ip: 127.0.110.1, mask: 255.0.0.0, gateway: 127.0.0.254}\n",
+                     "", {"network.gateway"}},
+            PlanCase{"network_mask", "tavro: 1\nnetwork: {ip: 127.0.110.1, mask: 255.255.0.0, gateway: 127.0.0.254}\n",
+                     "", {"network.mask", "network.gateway"}},
+            PlanCase{"network_dhcp", "tavro: 1\nnetwork: {dhcp: true}\n", "", {"network.dhcp"}},
+            PlanCase{"network_last", "tavro: 1\nnetwork: {dhcp: true}\nsettings: {speed: 150}\n", "",
+                     {"settings.speed", "network.dhcp"}},
+            PlanCase{"network_forced", "tavro: 1\nnetwork: {ip: 127.0.110.1, mask: 255.0.0.0, gateway: 127.0.0.1}\n",
+                     "--force network", {"network.dhcp", "network.ip", "network.mask", "network.gateway"}})),
+    [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param).name; });
+
+// A new address: the change goes to the module by its MAC, is verified when the module
+// answers the search from its new address, and the printer is then reached there; the
+// record follows the MAC, so the next apply at the new address changes nothing and only
+// reads. Capture writes the section back, and a printer that is not a network printer is
+// refused one.
+TEST_F(StateCli, NetworkAddressChangeIsVerifiedAtTheNewAddress)
+{
+    SimProcess sim(simArgsFor("tcp", udpPort));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string tcp = std::to_string(sim.tcpPort());
+    const std::string oldConn = "--device 'TAVRO46/48 E-II' --port tcp://127.0.110.1:" + tcp;
+    const std::string newConn = "--device 'TAVRO46/48 E-II' --port tcp://127.0.110.2:" + tcp;
+    write("move.yaml", "tavro: 1\nnetwork:\n  ip: 127.0.110.2\n  mask: 255.0.0.0\n  gateway: 127.0.0.1\n");
+
+    CliRun refused = run("", "--port file:out.prn plan move.yaml");
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("move.yaml:2: network: the file out.prn is not a network printer"), std::string::npos)
+        << refused.err;
+
+    CliRun apply = run("", oldConn + " --json apply move.yaml");
+    ASSERT_EQ(apply.status, 2) << apply.out << apply.err;
+    const json applied = json::parse(apply.out);
+    EXPECT_EQ(applied["printer"]["identity"], std::string("mac:") + kModuleMac);
+    ASSERT_EQ(applied["changes"].size(), 1u) << apply.out;
+    EXPECT_EQ(applied["changes"][0], (json{{"path", "network.ip"}, {"from", "127.0.110.1"}, {"to", "127.0.110.2"},
+                                           {"source", "printer"}}));
+    EXPECT_TRUE(sim.waitForEvent("\"address\":\"127.0.110.2\""));
+    EXPECT_TRUE(sim.waitForEvent("\"cmd\":\"tcp-move\""));
+
+    const std::size_t before = sim.events().size();
+    CliRun again = run("", newConn + " --json apply move.yaml");
+    ASSERT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(json::parse(again.out)["printer"]["identity"], std::string("mac:") + kModuleMac);
+    const auto events = sim.events();
+    for (std::size_t i = before; i < events.size(); ++i)
+        EXPECT_TRUE(onlyReads(events[i])) << events[i];
+
+    CliRun history = run("", "--json history");
+    ASSERT_EQ(history.status, 0);
+    const json rows = json::parse(history.out)["history"];
+    ASSERT_EQ(rows.size(), 1u) << history.out;
+    EXPECT_EQ(rows[0]["printer"], std::string("mac:") + kModuleMac);
+    EXPECT_EQ(rows[0]["section"], "network");
+    EXPECT_EQ(rows[0]["before"], "network.ip=127.0.110.1");
+    EXPECT_EQ(rows[0]["result"], "changed");
+    EXPECT_EQ(rows[0]["port"], "tcp 127.0.110.1:" + tcp) << "where the run reached the printer";
+
+    CliRun captured = run("", newConn + " capture back.yaml");
+    ASSERT_EQ(captured.status, 0) << captured.err;
+    const std::string text = readFileBytes(tmp / "back.yaml");
+    EXPECT_NE(text.find("\"127.0.110.2\""), std::string::npos) << text;
+    EXPECT_NE(text.find("port: " + tcp), std::string::npos) << text;
+    CliRun replan = run("", newConn + " plan back.yaml");
+    EXPECT_EQ(replan.status, 0) << replan.out << replan.err << text;
+}
+
+// The firmware section end to end: the download, the wait until the restarted printer
+// answers, a new plan for the settings; the next apply knows the image from the record.
+TEST_F(StateCli, FirmwareDownloadWaitsForThePrinterThenPlansAgain)
+{
+    SimProcess sim(simArgsFor("tcp", udpPort, {"--flash-busy-ms", "100", "--restart-ms", "200"}));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    writeTestImage(tmp / "fw.T25", makeTestImage());
+    write("fw.yaml", "tavro: 1\nmodel: TAVRO46/48\nfirmware: {file: fw.T25, areas: [program]}\nsettings: {speed: 150}\n");
+    const std::string conn = "--device 'TAVRO46/48 E-II' --port tcp://" + sim.tcpHost() + ":" + std::to_string(sim.tcpPort());
+
+    CliRun first = run("", conn + " --json apply fw.yaml");
+    ASSERT_EQ(first.status, 2) << first.out << first.err;
+    const json applied = json::parse(first.out);
+    EXPECT_EQ(pathsOf(applied["changes"]), (std::vector<std::string>{"firmware.program", "settings.speed"}));
+    EXPECT_EQ(applied["changes"][0]["source"], "record");
+    const auto events = sim.events();
+    auto firstIndex = [&](const std::string& needle) {
+        for (std::size_t i = 0; i < events.size(); ++i)
+            if (events[i].find(needle) != std::string::npos)
+                return i;
+        return events.size();
+    };
+    const std::size_t complete = firstIndex("\"state\":\"complete\""), restart = firstIndex("\"reason\":\"firmware\""),
+                      written = firstIndex("\"fn\":5");
+    ASSERT_LT(complete, events.size()) << "the area was not taken whole";
+    ASSERT_LT(restart, events.size());
+    ASSERT_LT(written, events.size());
+    EXPECT_LT(complete, restart);
+    EXPECT_LT(restart, written) << "the settings went out before the printer was back";
+
+    CliRun second = run("", conn + " --json apply fw.yaml");
+    ASSERT_EQ(second.status, 0) << second.out << second.err;
+    CliRun forced = run("", conn + " --json plan fw.yaml --force firmware");
+    ASSERT_EQ(forced.status, 2) << forced.out << forced.err;
+    const json change = json::parse(forced.out)["changes"][0];
+    EXPECT_EQ(change["path"], "firmware.program");
+    EXPECT_EQ(change["from"].get<std::string>().rfind("digest ", 0), 0u) << change.dump();
+}
 
 namespace {
 
@@ -303,7 +477,7 @@ TEST_F(StateCli, FilePortGetsTheBytesOnceAndTheRecordRemembers)
 // again, nothing else), and the history shows the killed run as interrupted.
 TEST_F(StateCli, KilledApplyIsFinishedByTheNext)
 {
-    SimProcess sim({"--family", "6", "--quiet", "--tcp", "127.0.0.1:0", "--stall-after", "3000", "--stall-ms", "4000"});
+    SimProcess sim(simArgsFor("tcp", udpPort, {"--stall-after", "3000", "--stall-ms", "4000"}));
     ASSERT_TRUE(sim.ok()) << sim.error();
     picture(tmp, "big.bmp", 576, 60);
     write("state.yaml", "tavro: 1\nsettings: {speed: 150}\nlogos: {files: [big.bmp, big.bmp]}\n");
@@ -327,3 +501,83 @@ TEST_F(StateCli, KilledApplyIsFinishedByTheNext)
     EXPECT_EQ(results, (std::vector<std::string>{"settings:changed", "logos:interrupted", "logos:changed"}))
         << history.out;
 }
+
+namespace {
+
+struct KillCase {
+    const char* step;
+    const char* event; // the simulator's event that shows the step began (or its bytes arrived)
+};
+
+class StateKilled : public StateCli, public testing::WithParamInterface<KillCase> {};
+
+} // namespace
+
+// kill -9 at each step of a whole apply (the LAN search that identifies the printer, the
+// firmware download, the wait for the restarted printer, the settings, the logos, the logo
+// settings, the network change): the next apply still has something to do and finishes it,
+// the one after that has nothing left, the history shows the killed run as interrupted, and
+// the record is whole. The network module takes set requests without answering them, so a
+// killed run never gets as far as the second packet that applies the change.
+TEST_P(StateKilled, NextApplyConvergesAndHistoryShowsTheKilledRun)
+{
+    const KillCase& c = GetParam();
+    SimProcess sim(simArgsFor("tcp", udpPort, {"--flash-busy-ms", "100", "--restart-ms", "200", "--net-silent-set"}));
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    writeTestImage(tmp / "fw.T25", makeTestImage());
+    write("all.yaml", "tavro: 1\nmodel: TAVRO46/48\nfirmware: {file: fw.T25}\nsettings: {speed: 150, emulation: star}\n"
+                      "logos: {files: [head.bmp]}\nlogo_settings: {top: {enabled: true, number: 1}}\n"
+                      "network: {ip: 127.0.110.1, mask: 255.0.0.0, gateway: 127.0.0.254}\n");
+    const std::string xdg = "XDG_STATE_HOME=" + shellQuote((tmp / "xdg").string());
+    const std::string conn = "--device 'TAVRO46/48 E-II' --port tcp://" + sim.tcpHost() + ":" + std::to_string(sim.tcpPort());
+    {
+        // A long silence: the killed run waits for the set request's answer until it is killed.
+        BackgroundTavroctl killed(tmp.path(), xdg, conn + " apply all.yaml --udp-timeout-ms 20000");
+        ASSERT_TRUE(killed.started());
+        ASSERT_TRUE(sim.waitForEvent(c.event, std::chrono::milliseconds(60000))) << killed.errorText();
+        ASSERT_TRUE(killed.signal(SIGKILL));
+        const CliRun gone = killed.wait(std::chrono::milliseconds(10000));
+        EXPECT_EQ(gone.status, -1) << "it ended before the kill: " << gone.out << gone.err;
+    }
+    CliRun next = run("", conn + " --json apply all.yaml");
+    EXPECT_EQ(next.status, 2) << next.out << next.err;
+    CliRun last = run("", conn + " --json apply all.yaml");
+    EXPECT_EQ(last.status, 0) << last.out << last.err;
+
+    const auto results = historyResults();
+    EXPECT_TRUE(std::any_of(results.begin(), results.end(),
+                            [](const std::string& r) { return r.find(":interrupted") != std::string::npos; }))
+        << testing::PrintToString(results);
+    EXPECT_EQ(std::count_if(results.begin(), results.end(),
+                            [](const std::string& r) { return r.find(":running") != std::string::npos; }),
+              0)
+        << testing::PrintToString(results);
+
+    std::filesystem::path file;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tmp / "xdg"))
+        if (entry.path().filename() == "record.sqlite")
+            file = entry.path();
+    ASSERT_FALSE(file.empty());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    std::string check;
+    sqlite3_exec(
+        db, "PRAGMA integrity_check",
+        [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) += values[0] ? values[0] : "";
+            return 0;
+        },
+        &check, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(check, "ok");
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, StateKilled,
+                         testing::Values(KillCase{"search", "\"cmd\":\"network\""},
+                                         KillCase{"firmware", "\"state\":\"unfinished\""},
+                                         KillCase{"wait", "\"reason\":\"firmware\""},
+                                         KillCase{"settings", "\"fn\":5"},
+                                         KillCase{"logos", "\"cmd\":\"nv-define\""},
+                                         KillCase{"logo_settings", "\"cmd\":\"logo-settings\""},
+                                         KillCase{"network", "\"command\":2"}),
+                         [](const auto& info) { return std::string(info.param.step); });

@@ -1,6 +1,7 @@
 // The state file as the core reads it: values come out as the snapshot writes them (so they
-// compare with what a printer reports), YAML and JSON give the same state, and the digest
-// the record keeps for the logos follows every picture byte and option.
+// compare with what a printer reports), YAML and JSON give the same state, the digest the
+// record keeps for the logos follows every picture byte and option, and a network section
+// keeps the address rules of the network dialog.
 #include "TempDir.h"
 #include "state/StateFile.h"
 
@@ -33,7 +34,7 @@ TEST(StateFile, SectionListsAndModelNames)
 {
     auto all = parseStateSections("all");
     ASSERT_TRUE(all.ok());
-    EXPECT_EQ(all->size(), 4u);
+    EXPECT_EQ(all->size(), 5u);
     auto two = parseStateSections("logos,firmware");
     ASSERT_TRUE(two.ok());
     EXPECT_EQ(*two, (std::set<StateSection>{StateSection::Logos, StateSection::Firmware}));
@@ -63,3 +64,52 @@ TEST(StateFile, LogoDigestFollowsPicturesAndOptions)
     same.files[0].name = "elsewhere/h.bmp";
     EXPECT_EQ(same.digest(), base) << "the same picture under another name is the same upload";
 }
+
+namespace {
+
+struct NetworkCase {
+    const char* name;
+    const char* section;  // the network mapping
+    const char* expected; // "" accepted; else in the refusal, with line and key
+};
+
+class StateNetworkSection : public testing::TestWithParam<NetworkCase> {};
+
+} // namespace
+
+TEST_P(StateNetworkSection, AddressRulesBeforeAnythingIsSent)
+{
+    const NetworkCase& c = GetParam();
+    TempDir tmp;
+    auto state = parseStateText(std::string("tavro: 1\nnetwork:\n") + c.section, "n.yaml", tmp.path(), ModelFamily::None);
+    if (*c.expected) {
+        ASSERT_FALSE(state.ok()) << c.section;
+        EXPECT_NE(state.message().find(c.expected), std::string::npos) << state.message();
+        return;
+    }
+    ASSERT_TRUE(state.ok()) << state.message();
+    ASSERT_TRUE(state->network);
+    EXPECT_EQ(state->network->line, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sections, StateNetworkSection,
+    testing::Values(
+        NetworkCase{"fixed", "  {dhcp: false, ip: 192.168.0.50, mask: 255.255.255.0, gateway: 192.168.0.1, port: 9100}", ""},
+        NetworkCase{"no_gateway", "  {ip: 10.1.2.3, mask: 255.0.0.0, gateway: 0.0.0.0}", ""},
+        NetworkCase{"dhcp_alone", "  {dhcp: true, port: 515}", ""},
+        NetworkCase{"outside_allowed",
+                    "  ip: 192.168.0.50\n  mask: 255.255.255.0\n  gateway: 10.0.0.1\n  gateway_outside_subnet: true\n", ""},
+        NetworkCase{"outside", "  ip: 192.168.0.50\n  mask: 255.255.255.0\n  gateway: 10.0.0.1\n",
+                    "n.yaml:5: network.gateway: The gateway 10.0.0.1 is outside the subnet"},
+        NetworkCase{"part_too_big", "  ip: 192.168.0.256\n  mask: 255.255.255.0\n  gateway: 0.0.0.0\n",
+                    "n.yaml:3: network.ip: must be four numbers 0..255"},
+        NetworkCase{"mask_gap", "  ip: 192.168.0.5\n  mask: 255.0.255.0\n  gateway: 0.0.0.0\n",
+                    "n.yaml:4: network.mask: must be ones from the left"},
+        NetworkCase{"last_number", "  ip: 192.168.0.255\n  mask: 255.255.255.0\n  gateway: 0.0.0.0\n",
+                    "n.yaml:3: network.ip: the last number must be 1..254"},
+        NetworkCase{"fixed_without_ip", "  {dhcp: false, mask: 255.0.0.0, gateway: 0.0.0.0}",
+                    "network.ip: missing"},
+        NetworkCase{"port", "  {dhcp: true, port: 80}", "network.port: 80 is not accepted"},
+        NetworkCase{"unknown_key", "  {dhcp: true, mac: 02:5C:3A:00:00:01}", "network.mac: unknown key"}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -5,6 +5,9 @@
 #include "state/StateRecord.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 TEST(StateRecord, ChangesRunsAndInterruptions)
 {
@@ -57,4 +60,56 @@ TEST(StateRecord, UnusablePlaceIsOneLine)
     auto record = StateRecord::open(tmp / "file" / "record.sqlite");
     ASSERT_FALSE(record.ok());
     EXPECT_NE(record.message().find("record"), std::string::npos) << record.message();
+}
+
+// A run whose process died shows as interrupted at once — also one that had not begun a
+// change — while a run of a live process is still running; a record written before runs
+// kept their port and process is taken over as it is.
+TEST(StateRecord, KilledProcessesAndAnOlderRecord)
+{
+    TempDir tmp;
+    const auto file = tmp / "record.sqlite";
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TABLE runs (id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT NOT NULL, "
+                               "user TEXT NOT NULL, host TEXT NOT NULL, printer TEXT NOT NULL, status TEXT NOT NULL);"
+                               "INSERT INTO runs (started, user, host, printer, status) "
+                               "VALUES ('2026-01-01T00:00:00Z', 'old', 'pc', '/dev/ttyS0', 'changed');",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // Two processes that die in the middle of an apply: one before any change, one during one.
+    for (bool withChange : {false, true}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            auto record = StateRecord::open(file);
+            if (!record)
+                ::_exit(3);
+            auto run = (*record)->beginRun("mac:02:5C:3A:00:00:01", "tcp 127.0.0.1:9100");
+            if (!run || (withChange && !(*record)->beginChange(*run, "mac:02:5C:3A:00:00:01", "network",
+                                                                "network.ip=127.0.0.1", "network.ip=127.0.0.2")))
+                ::_exit(4);
+            ::_exit(0); // never finishes the run
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    auto record = StateRecord::open(file);
+    ASSERT_TRUE(record.ok()) << record.message();
+    auto live = (*record)->beginRun("mac:02:5C:3A:00:00:01", "tcp 127.0.0.1:9100");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE((*record)->beginChange(*live, "mac:02:5C:3A:00:00:01", "settings", "a", "b").ok());
+    std::vector<std::string> rows;
+    for (const auto& row : (*record)->history())
+        rows.push_back(row.printer + " " + row.port + " " + row.section + ":" + row.result);
+    EXPECT_EQ(rows, (std::vector<std::string>{"mac:02:5C:3A:00:00:01 tcp 127.0.0.1:9100 run:interrupted",
+                                              "mac:02:5C:3A:00:00:01 tcp 127.0.0.1:9100 network:interrupted",
+                                              "mac:02:5C:3A:00:00:01 tcp 127.0.0.1:9100 settings:running"}));
+    ASSERT_TRUE((*record)->identifyRun(*live, "usb:SIM0000001").ok());
+    EXPECT_EQ((*record)->history("usb:SIM0000001").size(), 1u);
 }
