@@ -1,6 +1,7 @@
 #include "network/NetworkSettingEngine.h"
 
 #include "app/MessageCatalog.h"
+#include "app/CancelToken.h"
 #include "app/Clock.h"
 #include "app/MessageCatalogNetwork.h"
 #include "app/Prompter.h"
@@ -142,7 +143,7 @@ bool networkSettingsMatch(const NetworkSettings& seen, const NetworkSettings& wa
 }
 
 NetworkVerifyResult NetworkSettingEngine::VerifyChange(const NetworkSettings& wanted, std::chrono::milliseconds wait,
-                                                      Clock& clock)
+                                                      Clock& clock, const CancelToken* cancel)
 {
     NetworkVerifyResult v;
     const auto deadline = clock.now() + wait;
@@ -166,7 +167,7 @@ NetworkVerifyResult NetworkSettingEngine::VerifyChange(const NetworkSettings& wa
             v.detail = r.detail;
             return v;
         }
-        if (r.end == NetworkSearchResult::End::Cancelled) {
+        if (r.end == NetworkSearchResult::End::Cancelled || (cancel && cancel->cancelled())) {
             v.detail = "cancelled";
             return v;
         }

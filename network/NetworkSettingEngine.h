@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+class CancelToken;
 class Clock;
 class Prompter;
 
@@ -103,8 +104,10 @@ public:
 
     // After a change: searches until the module with wanted.mac answers with the wanted
     // settings (networkSettingsMatch) or `wait` has passed on the clock, 200 ms apart. The
-    // module restarts after a change and answers nothing meanwhile.
-    NetworkVerifyResult VerifyChange(const NetworkSettings& wanted, std::chrono::milliseconds wait, Clock& clock);
+    // module restarts after a change and answers nothing meanwhile. A cancelled token (may
+    // be null) ends it after the running search (detail "cancelled").
+    NetworkVerifyResult VerifyChange(const NetworkSettings& wanted, std::chrono::milliseconds wait, Clock& clock,
+                                     const CancelToken* cancel = nullptr);
 
     // Sends the set request for a printer found by a search (its MAC text from the row),
     // after the checks and the question; then the same record with command 04.

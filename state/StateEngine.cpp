@@ -666,7 +666,7 @@ Status StateEngine::applyNetwork(const DesiredState& state, NetworkSettings& now
     }
     // The module restarts with the new settings; it counts as changed once it answers a
     // search with them, at its new address.
-    const NetworkVerifyResult v = engine.VerifyChange(wanted, m_deps.networkWait, m_deps.clock);
+    const NetworkVerifyResult v = engine.VerifyChange(wanted, m_deps.networkWait, m_deps.clock, m_deps.cancel);
     m_located = false;
     if (v.verified) {
         now = v.lastSeen->settings;
@@ -677,6 +677,9 @@ Status StateEngine::applyNetwork(const DesiredState& state, NetworkSettings& now
     }
     const std::string sent = std::string(r.outcome == Outcome::Answered ? "the module took the change request"
                                                                           : "nobody answered the change request");
+    if (v.detail == "cancelled")
+        return Status::failure(sent + ", and the wait for its answer was interrupted; it may hold " +
+                               networkSummary(wanted));
     if (!v.socketsOk)
         return Status::failure(sent + ", but the search that verifies it failed: " + v.detail);
     if (v.lastSeen)
