@@ -158,12 +158,7 @@ struct Targets {
 Result<Targets> searchTargets(const CliOptions& options, const FleetArgs& a)
 {
     CliPrompter prompter(options.yes);
-    UdpSettings udp;
-    udp.destination = a.broadcast;
-    udp.bindAddress = a.bind;
-    udp.port = a.udpPort;
-    udp.silence = std::chrono::milliseconds(a.searchTimeoutMs);
-    NetworkSettingEngine engine(prompter, udp);
+    NetworkSettingEngine engine(prompter, a.network);
     const NetworkSearchResult found = engine.Search();
     if (!found.socketsOk || found.end == NetworkSearchResult::End::ReceiveError)
         return Result<Targets>::failure("--targets search: the search failed: " + found.detail);
@@ -451,12 +446,6 @@ void addFleetOptions(CLI::App* cmd, FleetArgs& a)
         ->check(CLI::Range(1, 1000000));
     cmd->add_option("--resume", a.resume, "run again the printers of run RUN that did not finish")
         ->check(CLI::Range(std::int64_t(1), std::int64_t(1) << 62));
-    cmd->add_option("--broadcast", a.broadcast, "--targets search: where the search goes (default 255.255.255.255)");
-    cmd->add_option("--bind", a.bind, "--targets search: the local address answers arrive on (default 0.0.0.0)");
-    cmd->add_option("--udp-port", a.udpPort, "--targets search: UDP port of the search (default 2918)")
-        ->check(CLI::Range(1, 65535));
-    cmd->add_option("--search-ms", a.searchTimeoutMs, "--targets search: silence that ends the search (default 1000)")
-        ->check(CLI::Range(1, 600000));
 }
 
 int runFleet(const CliOptions& options, const FleetArgs& given)
@@ -599,6 +588,8 @@ int runFleet(const CliOptions& options, const FleetArgs& given)
             StateDeps deps{p.settings, host, connect, clock, prompter, log, progress, &token};
             deps.stallLimit = stall;
             deps.readTimeout = readTimeout;
+            deps.network = a.network;
+            deps.networkWait = a.networkWait;
             deps.logos = p.logos;
             deps.onSectionEnd = [&](const std::vector<StateChange>& ended, const Status& s) {
                 for (const auto& c : ended)

@@ -4,7 +4,9 @@
 // printer, runs them (state/FleetRunner), keeps the journal (state/RunJournal) and prints a
 // line or a JSON object per printer as it finishes, then the summary.
 #include "cli/CliCommand.h"
+#include "port/UdpChannel.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,11 +24,10 @@ struct FleetArgs {
     int canary = 0;
     int maxFailures = -1;
     std::int64_t resume = 0;
-    // --targets search: as for `net search`.
-    std::string broadcast = "255.255.255.255";
-    std::string bind = "0.0.0.0";
-    int udpPort = 2918;
-    int searchTimeoutMs = 1000;
+    // The LAN search (--broadcast, --bind, --udp-port, --udp-timeout-ms, as for one printer):
+    // --targets search, and each network printer's network section.
+    UdpSettings network = UdpSettings::fromEnvironment();
+    std::chrono::milliseconds networkWait{30000};
 
     bool requested() const { return !targets.empty() || resume > 0; }
 };

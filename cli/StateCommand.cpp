@@ -73,6 +73,22 @@ Result<std::unique_ptr<StateRecord>> openRecord()
     return StateRecord::open(StateRecord::defaultPath());
 }
 
+// The LAN search as the options give it; what they leave out comes from TAVRO_NET_* or the
+// defaults.
+UdpSettings searchSettings(const StateArgs& args)
+{
+    UdpSettings udp = UdpSettings::fromEnvironment();
+    if (!args.broadcast.empty())
+        udp.destination = args.broadcast;
+    if (!args.bind.empty())
+        udp.bindAddress = args.bind;
+    if (args.udpPort > 0)
+        udp.port = args.udpPort;
+    if (args.udpTimeoutMs > 0)
+        udp.silence = std::chrono::milliseconds(args.udpTimeoutMs);
+    return udp;
+}
+
 std::unique_ptr<StateEngine> makeEngine(CliSession& session, StateRecord* record, const StateArgs& args)
 {
     StateDeps deps{session.settings(),
@@ -87,14 +103,7 @@ std::unique_ptr<StateEngine> makeEngine(CliSession& session, StateRecord* record
     deps.settings.modelFamily = session.ports().m_ModelFamily;
     deps.stallLimit = session.stallLimit();
     deps.readTimeout = std::chrono::milliseconds(std::llround(args.timeoutSeconds * 1000.0));
-    if (!args.broadcast.empty())
-        deps.network.destination = args.broadcast;
-    if (!args.bind.empty())
-        deps.network.bindAddress = args.bind;
-    if (args.udpPort > 0)
-        deps.network.port = args.udpPort;
-    if (args.udpTimeoutMs > 0)
-        deps.network.silence = std::chrono::milliseconds(args.udpTimeoutMs);
+    deps.network = searchSettings(args);
     deps.networkWait = std::chrono::milliseconds(std::llround(args.networkWaitSeconds * 1000.0));
     // The engine finds the identity: the MAC by a search, the USB serial number in sysfs.
     return std::make_unique<StateEngine>(deps, record);
@@ -164,6 +173,8 @@ int runFleetApply(const CliOptions& options, const StateArgs& args)
     fleet.only = args.only;
     fleet.force = args.force;
     fleet.timeoutSeconds = args.timeoutSeconds;
+    fleet.network = searchSettings(args);
+    fleet.networkWait = std::chrono::milliseconds(std::llround(args.networkWaitSeconds * 1000.0));
     return runFleet(options, fleet);
 }
 

@@ -104,6 +104,7 @@ public:
         return t ? reinterpret_cast<const char*>(t) : "";
     }
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    bool null(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
     double real(int column) const { return sqlite3_column_double(m_stmt, column); }
     Status done(const char* what)
     {

@@ -3,6 +3,7 @@
 #include "app/AppPaths.h"
 #include "state/RecordDb.h"
 
+#include <set>
 
 namespace {
 

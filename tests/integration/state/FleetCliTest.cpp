@@ -380,7 +380,7 @@ TEST_F(FleetCli, SearchFindsThePrintersToApplyTo)
     ASSERT_TRUE(sim.ok()) << sim.error();
     write("shop.yaml", "tavro: 1\nsettings: {speed: 150}\n");
     CliRun r = run("--device 'TAVRO46/48 E-II' --json apply shop.yaml --targets search --broadcast 127.255.255.255 "
-                   "--bind 127.0.0.1 --udp-port " + std::to_string(port) + " --search-ms 300");
+                   "--bind 127.0.0.1 --udp-port " + std::to_string(port) + " --udp-timeout-ms 300");
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     const FleetJson out = parseLines(r.out);
     ASSERT_EQ(out.printers.size(), 1u) << r.out;
