@@ -13,6 +13,7 @@
 #include <pwd.h>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace record_db {
@@ -119,5 +120,26 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
     bool m_ok = false;
 };
+
+// Runs the set-up script of a fresh connection (the journal mode, the tables), trying again
+// while another process holds the database. Two processes that open a new record at the same
+// moment both want it for themselves to turn on its write-ahead log; SQLite then answers one of
+// them "database is locked" at once, without waiting for the busy timeout.
+inline Status setUp(sqlite3* db, const std::string& script, std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        char* error = nullptr;
+        const int rc = sqlite3_exec(db, script.c_str(), nullptr, nullptr, &error);
+        std::string why = error ? error : sqlite3_errstr(rc);
+        sqlite3_free(error);
+        if (rc == SQLITE_OK)
+            return Status::success();
+        const int primary = rc & 0xff;
+        if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || std::chrono::steady_clock::now() >= end)
+            return Status::failure(why);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
 
 } // namespace record_db

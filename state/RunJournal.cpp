@@ -45,7 +45,7 @@ Result<std::unique_ptr<RunJournal>> RunJournal::open(const std::filesystem::path
     std::unique_ptr<RunJournal> journal(new RunJournal(db));
     // The printers' jobs write their record rows through connections of their own meanwhile.
     sqlite3_busy_timeout(db, 10000);
-    if (Status s = journal->exec(std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;") + kSchema); !s)
+    if (Status s = record_db::setUp(db, std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;") + kSchema); !s)
         return R::failure("cannot use the record " + file.string() + ": " + s.message());
     return R(std::move(journal));
 }

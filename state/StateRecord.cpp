@@ -62,7 +62,7 @@ Result<std::unique_ptr<StateRecord>> StateRecord::open(const std::filesystem::pa
     sqlite3_busy_timeout(db, 5000);
     // The journal makes each transaction all or nothing across a kill; FULL sync makes it
     // survive a power cut as well.
-    if (Status s = record->exec(std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;") + kSchema); !s)
+    if (Status s = record_db::setUp(db, std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;") + kSchema); !s)
         return R::failure("cannot use the record " + file.string() + ": " + s.message());
     if (Status s = record->upgrade(); !s)
         return R::failure("cannot use the record " + file.string() + ": " + s.message());
