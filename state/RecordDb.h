@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <pwd.h>
@@ -140,6 +141,30 @@ inline Status setUp(sqlite3* db, const std::string& script, std::chrono::millise
             return Status::failure(why);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+// Opens (creating it and its folder when missing) the record's database for one connection:
+// waits up to busyMs for another connection's write, keeps the write-ahead log with full sync
+// (each transaction all or nothing across a kill, and across a power cut) and makes the tables
+// of the script. The caller owns the connection.
+inline Result<sqlite3*> openDatabase(const std::filesystem::path& file, int busyMs, const std::string& schema)
+{
+    std::error_code ec;
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), ec);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        std::string why = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return Result<sqlite3*>::failure("cannot open the record " + file.string() + ": " + why);
+    }
+    sqlite3_busy_timeout(db, busyMs);
+    if (Status s = setUp(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;" + schema); !s) {
+        sqlite3_close(db);
+        return Result<sqlite3*>::failure("cannot use the record " + file.string() + ": " + s.message());
+    }
+    return db;
 }
 
 } // namespace record_db

@@ -31,23 +31,11 @@ CREATE TABLE IF NOT EXISTS fleet_steps (
 
 Result<std::unique_ptr<RunJournal>> RunJournal::open(const std::filesystem::path& file)
 {
-    using R = Result<std::unique_ptr<RunJournal>>;
-    std::error_code ec;
-    if (file.has_parent_path())
-        std::filesystem::create_directories(file.parent_path(), ec);
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        std::string why = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        return R::failure("cannot open the record " + file.string() + ": " + why);
-    }
-    std::unique_ptr<RunJournal> journal(new RunJournal(db));
     // The printers' jobs write their record rows through connections of their own meanwhile.
-    sqlite3_busy_timeout(db, 10000);
-    if (Status s = record_db::setUp(db, std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;") + kSchema); !s)
-        return R::failure("cannot use the record " + file.string() + ": " + s.message());
-    return R(std::move(journal));
+    auto db = record_db::openDatabase(file, 10000, kSchema);
+    if (!db)
+        return Result<std::unique_ptr<RunJournal>>(db.status());
+    return Result<std::unique_ptr<RunJournal>>(std::unique_ptr<RunJournal>(new RunJournal(*db)));
 }
 
 RunJournal::~RunJournal()

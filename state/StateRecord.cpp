@@ -48,22 +48,10 @@ std::filesystem::path StateRecord::defaultPath()
 Result<std::unique_ptr<StateRecord>> StateRecord::open(const std::filesystem::path& file)
 {
     using R = Result<std::unique_ptr<StateRecord>>;
-    std::error_code ec;
-    if (file.has_parent_path())
-        std::filesystem::create_directories(file.parent_path(), ec);
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        std::string why = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        return R::failure("cannot open the record " + file.string() + ": " + why);
-    }
-    std::unique_ptr<StateRecord> record(new StateRecord(db));
-    sqlite3_busy_timeout(db, 5000);
-    // The journal makes each transaction all or nothing across a kill; FULL sync makes it
-    // survive a power cut as well.
-    if (Status s = record_db::setUp(db, std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;") + kSchema); !s)
-        return R::failure("cannot use the record " + file.string() + ": " + s.message());
+    auto db = record_db::openDatabase(file, 5000, kSchema);
+    if (!db)
+        return R(db.status());
+    std::unique_ptr<StateRecord> record(new StateRecord(*db));
     if (Status s = record->upgrade(); !s)
         return R::failure("cannot use the record " + file.string() + ": " + s.message());
     return R(std::move(record));
