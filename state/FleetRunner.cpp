@@ -72,9 +72,9 @@ std::vector<FleetOutcome> FleetRunner::run(const std::vector<Job>& jobs, const S
         changed.notify_all();
     };
 
-    std::unique_lock lock(mutex);
-    for (;;) {
-        // Why nothing more may start, if anything stops it.
+    // Why nothing more may start, if anything stops it. Asked again before every start: a job
+    // started a moment ago may already have failed while the lock was let go.
+    auto stopped = [&] {
         if (stopReason.empty()) {
             if (m_stop.cancelled())
                 stopReason = "not started: interrupted";
@@ -84,6 +84,12 @@ std::vector<FleetOutcome> FleetRunner::run(const std::vector<Job>& jobs, const S
                 stopReason = "not started: " + std::to_string(failures) + " printer(s) failed (--max-failures " +
                              std::to_string(m_limits.maxFailures) + ")";
         }
+        return !stopReason.empty();
+    };
+
+    std::unique_lock lock(mutex);
+    for (;;) {
+        stopped();
         if (m_stop.cancelled() && !cancelledRunning) {
             cancelledRunning = true;
             for (std::size_t i = 0; i < count; ++i)
@@ -93,7 +99,7 @@ std::vector<FleetOutcome> FleetRunner::run(const std::vector<Job>& jobs, const S
         // The canaries run first, by themselves.
         const bool canaryPhase = next < canaries || (canaries > 0 && next == canaries && running > 0);
         const std::size_t limit = std::size_t(m_limits.parallel);
-        while (stopReason.empty() && next < count && std::size_t(running) < limit &&
+        while (!stopped() && next < count && std::size_t(running) < limit &&
                !(next >= canaries && canaryPhase)) {
             const std::size_t i = next++;
             started[i] = true;
