@@ -103,14 +103,14 @@ from ansible_collections.tavro.printer.plugins.module_utils.tavroctl import (
 
 
 def main():
-    spec = dict(
+    argument_spec = dict(
         network=dict(type='str', choices=['auto', 'always', 'never'], default='auto'),
         broadcast=dict(type='str'),
         bind=dict(type='str'),
         udp_port=dict(type='int'),
     )
-    spec.update(CONNECTION_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    argument_spec.update(CONNECTION_SPEC)
+    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
     tool = Tavroctl(module)
     try:
         # Planning an empty state reads nothing but tells who the printer is.
