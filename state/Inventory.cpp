@@ -1,6 +1,7 @@
 #include "state/Inventory.h"
 
 #include "app/PortName.h"
+#include "common/FileIo.h"
 #include "setup/SetupSnapshot.h"
 
 #include <yaml-cpp/yaml.h>
@@ -185,16 +186,12 @@ Result<Inventory> parseInventoryText(const std::string& text, const std::string&
 Result<Inventory> loadInventory(const std::filesystem::path& file)
 {
     constexpr std::uintmax_t kMaxBytes = 4u << 20; // thousands of printers fit in far less
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec)
-        return Result<Inventory>::failure(file.string() + ": cannot be read: " + ec.message());
-    if (size > kMaxBytes)
-        return Result<Inventory>::failure(file.string() + ": larger than a printer list can be (4 MiB)");
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseInventoryText(text.str(), file.filename().string());
+    std::string text;
+    if (const FileOutcome read = readWholeFile(file, kMaxBytes, &text); !read)
+        return Result<Inventory>::failure(read.fault == FileOutcome::Fault::TooLarge
+                                              ? file.string() + ": larger than a printer list can be (4 MiB)"
+                                              : read.message);
+    return parseInventoryText(text, file.filename().string());
 }
 
 Result<std::vector<InventoryPrinter>> selectPrinters(const std::vector<InventoryPrinter>& printers,

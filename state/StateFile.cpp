@@ -1,6 +1,7 @@
 #include "state/StateFile.h"
 
 #include "app/Sha256.h"
+#include "common/FileIo.h"
 #include "firmware/FirmwareChecks.h"
 #include "logo/BmpImage.h"
 #include "network/NetworkSettingEngine.h"
@@ -559,18 +560,12 @@ Result<DesiredState> loadStateFile(const std::filesystem::path& file, ModelFamil
 {
     // A state file is a page of text; a bigger one is not one.
     constexpr std::uintmax_t kMaxBytes = 1u << 20;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec)
-        return Result<DesiredState>::failure(file.string() + ": cannot be read: " + ec.message());
-    if (size > kMaxBytes)
-        return Result<DesiredState>::failure(file.string() + ": larger than a state file can be (1 MiB)");
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in && !in.eof())
-        return Result<DesiredState>::failure(file.string() + ": cannot be read");
-    auto state = parseStateText(text.str(), file.filename().string(), file.parent_path().empty() ? "." : file.parent_path(),
+    std::string text;
+    if (const FileOutcome read = readWholeFile(file, kMaxBytes, &text); !read)
+        return Result<DesiredState>::failure(read.fault == FileOutcome::Fault::TooLarge
+                                                 ? file.string() + ": larger than a state file can be (1 MiB)"
+                                                 : read.message);
+    auto state = parseStateText(text, file.filename().string(), file.parent_path().empty() ? "." : file.parent_path(),
                                 family);
     if (state)
         state->file = file;
